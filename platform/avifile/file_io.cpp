@@ -1,0 +1,152 @@
+#include "file_io.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestro::avi {
+
+namespace {
+constexpr std::size_t kBufferSize = 1 << 20;
+}
+
+InputFile::~InputFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool InputFile::open(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
+{
+    if (m_fd < 0 || offset > m_size || n > m_size - offset)
+        return false;
+    auto* p = static_cast<char*>(buffer);
+    while (n > 0) {
+        const ssize_t got = ::pread(m_fd, p, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+OutputFile::~OutputFile()
+{
+    close();
+}
+
+bool OutputFile::create(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        m_error = errno;
+        return false;
+    }
+    m_fd = fd;
+    m_error = 0;
+    m_position = 0;
+    m_buffer.reserve(kBufferSize);
+    return true;
+}
+
+void OutputFile::writeAll(const void* data, std::size_t n)
+{
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0 && m_error == 0) {
+        const ssize_t put = ::write(m_fd, p, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            m_error = put < 0 ? errno : EIO;
+            return;
+        }
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+}
+
+void OutputFile::flush()
+{
+    if (!m_buffer.empty()) {
+        writeAll(m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+    }
+}
+
+void OutputFile::write(const void* data, std::size_t n)
+{
+    if (m_fd < 0)
+        return;
+    m_position += n;
+    if (m_buffer.size() + n <= kBufferSize) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        m_buffer.insert(m_buffer.end(), p, p + n);
+        return;
+    }
+    flush();
+    writeAll(data, n);
+}
+
+void OutputFile::writeZeros(std::size_t n)
+{
+    static const std::uint8_t zeros[4096] = {};
+    while (n > 0) {
+        const std::size_t k = n < sizeof zeros ? n : sizeof zeros;
+        write(zeros, k);
+        n -= k;
+    }
+}
+
+void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t n)
+{
+    if (m_fd < 0)
+        return;
+    flush();
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0 && m_error == 0) {
+        const ssize_t put = ::pwrite(m_fd, p, n, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            m_error = put < 0 ? errno : EIO;
+            return;
+        }
+        p += put;
+        n -= static_cast<std::size_t>(put);
+        offset += static_cast<std::uint64_t>(put);
+    }
+}
+
+bool OutputFile::close()
+{
+    if (m_fd < 0)
+        return m_error == 0;
+    flush();
+    if (::close(m_fd) != 0 && m_error == 0)
+        m_error = errno;
+    m_fd = -1;
+    return m_error == 0;
+}
+
+} // namespace kestro::avi
