@@ -1,1 +1,491 @@
-// in progress
+// The AVIFile-style operations over the reader, writer and decoders.
+//
+// Handles are the addresses of reference-counted objects kept in one registry, so a
+// stale or foreign handle is answered with AVIERR_BADHANDLE instead of a crash, and a
+// stream keeps its file alive whatever order the caller releases them in.
+#include "avifile.h"
+
+#include "avi_reader.h"
+#include "avi_writer.h"
+#include "frame_decoder.h"
+#include "riff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <typeinfo>
+
+struct AviFileObject {
+    std::unique_ptr<kestro::avi::AviReader> reader;
+    std::unique_ptr<kestro::avi::AviWriter> writer;
+    std::int32_t writeStreams = 0;
+};
+
+struct AviStreamObject {
+    std::shared_ptr<AviFileObject> file;
+    int number = 0;
+    // Set for the stream made by AVIMakeCompressedStream: every call goes to the source.
+    std::shared_ptr<AviStreamObject> source;
+    AVISTREAMINFOA writeInfo{}; // streams being written: the header as created
+};
+
+struct AviGetFrameObject;
+
+namespace {
+
+using kestro::avi::AviReader;
+using kestro::avi::AviWriter;
+using kestro::avi::SampleIndex;
+using kestro::avi::StreamData;
+
+struct Registry {
+    std::mutex mutex;
+    struct Entry {
+        std::shared_ptr<void> object;
+        const std::type_info* type = nullptr; // a handle of one kind passed as another is refused
+        ULONG refs = 1;
+    };
+    std::map<const void*, Entry> entries;
+    int initCount = 0;
+};
+
+Registry& registry()
+{
+    static Registry r;
+    return r;
+}
+
+template <typename T>
+T* publish(std::shared_ptr<T> object)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    T* handle = object.get();
+    r.entries[handle] = {std::move(object), &typeid(T), 1};
+    return handle;
+}
+
+template <typename T>
+std::shared_ptr<T> lookup(const T* handle)
+{
+    if (!handle)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.entries.find(handle);
+    if (it == r.entries.end() || *it->second.type != typeid(T))
+        return nullptr;
+    return std::static_pointer_cast<T>(it->second.object);
+}
+
+template <typename T>
+ULONG release(const T* handle)
+{
+    std::shared_ptr<void> last; // destroyed outside the lock: a writer completes its file here
+    ULONG refs = 0;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        auto it = r.entries.find(handle);
+        if (it == r.entries.end() || *it->second.type != typeid(T))
+            return 0;
+        refs = --it->second.refs;
+        if (refs == 0) {
+            last = std::move(it->second.object);
+            r.entries.erase(it);
+        }
+    }
+    return refs;
+}
+
+// The stream that holds the data: a compressed stream passes everything to its source.
+std::shared_ptr<AviStreamObject> resolve(PAVISTREAM pavi)
+{
+    auto s = lookup(pavi);
+    while (s && s->source)
+        s = s->source;
+    return s;
+}
+
+const StreamData* readStream(const AviStreamObject& s)
+{
+    if (!s.file || !s.file->reader || s.number >= s.file->reader->streamCount())
+        return nullptr;
+    return &s.file->reader->stream(s.number);
+}
+
+LONG streamStart(const StreamData& d) { return static_cast<LONG>(d.info.dwStart); }
+
+// Decoder access to one stream's samples.
+class StreamSamples final : public kestro::avi::SampleSource {
+public:
+    StreamSamples(std::shared_ptr<AviStreamObject> stream, const StreamData& data)
+        : m_stream(std::move(stream)), m_data(data)
+    {
+    }
+    std::int32_t start() const override { return streamStart(m_data); }
+    std::int32_t length() const override { return m_data.index.size(); }
+    std::int32_t findSample(std::int32_t position, std::int32_t flags) const override;
+    HRESULT readSample(std::int32_t position, std::vector<std::uint8_t>& out) const override
+    {
+        const std::int64_t i = static_cast<std::int64_t>(position) - start();
+        if (i < 0 || i >= m_data.index.size())
+            return AVIERR_BADPARAM;
+        const auto& entry = m_data.index[static_cast<std::int32_t>(i)];
+        try {
+            out.resize(entry.size);
+        } catch (const std::bad_alloc&) {
+            return AVIERR_MEMORY;
+        }
+        return m_stream->file->reader->read(entry, out.data());
+    }
+
+private:
+    std::shared_ptr<AviStreamObject> m_stream; // keeps the file open
+    const StreamData& m_data;
+};
+
+LONG findSample(const StreamData& d, LONG lPos, LONG lFlags)
+{
+    const SampleIndex& index = d.index;
+    const std::int64_t start = streamStart(d);
+    const std::int64_t n = index.size();
+    if (n == 0)
+        return -1;
+    bool forward = (lFlags & FIND_PREV) == 0;
+    std::int64_t i = static_cast<std::int64_t>(lPos) - start;
+    if (lFlags & FIND_FROM_START) {
+        i = 0;
+        forward = true;
+    }
+    if (lFlags & 0x40) { // FIND_FORMAT: the format never changes within a stream here
+        if (forward)
+            return i <= 0 ? static_cast<LONG>(start) : -1;
+        return i >= 0 ? static_cast<LONG>(start) : -1;
+    }
+    // Searching back from past the end starts at the last sample, forward from before
+    // the start at the first; the other two directions find nothing.
+    if (forward) {
+        if (i >= n)
+            return -1;
+        i = std::max<std::int64_t>(i, 0);
+    } else {
+        if (i < 0)
+            return -1;
+        i = std::min<std::int64_t>(i, n - 1);
+    }
+    const auto idx = static_cast<std::int32_t>(i);
+    const std::int32_t found = (lFlags & FIND_ANY) ? index.findData(idx, forward) : index.findKey(idx, forward);
+    return found < 0 ? -1 : static_cast<LONG>(found + start);
+}
+
+std::int32_t StreamSamples::findSample(std::int32_t position, std::int32_t flags) const
+{
+    return ::findSample(m_data, position, flags);
+}
+
+} // namespace
+
+struct AviGetFrameObject {
+    std::shared_ptr<AviStreamObject> stream;
+    std::unique_ptr<StreamSamples> samples;
+    std::unique_ptr<kestro::avi::FrameDecoder> decoder;
+};
+
+void AVIFileInit()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    ++r.initCount;
+}
+
+void AVIFileExit()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (r.initCount > 0)
+        --r.initCount;
+}
+
+DWORD VideoForWindowsVersion()
+{
+    return 0x010A0000u; // 1.10
+}
+
+HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void* /*lpHandler*/)
+{
+    if (!ppfile)
+        return AVIERR_BADPARAM;
+    *ppfile = nullptr;
+    if (!szFile)
+        return AVIERR_BADPARAM;
+    auto file = std::make_shared<AviFileObject>();
+    if (uMode & OF_CREATE) {
+        const HRESULT hr = AviWriter::create(szFile, file->writer);
+        if (hr != AVIERR_OK)
+            return hr;
+    } else if (uMode & (OF_WRITE | 0x0002 /* OF_READWRITE */)) {
+        return AVIERR_UNSUPPORTED; // existing files are never edited in place
+    } else {
+        const HRESULT hr = AviReader::open(szFile, file->reader);
+        if (hr != AVIERR_OK)
+            return hr;
+    }
+    *ppfile = publish(std::move(file));
+    return AVIERR_OK;
+}
+
+ULONG AVIFileRelease(PAVIFILE pfile)
+{
+    return release(pfile);
+}
+
+HRESULT AVIFileCommit(PAVIFILE pfile)
+{
+    auto file = lookup(pfile);
+    if (!file)
+        return AVIERR_BADHANDLE;
+    if (!file->writer)
+        return AVIERR_READONLY;
+    return file->writer->finish();
+}
+
+HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam)
+{
+    if (!ppavi)
+        return AVIERR_BADPARAM;
+    *ppavi = nullptr;
+    auto file = lookup(pfile);
+    if (!file)
+        return AVIERR_BADHANDLE;
+    if (!file->reader || lParam < 0)
+        return AVIERR_NODATA;
+    LONG seen = 0;
+    for (int i = 0; i < file->reader->streamCount(); ++i) {
+        if (fccType != 0 && file->reader->stream(i).info.fccType != fccType)
+            continue;
+        if (seen++ == lParam) {
+            auto stream = std::make_shared<AviStreamObject>();
+            stream->file = file;
+            stream->number = i;
+            *ppavi = publish(std::move(stream));
+            return AVIERR_OK;
+        }
+    }
+    return AVIERR_NODATA;
+}
+
+HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize)
+{
+    auto s = resolve(pavi);
+    if (!s)
+        return AVIERR_BADHANDLE;
+    if (!psi || lSize < 0)
+        return AVIERR_BADPARAM;
+    AVISTREAMINFOA info{};
+    if (const StreamData* d = readStream(*s)) {
+        info = d->info;
+    } else if (s->file->writer) {
+        info = s->writeInfo;
+        info.dwLength = static_cast<DWORD>(s->file->writer->length(s->number));
+    } else {
+        return AVIERR_BADHANDLE;
+    }
+    std::memcpy(psi, &info, std::min<std::size_t>(sizeof info, static_cast<std::size_t>(lSize)));
+    return AVIERR_OK;
+}
+
+LONG AVIStreamStart(PAVISTREAM pavi)
+{
+    auto s = resolve(pavi);
+    if (!s)
+        return -1;
+    if (const StreamData* d = readStream(*s))
+        return streamStart(*d);
+    return s->file->writer ? 0 : -1;
+}
+
+LONG AVIStreamLength(PAVISTREAM pavi)
+{
+    auto s = resolve(pavi);
+    if (!s)
+        return -1;
+    if (const StreamData* d = readStream(*s))
+        return d->index.size();
+    return s->file->writer ? s->file->writer->length(s->number) : -1;
+}
+
+LONG AVIStreamFindSample(PAVISTREAM pavi, LONG lPos, LONG lFlags)
+{
+    auto s = resolve(pavi);
+    const StreamData* d = s ? readStream(*s) : nullptr;
+    return d ? findSample(*d, lPos, lFlags) : -1;
+}
+
+HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpBuffer, LONG cbBuffer, LONG* plBytes,
+                      LONG* plSamples)
+{
+    if (plBytes)
+        *plBytes = 0;
+    if (plSamples)
+        *plSamples = 0;
+    auto s = resolve(pavi);
+    if (!s)
+        return AVIERR_BADHANDLE;
+    const StreamData* d = readStream(*s);
+    if (!d)
+        return AVIERR_UNSUPPORTED;
+    // Video samples are read one at a time, whatever count is asked for.
+    const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
+    if (i < 0 || i >= d->index.size())
+        return AVIERR_BADPARAM;
+    const auto& entry = d->index[static_cast<std::int32_t>(i)];
+    const auto size = static_cast<LONG>(std::min<std::uint32_t>(entry.size, 0x7FFFFFFF));
+    if (!lpBuffer) {
+        if (plBytes)
+            *plBytes = size;
+        if (plSamples)
+            *plSamples = 1;
+        return AVIERR_OK;
+    }
+    if (cbBuffer < size) {
+        if (plBytes)
+            *plBytes = size; // tells the caller what a buffer must hold
+        return AVIERR_BUFFERTOOSMALL;
+    }
+    const HRESULT hr = s->file->reader->read(entry, lpBuffer);
+    if (hr != AVIERR_OK)
+        return hr;
+    if (plBytes)
+        *plBytes = size;
+    if (plSamples)
+        *plSamples = 1;
+    return AVIERR_OK;
+}
+
+ULONG AVIStreamRelease(PAVISTREAM pavi)
+{
+    return release(pavi);
+}
+
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted)
+{
+    if (lpbiWanted)
+        return nullptr; // only the decoder's own format is offered
+    auto s = resolve(pavi);
+    const StreamData* d = s ? readStream(*s) : nullptr;
+    if (!d || d->info.fccType != streamtypeVIDEO)
+        return nullptr;
+    auto gf = std::make_shared<AviGetFrameObject>();
+    gf->stream = s;
+    gf->samples = std::make_unique<StreamSamples>(s, *d);
+    gf->decoder = kestro::avi::FrameDecoder::create(d->info, d->format.data(), d->format.size(), *gf->samples);
+    if (!gf->decoder)
+        return nullptr;
+    return publish(std::move(gf));
+}
+
+void* AVIStreamGetFrame(PGETFRAME pgf, LONG lPos)
+{
+    auto gf = lookup(pgf);
+    if (!gf)
+        return nullptr;
+    const std::int64_t i = static_cast<std::int64_t>(lPos) - gf->samples->start();
+    if (i < 0 || i >= gf->samples->length())
+        return nullptr;
+    return const_cast<BITMAPINFOHEADER*>(gf->decoder->frame(lPos));
+}
+
+HRESULT AVIStreamGetFrameClose(PGETFRAME pgf)
+{
+    if (!lookup(pgf))
+        return AVIERR_BADHANDLE;
+    release(pgf);
+    return AVIERR_OK;
+}
+
+HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFOA* psi)
+{
+    if (!ppavi)
+        return AVIERR_BADPARAM;
+    *ppavi = nullptr;
+    auto file = lookup(pfile);
+    if (!file)
+        return AVIERR_BADHANDLE;
+    if (!psi)
+        return AVIERR_BADPARAM;
+    if (!file->writer)
+        return AVIERR_READONLY;
+    int number = 0;
+    const HRESULT hr = file->writer->addStream(*psi, number);
+    if (hr != AVIERR_OK)
+        return hr;
+    auto stream = std::make_shared<AviStreamObject>();
+    stream->file = file;
+    stream->number = number;
+    stream->writeInfo = *psi;
+    *ppavi = publish(std::move(stream));
+    return AVIERR_OK;
+}
+
+HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, const AVICOMPRESSOPTIONS* lpOptions,
+                                const void* /*pclsidHandler*/)
+{
+    if (!ppsCompressed)
+        return AVIERR_BADPARAM;
+    *ppsCompressed = nullptr;
+    auto source = lookup(psSource);
+    if (!source)
+        return AVIERR_BADHANDLE;
+    if (!lpOptions)
+        return AVIERR_BADPARAM;
+    // Frames are stored exactly as given; no compressor is offered.
+    if (lpOptions->fccHandler != kestro::avi::fcc::DIB_)
+        return AVIERR_NOCOMPRESSOR;
+    auto stream = std::make_shared<AviStreamObject>();
+    stream->file = source->file;
+    stream->number = source->number;
+    stream->source = source;
+    *ppsCompressed = publish(std::move(stream));
+    return AVIERR_OK;
+}
+
+HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat)
+{
+    auto s = resolve(pavi);
+    if (!s)
+        return AVIERR_BADHANDLE;
+    if (!s->file->writer)
+        return AVIERR_READONLY;
+    if (!lpFormat || cbFormat <= 0 || lPos != 0)
+        return AVIERR_BADPARAM;
+    return s->file->writer->setFormat(s->number, lpFormat, static_cast<std::size_t>(cbFormat));
+}
+
+HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer, DWORD dwFlags,
+                       LONG* plSampWritten, LONG* plBytesWritten)
+{
+    if (plSampWritten)
+        *plSampWritten = 0;
+    if (plBytesWritten)
+        *plBytesWritten = 0;
+    auto s = resolve(pavi);
+    if (!s)
+        return AVIERR_BADHANDLE;
+    if (!s->file->writer)
+        return AVIERR_READONLY;
+    if (lStart < 0 || lSamples != 1 || cbBuffer < 0 || (!lpBuffer && cbBuffer > 0))
+        return AVIERR_BADPARAM;
+    const HRESULT hr = s->file->writer->write(s->number, lStart, lpBuffer, static_cast<std::uint32_t>(cbBuffer),
+                                              (dwFlags & AVIIF_KEYFRAME) != 0);
+    if (hr != AVIERR_OK)
+        return hr;
+    if (plSampWritten)
+        *plSampWritten = 1;
+    if (plBytesWritten)
+        *plBytesWritten = cbBuffer;
+    return AVIERR_OK;
+}

@@ -1,0 +1,106 @@
+// Drives every reading operation over a whole file: open, stream, info, searches, reads
+// and decodes at every position. Used by the malformed-file tests and the fuzzer, where
+// the sanitizers turn any out-of-bounds access or uninitialised read into a failure.
+#pragma once
+
+#include "avifile.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kestro::test {
+
+struct ExerciseResult {
+    HRESULT open = -1;
+    HRESULT stream = -1;
+    LONG length = -1;
+    DWORD suggestedBuffer = 0;
+    bool decoder = false;
+    int framesRead = 0;    // positions whose stored bytes were read
+    int framesDecoded = 0; // positions that gave a bitmap
+    bool bitmapsConsistent = true;
+};
+
+// Every bitmap handed out must describe itself exactly: 40-byte header, positive
+// dimensions, rows padded to 4 bytes, biSizeImage equal to the pixel bytes.
+inline bool bitmapConsistent(const BITMAPINFOHEADER* b)
+{
+    if (b->biSize != 40 || b->biWidth <= 0 || b->biHeight <= 0 || b->biPlanes != 1)
+        return false;
+    if (b->biBitCount != 8 && b->biBitCount != 24 && b->biBitCount != 32)
+        return false;
+    const std::uint64_t row = ((static_cast<std::uint64_t>(b->biWidth) * b->biBitCount + 31) / 32) * 4;
+    return b->biSizeImage == row * static_cast<std::uint64_t>(b->biHeight);
+}
+
+// Sums every pixel byte so that a sanitizer or valgrind sees each one read.
+inline std::uint32_t touchBitmap(const BITMAPINFOHEADER* b)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(b);
+    const std::size_t total = 40 + (b->biBitCount == 8 ? 1024 : 0) + b->biSizeImage;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < total; ++i)
+        sum += p[i];
+    return sum;
+}
+
+inline ExerciseResult exerciseAvi(const std::string& path, LONG maxPositions = 64)
+{
+    ExerciseResult r;
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    PGETFRAME gf = nullptr;
+    r.open = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
+    if (r.open == AVIERR_OK)
+        r.stream = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+    volatile std::uint32_t sink = 0;
+    if (r.stream == AVIERR_OK) {
+        AVISTREAMINFOA info;
+        if (AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK)
+            r.suggestedBuffer = info.dwSuggestedBufferSize;
+        const LONG start = AVIStreamStart(stream);
+        r.length = AVIStreamLength(stream);
+        gf = AVIStreamGetFrameOpen(stream, nullptr);
+        r.decoder = gf != nullptr;
+        const LONG n = r.length < maxPositions ? r.length : maxPositions;
+        std::vector<std::uint8_t> buffer;
+        for (LONG i = start - 1; i <= start + n; ++i) {
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_PREV));
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_NEXT));
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_KEY | FIND_PREV));
+            LONG size = 0;
+            if (AVIStreamRead(stream, i, 1, nullptr, 0, &size, nullptr) == AVIERR_OK && size >= 0) {
+                buffer.assign(static_cast<std::size_t>(size) + 1, 0);
+                LONG got = 0;
+                if (AVIStreamRead(stream, i, 1, buffer.data(), size, &got, nullptr) == AVIERR_OK) {
+                    ++r.framesRead;
+                    for (LONG k = 0; k < got; ++k)
+                        sink = sink + buffer[static_cast<std::size_t>(k)];
+                }
+            }
+            if (gf) {
+                if (const auto* b = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, i))) {
+                    ++r.framesDecoded;
+                    if (!bitmapConsistent(b))
+                        r.bitmapsConsistent = false;
+                    else
+                        sink = sink + touchBitmap(b);
+                }
+            }
+        }
+    }
+    if (gf)
+        AVIStreamGetFrameClose(gf);
+    if (stream)
+        AVIStreamRelease(stream);
+    if (file)
+        AVIFileRelease(file);
+    AVIFileExit();
+    (void)sink;
+    return r;
+}
+
+} // namespace kestro::test
