@@ -1,0 +1,229 @@
+// Writing through the public services, in the order Kestro's exporters call them:
+// create the file, create the stream, make the 'DIB ' stream, set the format, write key
+// frames at positions 0..n-1, release the streams and the file. ffprobe and ffmpeg then
+// check what landed on disk.
+#include "avifile.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using namespace kestro::test;
+
+struct Bitmap {
+    std::vector<std::uint8_t> block; // header, colour table, pixels
+    BITMAPINFOHEADER& header() { return *reinterpret_cast<BITMAPINFOHEADER*>(block.data()); }
+    std::size_t formatSize = 0;
+    std::uint8_t* pixels() { return block.data() + formatSize; }
+};
+
+// A frame bitmap as Kestro builds them: 8-bit ones carry the grey table.
+Bitmap makeBitmap(int w, int h, int bits, DWORD clrUsed, int frame)
+{
+    Bitmap b;
+    const std::size_t row = ((static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8) + 3) & ~std::size_t{3};
+    const std::size_t table = bits == 8 ? 1024 : 0;
+    b.formatSize = 40 + table;
+    b.block.assign(b.formatSize + row * static_cast<std::size_t>(h), 0);
+    BITMAPINFOHEADER& bih = b.header();
+    bih = {40, w, h, 1, static_cast<WORD>(bits), BI_RGB, static_cast<DWORD>(row * static_cast<std::size_t>(h)), 0, 0,
+           clrUsed, 0};
+    for (std::size_t i = 0; i < table / 4; ++i)
+        std::memset(b.block.data() + 40 + 4 * i, static_cast<int>(i), 3);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y)
+        for (std::size_t x = 0; x < static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8; ++x)
+            b.pixels()[y * row + x] = static_cast<std::uint8_t>(x * 13 + y * 29 + static_cast<std::size_t>(frame) * 7);
+    return b;
+}
+
+// The handles an export holds, released in the exporters' order whatever happens.
+struct Export {
+    PAVIFILE file = nullptr;
+    PAVISTREAM plain = nullptr;
+    PAVISTREAM compressed = nullptr;
+    Export() { AVIFileInit(); }
+    ~Export() { release(); AVIFileExit(); }
+    void release()
+    {
+        if (plain)
+            AVIStreamRelease(plain);
+        if (compressed)
+            AVIStreamRelease(compressed);
+        if (file)
+            AVIFileRelease(file);
+        plain = compressed = nullptr;
+        file = nullptr;
+    }
+    HRESULT begin(const std::string& path, Bitmap& first, DWORD rate)
+    {
+        HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+        if (hr != AVIERR_OK)
+            return hr;
+        AVISTREAMINFOA info{};
+        info.fccType = streamtypeVIDEO;
+        info.dwScale = 1;
+        info.dwRate = rate;
+        info.dwSuggestedBufferSize = first.header().biSizeImage;
+        info.rcFrame = {0, 0, first.header().biWidth, first.header().biHeight};
+        if ((hr = AVIFileCreateStreamA(file, &plain, &info)) != AVIERR_OK)
+            return hr;
+        AVICOMPRESSOPTIONS opts{};
+        opts.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+        opts.dwFlags = AVICOMPRESSF_VALID;
+        if ((hr = AVIMakeCompressedStream(&compressed, plain, &opts, nullptr)) != AVIERR_OK)
+            return hr;
+        return AVIStreamSetFormat(compressed, 0, first.block.data(), static_cast<LONG>(first.formatSize));
+    }
+    HRESULT frame(LONG pos, Bitmap& b)
+    {
+        return AVIStreamWrite(compressed, pos, 1, b.pixels(), static_cast<LONG>(b.header().biSizeImage),
+                              AVIIF_KEYFRAME, nullptr, nullptr);
+    }
+};
+
+struct Shape {
+    const char* name;
+    int width, height, bits;
+    DWORD clrUsed;
+};
+
+class WriteApi : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
+{
+    if (!haveTool("ffprobe"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const Shape& s = GetParam();
+    ScratchDir dir;
+    const std::string path = dir.file("out.avi");
+    writeFile(path, std::vector<std::uint8_t>(100000, 0x55)); // an existing file is replaced
+    constexpr int kFrames = 4;
+    std::vector<Bitmap> frames;
+    for (int k = 0; k < kFrames; ++k)
+        frames.push_back(makeBitmap(s.width, s.height, s.bits, s.clrUsed, k));
+    {
+        Export e;
+        ASSERT_EQ(e.begin(path, frames[0], 5), AVIERR_OK);
+        for (int k = 0; k < kFrames; ++k)
+            ASSERT_EQ(e.frame(k, frames[static_cast<std::size_t>(k)]), AVIERR_OK);
+        ASSERT_EQ(AVIFileCommit(e.file), AVIERR_OK);
+    }
+    EXPECT_EQ(probe(path, "nb_read_frames", true), std::to_string(kFrames));
+    EXPECT_EQ(probe(path, "codec_name"), "rawvideo");
+    EXPECT_EQ(probe(path, "width"), std::to_string(s.width));
+    EXPECT_EQ(probe(path, "height"), std::to_string(s.height));
+    EXPECT_EQ(probe(path, "r_frame_rate"), "5/1");
+    // ffmpeg's rows are top-down and unpadded; ours bottom-up and padded to 4. An 8-bit
+    // frame is looked up in its grey table, so each of ffmpeg's BGR bytes is our index.
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(s.bits) / 8;
+    const std::size_t row = ((static_cast<std::size_t>(s.width) * bytesPerPixel) + 3) & ~std::size_t{3};
+    const std::size_t w = static_cast<std::size_t>(s.width);
+    for (int k = 0; k < kFrames; ++k) {
+        const auto theirs = ffmpegFrame(path, k, "bgr24");
+        ASSERT_EQ(theirs.size(), w * 3 * static_cast<std::size_t>(s.height)) << "frame " << k;
+        std::size_t mismatches = 0;
+        for (std::size_t y = 0; y < static_cast<std::size_t>(s.height); ++y) {
+            const std::uint8_t* ours = frames[static_cast<std::size_t>(k)].pixels() + (static_cast<std::size_t>(s.height) - 1 - y) * row;
+            for (std::size_t x = 0; x < w; ++x)
+                for (std::size_t c = 0; c < 3; ++c)
+                    mismatches += theirs[(y * w + x) * 3 + c] != ours[x * bytesPerPixel + (bytesPerPixel == 1 ? 0 : c)];
+        }
+        EXPECT_EQ(mismatches, 0u) << "frame " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Write, WriteApi,
+                         ::testing::Values(Shape{"Grey8TableCounted", 10, 6, 8, 256},
+                                           Shape{"Grey8TableImplied", 12, 5, 8, 0},
+                                           Shape{"Colour24PaddedRows", 6, 4, 24, 0},
+                                           Shape{"Colour24", 64, 48, 24, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteApi, EmptyExportIsAValidFileOfNoFrames)
+{
+    if (!haveTool("ffprobe"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    ScratchDir dir;
+    const std::string path = dir.file("empty.avi");
+    {
+        Export e;
+        Bitmap b = makeBitmap(8, 8, 24, 0, 0);
+        ASSERT_EQ(e.begin(path, b, 5), AVIERR_OK);
+    } // released without commit: the release completes the file
+    // ffprobe opens it; with nothing to read it reports the count as N/A, as it does for
+    // ffmpeg's own empty files.
+    EXPECT_EQ(probe(path, "width"), "8");
+    const std::string count = probe(path, "nb_read_frames", true);
+    EXPECT_TRUE(count == "0" || count == "N/A") << count;
+}
+
+TEST(WriteApi, RefusalsAndErrorsComeBackAsCodes)
+{
+    ScratchDir dir;
+    Bitmap b = makeBitmap(8, 8, 24, 0, 0);
+    {
+        Export e;
+        EXPECT_EQ(e.begin(dir.file("no-such-folder/out.avi"), b, 5), AVIERR_FILEOPEN);
+        EXPECT_EQ(e.file, nullptr);
+    }
+    {
+        // Only frames stored unchanged are offered.
+        Export e;
+        ASSERT_EQ(AVIFileOpenA(&e.file, dir.file("x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+        AVISTREAMINFOA info{};
+        info.fccType = streamtypeVIDEO;
+        info.dwScale = 1;
+        info.dwRate = 5;
+        ASSERT_EQ(AVIFileCreateStreamA(e.file, &e.plain, &info), AVIERR_OK);
+        AVICOMPRESSOPTIONS opts{};
+        opts.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+        EXPECT_EQ(AVIMakeCompressedStream(&e.compressed, e.plain, &opts, nullptr), AVIERR_NOCOMPRESSOR);
+        EXPECT_EQ(e.compressed, nullptr);
+    }
+    {
+        // A full disk is reported by the write or, at the latest, by the commit.
+        Export e;
+        ASSERT_EQ(e.begin("/dev/full", b, 5), AVIERR_OK);
+        HRESULT hr = AVIERR_OK;
+        for (LONG k = 0; k < 4 && hr == AVIERR_OK; ++k)
+            hr = e.frame(k, b);
+        const HRESULT commit = AVIFileCommit(e.file);
+        EXPECT_TRUE(hr == AVIERR_FILEWRITE || commit == AVIERR_FILEWRITE) << std::hex << hr << " " << commit;
+        EXPECT_EQ(commit, AVIERR_FILEWRITE);
+        EXPECT_NE(e.frame(5, b), AVIERR_OK); // nothing more after completion
+    }
+}
+
+TEST(WriteApi, ReleaseOrderDoesNotMatter)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("order.avi");
+    Bitmap b = makeBitmap(8, 2, 24, 0, 3);
+    {
+        Export e;
+        ASSERT_EQ(e.begin(path, b, 2), AVIERR_OK);
+        ASSERT_EQ(e.frame(0, b), AVIERR_OK);
+        // The file goes first; the streams keep it open until they are released too.
+        AVIFileRelease(e.file);
+        e.file = nullptr;
+        ASSERT_EQ(e.frame(1, b), AVIERR_OK);
+    }
+    AVIFileInit();
+    PAVIFILE f = nullptr;
+    PAVISTREAM s = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_READ, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(f, &s, streamtypeVIDEO, 0), AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(s), 2);
+    std::vector<std::uint8_t> got(b.header().biSizeImage);
+    ASSERT_EQ(AVIStreamRead(s, 1, 1, got.data(), static_cast<LONG>(got.size()), nullptr, nullptr), AVIERR_OK);
+    EXPECT_EQ(0, std::memcmp(got.data(), b.pixels(), got.size()));
+    AVIStreamRelease(s);
+    AVIFileRelease(f);
+    AVIFileExit();
+}
+
+} // namespace
