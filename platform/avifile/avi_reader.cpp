@@ -218,17 +218,28 @@ struct AviReader::Parser {
             const std::uint64_t count = std::min<std::uint64_t>(le32(head + 4), available / entryBytes);
             if (static_cast<std::int64_t>(index.size() + count) > kMaxSamples)
                 break;
-            std::vector<std::uint8_t> entries(static_cast<std::size_t>(count * entryBytes));
-            if (!entries.empty() && !r.m_file.readAt(ixOffset + 32, entries.data(), entries.size()))
-                break;
             index.reserve(static_cast<std::size_t>(index.size()) + static_cast<std::size_t>(count));
-            for (std::uint64_t k = 0; k < count; ++k) {
-                const std::uint8_t* p = entries.data() + k * entryBytes;
-                const std::uint64_t offset = base + le32(p);
-                const std::uint32_t rawSize = le32(p + 4);
-                const std::uint32_t size = rawSize & ~kOdmlDeltaFrame;
-                appendChecked(index, offset, size, (rawSize & kOdmlDeltaFrame) == 0);
+            // Read in blocks, so that opening a long capture never holds the on-disk
+            // index beside the one being built.
+            constexpr std::uint64_t kBlockEntries = 4096;
+            std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min(count, kBlockEntries) * entryBytes));
+            bool readFailed = false;
+            for (std::uint64_t first = 0; first < count && !readFailed; first += kBlockEntries) {
+                const std::uint64_t n = std::min(kBlockEntries, count - first);
+                if (!r.m_file.readAt(ixOffset + 32 + first * entryBytes, block.data(), static_cast<std::size_t>(n * entryBytes))) {
+                    readFailed = true;
+                    break;
+                }
+                for (std::uint64_t k = 0; k < n; ++k) {
+                    const std::uint8_t* p = block.data() + k * entryBytes;
+                    const std::uint64_t offset = base + le32(p);
+                    const std::uint32_t rawSize = le32(p + 4);
+                    const std::uint32_t size = rawSize & ~kOdmlDeltaFrame;
+                    appendChecked(index, offset, size, (rawSize & kOdmlDeltaFrame) == 0);
+                }
             }
+            if (readFailed)
+                break;
             previousEnd = ix.dataEnd();
         }
         return !index.empty();
@@ -250,45 +261,47 @@ struct AviReader::Parser {
         if (!haveMovi || idx1Size < 16)
             return false;
         const std::size_t n = idx1Size / 16;
-        std::vector<std::uint8_t> data(n * 16);
-        if (!r.m_file.readAt(idx1Offset, data.data(), data.size()))
-            return false;
-        // Offsets count from the movi list's type code in most files and from the start
-        // of the file in some; the first entry's chunk header tells which.
+        // Read in blocks, so that opening a long capture never holds the on-disk index
+        // beside the one being built.
+        constexpr std::size_t kBlockEntries = 4096;
+        std::vector<std::uint8_t> block(std::min(n, kBlockEntries) * 16);
+        const Range& movi = movis.front();
+        index.reserve(n); // at most; what other streams' entries leave over is given back by finish()
         std::uint64_t base = 0;
         bool baseKnown = false;
-        for (std::size_t i = 0; i < n && !baseKnown; ++i) {
-            const std::uint8_t* e = data.data() + 16 * i;
-            if (le32(e + 4) & kIdx1List)
-                continue;
-            const FOURCC id = le32(e);
-            const std::uint64_t off = le32(e + 8);
-            for (std::uint64_t candidate : {moviFourcc, std::uint64_t{0}}) {
-                std::uint8_t b[4];
-                if (r.m_file.readAt(candidate + off, b, 4) && le32(b) == id) {
-                    base = candidate;
-                    baseKnown = true;
-                    break;
+        for (std::size_t first = 0; first < n; first += kBlockEntries) {
+            const std::size_t count = std::min(kBlockEntries, n - first);
+            if (!r.m_file.readAt(idx1Offset + first * 16, block.data(), count * 16))
+                return !index.empty();
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint8_t* e = block.data() + 16 * i;
+                const FOURCC id = le32(e);
+                const std::uint32_t flags = le32(e + 4);
+                if (flags & kIdx1List)
+                    continue;
+                if (!baseKnown) {
+                    // Offsets count from the movi list's type code in most files and from
+                    // the start of the file in some; the first entry's chunk tells which.
+                    for (std::uint64_t candidate : {moviFourcc, std::uint64_t{0}}) {
+                        std::uint8_t b[4];
+                        if (r.m_file.readAt(candidate + le32(e + 8), b, 4) && le32(b) == id) {
+                            base = candidate;
+                            baseKnown = true;
+                            break;
+                        }
+                    }
+                    if (!baseKnown)
+                        return false;
                 }
+                if (!isDataChunkOf(id, streamNo))
+                    continue;
+                const std::uint64_t header = base + le32(e + 8);
+                const std::uint32_t size = le32(e + 12);
+                if (header < movi.begin || header + 8 > movi.end || size > movi.end - (header + 8))
+                    index.append(0, 0, false);
+                else
+                    index.append(header + 8, size, (flags & kIdx1KeyFrame) != 0);
             }
-            if (!baseKnown)
-                return false;
-        }
-        if (!baseKnown)
-            return false;
-        const Range& movi = movis.front();
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t* e = data.data() + 16 * i;
-            const FOURCC id = le32(e);
-            const std::uint32_t flags = le32(e + 4);
-            if ((flags & kIdx1List) || !isDataChunkOf(id, streamNo))
-                continue;
-            const std::uint64_t header = base + le32(e + 8);
-            const std::uint32_t size = le32(e + 12);
-            if (header < movi.begin || header + 8 > movi.end || size > movi.end - (header + 8))
-                index.append(0, 0, false);
-            else
-                index.append(header + 8, size, (flags & kIdx1KeyFrame) != 0);
         }
         return !index.empty();
     }

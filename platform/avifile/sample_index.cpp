@@ -40,6 +40,10 @@ void SampleIndex::finish()
                 m_keys.push_back(i);
         }
     }
+    // Growth and generous reservations leave slack; a long capture keeps its index for as
+    // long as it is open, so give the slack back.
+    if (m_entries.capacity() - m_entries.size() > m_entries.size() / 8)
+        m_entries.shrink_to_fit();
     m_empty.shrink_to_fit();
     m_keys.shrink_to_fit();
 }
