@@ -1,1 +1,182 @@
-// in progress
+#include "frame_decoder.h"
+
+#include "frame_decoder_base.h"
+#include "frame_decoder_formats.h"
+#include "riff.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace kestro::avi {
+
+namespace {
+
+FOURCC upperFourcc(FOURCC f)
+{
+    FOURCC out = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>((f >> (8 * i)) & 0xFF);
+        out |= static_cast<FOURCC>(std::toupper(c)) << (8 * i);
+    }
+    return out;
+}
+
+std::unique_ptr<FrameDecoder> decoderFor(const StoredPicture& picture, FOURCC fourcc, const SampleSource& source)
+{
+    if (const auto layout = storedLayoutOf(fourcc)) {
+        if (*layout == StoredLayout::Dib)
+            return makeDibDecoder(picture, source);
+        return makeRawYuvDecoder(picture, *layout, source);
+    }
+    return makeCodecDecoder(picture, fourcc, source);
+}
+
+} // namespace
+
+std::optional<StoredLayout> storedLayoutOf(FOURCC fourcc)
+{
+    for (const auto& entry : kStoredFourccs)
+        if (entry.fourcc == fourcc)
+            return entry.layout;
+    const FOURCC upper = upperFourcc(fourcc);
+    for (const auto& entry : kStoredFourccs)
+        if (entry.fourcc == upper)
+            return entry.layout;
+    return std::nullopt;
+}
+
+std::uint64_t rawYuvPictureBytes(StoredLayout layout, std::int64_t width, std::int64_t height)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    const auto w = static_cast<std::uint64_t>(width);
+    const auto h = static_cast<std::uint64_t>(height);
+    const std::uint64_t cw = (w + 1) / 2;
+    const std::uint64_t ch = (h + 1) / 2;
+    switch (layout) {
+    case StoredLayout::I420:
+    case StoredLayout::YV12:
+        return w * h + 2 * cw * ch;
+    case StoredLayout::NV12:
+    case StoredLayout::NV21:
+        return w * h + 2 * cw * ch;
+    case StoredLayout::YUY2:
+    case StoredLayout::UYVY:
+    case StoredLayout::YVYU:
+        return 4 * cw * h;
+    case StoredLayout::Gray:
+        return w * h;
+    case StoredLayout::Dib:
+        break;
+    }
+    return 0;
+}
+
+bool PackedBitmap::reset(std::int32_t width, std::int32_t height, int bitCount)
+{
+    if (width == m_width && height == m_height && bitCount == m_bitCount && !m_block.empty())
+        return true;
+    if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension)
+        return false;
+    const std::uint64_t stride = dibStride(width, bitCount);
+    const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(height);
+    const std::uint64_t paletteBytes = bitCount == 8 ? 256 * sizeof(RGBQUAD) : 0;
+    const std::uint64_t total = sizeof(BITMAPINFOHEADER) + paletteBytes + imageBytes;
+    if (total > kMaxBitmapBytes)
+        return false;
+
+    // A fresh zeroed block, so no byte of an earlier picture's padding survives.
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(total) + kBufferSlack);
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = width;
+    bih.biHeight = height;
+    bih.biPlanes = 1;
+    bih.biBitCount = static_cast<WORD>(bitCount);
+    bih.biCompression = BI_RGB;
+    bih.biSizeImage = static_cast<DWORD>(imageBytes);
+    bih.biClrUsed = bitCount == 8 ? 256 : 0;
+    std::memcpy(block.data(), &bih, sizeof bih);
+
+    m_block = std::move(block);
+    m_width = width;
+    m_height = height;
+    m_bitCount = bitCount;
+    m_stride = static_cast<std::size_t>(stride);
+    m_pixelOffset = static_cast<std::size_t>(sizeof(BITMAPINFOHEADER) + paletteBytes);
+    return true;
+}
+
+std::int64_t SampleDecoder::readPadded(std::int32_t position, std::vector<std::uint8_t>& out) const
+{
+    if (m_source.readSample(position, out) != AVIERR_OK)
+        return -1;
+    const std::size_t size = out.size();
+    // Growing value-initialises, so the slack is zero whatever the vector held before.
+    out.resize(size + kBufferSlack);
+    return static_cast<std::int64_t>(size);
+}
+
+const BITMAPINFOHEADER* SampleDecoder::frame(std::int32_t position)
+{
+    const std::int64_t first = m_source.start();
+    const std::int64_t end = first + m_source.length();
+    if (position < first || position >= end)
+        return nullptr;
+    if (m_lastFrame && position == m_lastPosition)
+        return m_lastFrame;
+    m_lastFrame = nullptr;
+    m_lastPosition = position;
+
+    std::int64_t size = readPadded(position, m_sample);
+    if (size == 0) {
+        // A dropped frame shows what the camera last delivered.
+        const std::int32_t earlier = m_source.findSample(position, FIND_ANY | FIND_PREV);
+        if (earlier < first || earlier >= position)
+            return nullptr;
+        position = earlier;
+        size = readPadded(position, m_sample);
+    }
+    if (size <= 0)
+        return nullptr;
+    m_lastFrame = decode(position, m_sample.data(), static_cast<std::size_t>(size));
+    return m_lastFrame;
+}
+
+std::unique_ptr<FrameDecoder> FrameDecoder::create(const AVISTREAMINFOA& info, const std::uint8_t* format,
+                                                   std::size_t formatSize, const SampleSource& source)
+{
+    if (!format || formatSize < sizeof(BITMAPINFOHEADER))
+        return nullptr;
+
+    const auto width = static_cast<std::int32_t>(le32(format + 4));
+    const auto height = static_cast<std::int32_t>(le32(format + 8));
+    // 64 bits, so that the most negative height turns positive without overflow.
+    const std::int64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
+    if (width <= 0 || width > kMaxDimension || rows <= 0 || rows > kMaxDimension)
+        return nullptr;
+
+    StoredPicture picture;
+    picture.width = width;
+    picture.height = static_cast<std::int32_t>(rows);
+    picture.topDown = height < 0;
+    picture.bitCount = le16(format + 14);
+    picture.compression = le32(format + 16);
+    picture.clrUsed = le32(format + 32);
+    picture.handler = info.fccHandler;
+    picture.extra = {format + sizeof(BITMAPINFOHEADER), formatSize - sizeof(BITMAPINFOHEADER)};
+
+    if (picture.compression == BI_RGB || picture.compression == BI_BITFIELDS)
+        return makeDibDecoder(picture, source);
+    if (auto decoder = decoderFor(picture, picture.compression, source))
+        return decoder;
+    // Some writers leave biCompression at a code nobody knows and name the codec only
+    // in the stream header.
+    // A handler that only says "uncompressed" tells nothing about such a sample.
+    const FOURCC handler = picture.handler;
+    if (handler == 0 || handler == picture.compression || storedLayoutOf(handler) == StoredLayout::Dib)
+        return nullptr;
+    return decoderFor(picture, handler, source);
+}
+
+} // namespace kestro::avi

@@ -1,0 +1,154 @@
+// Raw YUV samples: libswscale reads the planes straight out of the stored sample, with
+// no codec and no copy in between.
+
+#include "frame_decoder_base.h"
+#include "frame_decoder_ffmpeg.h"
+
+namespace kestro::avi {
+
+namespace {
+
+AVPixelFormat pixelFormatOf(StoredLayout layout)
+{
+    switch (layout) {
+    case StoredLayout::I420:
+    case StoredLayout::YV12: // the same planes in another order; the pointers swap them
+        return AV_PIX_FMT_YUV420P;
+    case StoredLayout::NV12:
+        return AV_PIX_FMT_NV12;
+    case StoredLayout::NV21:
+        return AV_PIX_FMT_NV21;
+    case StoredLayout::YUY2:
+        return AV_PIX_FMT_YUYV422;
+    case StoredLayout::UYVY:
+        return AV_PIX_FMT_UYVY422;
+    case StoredLayout::YVYU:
+        return AV_PIX_FMT_YVYU422;
+    case StoredLayout::Gray:
+        return AV_PIX_FMT_GRAY8;
+    case StoredLayout::Dib:
+        break;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+class RawYuvDecoder final : public SampleDecoder {
+public:
+    RawYuvDecoder(const StoredPicture& picture, StoredLayout layout, const SampleSource& source)
+        : SampleDecoder(source), m_picture(picture), m_layout(layout)
+    {
+    }
+
+    bool init();
+    int outputBitCount() const override { return 24; }
+
+protected:
+    const BITMAPINFOHEADER* decode(std::int32_t position, const std::uint8_t* data, std::size_t size) override;
+
+private:
+    StoredPicture m_picture;
+    StoredLayout m_layout;
+    std::uint64_t m_pictureBytes = 0;
+    // The whole picture's scaler, or with bands the band's and the remainder's.
+    SwsContextPtr m_sws;
+    SwsContextPtr m_tailSws;
+    bool m_banded = false;
+    BottomUpScaler m_scaler;
+    PackedBitmap m_bitmap;
+};
+
+bool RawYuvDecoder::init()
+{
+    const AVPixelFormat format = pixelFormatOf(m_layout);
+    if (format == AV_PIX_FMT_NONE)
+        return false;
+    m_pictureBytes = rawYuvPictureBytes(m_layout, m_picture.width, m_picture.height);
+    if (m_pictureBytes == 0 || !m_bitmap.reset(m_picture.width, m_picture.height, 24))
+        return false;
+    // No colour details are set: the library's defaults (BT.601, limited range for YUV,
+    // full range for grey) are what ffmpeg applies to these untagged samples.
+    const auto scaler = [&](int rows) {
+        return SwsContextPtr(sws_getContext(m_picture.width, rows, format, m_picture.width, rows, AV_PIX_FMT_BGR24,
+                                            kScalerFlags, nullptr, nullptr, nullptr));
+    };
+    // Bands are safe where no row's colour depends on its neighbours': packed 4:2:2 and
+    // grey always, 4:2:0 planes only on the fast converter, which libswscale uses for
+    // even heights only (NV12 never takes it).
+    const bool planar420 = m_layout == StoredLayout::I420 || m_layout == StoredLayout::YV12;
+    const bool semiPlanar = m_layout == StoredLayout::NV12 || m_layout == StoredLayout::NV21;
+    m_banded = !semiPlanar && !(planar420 && (m_picture.height & 1));
+    if (!m_banded) {
+        m_sws = scaler(m_picture.height);
+        return m_sws != nullptr;
+    }
+    const int bandRows = BottomUpScaler::kBandRows;
+    if (m_picture.height >= bandRows && !(m_sws = scaler(bandRows)))
+        return false;
+    if (m_picture.height % bandRows != 0 && !(m_tailSws = scaler(m_picture.height % bandRows)))
+        return false;
+    return true;
+}
+
+const BITMAPINFOHEADER* RawYuvDecoder::decode(std::int32_t, const std::uint8_t* data, std::size_t size)
+{
+    if (size < m_pictureBytes)
+        return nullptr;
+
+    const auto w = static_cast<std::size_t>(m_picture.width);
+    const auto h = static_cast<std::size_t>(m_picture.height);
+    const std::size_t cw = (w + 1) / 2;
+    const std::size_t ch = (h + 1) / 2;
+    const std::uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(w), 0, 0, 0};
+    int rowShift[4] = {0, 0, 0, 0};
+    switch (m_layout) {
+    case StoredLayout::I420:
+    case StoredLayout::YV12: {
+        const std::uint8_t* first = data + w * h;
+        const std::uint8_t* second = first + cw * ch;
+        const bool swapped = m_layout == StoredLayout::YV12;
+        planes[1] = swapped ? second : first;
+        planes[2] = swapped ? first : second;
+        strides[1] = strides[2] = static_cast<int>(cw);
+        rowShift[1] = rowShift[2] = 1;
+        break;
+    }
+    case StoredLayout::NV12:
+    case StoredLayout::NV21:
+        planes[1] = data + w * h;
+        strides[1] = static_cast<int>(2 * cw);
+        rowShift[1] = 1;
+        break;
+    case StoredLayout::YUY2:
+    case StoredLayout::UYVY:
+    case StoredLayout::YVYU:
+        strides[0] = static_cast<int>(4 * cw);
+        break;
+    case StoredLayout::Gray:
+        // Grey rows follow the DIB habit of 4-byte padding when the sample holds it.
+        if (size >= dibStride(m_picture.width, 8) * h)
+            strides[0] = static_cast<int>(dibStride(m_picture.width, 8));
+        break;
+    case StoredLayout::Dib:
+        return nullptr;
+    }
+
+    const bool converted = m_banded ? m_scaler.runBands(m_sws.get(), m_tailSws.get(), planes, strides, rowShift, m_bitmap)
+                                    : m_scaler.run(m_sws.get(), planes, strides, m_bitmap);
+    if (!converted)
+        return nullptr;
+    return m_bitmap.header();
+}
+
+} // namespace
+
+std::unique_ptr<FrameDecoder> makeRawYuvDecoder(const StoredPicture& picture, StoredLayout layout,
+                                                const SampleSource& source)
+{
+    auto decoder = std::make_unique<RawYuvDecoder>(picture, layout, source);
+    if (!decoder->init())
+        return nullptr;
+    return decoder;
+}
+
+} // namespace kestro::avi
