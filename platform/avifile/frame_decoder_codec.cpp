@@ -6,18 +6,99 @@
 #include "frame_decoder_ffmpeg.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
 #include <cstring>
+#include <cctype>
+#include <cstdlib>
 #include <deque>
 #include <limits>
+#include <mutex>
 
 namespace kestro::avi {
 
 namespace {
+
+// Four-character codes of the compressed formats met in AVI captures, and the codec that
+// decodes each. Kept here rather than taken from the demuxing library, which the rest of
+// the program never needs and which would cost every start-up its loading time. Grouped
+// by codec, common spellings first; lookups ignore case, so each code is listed once.
+// BI_RLE8 (1) and BI_RLE4 (2) are biCompression values, not letters.
+struct CodecFourcc {
+    FOURCC fourcc;
+    AVCodecID codec;
+};
+
+constexpr FOURCC tag(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
+
+const CodecFourcc kCodecFourccs[] = {
+    {tag("MJPG"), AV_CODEC_ID_MJPEG}, {tag("AVRN"), AV_CODEC_ID_MJPEG}, {tag("AVDJ"), AV_CODEC_ID_MJPEG},
+    {tag("ACDV"), AV_CODEC_ID_MJPEG}, {tag("QIVG"), AV_CODEC_ID_MJPEG}, {tag("DMB1"), AV_CODEC_ID_MJPEG},
+    {tag("JPEG"), AV_CODEC_ID_MJPEG}, {tag("IJPG"), AV_CODEC_ID_MJPEG}, {tag("AVI1"), AV_CODEC_ID_MJPEG},
+    {tag("JPGL"), AV_CODEC_ID_MJPEG}, {tag("LJPG"), AV_CODEC_ID_LJPEG}, {tag("MJLS"), AV_CODEC_ID_JPEGLS},
+    {tag("H264"), AV_CODEC_ID_H264},  {tag("X264"), AV_CODEC_ID_H264},  {tag("AVC1"), AV_CODEC_ID_H264},
+    {tag("DAVC"), AV_CODEC_ID_H264},  {tag("VSSH"), AV_CODEC_ID_H264},  {tag("Q264"), AV_CODEC_ID_H264},
+    {tag("HEVC"), AV_CODEC_ID_HEVC},  {tag("H265"), AV_CODEC_ID_HEVC},  {tag("HEV1"), AV_CODEC_ID_HEVC},
+    {tag("HVC1"), AV_CODEC_ID_HEVC},  {tag("X265"), AV_CODEC_ID_HEVC},
+    {tag("FMP4"), AV_CODEC_ID_MPEG4}, {tag("DIVX"), AV_CODEC_ID_MPEG4}, {tag("DX50"), AV_CODEC_ID_MPEG4},
+    {tag("XVID"), AV_CODEC_ID_MPEG4}, {tag("MP4S"), AV_CODEC_ID_MPEG4}, {tag("M4S2"), AV_CODEC_ID_MPEG4},
+    {tag("MP4V"), AV_CODEC_ID_MPEG4}, {tag("DIV1"), AV_CODEC_ID_MPEG4}, {tag("3IV2"), AV_CODEC_ID_MPEG4},
+    {tag("RMP4"), AV_CODEC_ID_MPEG4}, {tag("UMP4"), AV_CODEC_ID_MPEG4}, {tag("SEDG"), AV_CODEC_ID_MPEG4},
+    {tag("DIV3"), AV_CODEC_ID_MSMPEG4V3}, {tag("MP43"), AV_CODEC_ID_MSMPEG4V3}, {tag("MPG3"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("DIV4"), AV_CODEC_ID_MSMPEG4V3}, {tag("DIV5"), AV_CODEC_ID_MSMPEG4V3}, {tag("DIV6"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("AP41"), AV_CODEC_ID_MSMPEG4V3}, {tag("COL1"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("MP42"), AV_CODEC_ID_MSMPEG4V2}, {tag("DIV2"), AV_CODEC_ID_MSMPEG4V2},
+    {tag("MPG4"), AV_CODEC_ID_MSMPEG4V1}, {tag("MP41"), AV_CODEC_ID_MSMPEG4V1},
+    {tag("WMV1"), AV_CODEC_ID_WMV1},  {tag("WMV2"), AV_CODEC_ID_WMV2},  {tag("WMV3"), AV_CODEC_ID_WMV3},
+    {tag("WVC1"), AV_CODEC_ID_VC1},   {tag("WMVA"), AV_CODEC_ID_VC1},
+    {tag("H263"), AV_CODEC_ID_H263},  {tag("U263"), AV_CODEC_ID_H263},  {tag("S263"), AV_CODEC_ID_H263},
+    {tag("I263"), AV_CODEC_ID_H263I},
+    {tag("MPG1"), AV_CODEC_ID_MPEG1VIDEO}, {tag("PIM1"), AV_CODEC_ID_MPEG1VIDEO},
+    {tag("MPG2"), AV_CODEC_ID_MPEG2VIDEO}, {tag("MPEG"), AV_CODEC_ID_MPEG2VIDEO}, {tag("MMES"), AV_CODEC_ID_MPEG2VIDEO},
+    {tag("DVSD"), AV_CODEC_ID_DVVIDEO}, {tag("DVHD"), AV_CODEC_ID_DVVIDEO}, {tag("DVSL"), AV_CODEC_ID_DVVIDEO},
+    {tag("DV25"), AV_CODEC_ID_DVVIDEO}, {tag("DV50"), AV_CODEC_ID_DVVIDEO}, {tag("CDVC"), AV_CODEC_ID_DVVIDEO},
+    {tag("HFYU"), AV_CODEC_ID_HUFFYUV}, {tag("FFVH"), AV_CODEC_ID_FFVHUFF}, {tag("FFV1"), AV_CODEC_ID_FFV1},
+    {tag("CVID"), AV_CODEC_ID_CINEPAK},
+    {tag("MSVC"), AV_CODEC_ID_MSVIDEO1}, {tag("CRAM"), AV_CODEC_ID_MSVIDEO1}, {tag("WHAM"), AV_CODEC_ID_MSVIDEO1},
+    {tag("MRLE"), AV_CODEC_ID_MSRLE}, {1, AV_CODEC_ID_MSRLE}, {2, AV_CODEC_ID_MSRLE},
+    {tag("MPNG"), AV_CODEC_ID_PNG},   {tag("PNG1"), AV_CODEC_ID_PNG},   {tag("PNG "), AV_CODEC_ID_PNG},
+    {tag("MJ2C"), AV_CODEC_ID_JPEG2000}, {tag("MJP2"), AV_CODEC_ID_JPEG2000}, {tag("LJ2K"), AV_CODEC_ID_JPEG2000},
+    {tag("VP80"), AV_CODEC_ID_VP8},   {tag("VP90"), AV_CODEC_ID_VP9},   {tag("AV01"), AV_CODEC_ID_AV1},
+    {tag("TSCC"), AV_CODEC_ID_TSCC},  {tag("ZMBV"), AV_CODEC_ID_ZMBV},  {tag("CSCD"), AV_CODEC_ID_CSCD},
+    {tag("IV31"), AV_CODEC_ID_INDEO3}, {tag("IV32"), AV_CODEC_ID_INDEO3}, {tag("IV41"), AV_CODEC_ID_INDEO4},
+    {tag("IV50"), AV_CODEC_ID_INDEO5}, {tag("LAGS"), AV_CODEC_ID_LAGARITH}, {tag("MAGY"), AV_CODEC_ID_MAGICYUV},
+    {tag("ULRA"), AV_CODEC_ID_UTVIDEO}, {tag("ULRG"), AV_CODEC_ID_UTVIDEO}, {tag("ULY0"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULY2"), AV_CODEC_ID_UTVIDEO}, {tag("ULY4"), AV_CODEC_ID_UTVIDEO}, {tag("ULH0"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULH2"), AV_CODEC_ID_UTVIDEO}, {tag("ULH4"), AV_CODEC_ID_UTVIDEO},
+    // Raw layouts the decoder does not convert itself; libavcodec's raw decoder knows them
+    // by their code.
+    {tag("YV16"), AV_CODEC_ID_RAWVIDEO}, {tag("Y41P"), AV_CODEC_ID_RAWVIDEO}, {tag("Y41B"), AV_CODEC_ID_RAWVIDEO},
+    {tag("YVU9"), AV_CODEC_ID_RAWVIDEO}, {tag("YUV9"), AV_CODEC_ID_RAWVIDEO}, {tag("I422"), AV_CODEC_ID_RAWVIDEO},
+    {tag("I444"), AV_CODEC_ID_RAWVIDEO}, {tag("AYUV"), AV_CODEC_ID_RAWVIDEO}, {tag("Y16 "), AV_CODEC_ID_RAWVIDEO},
+};
+
+FOURCC upper(FOURCC f)
+{
+    FOURCC out = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>((f >> (8 * i)) & 0xFF);
+        out |= static_cast<FOURCC>(std::toupper(c)) << (8 * i);
+    }
+    return out;
+}
+
+AVCodecID codecOf(FOURCC fourcc)
+{
+    const FOURCC key = upper(fourcc);
+    for (const CodecFourcc& c : kCodecFourccs)
+        if (c.fourcc == key)
+            return c.codec;
+    return AV_CODEC_ID_NONE;
+}
 
 // Codec delay is a few frames at most; a decoder that has taken this many packets past
 // the wanted one without producing it is not going to.
@@ -104,8 +185,7 @@ private:
 
 bool CodecDecoder::init(FOURCC fourcc)
 {
-    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-    const AVCodecID id = av_codec_get_id(tables, fourcc);
+    const AVCodecID id = codecOf(fourcc);
     if (id == AV_CODEC_ID_NONE)
         return false;
     const AVCodec* codec = avcodec_find_decoder(id);
@@ -348,6 +428,19 @@ const BITMAPINFOHEADER* CodecDecoder::show(const AVFrame& frame, std::int64_t po
 }
 
 } // namespace
+
+// libavcodec reports damaged pictures on standard error, which in a desktop program only
+// scares; failures reach the caller as null frames. KESTRO_AV_LOG=1 brings the messages
+// back for diagnosis.
+void quietLibraryLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* env = std::getenv("KESTRO_AV_LOG");
+        if (!env || !*env || *env == '0')
+            av_log_set_level(AV_LOG_QUIET);
+    });
+}
 
 std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc,
                                                const SampleSource& source)
