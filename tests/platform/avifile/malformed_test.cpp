@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -25,6 +27,8 @@ struct Damage {
     bool opens;            // AVIFileOpenA and AVIFileGetStream succeed
     LONG length = kAny;    // expected stream length when it opens
     int decoded = -1;      // expected number of positions that decode (-1: not checked)
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const Damage& c, std::ostream* os) { *os << c.name; }
 };
 
 // Five 8x4 24-bit frames, frame 2 dropped; per frame 96 bytes.
@@ -165,6 +169,8 @@ struct OdmlDamage {
     const char* name;
     std::function<void(Bytes&, std::size_t indx, std::size_t ix)> hurt;
     LONG length;
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const OdmlDamage& c, std::ostream* os) { *os << c.name; }
 };
 
 class MalformedOpenDml : public ::testing::TestWithParam<OdmlDamage> {};

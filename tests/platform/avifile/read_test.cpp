@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -122,6 +124,8 @@ TEST(Read, BufferRules)
 struct LayoutCase {
     const char* name;
     void (*shape)(AviLayout&);
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadLayouts : public ::testing::TestWithParam<LayoutCase> {};

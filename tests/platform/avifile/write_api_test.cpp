@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <vector>
 
@@ -89,6 +91,8 @@ struct Shape {
     const char* name;
     int width, height, bits;
     DWORD clrUsed;
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const Shape& c, std::ostream* os) { *os << c.name; }
 };
 
 class WriteApi : public ::testing::TestWithParam<Shape> {};

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -30,6 +32,8 @@ struct Picture {
     FOURCC compression;
     std::uint32_t clrUsed;
     const char* pixFmt; // what ffmpeg is asked to decode to
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const Picture& c, std::ostream* os) { *os << c.name; }
 };
 
 bool isPlanar(const Picture& p) { return p.compression == kI420; }
@@ -447,6 +451,8 @@ struct OdmlCase {
     Picture picture;
     std::uint64_t limit;
     int frames;
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const OdmlCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class OpenDml : public ::testing::TestWithParam<OdmlCase> {};
@@ -611,6 +617,8 @@ struct DiskFullCase {
     int frames;
     Picture picture;
     bool writeSeesIt; // the frame is larger than the write buffer, so write() itself fails
+    // Test names in ctest and failure messages show the case, not its bytes.
+    friend void PrintTo(const DiskFullCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DiskFull : public ::testing::TestWithParam<DiskFullCase> {};
