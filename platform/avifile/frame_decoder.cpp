@@ -4,22 +4,11 @@
 #include "frame_decoder_formats.h"
 #include "riff.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace kestro::avi {
 
 namespace {
-
-FOURCC upperFourcc(FOURCC f)
-{
-    FOURCC out = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto c = static_cast<unsigned char>((f >> (8 * i)) & 0xFF);
-        out |= static_cast<FOURCC>(std::toupper(c)) << (8 * i);
-    }
-    return out;
-}
 
 std::unique_ptr<FrameDecoder> decoderFor(const StoredPicture& picture, FOURCC fourcc, const SampleSource& source)
 {
@@ -56,7 +45,6 @@ std::uint64_t rawYuvPictureBytes(StoredLayout layout, std::int64_t width, std::i
     switch (layout) {
     case StoredLayout::I420:
     case StoredLayout::YV12:
-        return w * h + 2 * cw * ch;
     case StoredLayout::NV12:
     case StoredLayout::NV21:
         return w * h + 2 * cw * ch;

@@ -4,6 +4,7 @@
 
 #include "frame_decoder_base.h"
 #include "frame_decoder_ffmpeg.h"
+#include "riff.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,7 +14,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <cctype>
 #include <cstdlib>
 #include <deque>
 #include <limits>
@@ -81,19 +81,9 @@ const CodecFourcc kCodecFourccs[] = {
     {tag("I444"), AV_CODEC_ID_RAWVIDEO}, {tag("AYUV"), AV_CODEC_ID_RAWVIDEO}, {tag("Y16 "), AV_CODEC_ID_RAWVIDEO},
 };
 
-FOURCC upper(FOURCC f)
-{
-    FOURCC out = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto c = static_cast<unsigned char>((f >> (8 * i)) & 0xFF);
-        out |= static_cast<FOURCC>(std::toupper(c)) << (8 * i);
-    }
-    return out;
-}
-
 AVCodecID codecOf(FOURCC fourcc)
 {
-    const FOURCC key = upper(fourcc);
+    const FOURCC key = upperFourcc(fourcc);
     for (const CodecFourcc& c : kCodecFourccs)
         if (c.fourcc == key)
             return c.codec;

@@ -59,6 +59,20 @@ inline std::string fourccText(FOURCC f)
     return s;
 }
 
+// Four-character codes are case-insensitive in practice ("yuy2", "mjpg" appear in the
+// wild); tables hold the upper-case spelling and lookups compare this.
+inline FOURCC upperFourcc(FOURCC f)
+{
+    FOURCC out = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto c = static_cast<std::uint8_t>((f >> (8 * i)) & 0xFF);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<std::uint8_t>(c - 'a' + 'A');
+        out |= static_cast<FOURCC>(c) << (8 * i);
+    }
+    return out;
+}
+
 namespace fcc {
 constexpr FOURCC RIFF = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC LIST = mmioFOURCC('L', 'I', 'S', 'T');
