@@ -145,11 +145,13 @@ TEST_P(Malformed, AnsweredThroughResultCodes)
     if (d.opens) {
         ASSERT_EQ(r.open, AVIERR_OK);
         ASSERT_EQ(r.stream, AVIERR_OK);
-        if (d.length != kAny)
+        if (d.length != kAny) {
             EXPECT_EQ(r.length, d.length);
+        }
         // Positions that give a bitmap; a dropped frame shows the frame before it.
-        if (d.decoded >= 0)
+        if (d.decoded >= 0) {
             EXPECT_EQ(r.framesDecoded, d.decoded);
+        }
         // The suggested buffer never exceeds what the file could hold.
         EXPECT_LE(r.suggestedBuffer, 4096u);
     } else if (r.open == AVIERR_OK) {
