@@ -47,13 +47,15 @@ public:
     bool run(SwsContext* scaler, const std::uint8_t* const planes[], const int strides[], PackedBitmap& bitmap);
 
     // The same for sources whose rows convert independently of the rows around them
-    // (I420 on the fast path, packed 4:2:2, grey): bands of kBandRows rows go through
+    // (I420 on the fast path, grey): bands of kBandRows rows go through
     // `band`, the remainder through `tail`, each band copied out while still in cache.
     // About a quarter faster than run() on full-HD frames. rowShift[p] is plane p's
     // vertical subsampling as a shift.
+    // Rows [firstRow, endRow) only, so that two scalers can share one picture; firstRow
+    // is a multiple of kBandRows and endRow the picture's height or another multiple.
     static constexpr int kBandRows = 16;
     bool runBands(SwsContext* band, SwsContext* tail, const std::uint8_t* const planes[4], const int strides[4],
-                  const int rowShift[4], PackedBitmap& bitmap);
+                  const int rowShift[4], PackedBitmap& bitmap, int firstRow, int endRow);
 
 private:
     std::size_t prepare(const PackedBitmap& bitmap, int rows);

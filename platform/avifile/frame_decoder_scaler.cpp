@@ -33,14 +33,15 @@ bool BottomUpScaler::run(SwsContext* scaler, const std::uint8_t* const planes[],
 }
 
 bool BottomUpScaler::runBands(SwsContext* band, SwsContext* tail, const std::uint8_t* const planes[4],
-                              const int strides[4], const int rowShift[4], PackedBitmap& bitmap)
+                              const int strides[4], const int rowShift[4], PackedBitmap& bitmap, int firstRow,
+                              int endRow)
 {
-    const int height = bitmap.height();
+    const int height = endRow;
     const std::size_t stride = prepare(bitmap, kBandRows);
     const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width()) * 3;
     std::uint8_t* out[4] = {m_scratch.data(), nullptr, nullptr, nullptr};
     const int outStrides[4] = {static_cast<int>(stride), 0, 0, 0};
-    for (int top = 0; top < height; top += kBandRows) {
+    for (int top = firstRow; top < height; top += kBandRows) {
         const int rows = std::min(kBandRows, height - top);
         SwsContext* scaler = rows == kBandRows ? band : tail;
         if (!scaler)
