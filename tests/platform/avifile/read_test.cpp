@@ -121,6 +121,32 @@ TEST(Read, BufferRules)
     EXPECT_EQ(samples, 1);
 }
 
+// The frame rectangle is served as the header has it, even empty; the picture's size
+// comes from the format, and frames decode all the same.
+TEST(Read, EmptyFrameRectangleIsServedAsStored)
+{
+    ScratchDir dir;
+    AviLayout l = layout24(2);
+    Bytes file = build(l);
+    for (std::size_t k = 0; k < 4; ++k)
+        file[l.strhOffset + 8 + 48 + 2 * k] = file[l.strhOffset + 8 + 49 + 2 * k] = 0;
+    const std::string path = dir.file("norect.avi");
+    writeFile(path, file);
+    Opened o(path);
+    ASSERT_EQ(o.streamResult, AVIERR_OK);
+    AVISTREAMINFOA info{};
+    ASSERT_EQ(AVIStreamInfoA(o.stream, &info, sizeof info), AVIERR_OK);
+    EXPECT_EQ(info.rcFrame.right - info.rcFrame.left, 0);
+    EXPECT_EQ(info.rcFrame.bottom - info.rcFrame.top, 0);
+    PGETFRAME gf = AVIStreamGetFrameOpen(o.stream, nullptr);
+    ASSERT_NE(gf, nullptr);
+    const auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, 1));
+    ASSERT_NE(bih, nullptr);
+    EXPECT_EQ(bih->biWidth, 8);
+    EXPECT_EQ(bih->biHeight, 4);
+    AVIStreamGetFrameClose(gf);
+}
+
 struct LayoutCase {
     const char* name;
     void (*shape)(AviLayout&);
