@@ -158,9 +158,9 @@ using PAVIFILE = AviFileObject*;
 using PAVISTREAM = AviStreamObject*;
 using PGETFRAME = AviGetFrameObject*;
 
-// Counted start and end of the library; pairs nest. The services work between the
-// first AVIFileInit and the matching last AVIFileExit, and objects already open stay
-// usable after an inner pair ends.
+// Counted start and end of the library; pairs nest (the video source holds one pair for
+// its life, each export another). The services need no set-up of their own, so an
+// object stays usable whatever the count, and an unmatched AVIFileExit does nothing.
 void AVIFileInit();
 void AVIFileExit();
 
