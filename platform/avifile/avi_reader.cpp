@@ -306,19 +306,12 @@ struct AviReader::Parser {
         return !index.empty();
     }
 
-    static void trimTail(SampleIndex& index, std::vector<SampleEntry>& scratch)
+    static void trimTail(SampleIndex& index)
     {
         std::int32_t n = index.size();
         while (n > 0 && index[n - 1].size == 0 && index[n - 1].offset == 0)
             --n;
-        if (n == index.size())
-            return;
-        scratch.clear();
-        for (std::int32_t i = 0; i < n; ++i)
-            scratch.push_back(index[i]);
-        index.clear();
-        for (const SampleEntry& e : scratch)
-            index.append(e.offset, e.size, e.key != 0);
+        index.truncate(n);
     }
 
     // Walks the movi lists from `from` on, appending whole data chunks of each stream
@@ -394,7 +387,6 @@ struct AviReader::Parser {
             r.m_streams.push_back(std::move(s));
         }
 
-        std::vector<SampleEntry> scratch;
         std::vector<std::uint64_t> after(streams.size(), 0);
         bool anyIndexed = false;
         std::uint64_t resume = std::numeric_limits<std::uint64_t>::max();
@@ -409,7 +401,7 @@ struct AviReader::Parser {
                 else
                     s->index.clear();
             }
-            trimTail(s->index, scratch);
+            trimTail(s->index);
             if (!s->index.empty()) {
                 anyIndexed = true;
                 std::uint64_t lastData = 0;

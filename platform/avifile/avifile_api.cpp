@@ -393,9 +393,7 @@ void* AVIStreamGetFrame(PGETFRAME pgf, LONG lPos)
     auto gf = lookup(pgf);
     if (!gf)
         return nullptr;
-    const std::int64_t i = static_cast<std::int64_t>(lPos) - gf->samples->start();
-    if (i < 0 || i >= gf->samples->length())
-        return nullptr;
+    // The decoder refuses positions outside the stream itself.
     return const_cast<BITMAPINFOHEADER*>(gf->decoder->frame(lPos));
 }
 

@@ -24,12 +24,9 @@ std::unique_ptr<FrameDecoder> decoderFor(const StoredPicture& picture, FOURCC fo
 
 std::optional<StoredLayout> storedLayoutOf(FOURCC fourcc)
 {
+    const FOURCC key = upperFourcc(fourcc);
     for (const auto& entry : kStoredFourccs)
-        if (entry.fourcc == fourcc)
-            return entry.layout;
-    const FOURCC upper = upperFourcc(fourcc);
-    for (const auto& entry : kStoredFourccs)
-        if (entry.fourcc == upper)
+        if (entry.fourcc == key)
             return entry.layout;
     return std::nullopt;
 }

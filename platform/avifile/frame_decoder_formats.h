@@ -55,8 +55,7 @@ inline constexpr StoredFourcc kStoredFourccs[] = {
     {mmioFOURCC('G', 'R', 'E', 'Y'), StoredLayout::Gray},
 };
 
-// Exact match first; four-character codes are case-insensitive in practice ("yuy2",
-// "i420" appear in the wild), so a second pass compares upper-cased.
+// Case-insensitive ("yuy2" and "i420" appear in the wild); the table holds upper case.
 std::optional<StoredLayout> storedLayoutOf(FOURCC fourcc);
 
 // Bytes one picture of a raw YUV layout occupies: rows unpadded, chroma sizes rounded

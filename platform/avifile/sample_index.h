@@ -20,6 +20,8 @@ public:
     void reserve(std::size_t n) { m_entries.reserve(n); }
     void append(std::uint64_t offset, std::uint32_t size, bool key);
     void clear();
+    // Keeps the first n entries (n no more than size()).
+    void truncate(std::int32_t n) { m_entries.resize(static_cast<std::size_t>(n)); }
     // Builds the lookup tables for the searches; call once after the last append.
     void finish();
 
