@@ -1,0 +1,37 @@
+// 01-Nearest: pixel replication. Every pixel takes red and blue from the Bayer quad (the 2 x 2
+// block on even coordinates) that holds it, and green from the green site of its own row in that
+// quad. No arithmetic at all: a quick preview that shows the raw sampling as it is.
+#include "algorithms.h"
+
+namespace kestro::dor2ezu {
+namespace {
+
+std::size_t nearestScratch(int, int) { return 0; }
+
+void nearestRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch) {
+    const CfaPattern& cfa = m.cfa();
+    for (int y = yBegin; y < yEnd; ++y) {
+        const int top = y & ~1;
+        const std::uint8_t* rows[2] = {m.row(top), m.row(top + 1)};
+        // Within a quad row, the green site is the column whose colour is green.
+        const int ownRow = y & 1;
+        const int greenColumn = cfa.at(0, y) == kGreen ? 0 : 1;
+        // The quad row that holds red, and the one that holds blue (the other one).
+        const int redRow = (cfa.at(0, 0) == kRed || cfa.at(1, 0) == kRed) ? 0 : 1;
+        const int redColumn = cfa.at(0, redRow) == kRed ? 0 : 1;
+        const int blueColumn = cfa.at(0, 1 - redRow) == kBlue ? 0 : 1;
+        std::uint8_t* dst = out.rowFor(y);
+        for (int x = out.firstPlaneX(); x < out.endPlaneX(); ++x, dst += 3) {
+            const int left = x & ~1;
+            dst[0] = rows[1 - redRow][left + blueColumn];
+            dst[1] = rows[ownRow][left + greenColumn];
+            dst[2] = rows[redRow][left + redColumn];
+        }
+    }
+}
+
+}  // namespace
+
+const Algorithm kNearest{1, "01-Nearest", nearestScratch, nearestRun};
+
+}  // namespace kestro::dor2ezu
