@@ -77,58 +77,96 @@ namespace hn = hwy::HWY_NAMESPACE;
 // means of the pairs, p + q overshoots the exact sum by half the number of pairs that rounded up;
 // the rounded mean of p and q is the answer except when a pair rounded up and p + q is odd, where it
 // is one too high.
-template <class D, class V>
-HWY_INLINE V mean4(D d, V a, V b, V c, V d4) {
-    const V p = hn::AverageRound(a, b);
-    const V q = hn::AverageRound(c, d4);
-    const V pairRounded = hn::Or(hn::Xor(a, b), hn::Xor(c, d4));
-    const V oneTooHigh = hn::And(hn::And(hn::Xor(p, q), pairRounded), hn::Set(d, 1));
-    return hn::Sub(hn::AverageRound(p, q), oneTooHigh);
+// A rounded pair mean, (a + b + 1) >> 1, with a ^ b kept: its low bit says the mean rounded up.
+template <class V>
+struct PairMean {
+    V mean;
+    V odd;
+};
+
+template <class V>
+HWY_INLINE PairMean<V> pairMean(V a, V b) {
+    return {hn::AverageRound(a, b), hn::Xor(a, b)};
 }
 
-// The interior of the picture, a vector of sites at a time. Both formulas are computed for every
-// lane and the site colour picks one, so the loop has no branch. The row's last vector is placed
-// to end on its last site and may overlap the one before: the overlap is computed twice, to the
-// same values, instead of a scalar tail.
+// Rounded mean of four bytes, (a + b + c + d + 2) >> 2, from the rounded means p and q of two pairs.
+// p + q overshoots the exact half-sum by half the number of pairs that rounded up, so the rounded
+// mean of p and q is the answer except when a pair rounded up and p + q is odd: then it is one
+// too high.
+template <class D, class V>
+HWY_INLINE V mean4(D d, PairMean<V> p, PairMean<V> q) {
+    const V oneTooHigh = hn::And(hn::And(hn::Xor(p.mean, q.mean), hn::Or(p.odd, q.odd)), hn::Set(d, 1));
+    return hn::Sub(hn::AverageRound(p.mean, q.mean), oneTooHigh);
+}
+
+// The interior of the picture, a vector of sites at a time, two rows at a time: the horizontal pair
+// means of a row serve both as its own left/right means and as the diagonal means of the rows above
+// and below it. Both formulas are computed for every lane and the site colour picks one, so the
+// loop has no branch. A row's last vector is placed to end on its last site and may overlap the one
+// before: the overlap is computed twice, to the same values, instead of a scalar tail.
 void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::uint8_t* plane,
                          std::uint8_t* pixels) {
     const hn::ScalableTag<std::uint8_t> d8;
+    using V = hn::Vec<decltype(d8)>;
     const int lanes = static_cast<int>(hn::Lanes(d8));
     const std::size_t rowBytes = static_cast<std::size_t>(width);
+    if (width - 2 < lanes) {
+        for (int y = 1; y + 1 < height; ++y) {
+            const std::uint8_t* cur = plane + static_cast<std::size_t>(y) * rowBytes;
+            detail::sitesOfRow(detail::rowLayout(layout, y), cur - rowBytes, cur, cur + rowBytes, 1, width - 1,
+                               pixels + static_cast<std::size_t>(height - 1 - y) * 3 * rowBytes);
+        }
+        return;
+    }
     // Lanes of a vector that starts at an even x hold even x at even lanes.
     const auto evenLane = hn::Eq(hn::And(hn::Iota(d8, 0), hn::Set(d8, 1)), hn::Zero(d8));
 
-    for (int y = 1; y + 1 < height; ++y) {
-        const detail::RowLayout row = detail::rowLayout(layout, y);
-        const std::uint8_t* cur = plane + static_cast<std::size_t>(y) * rowBytes;
-        const std::uint8_t* up = cur - rowBytes;
-        const std::uint8_t* down = cur + rowBytes;
-        std::uint8_t* out = pixels + static_cast<std::size_t>(height - 1 - y) * 3 * rowBytes;
-        if (width - 2 < lanes) {
-            detail::sitesOfRow(row, up, cur, down, 1, width - 1, out);
-            continue;
-        }
-        // Green lanes for a vector starting at an even x, and at an odd x.
-        const auto greenFromEven = row.greenParity == 0 ? evenLane : hn::Not(evenLane);
-        const auto greenFromOdd = hn::Not(greenFromEven);
+    // One output row from its centre values, its own horizontal pair, the vertical pair around it
+    // and the horizontal pairs of the rows above and below.
+    auto storeRow = [&](const detail::RowLayout& row, int x, V centre, PairMean<V> across,
+                        PairMean<V> vertical, PairMean<V> above, PairMean<V> below, std::uint8_t* out) {
+        const bool greenAtEven = ((x & 1) == 0) == (row.greenParity == 0);
+        const auto green = greenAtEven ? evenLane : hn::Not(evenLane);
+        const V g = hn::IfThenElse(green, centre, mean4(d8, vertical, across));
+        const V rowColour = hn::IfThenElse(green, across.mean, centre);
+        const V crossColour = hn::IfThenElse(green, vertical.mean, mean4(d8, above, below));
+        const V red = row.rowRed ? rowColour : crossColour;
+        const V blue = row.rowRed ? crossColour : rowColour;
+        hn::StoreInterleaved3(blue, g, red, d8, out + 3 * x);
+    };
+    auto rowAt = [&](int y) { return plane + static_cast<std::ptrdiff_t>(y) * width; };
+    auto outAt = [&](int y) { return pixels + static_cast<std::size_t>(height - 1 - y) * 3 * rowBytes; };
+    auto horizontal = [&](const std::uint8_t* r, int x) {
+        return pairMean(hn::LoadU(d8, r + x - 1), hn::LoadU(d8, r + x + 1));
+    };
 
-        auto vectorAt = [&](int x) {
-            const auto ul = hn::LoadU(d8, up + x - 1), u = hn::LoadU(d8, up + x), ur = hn::LoadU(d8, up + x + 1);
-            const auto l = hn::LoadU(d8, cur + x - 1), c = hn::LoadU(d8, cur + x), r = hn::LoadU(d8, cur + x + 1);
-            const auto dl = hn::LoadU(d8, down + x - 1), dn = hn::LoadU(d8, down + x),
-                       dr = hn::LoadU(d8, down + x + 1);
-            const auto green = (x & 1) == 0 ? greenFromEven : greenFromOdd;
-
-            const auto g = hn::IfThenElse(green, c, mean4(d8, u, dn, l, r));
-            const auto rowColour = hn::IfThenElse(green, hn::AverageRound(l, r), c);
-            const auto crossColour = hn::IfThenElse(green, hn::AverageRound(u, dn), mean4(d8, ul, ur, dl, dr));
-            const auto red = row.rowRed ? rowColour : crossColour;
-            const auto blue = row.rowRed ? crossColour : rowColour;
-            hn::StoreInterleaved3(blue, g, red, d8, out + 3 * x);
+    int y = 1;
+    for (; y + 2 < height; y += 2) {
+        const detail::RowLayout first = detail::rowLayout(layout, y), second = detail::rowLayout(layout, y + 1);
+        const std::uint8_t *a = rowAt(y - 1), *b = rowAt(y), *c = rowAt(y + 1), *d = rowAt(y + 2);
+        std::uint8_t *outB = outAt(y), *outC = outAt(y + 1);
+        auto twoRowsAt = [&](int x) {
+            const V ac = hn::LoadU(d8, a + x), bc = hn::LoadU(d8, b + x);
+            const V cc = hn::LoadU(d8, c + x), dc = hn::LoadU(d8, d + x);
+            const auto ha = horizontal(a, x), hb = horizontal(b, x), hc = horizontal(c, x), hd = horizontal(d, x);
+            storeRow(first, x, bc, hb, pairMean(ac, cc), ha, hc, outB);
+            storeRow(second, x, cc, hc, pairMean(bc, dc), hb, hd, outC);
         };
         int x = 1;
-        for (; x + lanes <= width - 1; x += lanes) vectorAt(x);
-        if (x < width - 1) vectorAt(width - 1 - lanes);
+        for (; x + lanes <= width - 1; x += lanes) twoRowsAt(x);
+        if (x < width - 1) twoRowsAt(width - 1 - lanes);
+    }
+    if (y + 1 < height) {  // an odd number of interior rows leaves one
+        const detail::RowLayout row = detail::rowLayout(layout, y);
+        const std::uint8_t *a = rowAt(y - 1), *b = rowAt(y), *c = rowAt(y + 1);
+        auto oneRowAt = [&](int x) {
+            storeRow(row, x, hn::LoadU(d8, b + x), horizontal(b, x),
+                     pairMean(hn::LoadU(d8, a + x), hn::LoadU(d8, c + x)), horizontal(a, x), horizontal(c, x),
+                     outAt(y));
+        };
+        int x = 1;
+        for (; x + lanes <= width - 1; x += lanes) oneRowAt(x);
+        if (x < width - 1) oneRowAt(width - 1 - lanes);
     }
 }
 
