@@ -79,12 +79,6 @@ private:
     int m_height;
 };
 
-// Rounds to the nearest byte value, clamping to 0..255.
-inline std::uint8_t toByte(float v) {
-    v = v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
-    return static_cast<std::uint8_t>(v + 0.5f);
-}
-
 // Working memory of one band, handed out in 64-byte aligned typed pieces. The library sizes and
 // allocates it before any output byte is written, so running out of memory leaves the caller's
 // buffer untouched.

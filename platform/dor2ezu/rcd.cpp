@@ -278,7 +278,7 @@ template <typename Body>
     });
 }
 
-// Rounds 0..1 to a byte as toByte(255 v) does, but with arithmetic that vectorises.
+// Scales 0..1 to the nearest byte value, with arithmetic that vectorises.
 [[gnu::noinline]] void toByteRow(const float* __restrict v, std::uint8_t* __restrict dst, int x0, int x1) {
     forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
         dst[x] = static_cast<std::uint8_t>(static_cast<int>(unit(v[x]) * 255.0f + 0.5f));
