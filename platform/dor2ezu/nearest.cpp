@@ -20,12 +20,24 @@ void nearestRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, S
         const int redRow = (cfa.at(0, 0) == kRed || cfa.at(1, 0) == kRed) ? 0 : 1;
         const int redColumn = cfa.at(0, redRow) == kRed ? 0 : 1;
         const int blueColumn = cfa.at(0, 1 - redRow) == kBlue ? 0 : 1;
+        // The output starts at an even plane column, so its pixels pair up within quads: both
+        // pixels of a pair take the same three values.
+        const std::uint8_t* blue = rows[1 - redRow] + blueColumn;
+        const std::uint8_t* green = rows[ownRow] + greenColumn;
+        const std::uint8_t* red = rows[redRow] + redColumn;
         std::uint8_t* dst = out.rowFor(y);
-        for (int x = out.firstPlaneX(); x < out.endPlaneX(); ++x, dst += 3) {
-            const int left = x & ~1;
-            dst[0] = rows[1 - redRow][left + blueColumn];
-            dst[1] = rows[ownRow][left + greenColumn];
-            dst[2] = rows[redRow][left + redColumn];
+        const int first = out.firstPlaneX();
+        const int pairs = out.width() / 2;
+        for (int k = 0; k < pairs; ++k) {
+            const int x = first + 2 * k;
+            const std::uint8_t b = blue[x], g = green[x], r = red[x];
+            std::uint8_t* pixel = dst + 6 * k;
+            pixel[0] = b, pixel[1] = g, pixel[2] = r, pixel[3] = b, pixel[4] = g, pixel[5] = r;
+        }
+        if (out.width() % 2 != 0) {
+            const int x = first + 2 * pairs;
+            std::uint8_t* pixel = dst + 6 * pairs;
+            pixel[0] = blue[x], pixel[1] = green[x], pixel[2] = red[x];
         }
     }
 }
