@@ -5,6 +5,8 @@
 //
 //   demosaic_bench [--benchmark_... flags]
 //
+// The last thing printed is a Markdown table for docs/PERFORMANCE.md, built from the medians when
+// repetitions are asked for (bench/run-demosaic does).
 // Single-threaded figures are the comparable ones: the own algorithm is single-threaded by design
 // and OpenCV is limited to one thread for them. The library's multi-threaded figures and OpenCV's
 // are printed as well.
@@ -12,7 +14,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -172,13 +176,66 @@ void registerAll() {
     }
 }
 
+// Prints Google Benchmark's console report and keeps each benchmark's time per frame in
+// milliseconds: the median when there are repetitions, else the single run.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            const std::string& name = run.run_name.function_name;
+            if (median || !m_ms.count(name)) m_ms[name] = run.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void printTable(const std::vector<std::string>& algorithms) const {
+        std::printf("\n| Size | Algorithm | 1 thread | All cores | Peer, 1 thread | Peer, all cores |\n");
+        std::printf("|---|---|---:|---:|---:|---:|\n");
+        for (const Size& s : kSizes) {
+            const std::string size = "/" + sizeName(s);
+            std::printf("| %s | bound: read 1 B, write 3 B a pixel | %s | | | |\n", sizeName(s).c_str(),
+                        ms("bound" + size).c_str());
+            std::printf("| | 11-DeBayerToRGB (scalar reference) | %s | | | |\n", ms("11-reference" + size).c_str());
+            std::printf("| | 11-DeBayerToRGB | %s | | %s (OpenCV bilinear) | %s |\n", ms("11-DeBayerToRGB" + size).c_str(),
+                        ms("opencv-bilinear" + size + "/threads:1").c_str(),
+                        ms("opencv-bilinear" + size + "/threads:all").c_str());
+            for (const std::string& a : algorithms) {
+                const bool vng = a.find("VNG") != std::string::npos;
+                std::printf("| | %s | %s | %s | %s | %s |\n", a.c_str(), ms(a + size + "/threads:1").c_str(),
+                            ms(a + size + "/threads:all").c_str(),
+                            vng ? (ms("opencv-vng" + size + "/threads:1") + " (OpenCV VNG)").c_str() : "",
+                            vng ? ms("opencv-vng" + size + "/threads:all").c_str() : "");
+            }
+        }
+        std::printf("\nTimes are milliseconds per frame (medians).\n");
+    }
+
+private:
+    std::string ms(const std::string& name) const {
+        const auto it = m_ms.find(name);
+        if (it == m_ms.end()) return "—";
+        char text[32];
+        std::snprintf(text, sizeof text, it->second < 1.0 ? "%.3f ms" : "%.2f ms", it->second);
+        return text;
+    }
+    std::map<std::string, double> m_ms;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     registerAll();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const char* const* names = nullptr;
+    std::int32_t count = 0;
+    Dor2EzuEnumAlgorithms(&names, &count);
+    reporter.printTable(std::vector<std::string>(names, names + count));
     benchmark::Shutdown();
     return 0;
 }
