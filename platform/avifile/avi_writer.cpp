@@ -11,8 +11,6 @@ namespace kestro::avi {
 
 namespace {
 
-constexpr std::uint32_t kMainHeaderSize = 56;
-constexpr std::uint32_t kStreamHeaderSize = 56;
 // The odml extended header is conventionally written at this size so that later
 // fields can be added in place.
 constexpr std::uint32_t kDmlhSize = 248;
@@ -22,7 +20,6 @@ constexpr std::size_t kSuperIndexSlots = 256;
 constexpr std::uint32_t kIndexHeaderSize = 24; // indx and ix## bodies before their entries
 constexpr std::uint32_t kSuperIndexEntrySize = 16;
 constexpr std::uint32_t kStdIndexEntrySize = 8;
-constexpr std::uint32_t kSuperIndexSize = kIndexHeaderSize + kSuperIndexSlots * kSuperIndexEntrySize;
 constexpr std::uint32_t kIdx1EntrySize = 16;
 // movi starts on a page boundary: sample data then shares pages with as few header
 // bytes as possible, and a late setFormat has some room to grow into.

@@ -9,6 +9,15 @@
 #include <span>
 #include <vector>
 
+// Tells the vectoriser that a loop's iterations do not depend on each other through memory.
+#if defined(__clang__)
+#define DOR2EZU_IVDEP _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define DOR2EZU_IVDEP _Pragma("GCC ivdep")
+#else
+#define DOR2EZU_IVDEP
+#endif
+
 namespace kestro::dor2ezu {
 
 enum Colour : std::uint8_t { kRed = 0, kGreen = 1, kBlue = 2 };

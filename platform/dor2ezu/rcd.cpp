@@ -138,13 +138,13 @@ template <typename Body>
 // ---- row kernels: every pointer is the kernel's row of a plane, p the plane pitch -----------------
 
 [[gnu::noinline]] void toFloatRow(const std::uint8_t* __restrict src, float* __restrict dst, int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) { dst[x] = static_cast<float>(src[x]) * (1.0f / 255.0f); });
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) { dst[x] = static_cast<float>(src[x]) * (1.0f / 255.0f); });
 }
 
 // (1) Squared vertical and horizontal high-pass responses.
 [[gnu::noinline]] void lineHighPassRow(const float* __restrict c, float* __restrict sqV, float* __restrict sqH,
                                        std::ptrdiff_t p, int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float hv = highPass(c[x - 3 * p], c[x - 2 * p], c[x - p], c[x], c[x + p], c[x + 2 * p], c[x + 3 * p]);
         const float hh = highPass(c[x - 3], c[x - 2], c[x - 1], c[x], c[x + 1], c[x + 2], c[x + 3]);
         sqV[x] = hv * hv;
@@ -156,7 +156,7 @@ template <typename Body>
 // direction.
 [[gnu::noinline]] void lineWeightRow(const float* __restrict sqV, const float* __restrict sqH, float* __restrict dir,
                                      std::ptrdiff_t p, int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         dir[x] = directionWeight(sqV[x - p] + sqV[x] + sqV[x + p], sqH[x - 1] + sqH[x] + sqH[x + 1]);
     });
 }
@@ -164,7 +164,7 @@ template <typename Body>
 // (1) The V/H weight smoothed over the four direct neighbours.
 [[gnu::noinline]] void lineSmoothRow(const float* __restrict dir, float* __restrict disc, std::ptrdiff_t p,
                                      int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         disc[x] = decisive(dir[x], 0.25f * ((dir[x - p] + dir[x + p]) + (dir[x - 1] + dir[x + 1])));
     });
 }
@@ -172,7 +172,7 @@ template <typename Body>
 // (2) The low-pass plane, weights 4 / 2 / 1 over 3 x 3, normalised so a flat area keeps its
 // level. It is read only at red and blue sites, where it mixes all three colours alike.
 [[gnu::noinline]] void lowPassRow(const float* __restrict c, float* __restrict lp, std::ptrdiff_t p, int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float cross = (c[x - p] + c[x + p]) + (c[x - 1] + c[x + 1]);
         const float diagonal = (c[x - p - 1] + c[x - p + 1]) + (c[x + p - 1] + c[x + p + 1]);
         lp[x] = 0.25f * c[x] + 0.125f * cross + 0.0625f * diagonal;
@@ -184,7 +184,7 @@ template <typename Body>
 [[gnu::noinline]] void greenRow(const float* __restrict c, const float* __restrict lp, const float* __restrict disc,
                                 const float* __restrict isGreen, float* __restrict g, std::ptrdiff_t p, int x0,
                                 int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float nGrad = kGradientEps + std::fabs(c[x - p] - c[x + p]) + std::fabs(c[x] - c[x - 2 * p]) +
                             std::fabs(c[x - p] - c[x - 3 * p]) + std::fabs(c[x - 2 * p] - c[x - 4 * p]);
         const float sGrad = kGradientEps + std::fabs(c[x + p] - c[x - p]) + std::fabs(c[x] - c[x + 2 * p]) +
@@ -208,7 +208,7 @@ template <typename Body>
                                            std::ptrdiff_t p, int x0, int x1) {
     const std::ptrdiff_t dp = p + 1;  // one step along P
     const std::ptrdiff_t dq = p - 1;  // one step along Q
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float hp =
             highPass(c[x - 3 * dp], c[x - 2 * dp], c[x - dp], c[x], c[x + dp], c[x + 2 * dp], c[x + 3 * dp]);
         const float hq =
@@ -221,7 +221,7 @@ template <typename Body>
 [[gnu::noinline]] void diagonalWeightRow(const float* __restrict sqP, const float* __restrict sqQ,
                                          float* __restrict dir, std::ptrdiff_t p, int x0, int x1) {
     const std::ptrdiff_t dp = p + 1, dq = p - 1;
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         dir[x] = directionWeight(sqP[x - dp] + sqP[x] + sqP[x + dp], sqQ[x - dq] + sqQ[x] + sqQ[x + dq]);
     });
 }
@@ -230,7 +230,7 @@ template <typename Body>
 // sites too, so it is smoothed over those.
 [[gnu::noinline]] void diagonalSmoothRow(const float* __restrict dir, float* __restrict disc, std::ptrdiff_t p,
                                          int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         disc[x] = decisive(dir[x], 0.25f * ((dir[x - p - 1] + dir[x + p + 1]) + (dir[x - p + 1] + dir[x + p - 1])));
     });
 }
@@ -241,7 +241,7 @@ template <typename Body>
                                    const float* __restrict isRed, const float* __restrict isBlue,
                                    float* __restrict red, float* __restrict blue, std::ptrdiff_t p, int x0, int x1) {
     const std::ptrdiff_t dp = p + 1, dq = p - 1;
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float nwGrad = kGradientEps + std::fabs(c[x - dp] - c[x + dp]) + std::fabs(c[x - dp] - c[x - 3 * dp]) +
                              std::fabs(g[x] - g[x - 2 * dp]);
         const float seGrad = kGradientEps + std::fabs(c[x + dp] - c[x - dp]) + std::fabs(c[x + dp] - c[x + 3 * dp]) +
@@ -263,7 +263,7 @@ template <typename Body>
 [[gnu::noinline]] void atGreenRow(const float* __restrict k, const float* __restrict g, const float* __restrict disc,
                                   const float* __restrict isGreen, float* __restrict result, std::ptrdiff_t p, int x0,
                                   int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         const float nGrad = kGradientEps + std::fabs(k[x - p] - k[x + p]) + std::fabs(k[x - p] - k[x - 3 * p]) +
                             std::fabs(g[x] - g[x - 2 * p]);
         const float sGrad = kGradientEps + std::fabs(k[x + p] - k[x - p]) + std::fabs(k[x + p] - k[x + 3 * p]) +
@@ -280,7 +280,7 @@ template <typename Body>
 
 // Scales 0..1 to the nearest byte value, with arithmetic that vectorises.
 [[gnu::noinline]] void toByteRow(const float* __restrict v, std::uint8_t* __restrict dst, int x0, int x1) {
-    forColumns(x0, x1, [&] [[gnu::always_inline]] (int x) {
+    forColumns(x0, x1, [&](int x) __attribute__((always_inline)) {
         dst[x] = static_cast<std::uint8_t>(static_cast<int>(unit(v[x]) * 255.0f + 0.5f));
     });
 }

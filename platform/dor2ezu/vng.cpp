@@ -134,7 +134,7 @@ void gradients(const std::uint8_t* __restrict above, const std::uint8_t* __restr
     i16* __restrict antiSum = sums.anti;
     i16* __restrict mainSum = sums.main;
     for (int x0 = -kSpill; x0 < span + kSpill; x0 += kBlock) {
-#pragma GCC ivdep
+        DOR2EZU_IVDEP
         for (int k = 0; k < kBlock; ++k) {
             const int x = x0 + k;
             const i16 m = green.lanes[k];
@@ -181,7 +181,7 @@ void colourDifferences(const std::uint8_t* __restrict above, const std::uint8_t*
     i16* __restrict mainOther = out.mainOther;
     i16* __restrict mainCross = out.mainCross;
     for (int x0 = -kSpill; x0 < span + kSpill; x0 += kBlock) {
-#pragma GCC ivdep
+        DOR2EZU_IVDEP
         for (int k = 0; k < kBlock; ++k) {
             const int x = x0 + k;
             const i16 m = green.lanes[k];
@@ -224,7 +224,7 @@ void selectDirections(const GradientSums& here, const GradientSums& next, const 
     const i16* __restrict mH = here.main;
     const i16* __restrict mN = next.main;
     for (int x0 = 0; x0 < span; x0 += kBlock) {
-#pragma GCC ivdep
+        DOR2EZU_IVDEP
         for (int k = 0; k < kBlock; ++k) {
             const int x = x0 + k;
             const i16 gN = vH[x];
@@ -272,7 +272,7 @@ void composeRow(const std::uint8_t* __restrict row, const i16* __restrict otherS
                 bool rowIsRed, int span, std::uint32_t* __restrict packed) {
     const i16 redRow = rowIsRed ? i16{-1} : i16{0};  // a mask: a select, not a branch, in the loop
     for (int x0 = 0; x0 < span; x0 += kBlock) {
-#pragma GCC ivdep
+        DOR2EZU_IVDEP
         for (int k = 0; k < kBlock; ++k) {
             const int x = x0 + k;
             const int n = kept[x];
