@@ -107,6 +107,31 @@ TEST_P(EveryAlgorithm, WritesEveryByteOfThePictureAndNothingElse) {
     }
 }
 
+// The picture's edge is drawn the way its centre is: the same plane, embedded in a larger one
+// that continues it by mirroring about its outermost photosites (which keeps every site's colour),
+// must give the same pixels. A read past the working copy's mirrored border would show here,
+// since it finds other rows' bytes where the larger plane holds the true continuation.
+TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
+    constexpr int kExtra = 16;
+    for (auto [w, h] : {std::pair{9, 9}, {23, 41}, {40, 70}}) {
+        const auto plane = noisePlane(w, h, static_cast<std::uint32_t>(w + h));
+        const int bigW = w + 2 * kExtra, bigH = h + 2 * kExtra;
+        auto mirror = [](int i, int n) { return i < 0 ? -i : (i >= n ? 2 * (n - 1) - i : i); };
+        std::vector<std::uint8_t> big(static_cast<std::size_t>(bigW) * bigH);
+        for (int y = 0; y < bigH; ++y)
+            for (int x = 0; x < bigW; ++x)
+                big[static_cast<std::size_t>(y) * bigW + x] =
+                    plane[static_cast<std::size_t>(mirror(y - kExtra, h)) * w + mirror(x - kExtra, w)];
+        // The larger plane starts kExtra photosites earlier; an even offset keeps the pattern.
+        const auto small = demosaic(w, h, plane, GetParam().number, 1);
+        const auto large = demosaic(bigW, bigH, big, GetParam().number, 1);
+        for (int y = 0; y < h - 8; ++y)
+            for (int x = 0; x < w - 8; ++x)
+                ASSERT_EQ(pixelAt(small, w - 8, h - 8, x, y), pixelAt(large, bigW - 8, bigH - 8, x + kExtra, y + kExtra))
+                    << w << "x" << h << " at " << x << "," << y;
+    }
+}
+
 // Bands of rows may run on several threads; the picture must not depend on how many.
 TEST_P(EveryAlgorithm, SameResultOnOneThreadOrMany) {
     const auto plane = noisePlane(70, 150, 99);
