@@ -66,11 +66,13 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
     // Everything is allocated before the first output byte is written.
     std::vector<AlignedBlock> scratch;
     std::unique_ptr<Mosaic> mosaic;
+    std::vector<std::jthread> helpers;
     try {
         mosaic = std::make_unique<Mosaic>(width, height, plane, pattern);
         const std::size_t bytes = algorithm.scratchBytes(width, kBandRows);
         scratch.reserve(static_cast<std::size_t>(threads));
         for (int t = 0; t < threads; ++t) scratch.emplace_back(bytes);
+        helpers.reserve(static_cast<std::size_t>(threads));
     } catch (const std::bad_alloc&) {
         return DOR2EZU_ERR_MEMORY;
     }
@@ -84,7 +86,6 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
             algorithm.run(*mosaic, out, y0, y1, Scratch(scratch[static_cast<std::size_t>(worker)].bytes));
         }
     };
-    std::vector<std::jthread> helpers;
     for (int t = 1; t < threads; ++t) {
         try {
             helpers.emplace_back(work, t);
@@ -93,6 +94,8 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
         }
     }
     work(0);
+    // The helpers use the band counter and the lambda above, so they finish before those go.
+    for (std::jthread& helper : helpers) helper.join();
     return DOR2EZU_OK;
 }
 

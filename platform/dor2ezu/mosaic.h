@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <vector>
@@ -95,9 +96,12 @@ class Scratch {
 public:
     explicit Scratch(std::span<std::byte> memory) : m_memory(memory) {}
 
+    // An algorithm that takes more than its scratchBytes promised is a bug that would otherwise
+    // write over another band's memory; stop at once instead.
     template <typename T>
     std::span<T> take(std::size_t count) {
         std::size_t bytes = roundUp(count * sizeof(T));
+        if (bytes > m_memory.size() - m_used) std::abort();
         std::byte* p = m_memory.data() + m_used;
         m_used += bytes;
         return {reinterpret_cast<T*>(p), count};

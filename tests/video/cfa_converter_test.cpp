@@ -79,7 +79,9 @@ TEST(CfaConverter, FourByThreePlaneComputesExactlyTwoPixelsAndBlacksTheRest) {
     EXPECT_EQ(pixelAt(c.pixels, 4, 3, 2, 1), (Rgb{(8 + 250 + 41 + 200 + 2) / 4, (1 + 6 + 100 + 9 + 2) / 4, 20}));
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x)
-            if (y != 1 || (x != 1 && x != 2)) EXPECT_EQ(pixelAt(c.pixels, 4, 3, x, y), (Rgb{0, 0, 0})) << x << "," << y;
+            if (y != 1 || (x != 1 && x != 2)) {
+                EXPECT_EQ(pixelAt(c.pixels, 4, 3, x, y), (Rgb{0, 0, 0})) << x << "," << y;
+            }
 }
 
 TEST(CfaConverter, NeighbourhoodsOfGbAndBgOnFourByFour) {
@@ -150,8 +152,9 @@ TEST(CfaConverter, RingIsBlackedAtEveryConversion) {
         converter.ConvertPlane(16, 8, plane.data(), pixels.data(), w, h);
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 16; ++x)
-                if (x == 0 || y == 0 || x == 15 || y == 7)
+                if (x == 0 || y == 0 || x == 15 || y == 7) {
                     ASSERT_EQ(pixelAt(pixels, 16, 8, x, y), (Rgb{0, 0, 0})) << "round " << round;
+                }
         std::fill(pixels.begin(), pixels.end(), 0x5A);  // the stale picture of an earlier frame
     }
 }

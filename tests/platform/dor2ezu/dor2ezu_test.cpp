@@ -116,7 +116,13 @@ TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
     for (auto [w, h] : {std::pair{9, 9}, {23, 41}, {40, 70}}) {
         const auto plane = noisePlane(w, h, static_cast<std::uint32_t>(w + h));
         const int bigW = w + 2 * kExtra, bigH = h + 2 * kExtra;
-        auto mirror = [](int i, int n) { return i < 0 ? -i : (i >= n ? 2 * (n - 1) - i : i); };
+        // Reflected as often as it takes: 16 photosites reach further than a 9-photosite plane.
+        auto mirror = [](int i, int n) {
+            const int period = 2 * (n - 1);
+            i %= period;
+            if (i < 0) i += period;
+            return i < n ? i : period - i;
+        };
         std::vector<std::uint8_t> big(static_cast<std::size_t>(bigW) * bigH);
         for (int y = 0; y < bigH; ++y)
             for (int x = 0; x < bigW; ++x)
@@ -129,6 +135,27 @@ TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
             for (int x = 0; x < w - 8; ++x)
                 ASSERT_EQ(pixelAt(small, w - 8, h - 8, x, y), pixelAt(large, bigW - 8, bigH - 8, x + kExtra, y + kExtra))
                     << w << "x" << h << " at " << x << "," << y;
+    }
+}
+
+// Rows are cut into bands and rows into blocks of columns; where the cuts fall must not show. The
+// same plane cropped by even offsets (which keep the pattern) moves every cut to other pixels, and
+// the pixels far enough from the crop's edges must not change.
+TEST_P(EveryAlgorithm, CutsBetweenBandsAndBlocksDoNotShow) {
+    constexpr int kW = 120, kH = 150, kAway = 12;
+    const auto plane = noisePlane(kW, kH, 7);
+    const auto whole = demosaic(kW, kH, plane, GetParam().number, 3);
+    for (auto [dx, dy] : {std::pair{0, 2}, {2, 6}, {10, 16}, {34, 30}}) {
+        const int w = kW - dx, h = kH - dy;
+        std::vector<std::uint8_t> crop(static_cast<std::size_t>(w) * h);
+        for (int y = 0; y < h; ++y)
+            std::copy_n(plane.begin() + static_cast<std::ptrdiff_t>(y + dy) * kW + dx, w,
+                        crop.begin() + static_cast<std::ptrdiff_t>(y) * w);
+        const auto part = demosaic(w, h, crop, GetParam().number, 3);
+        for (int y = kAway; y < h - 8 - kAway; ++y)
+            for (int x = kAway; x < w - 8 - kAway; ++x)
+                ASSERT_EQ(pixelAt(part, w - 8, h - 8, x, y), pixelAt(whole, kW - 8, kH - 8, x + dx, y + dy))
+                    << "crop " << dx << "," << dy << " at " << x << "," << y;
     }
 }
 
