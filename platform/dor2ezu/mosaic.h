@@ -47,7 +47,6 @@ public:
 
     int width() const { return m_width; }
     int height() const { return m_height; }
-    std::ptrdiff_t stride() const { return m_stride; }
     const CfaPattern& cfa() const { return m_cfa; }
 
     // Row y of the plane, -kPad <= y < height + kPad; index it with -kPad <= x < width + kPad.
