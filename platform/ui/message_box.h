@@ -1,0 +1,60 @@
+// The message-box seam. Code that must not depend on the window system (the video source,
+// the export engines) calls showMessage exactly where the user is to be told something.
+// The program installs a handler that shows a real message box; tests install a
+// MessageRecorder; without a handler the message goes to standard error as
+// "caption: text", so tools and headless runs never block.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestro::ui {
+
+enum class Icon { None, Information, Warning, Error, Question };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class Answer { Ok, Cancel, Yes, No };
+
+struct Message {
+    std::string text;
+    std::string caption;
+    Icon icon = Icon::None;
+    Buttons buttons = Buttons::Ok;
+
+    bool operator==(const Message&) const = default;
+};
+
+using MessageHandler = std::function<Answer(const Message&)>;
+
+// Shows the message through the installed handler and returns the button pressed.
+Answer showMessage(std::string text, std::string caption, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+
+// Installs a handler and returns the one it replaces; an empty handler brings back the
+// standard-error default.
+MessageHandler setMessageHandler(MessageHandler handler);
+
+// The answer a person who cannot be asked gives: the button that goes on without changing
+// anything (OK, Cancel or No). The standard-error default answers with it.
+Answer cautiousAnswer(Buttons buttons);
+
+// Records every message shown while it lives, answering each with a fixed answer (by
+// default the cautious one), and puts the previous handler back when it goes.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    explicit MessageRecorder(Answer answer);
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+    const std::vector<Message>& messages() const { return m_messages; }
+    void clear() { m_messages.clear(); }
+
+private:
+    void install(bool fixedAnswer, Answer answer);
+
+    std::vector<Message> m_messages;
+    MessageHandler m_previous;
+};
+
+} // namespace kestro::ui
