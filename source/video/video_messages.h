@@ -1,0 +1,51 @@
+// What the video source tells the user, in one table. Texts and captions are the program's
+// own; the captions name the operation that failed or the condition met.
+#pragma once
+
+#include "avifile.h"
+
+namespace kestro::video {
+
+struct VideoMessage {
+    const char* text;
+    const char* caption;
+};
+
+struct ReadError {
+    HRESULT result;
+    VideoMessage message;
+};
+
+namespace messages {
+
+// Open, one per step; the file name follows the first text directly.
+inline constexpr VideoMessage kOpenFile{"Unable to open ", "AVIFileOpen"};
+inline constexpr VideoMessage kGetStream{"Unable to open the AVI stream", "AVIFileGetStream"};
+inline constexpr VideoMessage kStreamInfo{"Unable to obtain stream header information", "AVIStreamInfo"};
+inline constexpr VideoMessage kGetFrameOpen{"Unable to prepare decompression for video stream",
+                                            "AVIStreamGetFrameOpen"};
+inline constexpr VideoMessage kGetFrame{"Unable to read video frame", "AVIStreamGetFrame"};
+
+// The RAW modes' refusals. %i is the decoded width.
+inline constexpr VideoMessage kNot24Bit{"Reverting to normal display", "Input AVI is not 24 bit"};
+inline constexpr VideoMessage kWidthNotMultipleOf4{"Image width = %i is not a multiplum of 4.\nReverting to colour",
+                                                   "Image dimension not supported in greyscale"};
+// %d: algorithm number, frame width, frame height.
+inline constexpr VideoMessage kConverterRefused{
+    "The de-mosaic algorithm %d cannot convert a frame of %d x %d pixels.\nReverting to normal display",
+    "Dor2EzuPlane"};
+
+// Reading the stored sample.
+inline constexpr VideoMessage kReadMemory{"There was not enough memory to complete the read operation.",
+                                          "AVIStreamRead"};
+inline constexpr ReadError kReadErrors[] = {
+    {AVIERR_BUFFERTOOSMALL, {"The buffer size was smaller than a single sample of data", "AVIStreamRead"}},
+    {AVIERR_MEMORY, kReadMemory},
+    {AVIERR_FILEREAD, {"A disk error occurred while reading the file.", "AVIStreamRead"}},
+};
+// %ld: position; %lld: bytes stored, bytes the plane needs.
+inline constexpr VideoMessage kSampleTooShort{
+    "Frame %ld is stored in %lld bytes, too few for its %lld sensor values.", "AVIStreamRead"};
+
+}  // namespace messages
+}  // namespace kestro::video

@@ -1,0 +1,324 @@
+#include "video_source.h"
+
+#include "greyscale.h"
+#include "message_box.h"
+#include "video_messages.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+using kestro::video::VideoMessage;
+
+constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
+constexpr std::size_t kGreyTableBytes = 256 * sizeof(RGBQUAD);
+
+void show(const VideoMessage& m) { kestro::ui::showMessage(m.text, m.caption); }
+
+void fillGreyTable(std::uint8_t* table) {
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        table[4 * i] = v;
+        table[4 * i + 1] = v;
+        table[4 * i + 2] = v;
+        table[4 * i + 3] = 0;
+    }
+}
+
+std::int32_t saturate(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
+}
+
+// Bitmap rows are padded to a multiple of 4 bytes.
+std::size_t rowStride(std::int64_t width, int bytesPerPixel) {
+    return static_cast<std::size_t>((width * bytesPerPixel + 3) & ~std::int64_t{3});
+}
+
+}  // namespace
+
+void COwnedBitmap::Allocate(std::size_t nBytes) {
+    m_pBytes.reset(new (std::nothrow) std::uint8_t[nBytes]());
+    m_nSize = m_pBytes ? nBytes : 0;
+}
+
+void COwnedBitmap::Release() {
+    m_pBytes.reset();
+    m_nSize = 0;
+}
+
+CVideoSource::CVideoSource() : CVideoSource(AviReadServices{}) {}
+
+CVideoSource::CVideoSource(const AviReadServices& services) : m_avi(services) { m_avi.fileInit(); }
+
+CVideoSource::~CVideoSource() {
+    Close();
+    m_avi.fileExit();
+}
+
+bool CVideoSource::Fail(const char* text, const char* caption) {
+    kestro::ui::showMessage(text, caption);
+    Close();
+    return false;
+}
+
+bool CVideoSource::Open(std::string strFileName) {
+    using namespace kestro::video::messages;
+    Close();
+    if (m_avi.fileOpen(&m_pFile, strFileName.c_str(), OF_READ, nullptr) != AVIERR_OK) {
+        m_pFile = nullptr;
+        return Fail((std::string(kOpenFile.text) + strFileName).c_str(), kOpenFile.caption);
+    }
+    if (m_avi.fileGetStream(m_pFile, &m_pStream, streamtypeVIDEO, 0) != AVIERR_OK) {
+        m_pStream = nullptr;
+        return Fail(kGetStream.text, kGetStream.caption);
+    }
+    if (m_avi.streamInfo(m_pStream, &m_streamInfo, sizeof(AVISTREAMINFOA)) != AVIERR_OK)
+        return Fail(kStreamInfo.text, kStreamInfo.caption);
+    m_pGetFrame = m_avi.getFrameOpen(m_pStream, nullptr);
+    if (!m_pGetFrame) return Fail(kGetFrameOpen.text, kGetFrameOpen.caption);
+    m_lStart = m_avi.streamStart(m_pStream);
+    m_lLast = m_avi.streamLength(m_pStream) - 1;
+    m_lCurrent = m_lStart;
+    // A capture whose first frame was dropped still opens: the picture shown is that of the
+    // first frame that holds data, while position m_lStart stays current, as GoToFrame would
+    // leave it.
+    const std::int32_t firstData = m_avi.streamFindSample(m_pStream, m_lStart, FIND_ANY | FIND_NEXT);
+    m_lFramePos = firstData >= 0 ? firstData : m_lStart;
+    m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
+    m_bFrameStale = false;
+    if (!m_pFrame) return Fail(kGetFrame.text, kGetFrame.caption);
+    m_frameFormat = *m_pFrame;
+    m_strFileName = std::move(strFileName);
+    return true;
+}
+
+void CVideoSource::Close() {
+    m_pFrame = nullptr;
+    m_bFrameStale = false;
+    m_lFramePos = -1;
+    if (m_pGetFrame) m_avi.getFrameClose(m_pGetFrame);
+    if (m_pStream) m_avi.streamRelease(m_pStream);
+    if (m_pFile) m_avi.fileRelease(m_pFile);
+    m_pGetFrame = nullptr;
+    m_pStream = nullptr;
+    m_pFile = nullptr;
+    m_lStart = m_lLast = m_lCurrent = -1;
+    m_strFileName.clear();
+    m_frameFormat = {};
+    m_pRawImage.Release();
+    m_pColourImage.Release();
+    m_pReadBuffer.reset();
+    m_nReadBufferSize = 0;
+}
+
+std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
+
+// The header's rectangle is served as stored; a hostile one must not overflow the difference.
+std::int32_t CVideoSource::GetFrameWidth() const {
+    if (!m_pStream) return 0;
+    return saturate(std::int64_t{m_streamInfo.rcFrame.right} - m_streamInfo.rcFrame.left);
+}
+
+std::int32_t CVideoSource::GetFrameHeight() const {
+    if (!m_pStream) return 0;
+    return saturate(std::int64_t{m_streamInfo.rcFrame.bottom} - m_streamInfo.rcFrame.top);
+}
+
+std::int32_t CVideoSource::GoToFrame(std::int32_t n) {
+    if (!m_pStream) return 0;
+    if (n < m_lStart || n > m_lLast) return m_lCurrent;
+    m_lCurrent = m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_PREV);
+    // Without an earlier frame with data the previous picture stays, as the decoder still holds it.
+    if (m_lCurrent >= 0) {
+        m_lFramePos = m_lCurrent;
+        m_bFrameStale = true;
+    }
+    return m_lCurrent;
+}
+
+std::int32_t CVideoSource::FindDataFrame(std::int32_t n) const {
+    if (!m_pStream || n < m_lStart || n > m_lLast) return -1;
+    return m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_NEXT);
+}
+
+const BITMAPINFOHEADER* CVideoSource::DecodedFrame() {
+    if (!m_pGetFrame) return nullptr;
+    if (m_bFrameStale) {
+        m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
+        m_bFrameStale = false;
+    }
+    return m_pFrame;
+}
+
+const BITMAPINFOHEADER* CVideoSource::GetFrameBitmap() {
+    const BITMAPINFOHEADER* p = m_bRaw ? ReadRawFrame() : DecodedFrame();
+    if (m_bGreyscale && p) p = MakeGreyscale(p);
+    return p;
+}
+
+// The 8-bit image of the sensor plane and room for its de-mosaiced picture, made once per file.
+// Returns false, with the user told why, when the frames cannot be shown raw.
+bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
+    using namespace kestro::video::messages;
+    const std::int32_t w = frame.biWidth;
+    if (w <= 0 || w % 4 != 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, kWidthNotMultipleOf4.text, w);
+        kestro::ui::showMessage(text, kWidthNotMultipleOf4.caption);
+        return false;
+    }
+    // The plane is W x H bytes whatever the decoder wrote into biSizeImage (0 is legal for
+    // uncompressed frames), so the image is sized from the dimensions.
+    const std::size_t planeBytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(frame.biHeight);
+    m_pRawImage.Allocate(kHeaderBytes + kGreyTableBytes + planeBytes);
+    m_pColourImage.Allocate(kHeaderBytes + planeBytes * 3);
+    if (m_pRawImage.IsEmpty() || m_pColourImage.IsEmpty()) {
+        m_pRawImage.Release();
+        m_pColourImage.Release();
+        show(kReadMemory);
+        return false;
+    }
+    BITMAPINFOHEADER raw = frame;
+    raw.biSize = kHeaderBytes;
+    raw.biBitCount = 8;
+    raw.biCompression = BI_RGB;
+    raw.biSizeImage = static_cast<DWORD>(planeBytes);
+    // 0 already means a full table of 256 for an 8-bit bitmap; any other count would misplace
+    // the pixels for readers that follow the header.
+    raw.biClrUsed = frame.biClrUsed == 0 ? 0 : 256;
+    raw.biClrImportant = 0;
+    std::memcpy(m_pRawImage.Bytes(), &raw, kHeaderBytes);
+    fillGreyTable(m_pRawImage.Bytes() + kHeaderBytes);
+
+    BITMAPINFOHEADER colour = frame;
+    colour.biSize = kHeaderBytes;
+    colour.biCompression = BI_RGB;
+    colour.biClrUsed = 0;
+    colour.biClrImportant = 0;
+    std::memcpy(m_pColourImage.Bytes(), &colour, kHeaderBytes);
+    return true;
+}
+
+// Reads the stored sample of the current frame into the read buffer and checks that it holds
+// the whole plane. The buffer is sized from the sample itself when the stream header's
+// suggestion is missing or too small.
+bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead) {
+    using namespace kestro::video::messages;
+    LONG sampleBytes = 0;
+    if (m_avi.streamRead(m_pStream, m_lFramePos, 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
+        sampleBytes = 0;
+    const std::size_t wanted =
+        std::max<std::size_t>(m_streamInfo.dwSuggestedBufferSize, static_cast<std::size_t>(std::max<LONG>(sampleBytes, 0))) +
+        1024;
+    if (wanted > m_nReadBufferSize) {
+        m_pReadBuffer.reset(new (std::nothrow) std::uint8_t[wanted]);
+        m_nReadBufferSize = m_pReadBuffer ? wanted : 0;
+        if (!m_pReadBuffer) {
+            show(kReadMemory);
+            return false;
+        }
+    }
+    const LONG capacity = static_cast<LONG>(std::min<std::size_t>(m_nReadBufferSize, std::numeric_limits<LONG>::max()));
+    LONG bytes = 0, samples = 0;
+    const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_pReadBuffer.get(), capacity, &bytes, &samples);
+    for (const auto& error : kReadErrors) {
+        if (hr == error.result) {
+            show(error.message);
+            return false;
+        }
+    }
+    nBytesRead = static_cast<std::size_t>(std::clamp<LONG>(bytes, 0, capacity));
+    if (static_cast<std::int64_t>(nBytesRead) < nPlaneBytes) {
+        char text[200];
+        std::snprintf(text, sizeof text, kSampleTooShort.text, static_cast<long>(m_lFramePos),
+                      static_cast<long long>(nBytesRead), static_cast<long long>(nPlaneBytes));
+        kestro::ui::showMessage(text, kSampleTooShort.caption);
+        return false;
+    }
+    return true;
+}
+
+const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
+    using namespace kestro::video::messages;
+    if (!m_pGetFrame) return nullptr;
+    // The decoder's format is the same for every frame of the stream, so the RAW modes take it
+    // from the first frame and leave the current one undecoded.
+    const BITMAPINFOHEADER& frame = m_frameFormat;
+    if (frame.biBitCount != 24) {
+        show(kNot24Bit);
+        m_bRaw = false;
+        return DecodedFrame();
+    }
+    if (frame.biHeight <= 0) return nullptr;  // a decoder delivers bottom-up frames only
+    if (m_pRawImage.IsEmpty() && !CreateRawImages(frame)) {
+        m_bRaw = false;
+        return DecodedFrame();
+    }
+    const std::size_t width = static_cast<std::size_t>(frame.biWidth);
+    const std::size_t height = static_cast<std::size_t>(frame.biHeight);
+    std::size_t bytesRead = 0;
+    if (!ReadStoredSample(static_cast<std::int64_t>(width * height), bytesRead)) return nullptr;
+
+    // The plane is stored top row first; the bitmap's first row is the bottom one.
+    const std::uint8_t* plane = m_pReadBuffer.get();
+    std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
+    for (std::size_t k = 0; k < height; ++k) std::memcpy(rawPixels + k * width, plane + (height - 1 - k) * width, width);
+    if (!m_bRawColour) return m_pRawImage.Header();
+
+    std::int32_t outWidth = 0, outHeight = 0;
+    if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes,
+                                  outWidth, outHeight)) {
+        char text[200];
+        std::snprintf(text, sizeof text, kConverterRefused.text, static_cast<int>(m_converter.GetAlgorithm()),
+                      static_cast<int>(frame.biWidth), static_cast<int>(frame.biHeight));
+        kestro::ui::showMessage(text, kConverterRefused.caption);
+        m_bRaw = false;
+        return DecodedFrame();
+    }
+    BITMAPINFOHEADER* colour = m_pColourImage.Header();
+    colour->biWidth = outWidth;
+    colour->biHeight = outHeight;
+    colour->biSizeImage = static_cast<DWORD>(outWidth) * static_cast<DWORD>(outHeight) * 3;
+    return colour;
+}
+
+const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap) {
+    if (!pBitmap) return nullptr;
+    if (pBitmap->biBitCount != 24) return pBitmap;
+    const std::int64_t width = pBitmap->biWidth;
+    const std::int64_t rows = pBitmap->biHeight < 0 ? -std::int64_t{pBitmap->biHeight} : pBitmap->biHeight;
+    if (width <= 0 || rows == 0) return pBitmap;
+    // Rows are walked with their padding, so widths that are not a multiple of 4 come out
+    // right; for the others this is the same as walking W x H consecutive pixels.
+    const std::size_t inStride = rowStride(width, 3), outStride = rowStride(width, 1);
+    const std::size_t pixelBytes = outStride * static_cast<std::size_t>(rows);
+    const std::size_t total = kHeaderBytes + kGreyTableBytes + pixelBytes;
+    // Same size as the last one: its block is rewritten completely, so it is reused.
+    if (m_pGreyImage.Size() != total) {
+        m_pGreyImage.Allocate(total);
+        if (m_pGreyImage.IsEmpty()) return nullptr;
+    }
+    BITMAPINFOHEADER grey = *pBitmap;
+    grey.biSize = kHeaderBytes;
+    grey.biBitCount = 8;
+    grey.biCompression = BI_RGB;
+    grey.biSizeImage = static_cast<DWORD>(pixelBytes);
+    grey.biClrUsed = 256;
+    grey.biClrImportant = 0;
+    std::uint8_t* out = m_pGreyImage.Bytes();
+    std::memcpy(out, &grey, kHeaderBytes);
+    fillGreyTable(out + kHeaderBytes);
+    const std::uint8_t* in = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize;
+    out += kHeaderBytes + kGreyTableBytes;
+    for (std::int64_t y = 0; y < rows; ++y) {
+        std::uint8_t* row = out + static_cast<std::size_t>(y) * outStride;
+        kestro::video::greyRow(in + static_cast<std::size_t>(y) * inStride, row, static_cast<int>(width));
+        std::memset(row + width, 0, outStride - static_cast<std::size_t>(width));
+    }
+    return m_pGreyImage.Header();
+}

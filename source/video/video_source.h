@@ -1,0 +1,138 @@
+// CVideoSource: the one object through which Kestro reads a capture. It opens the first video
+// stream of an AVI file, makes a frame current, and hands out that frame as a packed bitmap in
+// the display mode the user chose: as decoded (Normal), as the stored sensor values in grey (RAW
+// Y-channel), or de-mosaiced by the embedded converter (RAW colour), optionally in greyscale.
+//
+// Bitmaps handed out belong to the video source and stay valid until the next GetFrameBitmap,
+// GoToFrame, Open or Close. Interface thread only.
+#pragma once
+
+#include "avifile.h"
+#include "cfa_converter.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The AVI file services the video source calls, one entry per operation. The video source
+// normally uses the platform's; a test replaces single entries to produce failures that real
+// files seldom do (a stream that cannot be described, a read error of the disk).
+struct AviReadServices {
+    void (*fileInit)() = &AVIFileInit;
+    void (*fileExit)() = &AVIFileExit;
+    HRESULT (*fileOpen)(PAVIFILE*, const char*, UINT, const void*) = &AVIFileOpenA;
+    ULONG (*fileRelease)(PAVIFILE) = &AVIFileRelease;
+    HRESULT (*fileGetStream)(PAVIFILE, PAVISTREAM*, DWORD, LONG) = &AVIFileGetStream;
+    HRESULT (*streamInfo)(PAVISTREAM, AVISTREAMINFOA*, LONG) = &AVIStreamInfoA;
+    LONG (*streamStart)(PAVISTREAM) = &AVIStreamStart;
+    LONG (*streamLength)(PAVISTREAM) = &AVIStreamLength;
+    LONG (*streamFindSample)(PAVISTREAM, LONG, LONG) = &AVIStreamFindSample;
+    HRESULT (*streamRead)(PAVISTREAM, LONG, LONG, void*, LONG, LONG*, LONG*) = &AVIStreamRead;
+    ULONG (*streamRelease)(PAVISTREAM) = &AVIStreamRelease;
+    PGETFRAME (*getFrameOpen)(PAVISTREAM, const BITMAPINFOHEADER*) = &AVIStreamGetFrameOpen;
+    void* (*getFrame)(PGETFRAME, LONG) = &AVIStreamGetFrame;
+    HRESULT (*getFrameClose)(PGETFRAME) = &AVIStreamGetFrameClose;
+};
+
+// A frame bitmap the video source builds and owns: one block holding the header, the grey
+// colour table of 8-bit images and the pixel rows. Empty stands for "none".
+class COwnedBitmap {
+public:
+    // A block of headerBytes + pixelBytes bytes, all zero.
+    void Allocate(std::size_t nBytes);
+    void Release();
+    bool IsEmpty() const { return !m_pBytes; }
+    BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(m_pBytes.get()); }
+    std::uint8_t* Bytes() { return m_pBytes.get(); }
+    std::size_t Size() const { return m_nSize; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> m_pBytes;
+    std::size_t m_nSize = 0;
+};
+
+class CVideoSource {
+public:
+    CVideoSource();
+    explicit CVideoSource(const AviReadServices& services);
+    virtual ~CVideoSource();
+
+    CVideoSource(const CVideoSource&) = delete;
+    CVideoSource& operator=(const CVideoSource&) = delete;
+
+    // Closes what was open, then opens the file's first video stream and makes its first frame
+    // current. On failure the user has been told why and the source is closed.
+    bool Open(std::string strFileName);
+    // Releases everything that belongs to the open file. Display flags, the greyscale image and
+    // the converter's settings stay, so the next file shows the way this one did.
+    void Close();
+
+    std::int32_t GetFrameCount() const;
+    std::int32_t GetFrameWidth() const;
+    std::int32_t GetFrameHeight() const;
+    // Makes the nearest frame with data at or before n current and returns its position; n
+    // outside the stream changes nothing and returns the current position.
+    std::int32_t GoToFrame(std::int32_t n);
+    // The first position at or after n whose sample holds data, or -1.
+    std::int32_t FindDataFrame(std::int32_t n) const;
+    std::string GetFileName() const { return m_strFileName; }
+
+    // The current frame in the current display mode; null with no file or no current frame.
+    const BITMAPINFOHEADER* GetFrameBitmap();
+    // The current frame's stored sensor plane as an 8-bit grey image, or, in RAW colour,
+    // de-mosaiced into a 24-bit image. Falls back to the decoded frame (and to Normal) when the
+    // capture cannot be shown raw.
+    const BITMAPINFOHEADER* ReadRawFrame();
+    // A 24-bit bitmap reduced to 8-bit grey; other bitmaps unchanged.
+    const BITMAPINFOHEADER* MakeGreyscale(const BITMAPINFOHEADER* pBitmap);
+
+    // Display settings, set by the display controls.
+    bool m_bRaw = false;
+    bool m_bRawColour = false;
+    bool m_bGreyscale = false;
+
+    CCfaConverter& GetConverter() { return m_converter; }
+    const CCfaConverter& GetConverter() const { return m_converter; }
+
+    // The position of the current frame, -1 when closed or when no frame with data precedes it.
+    std::int32_t GetCurrentPosition() const { return m_lCurrent; }
+
+private:
+    bool Fail(const char* text, const char* caption);
+    // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
+    const BITMAPINFOHEADER* DecodedFrame();
+    bool CreateRawImages(const BITMAPINFOHEADER& frame);
+    bool ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead);
+
+    AviReadServices m_avi;
+
+    std::string m_strFileName;
+    PAVIFILE m_pFile = nullptr;
+    PAVISTREAM m_pStream = nullptr;
+    AVISTREAMINFOA m_streamInfo{};
+    PGETFRAME m_pGetFrame = nullptr;
+    std::int32_t m_lStart = -1;
+    std::int32_t m_lLast = -1;
+    std::int32_t m_lCurrent = -1;
+
+    // The decoded bitmap, not owned: it lives in the decoder until its next decode. Decoding
+    // waits until someone needs the picture, because the RAW modes read the stored sample and
+    // never look at it; m_lFramePos is the position whose picture m_pFrame should show.
+    const BITMAPINFOHEADER* m_pFrame = nullptr;
+    std::int32_t m_lFramePos = -1;
+    bool m_bFrameStale = false;
+    // The decoded format, taken from the first frame at Open: the RAW modes need its size and
+    // bit depth without decoding each frame.
+    BITMAPINFOHEADER m_frameFormat{};
+
+    COwnedBitmap m_pRawImage;
+    COwnedBitmap m_pColourImage;
+    COwnedBitmap m_pGreyImage;
+    // The stored sample of the RAW modes, kept between calls so that stepping through a file
+    // does not allocate (and fault in) a frame's worth of memory per frame.
+    std::unique_ptr<std::uint8_t[]> m_pReadBuffer;
+    std::size_t m_nReadBufferSize = 0;
+
+    CCfaConverter m_converter;
+};
