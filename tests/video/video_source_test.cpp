@@ -1,0 +1,683 @@
+// CVideoSource on real captures: ones the sample tool writes (I420 whose Y plane is a Bayer
+// mosaic, frames 5 and 12 dropped) and ones ffmpeg writes. The AVI services are wrapped by a
+// spy that counts what is opened and released and can inject the failures real files seldom
+// produce.
+#include "video_source.h"
+
+#include "cfa_converter.h"
+#include "dor2ezu.h"
+#include "greyscale.h"
+#include "message_box.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kestro::test::haveTool;
+using kestro::test::quote;
+using kestro::test::run;
+using kestro::ui::Message;
+using kestro::ui::MessageRecorder;
+using Bytes = std::vector<std::uint8_t>;
+
+// --- Captures, made once per test process ----------------------------------------------
+
+kestro::test::ScratchDir& scratch()
+{
+    static kestro::test::ScratchDir dir;
+    return dir;
+}
+
+// The sample tool's capture with the given arguments, cached by them.
+std::string sample(const std::string& args)
+{
+    static std::map<std::string, std::string> made;
+    auto [it, fresh] = made.try_emplace(args, scratch().file("sample" + std::to_string(made.size()) + ".avi"));
+    if (fresh)
+        kestro::test::makeSample(it->second, args);
+    return it->second;
+}
+
+// 640 x 480, 30 frames, 5 and 12 without data.
+std::string dropped() { return sample(""); }
+std::string noDrops() { return sample("--frames 8 --dropped none"); }
+
+// A capture ffmpeg writes with the given output options; empty when ffmpeg is missing.
+std::string ffmpegCapture(const std::string& name, const std::string& input, const std::string& output)
+{
+    static std::map<std::string, std::string> made;
+    auto [it, fresh] = made.try_emplace(name, scratch().file(name));
+    if (fresh && run("ffmpeg -v error -y " + input + " " + output + " " + quote(it->second)) != 0)
+        it->second.clear();
+    return it->second;
+}
+
+// The stored samples of a capture without dropped frames, copied out by ffmpeg unchanged.
+Bytes storedSample(const std::string& path, int n, std::size_t sampleBytes)
+{
+    std::string out;
+    EXPECT_EQ(run("ffmpeg -v error -i " + quote(path) + " -map 0:v -c copy -f rawvideo -", &out), 0);
+    const std::size_t at = static_cast<std::size_t>(n) * sampleBytes;
+    if (out.size() < at + sampleBytes)
+        return {};
+    return Bytes(out.begin() + static_cast<std::ptrdiff_t>(at), out.begin() + static_cast<std::ptrdiff_t>(at + sampleBytes));
+}
+
+// --- Bitmaps --------------------------------------------------------------------------
+
+const std::uint8_t* pixelsOf(const BITMAPINFOHEADER* b)
+{
+    return reinterpret_cast<const std::uint8_t*>(b) + b->biSize + (b->biBitCount == 8 ? 1024 : 0);
+}
+
+Bytes pixelBytes(const BITMAPINFOHEADER* b) { return Bytes(pixelsOf(b), pixelsOf(b) + b->biSizeImage); }
+
+// Rows top first without padding, as ffmpeg prints a picture.
+Bytes topDown(const BITMAPINFOHEADER* b)
+{
+    const std::size_t rowBytes = static_cast<std::size_t>(b->biWidth) * (b->biBitCount / 8);
+    const std::size_t stride = (rowBytes + 3) & ~std::size_t{3};
+    Bytes out;
+    for (LONG y = b->biHeight - 1; y >= 0; --y)
+        out.insert(out.end(), pixelsOf(b) + y * stride, pixelsOf(b) + y * stride + rowBytes);
+    return out;
+}
+
+bool hasGreyTable(const BITMAPINFOHEADER* b)
+{
+    const auto* table = reinterpret_cast<const std::uint8_t*>(b) + b->biSize;
+    for (int i = 0; i < 256; ++i)
+        if (table[4 * i] != i || table[4 * i + 1] != i || table[4 * i + 2] != i || table[4 * i + 3] != 0)
+            return false;
+    return true;
+}
+
+int largestDifference(const Bytes& a, const Bytes& b)
+{
+    if (a.size() != b.size())
+        return 256;
+    int worst = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+    return worst;
+}
+
+// --- The spy around the AVI services --------------------------------------------------
+
+struct Spy {
+    int inits = 0, exits = 0;
+    int files = 0, streams = 0, decoders = 0;  // open minus released
+    std::vector<LONG> decoded;                 // positions handed to AVIStreamGetFrame
+    bool failInfo = false, failDecoderOpen = false, failDecode = false;
+    bool emptyRect = false, noSuggestedSize = false;
+    HRESULT readResult = AVIERR_OK;  // for reads into a buffer
+    LONG readShortBy = 0;            // bytes the read reports fewer than it read
+};
+Spy g_spy;
+
+AviReadServices spyServices()
+{
+    AviReadServices s;
+    s.fileInit = [] { ++g_spy.inits; AVIFileInit(); };
+    s.fileExit = [] { ++g_spy.exits; AVIFileExit(); };
+    s.fileOpen = [](PAVIFILE* f, const char* name, UINT mode, const void* h) {
+        const HRESULT hr = AVIFileOpenA(f, name, mode, h);
+        g_spy.files += hr == AVIERR_OK;
+        return hr;
+    };
+    s.fileRelease = [](PAVIFILE f) { --g_spy.files; return AVIFileRelease(f); };
+    s.fileGetStream = [](PAVIFILE f, PAVISTREAM* st, DWORD type, LONG i) {
+        const HRESULT hr = AVIFileGetStream(f, st, type, i);
+        g_spy.streams += hr == AVIERR_OK;
+        return hr;
+    };
+    s.streamRelease = [](PAVISTREAM st) { --g_spy.streams; return AVIStreamRelease(st); };
+    s.streamInfo = [](PAVISTREAM st, AVISTREAMINFOA* info, LONG size) {
+        if (g_spy.failInfo)
+            return AVIERR_BADHANDLE;
+        const HRESULT hr = AVIStreamInfoA(st, info, size);
+        if (g_spy.emptyRect)
+            info->rcFrame = {};
+        if (g_spy.noSuggestedSize)
+            info->dwSuggestedBufferSize = 0;
+        return hr;
+    };
+    s.getFrameOpen = [](PAVISTREAM st, const BITMAPINFOHEADER* wanted) -> PGETFRAME {
+        if (g_spy.failDecoderOpen)
+            return nullptr;
+        PGETFRAME g = AVIStreamGetFrameOpen(st, wanted);
+        g_spy.decoders += g != nullptr;
+        return g;
+    };
+    s.getFrameClose = [](PGETFRAME g) { --g_spy.decoders; return AVIStreamGetFrameClose(g); };
+    s.getFrame = [](PGETFRAME g, LONG pos) -> void* {
+        g_spy.decoded.push_back(pos);
+        return g_spy.failDecode ? nullptr : AVIStreamGetFrame(g, pos);
+    };
+    s.streamRead = [](PAVISTREAM st, LONG start, LONG n, void* buf, LONG size, LONG* bytes, LONG* samples) {
+        if (buf && g_spy.readResult != AVIERR_OK)
+            return g_spy.readResult;
+        const HRESULT hr = AVIStreamRead(st, start, n, buf, size, bytes, samples);
+        if (buf && bytes)
+            *bytes -= g_spy.readShortBy;
+        return hr;
+    };
+    return s;
+}
+
+class VideoSource : public testing::Test {
+protected:
+    void SetUp() override { g_spy = Spy{}; }
+
+    void expectClosed(CVideoSource& v)
+    {
+        EXPECT_EQ(v.GetFrameCount(), 0);
+        EXPECT_EQ(v.GetFrameWidth(), 0);
+        EXPECT_EQ(v.GetFrameHeight(), 0);
+        EXPECT_EQ(v.GetFileName(), "");
+        EXPECT_EQ(v.GetCurrentPosition(), -1);
+        EXPECT_EQ(v.FindDataFrame(0), -1);
+        EXPECT_EQ(v.GoToFrame(0), 0);
+        EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+        EXPECT_EQ(g_spy.files, 0) << "a file handle is still held";
+        EXPECT_EQ(g_spy.streams, 0) << "a stream handle is still held";
+        EXPECT_EQ(g_spy.decoders, 0) << "a decoder is still held";
+    }
+
+    MessageRecorder messages;
+};
+
+// --- Open, Close and the library's start and end ----------------------------------------
+
+TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string audioOnly =
+        ffmpegCapture("audio.avi", "-f lavfi -i sine=duration=0.2", "-c:a pcm_s16le");
+    ASSERT_FALSE(audioOnly.empty());
+    const std::string missing = scratch().file("no such capture.avi");
+    struct Case {
+        const char* what;
+        std::string path;
+        bool Spy::*fault;
+        Message expected;
+    };
+    const Case cases[] = {
+        {"missing file", missing, nullptr, {"Unable to open " + missing, "AVIFileOpen"}},
+        {"audio only", audioOnly, nullptr, {"Unable to open the AVI stream", "AVIFileGetStream"}},
+        {"no stream header", dropped(), &Spy::failInfo,
+         {"Unable to obtain stream header information", "AVIStreamInfo"}},
+        {"no decoder", dropped(), &Spy::failDecoderOpen,
+         {"Unable to prepare decompression for video stream", "AVIStreamGetFrameOpen"}},
+        {"first frame does not decode", dropped(), &Spy::failDecode,
+         {"Unable to read video frame", "AVIStreamGetFrame"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool openBefore : {false, true}) {
+            g_spy = Spy{};
+            CVideoSource v(spyServices());
+            if (openBefore) {
+                ASSERT_TRUE(v.Open(noDrops()));
+            }
+            if (c.fault)
+                g_spy.*c.fault = true;
+            messages.clear();
+            EXPECT_FALSE(v.Open(c.path));
+            EXPECT_EQ(messages.messages(), std::vector<Message>{c.expected});
+            g_spy.failDecode = false;
+            expectClosed(v);
+            EXPECT_EQ(messages.messages().size(), 1u) << "the closed source reported something";
+        }
+    }
+}
+
+TEST_F(VideoSource, StartsAndEndsTheLibraryOnceWhateverIsOpened)
+{
+    {
+        CVideoSource v(spyServices());
+        EXPECT_EQ(g_spy.inits, 1);
+        expectClosed(v);
+        ASSERT_TRUE(v.Open(dropped()));
+        ASSERT_TRUE(v.Open(noDrops()));
+        EXPECT_EQ(g_spy.files, 1) << "the first file was not released";
+        v.Close();
+        v.Close();
+        expectClosed(v);
+        ASSERT_TRUE(v.Open(dropped()));
+        EXPECT_EQ(g_spy.exits, 0);
+    }
+    EXPECT_EQ(g_spy.inits, 1);
+    EXPECT_EQ(g_spy.exits, 1);
+    EXPECT_EQ(g_spy.files + g_spy.streams + g_spy.decoders, 0) << "the destructor left a handle open";
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(VideoSource, OpenReportsTheStreamAndItsFirstFrame)
+{
+    CVideoSource v;
+    const std::string path = dropped();
+    ASSERT_TRUE(v.Open(path));
+    EXPECT_EQ(v.GetFileName(), path);
+    EXPECT_EQ(v.GetFrameCount(), 30);
+    EXPECT_EQ(v.GetFrameWidth(), 640);
+    EXPECT_EQ(v.GetFrameHeight(), 480);
+    EXPECT_EQ(v.GetCurrentPosition(), 0);
+    const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->biBitCount, 24);
+    EXPECT_EQ(b->biWidth, 640);
+    EXPECT_EQ(b->biHeight, 480);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+// The header's rectangle is what the width and height report, not the decoded size.
+TEST_F(VideoSource, AnEmptyFrameRectangleReportsZeroWhileFramesDecode)
+{
+    g_spy.emptyRect = true;
+    CVideoSource v(spyServices());
+    ASSERT_TRUE(v.Open(dropped()));
+    EXPECT_EQ(v.GetFrameWidth(), 0);
+    EXPECT_EQ(v.GetFrameHeight(), 0);
+    ASSERT_NE(v.GetFrameBitmap(), nullptr);
+    EXPECT_EQ(v.GetFrameBitmap()->biWidth, 640);
+}
+
+TEST_F(VideoSource, DisplaySettingsOutliveCloseAndFailedOpens)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(dropped()));
+    v.m_bRaw = v.m_bRawColour = v.m_bGreyscale = true;
+    v.GetConverter().SetPattern(3);
+    v.GetConverter().SetAlgorithm(2);
+    v.Close();
+    EXPECT_FALSE(v.Open(scratch().file("missing.avi")));
+    ASSERT_TRUE(v.Open(noDrops()));
+    EXPECT_TRUE(v.m_bRaw && v.m_bRawColour && v.m_bGreyscale);
+    EXPECT_EQ(v.GetConverter().GetPattern(), 3);
+    EXPECT_EQ(v.GetConverter().GetAlgorithm(), 2);
+    // The new file shows in the old file's mode: de-mosaiced by algorithm 2, then in grey.
+    const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->biBitCount, 8);
+    EXPECT_EQ(b->biWidth, 632);
+    EXPECT_EQ(b->biHeight, 472);
+}
+
+// --- Positions ------------------------------------------------------------------------
+
+TEST_F(VideoSource, FindDataFrameSkipsDroppedFramesAndRefusesOutsideTheStream)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(dropped()));
+    const std::pair<int, int> cases[] = {{0, 0}, {4, 4}, {5, 6}, {12, 13}, {29, 29}, {-1, -1}, {30, -1}};
+    for (auto [n, expected] : cases)
+        EXPECT_EQ(v.FindDataFrame(n), expected) << "position " << n;
+    EXPECT_EQ(v.GetCurrentPosition(), 0) << "FindDataFrame moved the current frame";
+}
+
+TEST_F(VideoSource, GoToFrameLandsOnTheNearestEarlierFrameWithData)
+{
+    CVideoSource v(spyServices());
+    ASSERT_TRUE(v.Open(dropped()));
+    const std::pair<int, int> cases[] = {{7, 7}, {5, 4}, {12, 11}, {13, 13}, {29, 29}, {0, 0}};
+    for (auto [n, expected] : cases) {
+        EXPECT_EQ(v.GoToFrame(n), expected) << "position " << n;
+        EXPECT_EQ(v.GetCurrentPosition(), expected);
+        g_spy.decoded.clear();
+        ASSERT_NE(v.GetFrameBitmap(), nullptr);
+        EXPECT_EQ(g_spy.decoded, std::vector<LONG>{expected}) << "decoded for position " << n;
+    }
+}
+
+TEST_F(VideoSource, PositionsOutsideTheStreamChangeNothing)
+{
+    CVideoSource v(spyServices());
+    ASSERT_TRUE(v.Open(dropped()));
+    ASSERT_EQ(v.GoToFrame(3), 3);
+    const BITMAPINFOHEADER* before = v.GetFrameBitmap();
+    const Bytes picture = pixelBytes(before);
+    for (int n : {-1, 30, 1000, INT32_MIN, INT32_MAX}) {
+        g_spy.decoded.clear();
+        EXPECT_EQ(v.GoToFrame(n), 3) << "position " << n;
+        EXPECT_EQ(v.GetFrameBitmap(), before);
+        EXPECT_TRUE(g_spy.decoded.empty()) << "position " << n << " decoded a frame";
+    }
+    EXPECT_EQ(pixelBytes(v.GetFrameBitmap()), picture);
+}
+
+// Frame 0 is decoded again after another frame, and the picture is frame 0's as ffmpeg sees it.
+TEST_F(VideoSource, FrameZeroIsFetchedAgainAfterFrameFive)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    CVideoSource v(spyServices());
+    const std::string path = dropped();
+    ASSERT_TRUE(v.Open(path));
+    EXPECT_EQ(v.GoToFrame(5), 4);
+    const Bytes four = topDown(v.GetFrameBitmap());
+    EXPECT_EQ(v.GoToFrame(0), 0);
+    g_spy.decoded.clear();
+    const Bytes zero = topDown(v.GetFrameBitmap());
+    EXPECT_EQ(g_spy.decoded, std::vector<LONG>{0});
+    // ffmpeg numbers the frames it decodes, and frames 0 to 4 all hold data.
+    EXPECT_LE(largestDifference(zero, kestro::test::ffmpegFrame(path, 0, "bgr24")), 2);
+    EXPECT_LE(largestDifference(four, kestro::test::ffmpegFrame(path, 4, "bgr24")), 2);
+    EXPECT_GT(largestDifference(zero, four), 2) << "the planet should have moved between frames 0 and 4";
+}
+
+// A recorder can drop the very first frame; the capture still opens and shows its first picture.
+TEST_F(VideoSource, ACaptureWhoseFirstFrameWasDroppedOpens)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(sample("--width 64 --height 48 --frames 6 --dropped 0")));
+    EXPECT_EQ(v.GetCurrentPosition(), 0);
+    EXPECT_EQ(v.FindDataFrame(0), 1);
+    ASSERT_NE(v.GetFrameBitmap(), nullptr);
+    EXPECT_EQ(v.GoToFrame(0), -1) << "frame 0 holds no data, so an export must skip it";
+    EXPECT_NE(v.GetFrameBitmap(), nullptr);
+    v.m_bRaw = true;
+    EXPECT_NE(v.GetFrameBitmap(), nullptr);
+    EXPECT_EQ(v.GoToFrame(2), 2);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+// --- RAW modes ------------------------------------------------------------------------
+
+// The stored sample's first W x H bytes, as ffmpeg copies them out, are the 8-bit image with its
+// rows turned upside down.
+TEST_F(VideoSource, RawYChannelIsTheStoredPlaneInGrey)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string path = noDrops();
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(path));
+    v.m_bRaw = true;
+    for (int n : {0, 3, 7}) {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        ASSERT_EQ(v.GoToFrame(n), n);
+        const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->biSize, 40u);
+        EXPECT_EQ(b->biBitCount, 8);
+        EXPECT_EQ(b->biWidth, 640);
+        EXPECT_EQ(b->biHeight, 480);
+        EXPECT_EQ(b->biSizeImage, 307200u);
+        EXPECT_TRUE(b->biClrUsed == 0 || b->biClrUsed == 256);
+        EXPECT_TRUE(hasGreyTable(b));
+        const Bytes stored = storedSample(path, n, 640 * 480 * 3 / 2);
+        ASSERT_EQ(stored.size(), 460800u);
+        const Bytes rows = topDown(b);
+        EXPECT_TRUE(std::equal(rows.begin(), rows.begin() + 640, stored.begin())) << "top row";
+        EXPECT_TRUE(std::equal(rows.begin(), rows.end(), stored.begin())) << "whole plane";
+    }
+    EXPECT_TRUE(v.m_bRaw);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+// RAW colour is the converter's picture of the stored plane, with the settings of the moment.
+TEST_F(VideoSource, RawColourIsTheConvertersPictureOfThePlane)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(noDrops()));
+    ASSERT_EQ(v.GoToFrame(2), 2);
+    v.m_bRaw = true;
+    const Bytes plane = topDown(v.GetFrameBitmap());
+    v.m_bRawColour = true;
+    const std::string libraryName = v.GetConverter().GetAlgorithmNames().front();
+    const int library = std::stoi(libraryName.substr(0, 2));
+    struct Case {
+        int algorithm, pattern, width, height;
+    };
+    for (const Case c : {Case{11, 0, 640, 480}, Case{11, 3, 640, 480}, Case{library, 2, 632, 472}, Case{11, 1, 640, 480}}) {
+        SCOPED_TRACE("algorithm " + std::to_string(c.algorithm) + ", pattern " + std::to_string(c.pattern));
+        v.GetConverter().SetAlgorithm(c.algorithm);
+        v.GetConverter().SetPattern(c.pattern);
+        const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->biBitCount, 24);
+        EXPECT_EQ(b->biWidth, c.width);
+        EXPECT_EQ(b->biHeight, c.height);
+        EXPECT_EQ(b->biSizeImage, static_cast<DWORD>(c.width * c.height * 3));
+
+        CCfaConverter expected;
+        expected.SetAlgorithm(c.algorithm);
+        expected.SetPattern(c.pattern);
+        Bytes pixels(640 * 480 * 3);
+        std::int32_t w = 0, h = 0;
+        ASSERT_TRUE(expected.ConvertPlane(640, 480, plane.data(), pixels.data(), w, h));
+        pixels.resize(static_cast<std::size_t>(w) * h * 3);
+        EXPECT_EQ(pixelBytes(b), pixels);
+    }
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+// A header that suggests no buffer size at all still reads the whole sample.
+TEST_F(VideoSource, ReadBufferFollowsTheSampleWhenTheHeaderSuggestsNothing)
+{
+    CVideoSource plain;
+    ASSERT_TRUE(plain.Open(noDrops()));
+    plain.m_bRaw = true;
+    const Bytes expected = pixelBytes(plain.GetFrameBitmap());
+
+    g_spy.noSuggestedSize = true;
+    CVideoSource v(spyServices());
+    ASSERT_TRUE(v.Open(noDrops()));
+    v.m_bRaw = true;
+    const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(pixelBytes(b), expected);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(VideoSource, ReadErrorsAreToldAtEveryCallAndLeaveTheModeAlone)
+{
+    struct Case {
+        HRESULT result;
+        LONG shortBy;
+        std::string text;
+    };
+    const Case cases[] = {
+        {AVIERR_BUFFERTOOSMALL, 0, "The buffer size was smaller than a single sample of data"},
+        {AVIERR_MEMORY, 0, "There was not enough memory to complete the read operation."},
+        {AVIERR_FILEREAD, 0, "A disk error occurred while reading the file."},
+        // A sample one byte shorter than its plane must not be read past its end.
+        {AVIERR_OK, 460800 - 307199, "Frame 0 is stored in 307199 bytes, too few for its 307200 sensor values."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        for (bool colour : {false, true}) {
+            CVideoSource v(spyServices());
+            ASSERT_TRUE(v.Open(noDrops()));
+            v.m_bRaw = true;
+            v.m_bRawColour = colour;
+            g_spy.readResult = c.result;
+            g_spy.readShortBy = c.shortBy;
+            messages.clear();
+            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+            const Message expected{c.text, "AVIStreamRead"};
+            EXPECT_EQ(messages.messages(), (std::vector<Message>{expected, expected}));
+            EXPECT_TRUE(v.m_bRaw);
+            EXPECT_EQ(v.m_bRawColour, colour);
+            g_spy.readResult = AVIERR_OK;
+            g_spy.readShortBy = 0;
+            EXPECT_NE(v.GetFrameBitmap(), nullptr) << "the next good read shows the frame again";
+        }
+    }
+}
+
+TEST_F(VideoSource, AWidthThatIsNotAMultipleOfFourRevertsOnceAndIsCheckedAgain)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(sample("--width 322 --height 240 --frames 3 --dropped none")));
+    const Message expected{"Image width = 322 is not a multiplum of 4.\nReverting to colour",
+                           "Image dimension not supported in greyscale"};
+    for (bool colour : {false, true}) {
+        messages.clear();
+        v.m_bRaw = true;
+        v.m_bRawColour = colour;
+        const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->biBitCount, 24) << "the decoded frame comes back";
+        EXPECT_EQ(b->biWidth, 322);
+        EXPECT_FALSE(v.m_bRaw);
+        EXPECT_EQ(v.GetFrameBitmap(), b);
+        EXPECT_EQ(messages.messages(), std::vector<Message>{expected}) << "told once, then Normal";
+    }
+}
+
+TEST_F(VideoSource, AFrameThatDoesNotDecodeTo24BitsRevertsToNormal)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string path = ffmpegCapture("bgra.avi", "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3",
+                                           "-c:v rawvideo -pix_fmt bgra");
+    ASSERT_FALSE(path.empty());
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(path));
+    const BITMAPINFOHEADER* decoded = v.GetFrameBitmap();
+    ASSERT_EQ(decoded->biBitCount, 32);
+    for (bool colour : {false, true}) {
+        messages.clear();
+        v.m_bRaw = true;
+        v.m_bRawColour = colour;
+        EXPECT_EQ(v.GetFrameBitmap(), decoded);
+        EXPECT_FALSE(v.m_bRaw);
+        EXPECT_EQ(messages.messages(), (std::vector<Message>{{"Reverting to normal display", "Input AVI is not 24 bit"}}));
+    }
+    v.m_bGreyscale = true;
+    EXPECT_EQ(v.GetFrameBitmap(), decoded) << "greyscale leaves other depths alone";
+}
+
+// A library algorithm that cannot convert the frame is told once, like the other refusals,
+// instead of showing a picture it never wrote.
+TEST_F(VideoSource, ALibraryRefusalRevertsToNormal)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(noDrops()));
+    v.m_bRaw = v.m_bRawColour = true;
+    v.GetConverter().SetAlgorithm(99);
+    const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->biBitCount, 24);
+    EXPECT_EQ(b->biWidth, 640);
+    EXPECT_FALSE(v.m_bRaw);
+    EXPECT_EQ(messages.messages(),
+              (std::vector<Message>{{"The de-mosaic algorithm 99 cannot convert a frame of 640 x 480 pixels.\n"
+                                     "Reverting to normal display",
+                                     "Dor2EzuPlane"}}));
+}
+
+TEST_F(VideoSource, WithNoFileEveryModeIsNullAndSilent)
+{
+    CVideoSource v;
+    for (int mode = 0; mode < 8; ++mode) {
+        v.m_bRaw = mode & 1;
+        v.m_bRawColour = mode & 2;
+        v.m_bGreyscale = mode & 4;
+        EXPECT_EQ(v.GetFrameBitmap(), nullptr) << "mode " << mode;
+        EXPECT_EQ(v.ReadRawFrame(), nullptr);
+    }
+    EXPECT_EQ(v.MakeGreyscale(nullptr), nullptr);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+// --- Greyscale ------------------------------------------------------------------------
+
+// A 24-bit bitmap in one block, rows padded to 4 bytes, from pixels given top row first.
+Bytes bitmap24(int width, int height, const std::vector<std::array<std::uint8_t, 3>>& bgrTopDown)
+{
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    Bytes block(40 + stride * height, 0xEE);  // padding that must not leak into the result
+    BITMAPINFOHEADER h{};
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    h.biSizeImage = static_cast<DWORD>(stride * height);
+    std::memcpy(block.data(), &h, 40);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            std::memcpy(&block[40 + (height - 1 - y) * stride + 3 * x], bgrTopDown[y * width + x].data(), 3);
+    return block;
+}
+
+TEST_F(VideoSource, GreyscaleOfTheSevenColoursAndOfPaddedRows)
+{
+    CVideoSource v;
+    // Widths 7 and 5 leave padded rows in both the 24-bit and the 8-bit image.
+    const std::vector<std::array<std::uint8_t, 3>> colours = {
+        {255, 255, 255}, {128, 128, 128}, {1, 1, 1}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 0, 0},
+    };
+    const Bytes greys = {255, 127, 0, 76, 149, 29, 0};
+    for (auto [w, h] : {std::pair{7, 1}, std::pair{7, 3}, std::pair{5, 2}, std::pair{4, 2}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        std::vector<std::array<std::uint8_t, 3>> pixels;
+        Bytes expected;
+        for (int i = 0; i < w * h; ++i) {
+            pixels.push_back(colours[(i * 3) % 7]);
+            expected.push_back(greys[(i * 3) % 7]);
+        }
+        const Bytes block = bitmap24(w, h, pixels);
+        const BITMAPINFOHEADER* g = v.MakeGreyscale(reinterpret_cast<const BITMAPINFOHEADER*>(block.data()));
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->biBitCount, 8);
+        EXPECT_EQ(g->biClrUsed, 256u);
+        EXPECT_EQ(g->biWidth, w);
+        EXPECT_EQ(g->biHeight, h);
+        const std::size_t stride = (static_cast<std::size_t>(w) + 3) & ~std::size_t{3};
+        EXPECT_EQ(g->biSizeImage, stride * h);
+        EXPECT_TRUE(hasGreyTable(g));
+        EXPECT_EQ(topDown(g), expected);
+        for (int y = 0; y < h; ++y)
+            for (std::size_t x = w; x < stride; ++x)
+                EXPECT_EQ(pixelsOf(g)[y * stride + x], 0) << "padding of row " << y;
+    }
+}
+
+TEST_F(VideoSource, GreyscaleInEachMode)
+{
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(noDrops()));
+    ASSERT_EQ(v.GoToFrame(1), 1);
+    const Bytes decoded = topDown(v.GetFrameBitmap());
+    v.m_bGreyscale = true;
+    const BITMAPINFOHEADER* g = v.GetFrameBitmap();
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->biBitCount, 8);
+    EXPECT_EQ(g->biSizeImage, 640u * 480u);
+    Bytes expected(640 * 480);
+    kestro::video::greyRowReference(decoded.data(), expected.data(), 640 * 480);
+    EXPECT_EQ(topDown(g), expected);
+
+    // The RAW Y-channel image is already grey and comes back as it is.
+    v.m_bRaw = true;
+    v.m_bGreyscale = false;
+    const BITMAPINFOHEADER* raw = v.GetFrameBitmap();
+    const Bytes rawPixels = pixelBytes(raw);
+    v.m_bGreyscale = true;
+    EXPECT_EQ(v.GetFrameBitmap(), raw);
+    EXPECT_EQ(pixelBytes(raw), rawPixels);
+
+    v.m_bRawColour = true;
+    g = v.GetFrameBitmap();
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->biBitCount, 8);
+    EXPECT_EQ(g->biWidth, 640);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+}  // namespace
