@@ -1,0 +1,75 @@
+// Feeds arbitrary bytes to the video source as a capture and asks for every frame in every
+// display mode, reading every byte of each bitmap it hands out, so that a plane or an image
+// that does not lie inside its buffer shows up under the sanitizers.
+#include "message_box.h"
+#include "video_source.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::uint8_t g_sink;
+
+void touch(const BITMAPINFOHEADER* b)
+{
+    if (!b)
+        return;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(b);
+    const std::size_t table = b->biBitCount == 8 ? 1024 : 0;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < b->biSize + table + b->biSizeImage; ++i)
+        sum = static_cast<std::uint8_t>(sum + bytes[i]);
+    g_sink = sum;
+}
+
+void exercise(const std::string& path)
+{
+    CVideoSource source;
+    if (!source.Open(path))
+        return;
+    const std::int32_t frames = std::min(source.GetFrameCount(), 8);
+    for (const std::int32_t algorithm : {11, 2}) {
+        for (int mode = 0; mode < 8; ++mode) {
+            source.m_bRaw = mode & 1;
+            source.m_bRawColour = mode & 2;
+            source.m_bGreyscale = mode & 4;
+            source.m_converter.SetAlgorithm(algorithm);
+            source.m_converter.SetPattern(mode & 3);
+            for (std::int32_t n = -1; n <= frames; ++n) {
+                source.GoToFrame(n);
+                source.FindDataFrame(n);
+                touch(source.GetFrameBitmap());
+            }
+        }
+    }
+    source.GetFrameWidth();
+    source.GetFrameHeight();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const bool quiet = [] {
+        kestro::ui::setMessageHandler([](const kestro::ui::Message&) { return kestro::ui::Answer::Ok; });
+        return true;
+    }();
+    (void)quiet;
+    const int fd = memfd_create("avi", MFD_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done == size)
+        exercise("/proc/self/fd/" + std::to_string(fd));
+    ::close(fd);
+    return 0;
+}
