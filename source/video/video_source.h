@@ -87,13 +87,13 @@ public:
     // A 24-bit bitmap reduced to 8-bit grey; other bitmaps unchanged.
     const BITMAPINFOHEADER* MakeGreyscale(const BITMAPINFOHEADER* pBitmap);
 
-    // Display settings, set by the display controls.
+    // Display settings, set by the display controls: the mode, greyscale, and in the converter
+    // the Bayer pattern and the de-mosaic algorithm.
     bool m_bRaw = false;
     bool m_bRawColour = false;
     bool m_bGreyscale = false;
-
-    CCfaConverter& GetConverter() { return m_converter; }
-    const CCfaConverter& GetConverter() const { return m_converter; }
+    CCfaConverter m_converter;
+    CCfaConverter& GetConverter() { return m_converter; }  // TEMPORARY until the bench moves over
 
     // The position of the current frame, -1 when closed or when no frame with data precedes it.
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
@@ -133,6 +133,4 @@ private:
     // does not allocate (and fault in) a frame's worth of memory per frame.
     std::unique_ptr<std::uint8_t[]> m_pReadBuffer;
     std::size_t m_nReadBufferSize = 0;
-
-    CCfaConverter m_converter;
 };

@@ -298,14 +298,14 @@ TEST_F(VideoSource, DisplaySettingsOutliveCloseAndFailedOpens)
     CVideoSource v;
     ASSERT_TRUE(v.Open(dropped()));
     v.m_bRaw = v.m_bRawColour = v.m_bGreyscale = true;
-    v.GetConverter().SetPattern(3);
-    v.GetConverter().SetAlgorithm(2);
+    v.m_converter.SetPattern(3);
+    v.m_converter.SetAlgorithm(2);
     v.Close();
     EXPECT_FALSE(v.Open(scratch().file("missing.avi")));
     ASSERT_TRUE(v.Open(noDrops()));
     EXPECT_TRUE(v.m_bRaw && v.m_bRawColour && v.m_bGreyscale);
-    EXPECT_EQ(v.GetConverter().GetPattern(), 3);
-    EXPECT_EQ(v.GetConverter().GetAlgorithm(), 2);
+    EXPECT_EQ(v.m_converter.GetPattern(), 3);
+    EXPECT_EQ(v.m_converter.GetAlgorithm(), 2);
     // The new file shows in the old file's mode: de-mosaiced by algorithm 2, then in grey.
     const BITMAPINFOHEADER* b = v.GetFrameBitmap();
     ASSERT_NE(b, nullptr);
@@ -435,15 +435,15 @@ TEST_F(VideoSource, RawColourIsTheConvertersPictureOfThePlane)
     v.m_bRaw = true;
     const Bytes plane = topDown(v.GetFrameBitmap());
     v.m_bRawColour = true;
-    const std::string libraryName = v.GetConverter().GetAlgorithmNames().front();
+    const std::string libraryName = v.m_converter.GetAlgorithmNames().front();
     const int library = std::stoi(libraryName.substr(0, 2));
     struct Case {
         int algorithm, pattern, width, height;
     };
     for (const Case c : {Case{11, 0, 640, 480}, Case{11, 3, 640, 480}, Case{library, 2, 632, 472}, Case{11, 1, 640, 480}}) {
         SCOPED_TRACE("algorithm " + std::to_string(c.algorithm) + ", pattern " + std::to_string(c.pattern));
-        v.GetConverter().SetAlgorithm(c.algorithm);
-        v.GetConverter().SetPattern(c.pattern);
+        v.m_converter.SetAlgorithm(c.algorithm);
+        v.m_converter.SetPattern(c.pattern);
         const BITMAPINFOHEADER* b = v.GetFrameBitmap();
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->biBitCount, 24);
@@ -568,7 +568,7 @@ TEST_F(VideoSource, ALibraryRefusalRevertsToNormal)
     CVideoSource v;
     ASSERT_TRUE(v.Open(noDrops()));
     v.m_bRaw = v.m_bRawColour = true;
-    v.GetConverter().SetAlgorithm(99);
+    v.m_converter.SetAlgorithm(99);
     const BITMAPINFOHEADER* b = v.GetFrameBitmap();
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->biBitCount, 24);
