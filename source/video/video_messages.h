@@ -30,6 +30,8 @@ inline constexpr VideoMessage kGetFrame{"Unable to read video frame", "AVIStream
 inline constexpr VideoMessage kNot24Bit{"Reverting to normal display", "Input AVI is not 24 bit"};
 inline constexpr VideoMessage kWidthNotMultipleOf4{"Image width = %i is not a multiplum of 4.\nReverting to colour",
                                                    "Image dimension not supported in greyscale"};
+inline constexpr VideoMessage kHeightNotSupported{"Image height = %i is not supported.\nReverting to normal display",
+                                                  "Image dimension not supported in greyscale"};
 // %d: algorithm number, frame width, frame height.
 inline constexpr VideoMessage kConverterRefused{
     "The de-mosaic algorithm %d cannot convert a frame of %d x %d pixels.\nReverting to normal display",
@@ -43,6 +45,8 @@ inline constexpr ReadError kReadErrors[] = {
     {AVIERR_MEMORY, kReadMemory},
     {AVIERR_FILEREAD, {"A disk error occurred while reading the file.", "AVIStreamRead"}},
 };
+inline constexpr VideoMessage kGreyMemory{"There was not enough memory for the greyscale image.",
+                                          "MakeGreyscale"};
 // %ld: position; %lld: bytes stored, bytes the plane needs.
 inline constexpr VideoMessage kSampleTooShort{
     "Frame %ld is stored in %lld bytes, too few for its %lld sensor values.", "AVIStreamRead"};

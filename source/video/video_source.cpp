@@ -41,16 +41,6 @@ std::size_t rowStride(std::int64_t width, int bytesPerPixel) {
 
 }  // namespace
 
-void COwnedBitmap::Allocate(std::size_t nBytes) {
-    m_pBytes.reset(new (std::nothrow) std::uint8_t[nBytes]());
-    m_nSize = m_pBytes ? nBytes : 0;
-}
-
-void COwnedBitmap::Release() {
-    m_pBytes.reset();
-    m_nSize = 0;
-}
-
 CVideoSource::CVideoSource() : CVideoSource(AviReadServices{}) {}
 
 CVideoSource::CVideoSource(const AviReadServices& services) : m_avi(services) { m_avi.fileInit(); }
@@ -172,6 +162,13 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
         kestro::ui::showMessage(text, kWidthNotMultipleOf4.caption);
         return false;
     }
+    // Decoders deliver bottom-up frames; anything else has no plane this image could hold.
+    if (frame.biHeight <= 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, kHeightNotSupported.text, static_cast<int>(frame.biHeight));
+        kestro::ui::showMessage(text, kHeightNotSupported.caption);
+        return false;
+    }
     // The plane is W x H bytes whatever the decoder wrote into biSizeImage (0 is legal for
     // uncompressed frames), so the image is sized from the dimensions.
     const std::size_t planeBytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(frame.biHeight);
@@ -205,17 +202,20 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
 }
 
 // Reads the stored sample of the current frame into the read buffer and checks that it holds
-// the whole plane. The buffer is sized from the sample itself when the stream header's
-// suggestion is missing or too small.
+// the whole plane.
 bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead) {
     using namespace kestro::video::messages;
+    // The sample's own size decides. The header's suggestion is only the fallback for services
+    // that cannot tell, because a stale or hostile header may claim anything up to 4 GiB.
     LONG sampleBytes = 0;
-    if (m_avi.streamRead(m_pStream, m_lFramePos, 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
-        sampleBytes = 0;
+    const bool known =
+        m_avi.streamRead(m_pStream, m_lFramePos, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK && sampleBytes >= 0;
     const std::size_t wanted =
-        std::max<std::size_t>(m_streamInfo.dwSuggestedBufferSize, static_cast<std::size_t>(std::max<LONG>(sampleBytes, 0))) +
+        (known ? static_cast<std::size_t>(sampleBytes)
+               : std::min<std::size_t>(m_streamInfo.dwSuggestedBufferSize, std::numeric_limits<LONG>::max())) +
         1024;
     if (wanted > m_nReadBufferSize) {
+        // nothrow: a frame too big for memory is a message for the user, not an exception.
         m_pReadBuffer.reset(new (std::nothrow) std::uint8_t[wanted]);
         m_nReadBufferSize = m_pReadBuffer ? wanted : 0;
         if (!m_pReadBuffer) {
@@ -254,7 +254,6 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
         m_bRaw = false;
         return DecodedFrame();
     }
-    if (frame.biHeight <= 0) return nullptr;  // a decoder delivers bottom-up frames only
     if (m_pRawImage.IsEmpty() && !CreateRawImages(frame)) {
         m_bRaw = false;
         return DecodedFrame();
@@ -288,6 +287,7 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
 }
 
 const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap) {
+    using namespace kestro::video::messages;
     if (!pBitmap) return nullptr;
     if (pBitmap->biBitCount != 24) return pBitmap;
     const std::int64_t width = pBitmap->biWidth;
@@ -301,7 +301,10 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
     // Same size as the last one: its block is rewritten completely, so it is reused.
     if (m_pGreyImage.Size() != total) {
         m_pGreyImage.Allocate(total);
-        if (m_pGreyImage.IsEmpty()) return nullptr;
+        if (m_pGreyImage.IsEmpty()) {
+            show(kGreyMemory);
+            return nullptr;
+        }
     }
     BITMAPINFOHEADER grey = *pBitmap;
     grey.biSize = kHeaderBytes;

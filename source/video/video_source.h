@@ -9,6 +9,7 @@
 
 #include "avifile.h"
 #include "cfa_converter.h"
+#include "owned_bitmap.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,23 +34,6 @@ struct AviReadServices {
     PGETFRAME (*getFrameOpen)(PAVISTREAM, const BITMAPINFOHEADER*) = &AVIStreamGetFrameOpen;
     void* (*getFrame)(PGETFRAME, LONG) = &AVIStreamGetFrame;
     HRESULT (*getFrameClose)(PGETFRAME) = &AVIStreamGetFrameClose;
-};
-
-// A frame bitmap the video source builds and owns: one block holding the header, the grey
-// colour table of 8-bit images and the pixel rows. Empty stands for "none".
-class COwnedBitmap {
-public:
-    // A block of headerBytes + pixelBytes bytes, all zero.
-    void Allocate(std::size_t nBytes);
-    void Release();
-    bool IsEmpty() const { return !m_pBytes; }
-    BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(m_pBytes.get()); }
-    std::uint8_t* Bytes() { return m_pBytes.get(); }
-    std::size_t Size() const { return m_nSize; }
-
-private:
-    std::unique_ptr<std::uint8_t[]> m_pBytes;
-    std::size_t m_nSize = 0;
 };
 
 class CVideoSource {

@@ -1,6 +1,9 @@
 // The greyscale formula as users see it, and the vector kernel against it for every colour.
 #include "greyscale.h"
 
+#include "frame_bitmaps.h"
+#include "video_source.h"
+
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -8,6 +11,7 @@
 #include <vector>
 
 using kestro::video::greyOf;
+using namespace kestro::test::bitmaps;
 
 TEST(Greyscale, DefinitionTruncatesTheDoubleSums)
 {
@@ -29,6 +33,9 @@ TEST(Greyscale, VectorKernelMatchesTheDefinitionForEveryColour)
 {
     std::vector<std::uint8_t> bgr(256 * 256 * 3);
     std::vector<std::uint8_t> fast(256 * 256), reference(256 * 256);
+    struct ResetTargets {
+        ~ResetTargets() { hwy::SetSupportedTargetsForTest(0); }
+    } reset;
     for (std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
         hwy::SetSupportedTargetsForTest(target);
@@ -45,5 +52,38 @@ TEST(Greyscale, VectorKernelMatchesTheDefinitionForEveryColour)
             ASSERT_EQ(fast, reference) << "red " << r;
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+}
+
+// MakeGreyscale on bitmaps built here, so every colour and every row padding is known.
+TEST(Greyscale, OfTheSevenColoursAndOfPaddedRows)
+{
+    CVideoSource v;
+    // Widths 7 and 5 leave padded rows in both the 24-bit and the 8-bit image.
+    const std::vector<std::array<std::uint8_t, 3>> colours = {
+        {255, 255, 255}, {128, 128, 128}, {1, 1, 1}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 0, 0},
+    };
+    const Bytes greys = {255, 127, 0, 76, 149, 29, 0};
+    for (auto [w, h] : {std::pair{7, 1}, std::pair{7, 3}, std::pair{5, 2}, std::pair{4, 2}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        std::vector<std::array<std::uint8_t, 3>> pixels;
+        Bytes expected;
+        for (int i = 0; i < w * h; ++i) {
+            pixels.push_back(colours[(i * 3) % 7]);
+            expected.push_back(greys[(i * 3) % 7]);
+        }
+        const Bytes block = bitmap24(w, h, pixels);
+        const BITMAPINFOHEADER* g = v.MakeGreyscale(reinterpret_cast<const BITMAPINFOHEADER*>(block.data()));
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->biBitCount, 8);
+        EXPECT_EQ(g->biClrUsed, 256u);
+        EXPECT_EQ(g->biWidth, w);
+        EXPECT_EQ(g->biHeight, h);
+        const std::size_t stride = (static_cast<std::size_t>(w) + 3) & ~std::size_t{3};
+        EXPECT_EQ(g->biSizeImage, stride * h);
+        EXPECT_TRUE(hasGreyTable(g));
+        EXPECT_EQ(topDown(g), expected);
+        for (int y = 0; y < h; ++y)
+            for (std::size_t x = w; x < stride; ++x)
+                EXPECT_EQ(pixelsOf(g)[y * stride + x], 0) << "padding of row " << y;
+    }
 }
