@@ -263,11 +263,15 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
     std::size_t bytesRead = 0;
     if (!ReadStoredSample(static_cast<std::int64_t>(width * height), bytesRead)) return nullptr;
 
-    // The plane is stored top row first; the bitmap's first row is the bottom one.
+    // The plane is stored top row first; the bitmap's first row is the bottom one. RAW colour
+    // never hands the 8-bit image out, so it is only written for RAW Y-channel.
     const std::uint8_t* plane = m_pReadBuffer.get();
-    std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
-    for (std::size_t k = 0; k < height; ++k) std::memcpy(rawPixels + k * width, plane + (height - 1 - k) * width, width);
-    if (!m_bRawColour) return m_pRawImage.Header();
+    if (!m_bRawColour) {
+        std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
+        for (std::size_t k = 0; k < height; ++k)
+            std::memcpy(rawPixels + k * width, plane + (height - 1 - k) * width, width);
+        return m_pRawImage.Header();
+    }
 
     std::int32_t outWidth = 0, outHeight = 0;
     if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes,

@@ -77,7 +77,6 @@ public:
     bool m_bRawColour = false;
     bool m_bGreyscale = false;
     CCfaConverter m_converter;
-    CCfaConverter& GetConverter() { return m_converter; }  // TEMPORARY until the bench moves over
 
     // The position of the current frame, -1 when closed or when no frame with data precedes it.
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
