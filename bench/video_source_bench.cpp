@@ -1,0 +1,485 @@
+// video_source_bench: how fast stepping through a capture goes in every display mode, frame by
+// frame in order as the frame slider and the play button do, beside ffmpeg decoding the same
+// capture to 24-bit timed in the same run.
+//
+//   video_source_bench [--dir DIR] [--frames N] [--sample PATH] [--benchmark_... flags]
+//
+// The fixture is a 1920x1080 I420 capture whose Y plane holds a Bayer mosaic ("BG"), written by
+// the sample tool (PATH) into DIR (default $KESTRO_BENCH_DIR, else a fresh temporary folder
+// removed at the end) and reused when DIR already holds a valid one. N frames (default 300) make
+// the long capture; a short one of 30 frames is timed with ffmpeg as well, so that the peer's
+// start-up and per-file costs can be told apart from its rate per frame.
+//
+// One benchmark iteration is one step: GoToFrame(i) and GetFrameBitmap(), i running through the
+// capture in order and starting again at 0, so a slow de-mosaic steps through fewer frames in
+// the same time. Five repetitions of each by default, in random order with the peer's, so that
+// a neighbour's build slows both alike. The last thing printed is a Markdown table for
+// docs/PERFORMANCE.md.
+#include "message_box.h"
+#include "process_timing.h"
+#include "video_source.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kestro::bench;
+
+#ifndef KESTRO_SAMPLE
+#define KESTRO_SAMPLE "kestro-sample"
+#endif
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr LONG kFrameBytes = kWidth * kHeight * 3 / 2;
+constexpr int kShortFrames = 30;
+// The library's pictures leave out this many pixels on every side.
+constexpr int kLibraryMargin = 4;
+
+std::string captureName(int frames)
+{
+    return "step-" + std::to_string(frames) + "f-1920x1080-bg-i420.avi";
+}
+
+// ---- fixtures ---------------------------------------------------------------------------
+
+// Every sample holds a whole I420 frame: the sample tool drops none when told so, and a
+// capture with dropped frames would step through fewer pictures than it has positions.
+bool captureIsValid(const fs::path& path, int frames)
+{
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    AVISTREAMINFOA info{};
+    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
+              AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
+              info.fccHandler == mmioFOURCC('I', '4', '2', '0') && info.rcFrame.right - info.rcFrame.left == kWidth &&
+              info.rcFrame.bottom - info.rcFrame.top == kHeight && AVIStreamLength(stream) == frames;
+    const LONG start = ok ? AVIStreamStart(stream) : 0;
+    for (LONG i = start; ok && i < start + frames; ++i) {
+        LONG bytes = 0;
+        ok = AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr) == AVIERR_OK && bytes == kFrameBytes;
+    }
+    if (stream)
+        AVIStreamRelease(stream);
+    if (file)
+        AVIFileRelease(file);
+    return ok;
+}
+
+// Written under a temporary name and renamed, so that an interrupted run never leaves a
+// half-written file that a later run would take for a fixture.
+bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTool)
+{
+    if (fs::exists(path) && captureIsValid(path, frames)) {
+        std::printf("Reusing %s\n", path.c_str());
+        return true;
+    }
+    std::printf("Writing %s (%d frames of %dx%d I420, a Bayer mosaic in Y)\n", path.c_str(), frames, kWidth, kHeight);
+    std::fflush(stdout);
+    const fs::path part = path.string() + ".part";
+    const std::vector<std::string> args{sampleTool, "--output", part.string(), "--width", std::to_string(kWidth),
+                                        "--height", std::to_string(kHeight), "--frames", std::to_string(frames),
+                                        "--dropped", "none"};
+    std::string command;
+    for (const auto& a : args)
+        command += shellQuote(a) + " ";
+    std::error_code ec;
+    if (std::system(command.c_str()) != 0) {
+        fs::remove(part, ec);
+        return false;
+    }
+    fs::rename(part, path, ec);
+    return !ec && captureIsValid(path, frames);
+}
+
+// Reads the whole file once, so that ours and ffmpeg's steps both find it in the page cache.
+bool warmPageCache(const fs::path& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::vector<char> buffer(1 << 20);
+    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {
+    }
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// ---- messages ---------------------------------------------------------------------------
+
+// Stepping through a valid capture tells the user nothing. A message means the source took
+// another path than the one being timed (a fallback to Normal, a refused conversion), so the
+// benchmark that saw it stops with an error and the run fails.
+std::vector<kestro::ui::Message> g_messages;
+
+kestro::ui::Answer recordMessage(const kestro::ui::Message& m)
+{
+    std::fprintf(stderr, "video_source_bench: the video source showed a message: \"%s: %s\"\n", m.caption.c_str(),
+                 m.text.c_str());
+    g_messages.push_back(m);
+    return kestro::ui::cautiousAnswer(m.buttons);
+}
+
+// ---- in-process benchmarks --------------------------------------------------------------
+
+struct Mode {
+    std::string name;  // benchmark name
+    std::string label; // row of the table
+    bool raw = false;
+    bool colour = false;
+    bool grey = false;
+    std::int32_t algorithm = CCfaConverter::kOwnAlgorithm;
+
+    // The picture GetFrameBitmap must hand out in this mode.
+    int expectedBitCount() const { return grey || (raw && !colour) ? 8 : 24; }
+    int expectedWidth() const { return libraryAlgorithm() ? kWidth - 2 * kLibraryMargin : kWidth; }
+    int expectedHeight() const { return libraryAlgorithm() ? kHeight - 2 * kLibraryMargin : kHeight; }
+    bool libraryAlgorithm() const { return raw && colour && algorithm != CCfaConverter::kOwnAlgorithm; }
+};
+
+void benchStep(benchmark::State& state, Mode mode, std::string path)
+{
+    CVideoSource source;
+    if (!source.Open(path)) {
+        state.SkipWithError("cannot open the capture");
+        return;
+    }
+    source.m_bRaw = mode.raw;
+    source.m_bRawColour = mode.colour;
+    source.m_bGreyscale = mode.grey;
+    if (mode.colour) {
+        source.m_converter.SetAlgorithm(mode.algorithm);
+        source.m_converter.SetPattern(0);
+    }
+    const std::int32_t frames = source.GetFrameCount();
+
+    // One untimed step, on the last frame: the source makes its images for a display mode once
+    // per file, and the picture it hands out shows whether the mode is the one asked for.
+    source.GoToFrame(frames - 1);
+    const BITMAPINFOHEADER* bih = source.GetFrameBitmap();
+    if (!g_messages.empty() || !bih) {
+        state.SkipWithError(!g_messages.empty() ? "the video source showed a message" : "the first step gave no picture");
+        return;
+    }
+    if (bih->biBitCount != mode.expectedBitCount() || bih->biWidth != mode.expectedWidth() ||
+        bih->biHeight != mode.expectedHeight() || source.m_bRaw != mode.raw) {
+        char text[160];
+        std::snprintf(text, sizeof text, "a %dx%d %d-bit picture, %dx%d %d-bit expected", static_cast<int>(bih->biWidth),
+                      static_cast<int>(bih->biHeight), static_cast<int>(bih->biBitCount), mode.expectedWidth(),
+                      mode.expectedHeight(), mode.expectedBitCount());
+        state.SkipWithError(text);
+        return;
+    }
+
+    std::int32_t next = 0;
+    for (auto _ : state) {
+        if (source.GoToFrame(next) != next) {
+            state.SkipWithError("GoToFrame did not make the frame current");
+            break;
+        }
+        bih = source.GetFrameBitmap();
+        if (!g_messages.empty() || !bih) {
+            state.SkipWithError(!g_messages.empty() ? "the video source showed a message" : "GetFrameBitmap gave no picture");
+            break;
+        }
+        benchmark::DoNotOptimize(bih->biSizeImage);
+        if (++next == frames)
+            next = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Keeps every repetition's wall and CPU seconds per iteration, so that the summary takes its
+// own medians whatever aggregates the command line asks Google Benchmark for.
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    struct Sample {
+        double wall;
+        double cpu;
+    };
+    explicit CollectingReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+    void ReportRuns(const std::vector<Run>& reports) override
+    {
+        for (const Run& r : reports) {
+            if (r.error_occurred)
+                m_errors.push_back(r.benchmark_name() + ": " + r.error_message);
+            if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations <= 0)
+                continue;
+            const double n = static_cast<double>(r.iterations);
+            // A peer program's CPU time is its own, not this process's.
+            const auto child = r.counters.find(kChildCpuCounter);
+            const double cpu = child != r.counters.end() ? child->second.value / 1e3 : r.cpu_accumulated_time / n;
+            m_samples[r.run_name.function_name].push_back({r.real_accumulated_time / n, cpu});
+        }
+        ConsoleReporter::ReportRuns(reports);
+    }
+    ProcessTime median(const std::string& name) const
+    {
+        const auto it = m_samples.find(name);
+        if (it == m_samples.end())
+            return {};
+        std::vector<ProcessTime> v;
+        for (const Sample& s : it->second)
+            v.push_back({s.wall, s.cpu});
+        return medianOf(v);
+    }
+    const std::vector<std::string>& errors() const { return m_errors; }
+
+    static constexpr const char* kChildCpuCounter = "child_cpu_ms";
+
+private:
+    std::map<std::string, std::vector<Sample>> m_samples;
+    std::vector<std::string> m_errors;
+};
+
+// ---- whole processes --------------------------------------------------------------------
+
+// A peer program as a benchmark, so that its repetitions interleave with ours.
+void benchProcess(benchmark::State& state, std::vector<std::string> args, int frames)
+{
+    double cpu = 0;
+    for (auto _ : state) {
+        const auto t = timeProcess(args);
+        if (!t) {
+            state.SkipWithError((args[0] + " failed").c_str());
+            break;
+        }
+        state.SetIterationTime(t->wall);
+        cpu += t->cpu;
+    }
+    state.counters[CollectingReporter::kChildCpuCounter] = benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+std::vector<std::string> ffmpegDecode(const fs::path& capture)
+{
+    return {"ffmpeg", "-v", "error", "-i", capture.string(), "-pix_fmt", "bgr24", "-f", "null", "-"};
+}
+
+// ---- summary ----------------------------------------------------------------------------
+
+std::string fmt(const char* format, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+struct Row {
+    std::string what, ours, peer, ratio, goal, met;
+};
+
+const char* yesNo(bool met) { return met ? "yes" : "**no**"; }
+
+void printTable(const std::vector<Row>& rows)
+{
+    std::printf("\n| Measurement | Kestro | Peer | Ratio | Goal | Met? |\n|---|---|---|---|---|---|\n");
+    for (const Row& r : rows)
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", r.what.c_str(), r.ours.c_str(), r.peer.c_str(),
+                    r.ratio.c_str(), r.goal.c_str(), r.met.c_str());
+}
+
+// "812 frames/s (CPU 1.84 ms a frame)" from the seconds a frame takes.
+std::string rate(double wallPerFrame, double cpuPerFrame)
+{
+    return fmt("%.0f frames/s", 1.0 / wallPerFrame) + fmt(" (CPU %.2f ms a frame)", cpuPerFrame * 1e3);
+}
+
+struct Options {
+    fs::path dir;
+    bool tempDir = false;
+    int frames = 300;
+    std::string sample = KESTRO_SAMPLE;
+};
+
+std::vector<Mode> displayModes()
+{
+    std::vector<Mode> modes;
+    auto both = [&](Mode m) {
+        modes.push_back(m);
+        m.name += "/greyscale";
+        m.label += ", greyscale";
+        m.grey = true;
+        modes.push_back(m);
+    };
+    both({"Normal", "Normal (decoded to 24-bit)"});
+    both({"RawY", "RAW Y-channel", true});
+    both({"RawColour/" + std::string(CCfaConverter::kOwnAlgorithmName),
+          "RAW colour, " + std::string(CCfaConverter::kOwnAlgorithmName), true, true});
+    const CCfaConverter converter;
+    for (const std::string& name : converter.GetAlgorithmNames()) {
+        // The library numbers its algorithms by the first two digits of their names.
+        if (name.size() < 2 || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+            !std::isdigit(static_cast<unsigned char>(name[1])))
+            continue;
+        both({"RawColour/" + name, "RAW colour, " + name, true, true, false, std::stoi(name.substr(0, 2))});
+    }
+    return modes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    // Our repetitions and the peer's alternate, so that a neighbour's build slows both alike;
+    // a later flag on the command line still wins.
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::vector<char*> rest{argv[0], interleave.data(), repetitions.data()};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--dir" && i + 1 < argc)
+            o.dir = argv[++i];
+        else if (a == "--frames" && i + 1 < argc)
+            o.frames = std::max(kShortFrames + 1, std::atoi(argv[++i]));
+        else if (a == "--sample" && i + 1 < argc)
+            o.sample = argv[++i];
+        else
+            rest.push_back(argv[i]);
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+        return 2;
+
+    if (o.dir.empty()) {
+        if (const char* env = std::getenv("KESTRO_BENCH_DIR"); env && *env) {
+            o.dir = env;
+        } else {
+            std::string tmpl = (fs::temp_directory_path() / "kestro-bench.XXXXXX").string();
+            if (!mkdtemp(tmpl.data())) {
+                std::perror("video_source_bench: mkdtemp");
+                return 1;
+            }
+            o.dir = tmpl;
+            o.tempDir = true;
+        }
+    }
+    std::error_code ec;
+    fs::create_directories(o.dir, ec);
+    const auto cleanUp = [&] {
+        if (o.tempDir)
+            fs::remove_all(o.dir, ec);
+    };
+
+    AVIFileInit();
+    const fs::path longPath = o.dir / captureName(o.frames);
+    const fs::path shortPath = o.dir / captureName(kShortFrames);
+    for (const auto& [path, frames] : {std::pair{longPath, o.frames}, std::pair{shortPath, kShortFrames}}) {
+        if (!ensureCapture(path, frames, o.sample) || !warmPageCache(path)) {
+            std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", path.c_str());
+            AVIFileExit();
+            cleanUp();
+            return 1;
+        }
+    }
+    AVIFileExit();
+
+    kestro::ui::setMessageHandler(recordMessage);
+    // ffmpeg's first run loads its libraries from the disk; that belongs to no repetition.
+    if (!timeProcess(ffmpegDecode(shortPath))) {
+        std::fprintf(stderr, "video_source_bench: ffmpeg cannot decode %s\n", shortPath.c_str());
+        cleanUp();
+        return 1;
+    }
+
+    const std::vector<Mode> modes = displayModes();
+    for (const Mode& m : modes)
+        benchmark::RegisterBenchmark(m.name.c_str(), benchStep, m, longPath.string())
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime(); // the decoder and the library work on more than one thread
+    benchmark::RegisterBenchmark("PeerFfmpeg", benchProcess, ffmpegDecode(longPath), o.frames)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark("PeerFfmpegShort", benchProcess, ffmpegDecode(shortPath), kShortFrames)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+
+    CollectingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                      : benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    kestro::ui::setMessageHandler({});
+    cleanUp();
+
+    if (!g_messages.empty() || !reporter.errors().empty()) {
+        for (const std::string& e : reporter.errors())
+            std::fprintf(stderr, "video_source_bench: %s\n", e.c_str());
+        std::fprintf(stderr, "video_source_bench: %zu message(s) from the video source, %zu failed run(s); no figures\n",
+                     g_messages.size(), reporter.errors().size());
+        return 1;
+    }
+
+    const ProcessTime peer = reporter.median("PeerFfmpeg");
+    const ProcessTime peerShort = reporter.median("PeerFfmpegShort");
+    const double frames = o.frames;
+    std::string peerText = "—";
+    if (peer.wall > 0)
+        peerText = rate(peer.wall / frames, peer.cpu / frames) + ", whole process";
+
+    std::vector<Row> rows;
+    for (const Mode& m : modes) {
+        const ProcessTime ours = reporter.median(m.name);
+        if (ours.wall <= 0)
+            continue;
+        Row row{"Step through every frame, " + m.label, rate(ours.wall, ours.cpu), peerText, "—", "—", "info"};
+        if (peer.wall > 0) {
+            const double ratio = peer.wall / frames / ours.wall;
+            row.ratio = fmt("%.2f×", ratio);
+            if (m.name == "Normal") {
+                row.goal = "≥ 1.0× the peer";
+                row.met = yesNo(ratio >= 1.0);
+            } else if (m.name == "RawY") {
+                row.goal = "≥ 3× the peer";
+                row.met = yesNo(ratio >= 3.0);
+            }
+        }
+        rows.push_back(row);
+    }
+
+    // Two capture lengths separate what ffmpeg pays once per run (loading its libraries,
+    // probing the file, setting up the conversion) from what it pays per frame.
+    if (peer.wall > 0 && peerShort.wall > 0 && peer.wall > peerShort.wall) {
+        const double perFrame = (peer.wall - peerShort.wall) / (frames - kShortFrames);
+        const double cpuPerFrame = (peer.cpu - peerShort.cpu) / (frames - kShortFrames);
+        const double fixed = peerShort.wall - kShortFrames * perFrame;
+        rows.push_back({"Peer's costs once per run (start-up, probing), from its " + std::to_string(kShortFrames) +
+                            "- and " + std::to_string(o.frames) + "-frame runs",
+                        "—", fmt("%.0f ms", fixed * 1e3) + fmt(" of %.0f ms", peer.wall * 1e3), "—", "—", "info"});
+        const std::string steady = rate(perFrame, cpuPerFrame) + ", without its once-per-run costs";
+        for (const char* name : {"Normal", "RawY"}) {
+            const auto it = std::find_if(modes.begin(), modes.end(), [&](const Mode& m) { return m.name == name; });
+            const ProcessTime ours = reporter.median(name);
+            if (it != modes.end() && ours.wall > 0)
+                rows.push_back({"Step through every frame, " + it->label + ", against the peer's rate per frame",
+                                rate(ours.wall, ours.cpu), steady, fmt("%.2f×", perFrame / ours.wall), "—", "info"});
+        }
+    }
+
+    std::printf("\nCapture: %d frames of %dx%d I420 (a \"BG\" mosaic in Y), in the page cache. Medians over the "
+                "repetitions, interleaved with the peer's.\n",
+                o.frames, kWidth, kHeight);
+    printTable(rows);
+    return 0;
+}
