@@ -2,7 +2,7 @@
 // foreach_target) and the best one for the running processor is chosen at the first call.
 //
 // It is built with -ffp-contract=off: fusing a product into the following sum would round once
-// instead of twice and change the truncated result for some colours of the definition.
+// instead of twice and change the truncated result for some colours.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "greyscale.cpp"
@@ -27,39 +27,24 @@ HWY_BEFORE_NAMESPACE();
 namespace kestro::video::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Mathematically the grey value is S / 1000 rounded down, with S = 299 R + 587 G + 114 B. The
-// double sums differ from that exact value by far less than a thousandth, so rounding S / 1000
-// down gives the same byte except where S is a multiple of 1000: there the double sum may land
-// just below the whole number (mid-grey 128 gives 127). The vector loop computes S in integers
-// and S / 1000 in single precision, which is exact for all other S up to 255,000 (its error is
-// below 0.0001), and hands a vector holding such a multiple to the definition itself. Black
-// (S = 0) is exact either way and stays on the fast path.
+// As many pixels per step as a vector holds doubles: the bytes are widened to 32-bit integers
+// and then to doubles, and the truncated results narrowed back to bytes.
 void greyRowSimd(const std::uint8_t* bgr, std::uint8_t* grey, int width) {
-    const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype(df)> di;
+    const hn::ScalableTag<double> df;
+    const hn::Rebind<std::int32_t, decltype(df)> di;
     const hn::Rebind<std::uint8_t, decltype(df)> d8;
     const int lanes = static_cast<int>(hn::Lanes(df));
-    const auto red = hn::Set(di, 299), green = hn::Set(di, 587), blue = hn::Set(di, 114);
-    const auto thousand = hn::Set(di, 1000), zero = hn::Zero(di);
-    const auto thousandth = hn::Set(df, 0.001f);
+    const auto red = hn::Set(df, detail::kRed), green = hn::Set(df, detail::kGreen),
+               blue = hn::Set(df, detail::kBlue);
+    auto toDouble = [&](auto bytes) { return hn::PromoteTo(df, hn::PromoteTo(di, bytes)); };
     int x = 0;
     for (; x + lanes <= width; x += lanes) {
-        const std::uint8_t* p = bgr + 3 * static_cast<std::ptrdiff_t>(x);
         hn::Vec<decltype(d8)> b, g, r;
-        hn::LoadInterleaved3(d8, p, b, g, r);
-        const auto sum = hn::Add(hn::Add(hn::Mul(red, hn::PromoteTo(di, r)), hn::Mul(green, hn::PromoteTo(di, g))),
-                                 hn::Mul(blue, hn::PromoteTo(di, b)));
-        // Float to int truncates toward zero. At a multiple of 1000 the quotient may come out one
-        // low, leaving a remainder of 1000 instead of 0; both send the vector to the definition.
-        const auto quotient = hn::ConvertTo(di, hn::Mul(hn::ConvertTo(df, sum), thousandth));
-        const auto remainder = hn::Sub(sum, hn::Mul(quotient, thousand));
-        const auto onMultiple =
-            hn::And(hn::Or(hn::Eq(remainder, zero), hn::Eq(remainder, thousand)), hn::Ne(sum, zero));
-        if (!hn::AllFalse(di, onMultiple)) {
-            for (int i = 0; i < lanes; ++i) grey[x + i] = greyOf(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
-            continue;
-        }
-        hn::StoreU(hn::DemoteTo(d8, quotient), d8, grey + x);
+        hn::LoadInterleaved3(d8, bgr + 3 * static_cast<std::ptrdiff_t>(x), b, g, r);
+        const auto sum = hn::Add(hn::Add(hn::Mul(red, toDouble(r)), hn::Mul(green, toDouble(g))),
+                                 hn::Mul(blue, toDouble(b)));
+        // Double to int32 truncates toward zero; the sums lie in [0, 255].
+        hn::StoreU(hn::DemoteTo(d8, hn::DemoteTo(di, sum)), d8, grey + x);
     }
     for (; x < width; ++x) {
         const std::uint8_t* p = bgr + 3 * static_cast<std::ptrdiff_t>(x);

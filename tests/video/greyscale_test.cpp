@@ -51,6 +51,12 @@ TEST(Greyscale, VectorKernelMatchesTheDefinitionForEveryColour)
             kestro::video::greyRowReference(bgr.data(), reference.data(), 256 * 256);
             ASSERT_EQ(fast, reference) << "red " << r;
         }
+        // Whole vectors of grey, as the Normal picture of a raw capture is.
+        for (int i = 0; i < 256 * 256; ++i)
+            bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = static_cast<std::uint8_t>(i / 7);
+        kestro::video::greyRow(bgr.data(), fast.data(), 256 * 256);
+        kestro::video::greyRowReference(bgr.data(), reference.data(), 256 * 256);
+        ASSERT_EQ(fast, reference) << "grey ramp";
     }
 }
 
