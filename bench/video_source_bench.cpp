@@ -1,5 +1,5 @@
 // video_source_bench: how fast stepping through a capture goes in every display mode, frame by
-// frame in order as the frame slider and the play button do, beside ffmpeg decoding the same
+// frame in order as holding the Down key in the frame list does, beside ffmpeg decoding the same
 // capture to 24-bit timed in the same run.
 //
 //   video_source_bench [--dir DIR] [--frames N] [--sample PATH] [--benchmark_... flags]
