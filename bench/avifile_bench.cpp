@@ -10,6 +10,7 @@
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
 #include "avi_reader.h"
 #include "avifile.h"
+#include "bench_report.h"
 #include "process_timing.h"
 
 #include <benchmark/benchmark.h>
@@ -249,57 +250,12 @@ void benchDecodeAll(benchmark::State& state, std::string path)
         AVIFileRelease(file);
 }
 
-// Keeps every repetition's wall and CPU seconds per iteration, so that the summary takes
-// its own medians whatever aggregates the command line asks Google Benchmark for.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    struct Sample {
-        double wall;
-        double cpu;
-    };
-    explicit CollectingReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        for (const Run& r : reports) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations <= 0)
-                continue;
-            const double n = static_cast<double>(r.iterations);
-            // A peer program's CPU time is its own, not this process's.
-            const auto child = r.counters.find(kChildCpuCounter);
-            const double cpu = child != r.counters.end() ? child->second.value / 1e3 : r.cpu_accumulated_time / n;
-            m_samples[r.run_name.function_name].push_back({r.real_accumulated_time / n, cpu});
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-    const std::vector<Sample>* samples(const std::string& name) const
-    {
-        auto it = m_samples.find(name);
-        return it == m_samples.end() ? nullptr : &it->second;
-    }
-
-    static constexpr const char* kChildCpuCounter = "child_cpu_ms";
-
-private:
-    std::map<std::string, std::vector<Sample>> m_samples;
-};
-
 // ---- whole processes --------------------------------------------------------------------
 
 // A peer program as a benchmark, so that its repetitions interleave with ours.
 void benchProcess(benchmark::State& state, std::vector<std::string> args, std::int64_t bytes)
 {
-    double cpu = 0;
-    for (auto _ : state) {
-        const auto t = timeProcess(args);
-        if (!t) {
-            state.SkipWithError((args[0] + " failed").c_str());
-            break;
-        }
-        state.SetIterationTime(t->wall);
-        cpu += t->cpu;
-    }
-    state.counters[CollectingReporter::kChildCpuCounter] = benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
+    runPeer(state, args);
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 
@@ -380,27 +336,6 @@ std::optional<RssProbe> probeRss(const fs::path& capture)
 
 // ---- summary ----------------------------------------------------------------------------
 
-std::string fmt(const char* format, double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
-}
-
-struct Row {
-    std::string what, ours, peer, ratio, goal, met;
-};
-
-const char* yesNo(bool met) { return met ? "yes" : "**no**"; }
-
-void printTable(const std::vector<Row>& rows)
-{
-    std::printf("\n| Measurement | Kestro | Peer | Ratio | Goal | Met? |\n|---|---|---|---|---|---|\n");
-    for (const Row& r : rows)
-        std::printf("| %s | %s | %s | %s | %s | %s |\n", r.what.c_str(), r.ours.c_str(), r.peer.c_str(),
-                    r.ratio.c_str(), r.goal.c_str(), r.met.c_str());
-}
-
 void addRssRows(std::vector<Row>& rows, const std::string& label, const RssProbe& p)
 {
     const double frames = static_cast<double>(std::max<std::int64_t>(p.frames, 1));
@@ -425,7 +360,6 @@ void addRssRows(std::vector<Row>& rows, const std::string& label, const RssProbe
 
 struct Options {
     fs::path dir;
-    bool tempDir = false;
     int runs = 10;
     std::string avidump = KESTRO_AVIDUMP;
 };
@@ -458,21 +392,11 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
         return 2;
 
-    if (o.dir.empty()) {
-        if (const char* env = std::getenv("KESTRO_BENCH_DIR"); env && *env) {
-            o.dir = env;
-        } else {
-            std::string tmpl = (fs::temp_directory_path() / "kestro-bench.XXXXXX").string();
-            if (!mkdtemp(tmpl.data())) {
-                std::perror("avifile_bench: mkdtemp");
-                return 1;
-            }
-            o.dir = tmpl;
-            o.tempDir = true;
-        }
-    }
+    FixtureDir fixtures;
+    if (!fixtures.prepare(o.dir, "avifile_bench"))
+        return 1;
+    o.dir = fixtures.path();
     std::error_code ec;
-    fs::create_directories(o.dir, ec);
 
     AVIFileInit();
     const fs::path indexPath = o.dir / kIndexCapture.name;
@@ -563,13 +487,7 @@ int main(int argc, char** argv)
     const auto rssIndex = probeRss(indexPath);
     const auto rssLarge = haveLarge ? probeRss(largePath) : std::nullopt;
 
-    auto medianSample = [&](const char* name) {
-        std::vector<ProcessTime> v;
-        if (const auto* samples = reporter.samples(name))
-            for (const auto& x : *samples)
-                v.push_back({x.wall, x.cpu});
-        return v.empty() ? ProcessTime{} : medianOf(v);
-    };
+    auto medianSample = [&](const char* name) { return reporter.median(name); };
     auto ms = [](const ProcessTime& t) { return fmt("%.2f ms", t.wall * 1e3) + " (CPU " + fmt("%.2f ms", t.cpu * 1e3) + ")"; };
 
     std::vector<Row> rows;
@@ -623,7 +541,5 @@ int main(int argc, char** argv)
     printTable(rows);
 
     AVIFileExit();
-    if (o.tempDir)
-        fs::remove_all(o.dir, ec);
     return 0;
 }

@@ -16,6 +16,7 @@
 // a neighbour's build slows both alike. The last thing printed is a Markdown table for
 // docs/PERFORMANCE.md.
 #include "message_box.h"
+#include "bench_report.h"
 #include "process_timing.h"
 #include "video_source.h"
 
@@ -31,7 +32,6 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
 
 namespace {
 
@@ -204,66 +204,12 @@ void benchStep(benchmark::State& state, Mode mode, std::string path)
     state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Keeps every repetition's wall and CPU seconds per iteration, so that the summary takes its
-// own medians whatever aggregates the command line asks Google Benchmark for.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    struct Sample {
-        double wall;
-        double cpu;
-    };
-    explicit CollectingReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        for (const Run& r : reports) {
-            if (r.error_occurred)
-                m_errors.push_back(r.benchmark_name() + ": " + r.error_message);
-            if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations <= 0)
-                continue;
-            const double n = static_cast<double>(r.iterations);
-            // A peer program's CPU time is its own, not this process's.
-            const auto child = r.counters.find(kChildCpuCounter);
-            const double cpu = child != r.counters.end() ? child->second.value / 1e3 : r.cpu_accumulated_time / n;
-            m_samples[r.run_name.function_name].push_back({r.real_accumulated_time / n, cpu});
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-    ProcessTime median(const std::string& name) const
-    {
-        const auto it = m_samples.find(name);
-        if (it == m_samples.end())
-            return {};
-        std::vector<ProcessTime> v;
-        for (const Sample& s : it->second)
-            v.push_back({s.wall, s.cpu});
-        return medianOf(v);
-    }
-    const std::vector<std::string>& errors() const { return m_errors; }
-
-    static constexpr const char* kChildCpuCounter = "child_cpu_ms";
-
-private:
-    std::map<std::string, std::vector<Sample>> m_samples;
-    std::vector<std::string> m_errors;
-};
-
 // ---- whole processes --------------------------------------------------------------------
 
 // A peer program as a benchmark, so that its repetitions interleave with ours.
 void benchProcess(benchmark::State& state, std::vector<std::string> args, int frames)
 {
-    double cpu = 0;
-    for (auto _ : state) {
-        const auto t = timeProcess(args);
-        if (!t) {
-            state.SkipWithError((args[0] + " failed").c_str());
-            break;
-        }
-        state.SetIterationTime(t->wall);
-        cpu += t->cpu;
-    }
-    state.counters[CollectingReporter::kChildCpuCounter] = benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
+    runPeer(state, args);
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -274,27 +220,6 @@ std::vector<std::string> ffmpegDecode(const fs::path& capture)
 
 // ---- summary ----------------------------------------------------------------------------
 
-std::string fmt(const char* format, double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
-}
-
-struct Row {
-    std::string what, ours, peer, ratio, goal, met;
-};
-
-const char* yesNo(bool met) { return met ? "yes" : "**no**"; }
-
-void printTable(const std::vector<Row>& rows)
-{
-    std::printf("\n| Measurement | Kestro | Peer | Ratio | Goal | Met? |\n|---|---|---|---|---|---|\n");
-    for (const Row& r : rows)
-        std::printf("| %s | %s | %s | %s | %s | %s |\n", r.what.c_str(), r.ours.c_str(), r.peer.c_str(),
-                    r.ratio.c_str(), r.goal.c_str(), r.met.c_str());
-}
-
 // "812 frames/s (CPU 1.84 ms a frame)" from the seconds a frame takes.
 std::string rate(double wallPerFrame, double cpuPerFrame)
 {
@@ -303,7 +228,6 @@ std::string rate(double wallPerFrame, double cpuPerFrame)
 
 struct Options {
     fs::path dir;
-    bool tempDir = false;
     int frames = 300;
     std::string sample = KESTRO_SAMPLE;
 };
@@ -359,25 +283,10 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
         return 2;
 
-    if (o.dir.empty()) {
-        if (const char* env = std::getenv("KESTRO_BENCH_DIR"); env && *env) {
-            o.dir = env;
-        } else {
-            std::string tmpl = (fs::temp_directory_path() / "kestro-bench.XXXXXX").string();
-            if (!mkdtemp(tmpl.data())) {
-                std::perror("video_source_bench: mkdtemp");
-                return 1;
-            }
-            o.dir = tmpl;
-            o.tempDir = true;
-        }
-    }
-    std::error_code ec;
-    fs::create_directories(o.dir, ec);
-    const auto cleanUp = [&] {
-        if (o.tempDir)
-            fs::remove_all(o.dir, ec);
-    };
+    FixtureDir fixtures;
+    if (!fixtures.prepare(o.dir, "video_source_bench"))
+        return 1;
+    o.dir = fixtures.path();
 
     AVIFileInit();
     const fs::path longPath = o.dir / captureName(o.frames);
@@ -386,7 +295,6 @@ int main(int argc, char** argv)
         if (!ensureCapture(path, frames, o.sample) || !warmPageCache(path)) {
             std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", path.c_str());
             AVIFileExit();
-            cleanUp();
             return 1;
         }
     }
@@ -396,7 +304,6 @@ int main(int argc, char** argv)
     // ffmpeg's first run loads its libraries from the disk; that belongs to no repetition.
     if (!timeProcess(ffmpegDecode(shortPath))) {
         std::fprintf(stderr, "video_source_bench: ffmpeg cannot decode %s\n", shortPath.c_str());
-        cleanUp();
         return 1;
     }
 
@@ -421,7 +328,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     kestro::ui::setMessageHandler({});
-    cleanUp();
 
     if (!g_messages.empty() || !reporter.errors().empty()) {
         for (const std::string& e : reporter.errors())
