@@ -1,13 +1,13 @@
 // Feeds arbitrary bytes to the video source as a capture and asks for every frame in every
 // display mode, reading every byte of each bitmap it hands out, so that a plane or an image
 // that does not lie inside its buffer shows up under the sanitizers.
+#include "memory_file.h"
 #include "message_box.h"
 #include "video_source.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,18 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    const int fd = memfd_create("avi", MFD_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    if (done == size)
-        exercise("/proc/self/fd/" + std::to_string(fd));
-    ::close(fd);
+    kestro::fuzz::withMemoryFile(data, size, [](const std::string& path) { exercise(path); });
     return 0;
 }
