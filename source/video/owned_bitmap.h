@@ -1,5 +1,6 @@
-// COwnedBitmap: a frame bitmap the video source builds and owns, one block holding the header,
-// the grey colour table of 8-bit images and the pixel rows. Empty stands for "none".
+// COwnedBitmap: a block of memory the video source owns. It holds a frame bitmap the video
+// source builds (header, the grey colour table of 8-bit images, pixel rows), or the stored
+// sample the RAW modes read. Empty stands for "none".
 #pragma once
 
 #include "avifile.h"

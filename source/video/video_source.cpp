@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
 
 namespace {
 
@@ -18,6 +17,14 @@ constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
 constexpr std::size_t kGreyTableBytes = 256 * sizeof(RGBQUAD);
 
 void show(const VideoMessage& m) { kestro::ui::showMessage(m.text, m.caption); }
+
+// A message whose text is a printf format, filled in with the values given.
+template <class... Values>
+void showFormatted(const VideoMessage& m, Values... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, m.text, values...);
+    kestro::ui::showMessage(text, m.caption);
+}
 
 void fillGreyTable(std::uint8_t* table) {
     for (int i = 0; i < 256; ++i) {
@@ -50,8 +57,8 @@ CVideoSource::~CVideoSource() {
     m_avi.fileExit();
 }
 
-bool CVideoSource::Fail(const char* text, const char* caption) {
-    kestro::ui::showMessage(text, caption);
+bool CVideoSource::Fail(const VideoMessage& m, const std::string& detail) {
+    kestro::ui::showMessage(m.text + detail, m.caption);
     Close();
     return false;
 }
@@ -61,16 +68,16 @@ bool CVideoSource::Open(std::string strFileName) {
     Close();
     if (m_avi.fileOpen(&m_pFile, strFileName.c_str(), OF_READ, nullptr) != AVIERR_OK) {
         m_pFile = nullptr;
-        return Fail((std::string(kOpenFile.text) + strFileName).c_str(), kOpenFile.caption);
+        return Fail(kOpenFile, strFileName);
     }
     if (m_avi.fileGetStream(m_pFile, &m_pStream, streamtypeVIDEO, 0) != AVIERR_OK) {
         m_pStream = nullptr;
-        return Fail(kGetStream.text, kGetStream.caption);
+        return Fail(kGetStream);
     }
     if (m_avi.streamInfo(m_pStream, &m_streamInfo, sizeof(AVISTREAMINFOA)) != AVIERR_OK)
-        return Fail(kStreamInfo.text, kStreamInfo.caption);
+        return Fail(kStreamInfo);
     m_pGetFrame = m_avi.getFrameOpen(m_pStream, nullptr);
-    if (!m_pGetFrame) return Fail(kGetFrameOpen.text, kGetFrameOpen.caption);
+    if (!m_pGetFrame) return Fail(kGetFrameOpen);
     m_lStart = m_avi.streamStart(m_pStream);
     m_lLast = m_avi.streamLength(m_pStream) - 1;
     m_lCurrent = m_lStart;
@@ -81,7 +88,7 @@ bool CVideoSource::Open(std::string strFileName) {
     m_lFramePos = firstData >= 0 ? firstData : m_lStart;
     m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
     m_bFrameStale = false;
-    if (!m_pFrame) return Fail(kGetFrame.text, kGetFrame.caption);
+    if (!m_pFrame) return Fail(kGetFrame);
     m_frameFormat = *m_pFrame;
     m_strFileName = std::move(strFileName);
     return true;
@@ -102,8 +109,7 @@ void CVideoSource::Close() {
     m_frameFormat = {};
     m_pRawImage.Release();
     m_pColourImage.Release();
-    m_pReadBuffer.reset();
-    m_nReadBufferSize = 0;
+    m_readBuffer.Release();
 }
 
 std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
@@ -157,16 +163,12 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
     using namespace kestro::video::messages;
     const std::int32_t w = frame.biWidth;
     if (w <= 0 || w % 4 != 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, kWidthNotMultipleOf4.text, w);
-        kestro::ui::showMessage(text, kWidthNotMultipleOf4.caption);
+        showFormatted(kWidthNotMultipleOf4, static_cast<int>(w));
         return false;
     }
     // Decoders deliver bottom-up frames; anything else has no plane this image could hold.
     if (frame.biHeight <= 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, kHeightNotSupported.text, static_cast<int>(frame.biHeight));
-        kestro::ui::showMessage(text, kHeightNotSupported.caption);
+        showFormatted(kHeightNotSupported, static_cast<int>(frame.biHeight));
         return false;
     }
     // The plane is W x H bytes whatever the decoder wrote into biSizeImage (0 is legal for
@@ -214,18 +216,16 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
         (known ? static_cast<std::size_t>(sampleBytes)
                : std::min<std::size_t>(m_streamInfo.dwSuggestedBufferSize, std::numeric_limits<LONG>::max())) +
         1024;
-    if (wanted > m_nReadBufferSize) {
-        // nothrow: a frame too big for memory is a message for the user, not an exception.
-        m_pReadBuffer.reset(new (std::nothrow) std::uint8_t[wanted]);
-        m_nReadBufferSize = m_pReadBuffer ? wanted : 0;
-        if (!m_pReadBuffer) {
+    if (wanted > m_readBuffer.Size()) {
+        m_readBuffer.Allocate(wanted);
+        if (m_readBuffer.IsEmpty()) {
             show(kReadMemory);
             return false;
         }
     }
-    const LONG capacity = static_cast<LONG>(std::min<std::size_t>(m_nReadBufferSize, std::numeric_limits<LONG>::max()));
+    const LONG capacity = static_cast<LONG>(std::min<std::size_t>(m_readBuffer.Size(), std::numeric_limits<LONG>::max()));
     LONG bytes = 0, samples = 0;
-    const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_pReadBuffer.get(), capacity, &bytes, &samples);
+    const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_readBuffer.Bytes(), capacity, &bytes, &samples);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
             show(error.message);
@@ -234,10 +234,8 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
     }
     nBytesRead = static_cast<std::size_t>(std::clamp<LONG>(bytes, 0, capacity));
     if (static_cast<std::int64_t>(nBytesRead) < nPlaneBytes) {
-        char text[200];
-        std::snprintf(text, sizeof text, kSampleTooShort.text, static_cast<long>(m_lFramePos),
-                      static_cast<long long>(nBytesRead), static_cast<long long>(nPlaneBytes));
-        kestro::ui::showMessage(text, kSampleTooShort.caption);
+        showFormatted(kSampleTooShort, static_cast<long>(m_lFramePos), static_cast<long long>(nBytesRead),
+                      static_cast<long long>(nPlaneBytes));
         return false;
     }
     return true;
@@ -265,7 +263,7 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
 
     // The plane is stored top row first; the bitmap's first row is the bottom one. RAW colour
     // never hands the 8-bit image out, so it is only written for RAW Y-channel.
-    const std::uint8_t* plane = m_pReadBuffer.get();
+    const std::uint8_t* plane = m_readBuffer.Bytes();
     if (!m_bRawColour) {
         std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
         for (std::size_t k = 0; k < height; ++k)
@@ -276,10 +274,8 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
     std::int32_t outWidth = 0, outHeight = 0;
     if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes,
                                   outWidth, outHeight)) {
-        char text[200];
-        std::snprintf(text, sizeof text, kConverterRefused.text, static_cast<int>(m_converter.GetAlgorithm()),
-                      static_cast<int>(frame.biWidth), static_cast<int>(frame.biHeight));
-        kestro::ui::showMessage(text, kConverterRefused.caption);
+        showFormatted(kConverterRefused, static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
+                      static_cast<int>(frame.biHeight));
         m_bRaw = false;
         return DecodedFrame();
     }

@@ -10,10 +10,10 @@
 #include "avifile.h"
 #include "cfa_converter.h"
 #include "owned_bitmap.h"
+#include "video_messages.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 // The AVI file services the video source calls, one entry per operation. The video source
@@ -82,7 +82,8 @@ public:
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
 
 private:
-    bool Fail(const char* text, const char* caption);
+    // Shows the message (its text followed by detail), closes and returns false.
+    bool Fail(const kestro::video::VideoMessage& m, const std::string& detail = {});
     // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
     const BITMAPINFOHEADER* DecodedFrame();
     bool CreateRawImages(const BITMAPINFOHEADER& frame);
@@ -114,6 +115,5 @@ private:
     COwnedBitmap m_pGreyImage;
     // The stored sample of the RAW modes, kept between calls so that stepping through a file
     // does not allocate (and fault in) a frame's worth of memory per frame.
-    std::unique_ptr<std::uint8_t[]> m_pReadBuffer;
-    std::size_t m_nReadBufferSize = 0;
+    COwnedBitmap m_readBuffer;
 };
