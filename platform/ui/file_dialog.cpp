@@ -1,0 +1,118 @@
+#include "file_dialog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace kestro::ui {
+
+namespace {
+
+FileDialogHandler& fileHandler()
+{
+    static FileDialogHandler handler;
+    return handler;
+}
+
+FolderHandler& folderHandler()
+{
+    static FolderHandler handler;
+    return handler;
+}
+
+std::optional<std::string> nobodyToAsk(const std::string& what)
+{
+    std::fprintf(stderr, "%s: no dialog can be shown here; cancelled\n", what.c_str());
+    std::fflush(stderr);
+    return std::nullopt;
+}
+
+std::vector<std::string> splitPatterns(const std::string& list)
+{
+    std::vector<std::string> patterns;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(';', start), list.size());
+        if (end > start)
+            patterns.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return patterns;
+}
+
+} // namespace
+
+std::vector<FileFilter> parseFileFilter(const std::string& filter)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start < filter.size()) {
+        const std::size_t end = filter.find('|', start);
+        if (end == std::string::npos) {
+            parts.push_back(filter.substr(start));
+            break;
+        }
+        if (end == start) // "||" ends the list
+            break;
+        parts.push_back(filter.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<FileFilter> filters;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2)
+        filters.push_back({parts[i], splitPatterns(parts[i + 1])});
+    return filters;
+}
+
+std::optional<std::string> askForFile(const FileDialogRequest& request)
+{
+    const FileDialogHandler& handler = fileHandler();
+    if (handler)
+        return handler(request);
+    return nobodyToAsk(request.title.empty() ? (request.mode == FileDialogMode::Open ? "Open" : "Save As")
+                                             : request.title);
+}
+
+std::optional<std::string> askForFolder(const FolderRequest& request)
+{
+    const FolderHandler& handler = folderHandler();
+    return handler ? handler(request) : nobodyToAsk(request.title.empty() ? "Browse for Folder" : request.title);
+}
+
+FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
+{
+    return std::exchange(fileHandler(), std::move(handler));
+}
+
+FolderHandler setFolderHandler(FolderHandler handler)
+{
+    return std::exchange(folderHandler(), std::move(handler));
+}
+
+DialogScript::DialogScript()
+{
+    m_previousFile = setFileDialogHandler([this](const FileDialogRequest& r) {
+        m_fileRequests.push_back(r);
+        return next();
+    });
+    m_previousFolder = setFolderHandler([this](const FolderRequest& r) {
+        m_folderRequests.push_back(r);
+        return next();
+    });
+}
+
+DialogScript::~DialogScript()
+{
+    setFileDialogHandler(std::move(m_previousFile));
+    setFolderHandler(std::move(m_previousFolder));
+}
+
+std::optional<std::string> DialogScript::next()
+{
+    if (m_answers.empty())
+        return std::nullopt;
+    std::optional<std::string> a = std::move(m_answers.front());
+    m_answers.pop_front();
+    return a;
+}
+
+} // namespace kestro::ui

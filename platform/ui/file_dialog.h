@@ -1,0 +1,78 @@
+// The dialog seam: the file dialogs and the folder browser. Commands ask through these
+// functions; the program installs handlers that show the real dialogs, tests install a
+// DialogScript that answers from a list, and without a handler nobody can be asked, so the
+// answer is "cancelled" (said on standard error), and headless runs never block.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro::ui {
+
+enum class FileDialogMode { Open, Save };
+
+struct FileDialogRequest {
+    FileDialogMode mode = FileDialogMode::Open;
+    std::string title;            // empty: the dialog's own title for its mode
+    std::string defaultExtension; // added to a typed name that has none, without the dot
+    std::string fileName;         // proposed name, may be empty
+    // Pairs of a description and a pattern list, each part ended by '|', the whole by "||":
+    // "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||". The first pair is preselected.
+    std::string filter;
+    bool operator==(const FileDialogRequest&) const = default;
+};
+
+struct FolderRequest {
+    std::string title;
+    std::string startFolder;
+    bool operator==(const FolderRequest&) const = default;
+};
+
+struct FileFilter {
+    std::string description;
+    std::vector<std::string> patterns;
+    bool operator==(const FileFilter&) const = default;
+};
+
+// Splits a filter string into its pairs; a pattern list is separated by ';'. A trailing
+// description without a pattern is dropped.
+std::vector<FileFilter> parseFileFilter(const std::string& filter);
+
+using FileDialogHandler = std::function<std::optional<std::string>(const FileDialogRequest&)>;
+using FolderHandler = std::function<std::optional<std::string>(const FolderRequest&)>;
+
+// The chosen path, or nothing when the user cancelled.
+std::optional<std::string> askForFile(const FileDialogRequest& request);
+std::optional<std::string> askForFolder(const FolderRequest& request);
+
+// Install a handler and return the one replaced; an empty handler brings back the default.
+FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
+FolderHandler setFolderHandler(FolderHandler handler);
+
+// Answers every dialog from a queue while it lives (nothing, that is Cancel, once the queue is
+// empty), records the requests, and puts the previous handlers back when it goes.
+class DialogScript {
+public:
+    DialogScript();
+    ~DialogScript();
+    DialogScript(const DialogScript&) = delete;
+    DialogScript& operator=(const DialogScript&) = delete;
+
+    void answer(std::optional<std::string> path) { m_answers.push_back(std::move(path)); }
+    const std::vector<FileDialogRequest>& fileRequests() const { return m_fileRequests; }
+    const std::vector<FolderRequest>& folderRequests() const { return m_folderRequests; }
+
+private:
+    std::optional<std::string> next();
+
+    std::deque<std::optional<std::string>> m_answers;
+    std::vector<FileDialogRequest> m_fileRequests;
+    std::vector<FolderRequest> m_folderRequests;
+    FileDialogHandler m_previousFile;
+    FolderHandler m_previousFolder;
+};
+
+} // namespace kestro::ui
