@@ -61,6 +61,7 @@ public:
     // The first position at or after n whose sample holds data, or -1.
     std::int32_t FindDataFrame(std::int32_t n) const;
     std::string GetFileName() const { return m_strFileName; }
+    bool IsOpen() const { return m_pStream != nullptr; }
 
     // The current frame in the current display mode; null with no file or no current frame.
     const BITMAPINFOHEADER* GetFrameBitmap();

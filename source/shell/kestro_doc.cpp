@@ -1,0 +1,254 @@
+#include "kestro_doc.h"
+
+#include "display_bar.h"
+#include "file_dialog.h"
+#include "kestro_app.h"
+#include "kestro_view.h"
+#include "left_view.h"
+#include "main_frame.h"
+#include "message_box.h"
+#include "resource_ids.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+
+#include <boost/lexical_cast.hpp>
+
+namespace {
+
+constexpr const char* kOwnAlgorithmName = "11-DeBayerToRGB";
+
+QComboBox* AlgorithmList()
+{
+    const CMainFrame* pFrame = CKestroApp::Instance() ? CKestroApp::Instance()->GetMainFrame() : nullptr;
+    return pFrame ? static_cast<QComboBox*>(pFrame->GetDisplayBar().GetDlgItem(ids::IDC_ALGORITHM)) : nullptr;
+}
+
+} // namespace
+
+CKestroDoc::CKestroDoc() = default;
+
+CKestroDoc::~CKestroDoc() = default;
+
+std::optional<std::int32_t> CKestroDoc::AlgorithmNumberOf(const QString& entry)
+{
+    std::int32_t nNumber = 0;
+    if (!boost::conversion::try_lexical_convert(entry.left(2).toStdString(), nNumber))
+        return std::nullopt;
+    return nNumber;
+}
+
+void CKestroDoc::FillAlgorithmList(QComboBox& list, const std::vector<std::string>& names)
+{
+    list.clear();
+    for (const std::string& name : names) {
+        if (!name.empty())
+            list.addItem(QString::fromStdString(name));
+    }
+    list.addItem(QString::fromLatin1(kOwnAlgorithmName));
+    list.setCurrentIndex(list.count() - 1);
+}
+
+bool CKestroDoc::OnNewDocument()
+{
+    QComboBox* pList = AlgorithmList();
+    if (pList == nullptr)
+        return false;
+    // New runs this again: the list is filled afresh rather than appended to, and the
+    // converter follows the entry that ends up selected, so list and converter agree.
+    FillAlgorithmList(*pList, m_videoSource.m_converter.GetAlgorithmNames());
+
+    const std::int32_t nPrevious = m_nSelAlgorithm;
+    m_videoSource.m_converter.SetAlgorithm(CCfaConverter::kOwnAlgorithm);
+    m_nSelAlgorithm = CCfaConverter::kOwnAlgorithm;
+
+    OnPatternBG();
+    if (nPrevious != m_nSelAlgorithm)
+        InvalidateView(true);
+
+    DrawDibClose(m_hDrawDib);
+    m_hDrawDib = DrawDibOpen();
+    return true;
+}
+
+void CKestroDoc::OnFileOpen()
+{
+    kestro::ui::FileDialogRequest request;
+    request.mode = kestro::ui::FileDialogMode::Open;
+    request.defaultExtension = "avi";
+    request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
+    if (const std::optional<std::string> path = kestro::ui::askForFile(request))
+        OpenVideoFile(QString::fromStdString(*path));
+}
+
+void CKestroDoc::OnOpenRecentFile(int n)
+{
+    // A file that is gone fails like any other open, and its entry stays in the list.
+    OpenVideoFile(CKestroApp::Instance()->GetRecentFile(n));
+}
+
+void CKestroDoc::OpenVideoFile(const QString& path)
+{
+    const std::string strPrevious = m_videoSource.GetFileName();
+    if (m_videoSource.Open(path.toStdString())) {
+        CKestroApp::Instance()->AddToRecentList(path);
+        SetTitle(path);
+    } else if (!strPrevious.empty()) {
+        // The video source has told the user why; it reports its own failure here, too.
+        m_videoSource.Open(strPrevious);
+    }
+    if (m_pFrameList != nullptr)
+        m_pFrameList->FillFrameList();
+    InvalidateView();
+}
+
+std::int32_t CKestroDoc::SetCurrentFrame(std::int32_t n)
+{
+    const std::int32_t r = m_videoSource.GoToFrame(n);
+    InvalidateView();
+    return r;
+}
+
+void CKestroDoc::OnDisplayNormal()
+{
+    m_videoSource.m_bRaw = false;
+    InvalidateView();
+}
+
+void CKestroDoc::OnDisplayRawY()
+{
+    m_videoSource.m_bRaw = true;
+    m_videoSource.m_bRawColour = false;
+    InvalidateView();
+}
+
+void CKestroDoc::OnDisplayRawColour()
+{
+    m_videoSource.m_bRaw = true;
+    m_videoSource.m_bRawColour = true;
+    InvalidateView();
+}
+
+void CKestroDoc::OnPatternBG()
+{
+    ShowPatternButton(ids::IDC_PATTERN_BG);
+    m_videoSource.m_converter.SetPattern(0);
+    InvalidateView();
+}
+
+void CKestroDoc::OnPatternGB()
+{
+    ShowPatternButton(ids::IDC_PATTERN_GB);
+    m_videoSource.m_converter.SetPattern(1);
+    InvalidateView();
+}
+
+void CKestroDoc::OnPatternGR()
+{
+    ShowPatternButton(ids::IDC_PATTERN_GR);
+    m_videoSource.m_converter.SetPattern(2);
+    InvalidateView();
+}
+
+void CKestroDoc::OnPatternRG()
+{
+    ShowPatternButton(ids::IDC_PATTERN_RG);
+    m_videoSource.m_converter.SetPattern(3);
+    InvalidateView();
+}
+
+void CKestroDoc::OnGrayscale()
+{
+    const CMainFrame* pFrame = CKestroApp::Instance()->GetMainFrame();
+    const auto* pBox = static_cast<const QCheckBox*>(pFrame->GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE));
+    m_videoSource.m_bGreyscale = pBox->isChecked();
+    InvalidateView();
+}
+
+void CKestroDoc::OnAlgorithmSelChange()
+{
+    const QComboBox* pList = AlgorithmList();
+    if (pList == nullptr || pList->currentIndex() < 0)
+        return;
+    // An entry that does not start with a number names no algorithm; the one in use stays.
+    const std::optional<std::int32_t> nNumber = AlgorithmNumberOf(pList->itemText(pList->currentIndex()));
+    if (!nNumber)
+        return;
+    m_videoSource.m_converter.SetAlgorithm(*nNumber);
+    // Algorithm 11 draws the whole frame, the library's algorithms 4 pixels less on each
+    // side: switching between the two kinds erases the old picture's rim.
+    const bool bErase = *nNumber != m_nSelAlgorithm &&
+                        (*nNumber == CCfaConverter::kOwnAlgorithm || m_nSelAlgorithm == CCfaConverter::kOwnAlgorithm);
+    m_nSelAlgorithm = *nNumber;
+    InvalidateView(bErase);
+}
+
+bool CKestroDoc::RefuseWithoutVideo()
+{
+    if (m_videoSource.IsOpen())
+        return false;
+    kestro::ui::showMessage("No AVI file open", "Open AVI file first");
+    return true;
+}
+
+void CKestroDoc::OnSaveFrames()
+{
+    if (RefuseWithoutVideo())
+        return;
+    kestro::ui::showMessage("Saving frames is not available in this version of Kestro.", "Kestro",
+                            kestro::ui::Icon::Information);
+}
+
+void CKestroDoc::OnSaveRgbChannels()
+{
+    if (RefuseWithoutVideo())
+        return;
+    kestro::ui::showMessage("Saving RGB channels is not available in this version of Kestro.", "Kestro",
+                            kestro::ui::Icon::Information);
+}
+
+void CKestroDoc::OnExportFitsFrames()
+{
+    if (RefuseWithoutVideo())
+        return;
+    if (m_pFrameList != nullptr)
+        m_pFrameList->CollectCheckedFrames();
+    kestro::ui::showMessage("Exporting FITS frames is not available in this version of Kestro.", "Kestro",
+                            kestro::ui::Icon::Information);
+}
+
+void CKestroDoc::SetTitle(const QString& title)
+{
+    m_strTitle = title;
+    if (CKestroApp::Instance() && CKestroApp::Instance()->GetMainFrame())
+        CKestroApp::Instance()->GetMainFrame()->OnUpdateFrameTitle(m_strTitle);
+}
+
+void CKestroDoc::InvalidateView(bool bErase)
+{
+    if (m_pFrameView != nullptr)
+        m_pFrameView->Invalidate(bErase);
+}
+
+bool CKestroDoc::OnCmdMsg(int nId)
+{
+    if (nId >= ids::ID_FILE_MRU_FIRST && nId <= ids::ID_FILE_MRU_LAST) {
+        OnOpenRecentFile(nId - ids::ID_FILE_MRU_FIRST + 1);
+        return true;
+    }
+    switch (nId) {
+    case ids::ID_FILE_OPEN: OnFileOpen(); return true;
+    case ids::ID_TOOLBAR_RGB: OnSaveRgbChannels(); return true;
+    case ids::ID_EXPORT_FITS: OnExportFitsFrames(); return true;
+    case ids::IDC_DISPLAY_NORMAL: OnDisplayNormal(); return true;
+    case ids::IDC_DISPLAY_RAW_Y: OnDisplayRawY(); return true;
+    case ids::IDC_DISPLAY_RAW_COLOUR: OnDisplayRawColour(); return true;
+    case ids::IDC_PATTERN_BG: OnPatternBG(); return true;
+    case ids::IDC_PATTERN_GB: OnPatternGB(); return true;
+    case ids::IDC_PATTERN_GR: OnPatternGR(); return true;
+    case ids::IDC_PATTERN_RG: OnPatternRG(); return true;
+    case ids::IDC_GRAYSCALE: OnGrayscale(); return true;
+    case ids::IDC_ALGORITHM: OnAlgorithmSelChange(); return true;
+    default: return false;
+    }
+}

@@ -1,0 +1,309 @@
+#include "main_frame.h"
+
+#include "display_bar.h"
+#include "icons.h"
+#include "kestro_app.h"
+#include "kestro_doc.h"
+#include "kestro_view.h"
+#include "left_view.h"
+#include "recent_file_list.h"
+#include "resource_ids.h"
+#include "resource_strings.h"
+#include "status_bar.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusTipEvent>
+#include <QToolBar>
+
+#include <algorithm>
+
+namespace {
+
+struct Accelerator {
+    QKeyCombination key;
+    int nId;
+};
+
+// Keys of the main window. The edit keys are claimed although nothing handles them, so they
+// do nothing in the panes; an edit field (the algorithm list's) still takes them first.
+const std::array kAccelerators{
+    Accelerator{Qt::CTRL | Qt::Key_N, ids::ID_FILE_NEW},
+    Accelerator{Qt::CTRL | Qt::Key_O, ids::ID_FILE_OPEN},
+    Accelerator{Qt::CTRL | Qt::Key_S, ids::ID_FILE_SAVE},
+    Accelerator{Qt::CTRL | Qt::Key_Z, ids::ID_EDIT_UNDO},
+    Accelerator{Qt::ALT | Qt::Key_Backspace, ids::ID_EDIT_UNDO},
+    Accelerator{Qt::CTRL | Qt::Key_X, ids::ID_EDIT_CUT},
+    Accelerator{Qt::SHIFT | Qt::Key_Delete, ids::ID_EDIT_CUT},
+    Accelerator{Qt::CTRL | Qt::Key_C, ids::ID_EDIT_COPY},
+    Accelerator{Qt::CTRL | Qt::Key_Insert, ids::ID_EDIT_COPY},
+    Accelerator{Qt::CTRL | Qt::Key_V, ids::ID_EDIT_PASTE},
+    Accelerator{Qt::SHIFT | Qt::Key_Insert, ids::ID_EDIT_PASTE},
+    Accelerator{QKeyCombination(Qt::Key_F6), ids::ID_NEXT_PANE},
+    Accelerator{Qt::SHIFT | Qt::Key_F6, ids::ID_PREV_PANE},
+};
+
+struct ToolButton {
+    int nId; // 0: a separator
+    const char* icon;
+};
+
+const std::array kToolButtons{
+    ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},
+    ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
+    ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"},
+    ToolButton{0, nullptr},
+    ToolButton{ids::ID_APP_ABOUT, ":/icons/about.svg"},
+};
+
+bool Contains(const QWidget* pOuter, const QWidget* pInner)
+{
+    return pOuter != nullptr && pInner != nullptr && (pOuter == pInner || pOuter->isAncestorOf(pInner));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CKestroDoc& doc) : m_doc(doc)
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowIcon(LoadAppIcon());
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The views go with the window; the document must not reach them afterwards.
+    if (m_doc.m_pFrameList == m_pFrameList)
+        m_doc.m_pFrameList = nullptr;
+    if (m_doc.m_pFrameView == m_pFrameView)
+        m_doc.m_pFrameView = nullptr;
+}
+
+int CMainFrame::OnCreate()
+{
+    if (!OnCreateClient())
+        return -1;
+    BuildMenu();
+    BuildAccelerators();
+    if (!BuildToolBar())
+        return -1;
+
+    m_wndDlgBar = new CDisplayBar(this);
+    m_wndDlgBar->setObjectName(QStringLiteral("displayBar"));
+    connect(m_wndDlgBar, &CDisplayBar::command, this, &CMainFrame::OnCommand);
+    m_wndDisplayBand = new QToolBar(QStringLiteral("Display"), this);
+    m_wndDisplayBand->setObjectName(QStringLiteral("displayBand"));
+    m_wndDisplayBand->addWidget(m_wndDlgBar);
+    addToolBar(Qt::TopToolBarArea, m_wndDisplayBand);
+
+    m_wndStatusBar = new CStatusBar(this);
+    m_wndStatusBar->setObjectName(QStringLiteral("statusBar"));
+    setStatusBar(m_wndStatusBar);
+
+    static_cast<QRadioButton*>(m_wndDlgBar->GetDlgItem(ids::IDC_DISPLAY_NORMAL))->setChecked(true);
+
+    // The platform's default size would fit the bars and leave a tiny frame view; start at a
+    // size that shows a whole capture on most screens instead.
+    if (const QScreen* pScreen = screen()) {
+        const QSize avail = pScreen->availableSize();
+        resize(std::min(std::max(sizeHint().width(), 1100), avail.width()),
+               std::min(std::max(sizeHint().height(), 760), avail.height()));
+    }
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
+    return 0;
+}
+
+bool CMainFrame::OnCreateClient()
+{
+    m_wndSplitter = new QSplitter(Qt::Horizontal, this);
+    m_wndSplitter->setObjectName(QStringLiteral("splitter"));
+    m_wndSplitter->setChildrenCollapsible(false);
+    m_pFrameList = new CLeftView(m_doc, m_wndSplitter);
+    m_pFrameView = new CKestroView(m_doc, m_wndSplitter);
+    m_wndSplitter->addWidget(m_pFrameList);
+    m_wndSplitter->addWidget(m_pFrameView);
+    // The frame list keeps its width when the window grows; the frame view takes the rest.
+    m_wndSplitter->setStretchFactor(0, 0);
+    m_wndSplitter->setStretchFactor(1, 1);
+    m_wndSplitter->setSizes({kFrameListWidth, 100});
+    setCentralWidget(m_wndSplitter);
+    m_pActiveView = m_pFrameList;
+    return true;
+}
+
+QAction* CMainFrame::AddCommand(QWidget* pOwner, int nId, const QString& text)
+{
+    auto* pAction = new QAction(text, pOwner);
+    pAction->setStatusTip(LoadPrompt(nId));
+    connect(pAction, &QAction::triggered, this, [this, nId] { OnCommand(nId); });
+    pOwner->addAction(pAction);
+    m_actions.emplace(nId, pAction);
+    return pAction;
+}
+
+void CMainFrame::BuildMenu()
+{
+    m_pFileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    AddCommand(m_pFileMenu, ids::ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"));
+    AddCommand(m_pFileMenu, ids::ID_FILE_SAVE_AS, QStringLiteral("Save &As..."));
+    AddCommand(m_pFileMenu, ids::ID_SAVE_RGB_CHANNELS, QStringLiteral("Save RGB channels..."));
+    m_pFileMenu->addSeparator();
+    AddCommand(m_pFileMenu, ids::ID_EXPORT_FITS, QStringLiteral("Export Fits Frames..."));
+    m_pFileMenu->addSeparator();
+    // The recent files stand where the grey placeholder stands; it shows while there are none.
+    m_pRecentPlaceholder = m_pFileMenu->addAction(QStringLiteral("Recent File"));
+    m_pRecentPlaceholder->setEnabled(false);
+    for (std::size_t i = 0; i < m_recentActions.size(); ++i) {
+        QAction* pAction = AddCommand(m_pFileMenu, ids::ID_FILE_MRU_FIRST + static_cast<int>(i), QString());
+        pAction->setVisible(false);
+        m_recentActions[i] = pAction;
+    }
+    m_pFileMenu->addSeparator();
+    AddCommand(m_pFileMenu, ids::ID_APP_EXIT, QStringLiteral("E&xit"));
+
+    QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    m_pViewToolBar = AddCommand(pViewMenu, ids::ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
+    m_pViewStatusBar = AddCommand(pViewMenu, ids::ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
+    m_pViewToolBar->setCheckable(true);
+    m_pViewStatusBar->setCheckable(true);
+    connect(pViewMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateViewMenu);
+
+    QMenu* pHelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    AddCommand(pHelpMenu, ids::ID_APP_ABOUT, QStringLiteral("&About Kestro..."));
+}
+
+void CMainFrame::BuildAccelerators()
+{
+    for (const Accelerator& a : kAccelerators) {
+        QAction* pAction = AddCommand(this, a.nId, QString());
+        pAction->setShortcut(QKeySequence(a.key));
+        pAction->setShortcutContext(Qt::WindowShortcut);
+    }
+}
+
+bool CMainFrame::BuildToolBar()
+{
+    m_wndToolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolBar"));
+    m_wndToolBar->setIconSize(QSize(17, 16));
+    for (const ToolButton& b : kToolButtons) {
+        if (b.nId == 0) {
+            m_wndToolBar->addSeparator();
+            continue;
+        }
+        const QIcon icon = LoadSvgIcon(QString::fromLatin1(b.icon));
+        if (icon.isNull())
+            return false;
+        // The button's text is its tooltip; a command without one (the RGB button) shows none.
+        QAction* pAction = AddCommand(m_wndToolBar, b.nId, LoadToolTip(b.nId));
+        pAction->setIcon(icon);
+    }
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    return true;
+}
+
+void CMainFrame::SetActiveView(QWidget* pView)
+{
+    if (pView == m_pFrameList || pView == m_pFrameView)
+        m_pActiveView = pView;
+}
+
+void CMainFrame::OnFocusChanged(QWidget* pNow)
+{
+    // Focus in the bars leaves the active view as it was, so display controls and toolbar
+    // commands still reach the pane the user worked in last.
+    if (Contains(m_pFrameList, pNow))
+        SetActiveView(m_pFrameList);
+    else if (Contains(m_pFrameView, pNow))
+        SetActiveView(m_pFrameView);
+}
+
+void CMainFrame::OnCommand(int nId)
+{
+    if (auto* pView = dynamic_cast<CCmdTarget*>(m_pActiveView); pView && pView->OnCmdMsg(nId))
+        return;
+    if (m_doc.OnCmdMsg(nId))
+        return;
+    if (OnCmdMsg(nId))
+        return;
+    CKestroApp::Instance()->OnCmdMsg(nId);
+}
+
+bool CMainFrame::OnCmdMsg(int nId)
+{
+    switch (nId) {
+    case ids::ID_VIEW_TOOLBAR:
+        m_wndToolBar->setVisible(m_wndToolBar->isHidden());
+        UpdateViewMenu();
+        return true;
+    case ids::ID_VIEW_STATUS_BAR:
+        m_wndStatusBar->setVisible(m_wndStatusBar->isHidden());
+        UpdateViewMenu();
+        return true;
+    case ids::ID_NEXT_PANE:
+    case ids::ID_PREV_PANE: {
+        // Two panes: the next and the previous one are both the other one.
+        QWidget* pOther = m_pActiveView == m_pFrameList ? static_cast<QWidget*>(m_pFrameView) : m_pFrameList;
+        SetActiveView(pOther);
+        pOther->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    case ids::ID_APP_EXIT:
+        close();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::UpdateViewMenu()
+{
+    m_pViewToolBar->setChecked(!m_wndToolBar->isHidden());
+    m_pViewStatusBar->setChecked(!m_wndStatusBar->isHidden());
+}
+
+void CMainFrame::OnUpdateFrameTitle(const QString& strDocTitle)
+{
+    // "[*]" in a window title is Qt's placeholder for the modified mark; a path holding it is
+    // shown as typed by doubling it.
+    QString title = strDocTitle + QStringLiteral(" - ") + LoadResourceString(ids::AFX_IDS_APP_TITLE);
+    title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(title);
+}
+
+void CMainFrame::UpdateRecentFileMenu(const CRecentFileList& list)
+{
+    const int nShown = std::min<int>(list.GetCount(), static_cast<int>(m_recentActions.size()));
+    for (int i = 0; i < static_cast<int>(m_recentActions.size()); ++i) {
+        QAction* pAction = m_recentActions[static_cast<std::size_t>(i)];
+        if (i < nShown) {
+            QString name = list.GetDisplayName(i);
+            name.replace(u'&', QStringLiteral("&&"));
+            pAction->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(name));
+        }
+        pAction->setVisible(i < nShown);
+    }
+    m_pRecentPlaceholder->setVisible(nShown == 0);
+}
+
+QList<QAction*> CMainFrame::GetCommandActions(int nId) const
+{
+    QList<QAction*> actions;
+    for (auto [it, end] = m_actions.equal_range(nId); it != end; ++it)
+        actions.push_back(it->second);
+    return actions;
+}
+
+bool CMainFrame::event(QEvent* pEvent)
+{
+    // Prompts of hovered menu items and toolbar buttons go to the message pane; when the
+    // pointer leaves, the pane says "Ready" again.
+    if (pEvent->type() == QEvent::StatusTip && m_wndStatusBar != nullptr) {
+        const QString tip = static_cast<QStatusTipEvent*>(pEvent)->tip();
+        m_wndStatusBar->SetPaneText(0, tip.isEmpty() ? LoadResourceString(ids::AFX_IDS_IDLEMESSAGE) : tip);
+        return true;
+    }
+    return QMainWindow::event(pEvent);
+}

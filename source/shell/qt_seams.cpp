@@ -1,0 +1,108 @@
+#include "qt_seams.h"
+
+#include "file_dialog.h"
+#include "kestro_app.h"
+#include "main_frame.h"
+#include "message_box.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+
+using namespace kestro::ui;
+
+QMessageBox::Icon ToQt(Icon icon)
+{
+    switch (icon) {
+    case Icon::Information: return QMessageBox::Information;
+    case Icon::Warning: return QMessageBox::Warning;
+    case Icon::Error: return QMessageBox::Critical;
+    case Icon::Question: return QMessageBox::Question;
+    case Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons ToQt(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::Ok: return QMessageBox::Ok;
+    case Buttons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    }
+    return QMessageBox::Ok;
+}
+
+Answer ShowMessageBox(const Message& m)
+{
+    QMessageBox box(ToQt(m.icon), QString::fromStdString(m.caption), QString::fromStdString(m.text),
+                    ToQt(m.buttons));
+    switch (box.exec()) {
+    case QMessageBox::Ok: return Answer::Ok;
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    case QMessageBox::Cancel: return Answer::Cancel;
+    default: return cautiousAnswer(m.buttons); // closed with Escape or the close box
+    }
+}
+
+QWidget* MainWindow()
+{
+    return CKestroApp::Instance() ? CKestroApp::Instance()->GetMainFrame() : nullptr;
+}
+
+// Qt's filter text from our pairs. On Linux "*.*" would hide files without an extension, so
+// "All Files" matches everything; names are matched without regard to case, so capture.AVI
+// shows under "AVI files".
+QString ToQtFilter(const std::string& filter)
+{
+    QStringList parts;
+    for (const FileFilter& f : parseFileFilter(filter)) {
+        QStringList patterns;
+        for (const std::string& p : f.patterns)
+            patterns << (p == "*.*" ? QStringLiteral("*") : QString::fromStdString(p));
+        QString description = QString::fromStdString(f.description);
+        const qsizetype paren = description.lastIndexOf(QStringLiteral(" ("));
+        if (paren >= 0)
+            description.truncate(paren);
+        parts << QStringLiteral("%1 (%2)").arg(description, patterns.join(u' '));
+    }
+    return parts.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
+{
+    const bool bOpen = r.mode == FileDialogMode::Open;
+    QFileDialog dialog(MainWindow(), QString::fromStdString(r.title.empty() ? (bOpen ? "Open" : "Save As") : r.title),
+                       QString(), ToQtFilter(r.filter));
+    dialog.setAcceptMode(bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
+    if (!r.fileName.empty())
+        dialog.selectFile(QString::fromStdString(r.fileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> ShowFolderDialog(const FolderRequest& r)
+{
+    const QString folder = QFileDialog::getExistingDirectory(MainWindow(), QString::fromStdString(r.title),
+                                                             QString::fromStdString(r.startFolder));
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder.toStdString();
+}
+
+} // namespace
+
+void InstallQtSeams()
+{
+    setMessageHandler(ShowMessageBox);
+    setFileDialogHandler(ShowFileDialog);
+    setFolderHandler(ShowFolderDialog);
+}

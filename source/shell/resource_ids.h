@@ -1,0 +1,63 @@
+// Command and control numbers. They are the program's stable identities for its commands:
+// menus, keys, toolbar buttons and display-bar controls all issue them, and the routing in
+// CMainFrame::OnCommand hands them to the active view, the document, the frame and the
+// application in that order.
+#pragma once
+
+namespace ids {
+
+// Resources shared by the main window: menu, keys, icon, toolbar and display bar.
+inline constexpr int IDR_MAINFRAME = 128;
+inline constexpr int IDD_ABOUTBOX = 100;
+
+// File menu and keys.
+inline constexpr int ID_FILE_NEW = 57600;
+inline constexpr int ID_FILE_OPEN = 57601;
+inline constexpr int ID_FILE_SAVE = 57603;
+inline constexpr int ID_FILE_SAVE_AS = 57604;
+inline constexpr int ID_FILE_MRU_FIRST = 57616; // recent files 1 to 8: 57616 to 57623
+inline constexpr int ID_FILE_MRU_LAST = 57623;
+inline constexpr int ID_APP_EXIT = 57665;
+inline constexpr int ID_SAVE_RGB_CHANNELS = 32772;
+inline constexpr int ID_TOOLBAR_RGB = 32773;
+inline constexpr int ID_CHECK_SELECTED = 32774;
+inline constexpr int ID_UNCHECK_SELECTED = 32775;
+inline constexpr int ID_EXPORT_FITS = 32776;
+
+// Edit keys: they have no handler, so they do nothing.
+inline constexpr int ID_EDIT_UNDO = 57643;
+inline constexpr int ID_EDIT_CUT = 57635;
+inline constexpr int ID_EDIT_COPY = 57634;
+inline constexpr int ID_EDIT_PASTE = 57637;
+
+// View and Help menus, pane keys.
+inline constexpr int ID_VIEW_TOOLBAR = 59392;
+inline constexpr int ID_VIEW_STATUS_BAR = 59393;
+inline constexpr int ID_NEXT_PANE = 57680;
+inline constexpr int ID_PREV_PANE = 57681;
+inline constexpr int ID_APP_ABOUT = 57664;
+
+// Status-bar indicators.
+inline constexpr int ID_INDICATOR_CAPS = 59137;
+inline constexpr int ID_INDICATOR_NUM = 59138;
+inline constexpr int ID_INDICATOR_SCRL = 59139;
+
+// Display bar controls.
+inline constexpr int IDC_DISPLAY_NORMAL = 1004;
+inline constexpr int IDC_DISPLAY_RAW_Y = 1005;
+inline constexpr int IDC_DISPLAY_RAW_COLOUR = 1006;
+inline constexpr int IDC_ALGORITHM = 1009;
+inline constexpr int IDC_PATTERN_BG = 1010;
+inline constexpr int IDC_PATTERN_GB = 1011;
+inline constexpr int IDC_PATTERN_RG = 1012;
+inline constexpr int IDC_PATTERN_GR = 1013;
+inline constexpr int IDC_HOME_PAGE = 1014;
+inline constexpr int IDC_GRAYSCALE = 1016;
+
+// Strings.
+inline constexpr int AFX_IDS_APP_TITLE = 57344;
+inline constexpr int AFX_IDS_IDLEMESSAGE = 57345;
+inline constexpr int AFX_IDS_UNTITLED = 61443;
+inline constexpr int AFX_IDP_FAILED_TO_CREATE_DOC = 61700;
+
+} // namespace ids

@@ -1,0 +1,62 @@
+#include "resource_strings.h"
+
+#include "resource_ids.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+struct StringEntry {
+    int nId;
+    const char* text;
+};
+
+constexpr std::array kStringTable{
+    StringEntry{ids::AFX_IDS_APP_TITLE, "Kestro"},
+    StringEntry{ids::AFX_IDS_IDLEMESSAGE, "Ready"},
+    StringEntry{ids::IDR_MAINFRAME, "Kestro\n\nKestro\n\n\nKestro.Document\nKestro Document"},
+    StringEntry{ids::AFX_IDS_UNTITLED, "Untitled"},
+    StringEntry{ids::AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."},
+    StringEntry{ids::ID_FILE_OPEN, "Open an existing document\nOpen"},
+    StringEntry{ids::ID_FILE_SAVE, "Save the active document\nSave"},
+    StringEntry{ids::ID_FILE_SAVE_AS, "Save the active document with a new name\nSave As"},
+    StringEntry{57616, "Open this document"},
+    StringEntry{57617, "Open this document"},
+    StringEntry{57618, "Open this document"},
+    StringEntry{57619, "Open this document"},
+    StringEntry{57620, "Open this document"},
+    StringEntry{57621, "Open this document"},
+    StringEntry{57622, "Open this document"},
+    StringEntry{57623, "Open this document"},
+    StringEntry{ids::ID_APP_ABOUT, "Show the program's version and its home page\nAbout"},
+    StringEntry{ids::ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
+    StringEntry{ids::ID_VIEW_TOOLBAR, "Show or hide the toolbar\nToggle ToolBar"},
+    StringEntry{ids::ID_VIEW_STATUS_BAR, "Show or hide the status bar\nToggle StatusBar"},
+    StringEntry{ids::ID_NEXT_PANE, "Switch to the next window pane\nNext Pane"},
+    StringEntry{ids::ID_PREV_PANE, "Switch back to the previous window pane\nPrevious Pane"},
+};
+
+std::pair<QString, QString> Split(int nId)
+{
+    const QString entry = LoadResourceString(nId);
+    const qsizetype lf = entry.indexOf(u'\n');
+    if (lf < 0)
+        return {entry, QString()};
+    return {entry.left(lf), entry.mid(lf + 1)};
+}
+
+} // namespace
+
+QString LoadResourceString(int nId)
+{
+    for (const StringEntry& e : kStringTable) {
+        if (e.nId == nId)
+            return QString::fromUtf8(e.text);
+    }
+    return {};
+}
+
+QString LoadPrompt(int nId) { return Split(nId).first; }
+
+QString LoadToolTip(int nId) { return Split(nId).second; }

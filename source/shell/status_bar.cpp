@@ -1,0 +1,88 @@
+#include "status_bar.h"
+
+#include "lock_keys.h"
+#include "resource_ids.h"
+#include "resource_strings.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+
+namespace {
+
+struct Indicator {
+    int nId;
+    const char* text;
+};
+constexpr std::array<Indicator, 3> kIndicators{
+    Indicator{ids::ID_INDICATOR_CAPS, "CAP"},
+    Indicator{ids::ID_INDICATOR_NUM, "NUM"},
+    Indicator{ids::ID_INDICATOR_SCRL, "SCRL"},
+};
+
+} // namespace
+
+CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
+{
+    setSizeGripEnabled(true);
+    m_panes[0] = new QLabel(LoadResourceString(ids::AFX_IDS_IDLEMESSAGE), this);
+    m_panes[0]->setObjectName(QStringLiteral("messagePane"));
+    m_panes[0]->setMinimumWidth(1);
+    addWidget(m_panes[0], 1);
+    for (std::size_t i = 0; i < kIndicators.size(); ++i) {
+        auto* pPane = new QLabel(this);
+        pPane->setObjectName(QString::fromLatin1(kIndicators[i].text));
+        pPane->setAlignment(Qt::AlignCenter);
+        // Sized for its text, so the bar does not jump when a lock key changes.
+        pPane->setFixedWidth(pPane->fontMetrics().horizontalAdvance(QString::fromLatin1(kIndicators[i].text)) + 8);
+        addPermanentWidget(pPane);
+        m_panes[i + 1] = pPane;
+    }
+    qApp->installEventFilter(this);
+    UpdateIndicators();
+}
+
+QString CStatusBar::GetPaneText(int nPane) const
+{
+    const QLabel* p = GetPane(nPane);
+    return p ? p->text() : QString();
+}
+
+void CStatusBar::SetPaneText(int nPane, const QString& text)
+{
+    if (QLabel* p = GetPane(nPane))
+        p->setText(text);
+}
+
+QRect CStatusBar::GetItemRect(int nPane) const
+{
+    const QLabel* p = GetPane(nPane);
+    return p ? p->geometry() : QRect();
+}
+
+QLabel* CStatusBar::GetPane(int nPane) const
+{
+    return nPane >= 0 && nPane < kPaneCount ? m_panes[static_cast<std::size_t>(nPane)] : nullptr;
+}
+
+void CStatusBar::UpdateIndicators()
+{
+    const LockKeys keys = QueryLockKeys().value_or(LockKeys{});
+    const std::array<bool, 3> on{keys.bCaps, keys.bNum, keys.bScroll};
+    for (std::size_t i = 0; i < kIndicators.size(); ++i)
+        m_panes[i + 1]->setText(on[i] ? QString::fromLatin1(kIndicators[i].text) : QString());
+}
+
+bool CStatusBar::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    // The lock state can change while another program has the keyboard, so it is read again
+    // whenever the program becomes active, and after every lock key.
+    if (pEvent->type() == QEvent::ApplicationActivate) {
+        UpdateIndicators();
+    } else if (pEvent->type() == QEvent::KeyRelease) {
+        const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+        if (nKey == Qt::Key_CapsLock || nKey == Qt::Key_NumLock || nKey == Qt::Key_ScrollLock)
+            UpdateIndicators();
+    }
+    return QStatusBar::eventFilter(pWatched, pEvent);
+}

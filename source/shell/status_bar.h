@@ -1,0 +1,35 @@
+// The status bar: the message pane (stretching; prompts while a command is hovered, "Ready"
+// when idle, and the home of an export's progress bar), then the CAP, NUM and SCRL
+// indicators, each showing its text while its lock key is on.
+#pragma once
+
+#include <QStatusBar>
+
+#include <array>
+
+class QLabel;
+
+class CStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    static constexpr int kPaneCount = 4;
+
+    explicit CStatusBar(QWidget* pParent = nullptr);
+
+    int GetPaneCount() const { return kPaneCount; }
+    QString GetPaneText(int nPane) const;
+    void SetPaneText(int nPane, const QString& text);
+    // The pane's rectangle in the status bar's coordinates; an empty one for an unknown pane.
+    QRect GetItemRect(int nPane) const;
+    // The pane's widget, for placing a control inside it.
+    QLabel* GetPane(int nPane) const;
+
+    // Reads the lock keys again and shows or blanks the indicators.
+    void UpdateIndicators();
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    std::array<QLabel*, kPaneCount> m_panes{};
+};

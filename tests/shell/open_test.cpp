@@ -1,0 +1,275 @@
+// Opening captures: success, failures with and without a capture to go back to, the file
+// dialog, and the recent-file list with its rules, its menu and its survival across a restart.
+#include "shell_fixture.h"
+
+#include "frame_list_model.h"
+#include "kestro_app.h"
+#include "kestro_doc.h"
+#include "kestro_view.h"
+#include "left_view.h"
+#include "main_frame.h"
+#include "recent_file_list.h"
+#include "resource_ids.h"
+
+#include <QFile>
+#include <QMenu>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+QStringList RecentFiles(const CKestroApp& app)
+{
+    QStringList files;
+    for (int n = 1; n <= 8; ++n) {
+        if (!app.GetRecentFile(n).isEmpty())
+            files << app.GetRecentFile(n);
+    }
+    return files;
+}
+
+QStringList RecentMenuTexts(const CMainFrame& frame)
+{
+    QStringList texts;
+    for (int id = ids::ID_FILE_MRU_FIRST; id <= ids::ID_FILE_MRU_LAST; ++id) {
+        for (const QAction* a : frame.GetCommandActions(id)) {
+            if (a->isVisible())
+                texts << a->text();
+        }
+    }
+    return texts;
+}
+
+QStringList RowTexts(const CLeftView& list)
+{
+    QStringList rows;
+    for (int i = 0; i < list.model()->rowCount(); ++i) {
+        const QModelIndex index = list.model()->index(i, 0);
+        rows << index.data().toString() + (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? " x" : " -");
+    }
+    return rows;
+}
+
+} // namespace
+
+class OpenTest : public QObject {
+    Q_OBJECT
+private slots:
+    void openSucceeds();
+    void failureWithoutPreviousFile();
+    void failureGoesBackToThePreviousFile();
+    void fileDialog();
+    void recentFileRules();
+    void recentListSurvivesARestart();
+    void recentEntriesOpenTheirFiles();
+    void abbreviatedNames_data();
+    void abbreviatedNames();
+};
+
+void OpenTest::openSucceeds()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("three.avi"), {"--frames", "3", "--dropped", "1"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+
+    QVERIFY(f.messages().empty());
+    QCOMPARE(f.doc().GetTitle(), capture);
+    QCOMPARE(f.frame().windowTitle(), capture + QStringLiteral(" - Kestro"));
+    QCOMPARE(RecentFiles(f.app()), QStringList{capture});
+    QCOMPARE(RowTexts(*f.frame().GetFrameList()), (QStringList{"frame 0000 x", "frame 0001 -", "frame 0002 x"}));
+    QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 0);
+    QVERIFY(f.frame().GetFrameList()->selectionModel()->selectedRows().isEmpty());
+
+    // The frame view shows frame 0 at its top-left corner.
+    QTest::qWait(0);
+    const QImage view = f.frame().GetFrameView()->grab().toImage();
+    const BITMAPINFOHEADER* pFrame = f.doc().m_videoSource.GetFrameBitmap();
+    QVERIFY(pFrame != nullptr);
+    const QColor background = view.pixelColor(view.width() - 1, view.height() - 1);
+    QVERIFY(view.width() > pFrame->biWidth);
+    QVERIFY(view.pixelColor(pFrame->biWidth - 1, 0) != background); // the sky is black, not grey
+}
+
+void OpenTest::failureWithoutPreviousFile()
+{
+    ShellFixture f;
+    f.start();
+    const QString gone = f.missing(QStringLiteral("gone.avi"));
+    f.doc().OpenVideoFile(gone);
+
+    QCOMPARE(f.messages().size(), std::size_t(1));
+    QCOMPARE(f.messages().front().caption, std::string("AVIFileOpen"));
+    QCOMPARE(f.frame().windowTitle(), QStringLiteral("Untitled - Kestro"));
+    QVERIFY(RecentFiles(f.app()).isEmpty());
+    QVERIFY(!f.doc().m_videoSource.IsOpen());
+    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 0);
+}
+
+void OpenTest::failureGoesBackToThePreviousFile()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("previous.avi"), {"--frames", "6"});
+    const QString broken = f.folder() + QStringLiteral("/broken.avi");
+    {
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("RIFF\x04\x00\x00\x00" "AVI ", 12);
+    }
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    f.doc().SetCurrentFrame(4);
+    f.frame().GetFrameList()->GetModel().SetTicked(2, false);
+
+    for (const QString& failing : {f.missing(QStringLiteral("gone.avi")), broken}) {
+        f.clearMessages();
+        f.doc().OpenVideoFile(failing);
+        QCOMPARE(f.messages().size(), std::size_t(1));
+        QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
+        QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 0);
+        QCOMPARE(f.frame().windowTitle(), capture + QStringLiteral(" - Kestro"));
+        QCOMPARE(RecentFiles(f.app()), QStringList{capture});
+        // The rows are built afresh: the tick taken off row 2 is back.
+        QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 6);
+        QVERIFY(f.frame().GetFrameList()->GetModel().IsTicked(2));
+    }
+}
+
+void OpenTest::fileDialog()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("chosen.avi"), {"--frames", "2", "--dropped", ""});
+    f.start();
+
+    f.command(ids::ID_FILE_OPEN); // cancelled
+    QVERIFY(!f.doc().m_videoSource.IsOpen());
+    QCOMPARE(f.frame().windowTitle(), QStringLiteral("Untitled - Kestro"));
+
+    f.dialogs().answer(capture.toStdString());
+    QTest::keyClick(&f.frame(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
+
+    QCOMPARE(f.dialogs().fileRequests().size(), std::size_t(2));
+    const kestro::ui::FileDialogRequest& r = f.dialogs().fileRequests().back();
+    QVERIFY(r.mode == kestro::ui::FileDialogMode::Open);
+    QCOMPARE(r.defaultExtension, std::string("avi"));
+    QCOMPARE(r.fileName, std::string());
+    QCOMPARE(r.filter, std::string("AVI files (*.avi)|*.avi|All Files (*.*)|*.*||"));
+    QVERIFY(f.messages().empty());
+}
+
+void OpenTest::recentFileRules()
+{
+    ShellFixture f;
+    f.start();
+    CKestroApp& app = f.app();
+    const QString dir = f.folder();
+    for (int i = 1; i <= 3; ++i)
+        app.AddToRecentList(dir + QStringLiteral("/c%1.avi").arg(i));
+    const QStringList three{dir + "/c3.avi", dir + "/c2.avi", dir + "/c1.avi"};
+    QCOMPARE(RecentFiles(app), three);
+
+    // The same text again: the order stays.
+    app.AddToRecentList(dir + "/c1.avi");
+    QCOMPARE(RecentFiles(app), three);
+    // The same file named another way moves to the top without a second entry.
+    app.AddToRecentList(dir + "/sub/../c1.avi");
+    QCOMPARE(RecentFiles(app), (QStringList{dir + "/c1.avi", dir + "/c3.avi", dir + "/c2.avi"}));
+    // Letter case makes another file here.
+    app.AddToRecentList(dir + "/C2.avi");
+    QCOMPARE(RecentFiles(app), (QStringList{dir + "/C2.avi", dir + "/c1.avi", dir + "/c3.avi", dir + "/c2.avi"}));
+    // A relative name is stored with its full path.
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir);
+    app.AddToRecentList(QStringLiteral("rel.avi"));
+    QDir::setCurrent(oldCwd);
+    QCOMPARE(app.GetRecentFile(1), dir + "/rel.avi");
+    // Eight at most: the oldest drops off.
+    for (int i = 4; i <= 9; ++i)
+        app.AddToRecentList(dir + QStringLiteral("/c%1.avi").arg(i));
+    QCOMPARE(RecentFiles(app).size(), 8);
+    QCOMPARE(app.GetRecentFile(1), dir + "/c9.avi");
+    QCOMPARE(app.GetRecentFile(7), dir + "/rel.avi");
+    QCOMPARE(app.GetRecentFile(8), dir + "/C2.avi");
+    for (const char* dropped : {"/c1.avi", "/c2.avi", "/c3.avi"})
+        QVERIFY(!RecentFiles(app).contains(dir + dropped));
+    QCOMPARE(app.GetRecentFile(9), QString());
+    QCOMPARE(app.GetRecentFile(0), QString());
+    app.AddToRecentList(QString()); // an empty slot's text: nothing happens
+    QCOMPARE(app.GetRecentFile(1), dir + "/c9.avi");
+}
+
+void OpenTest::recentListSurvivesARestart()
+{
+    ShellFixture f;
+    f.start();
+    QVERIFY(RecentMenuTexts(f.frame()).isEmpty());
+    const QStringList paths{"/data/a&b.avi", "/home/observer/captures/2026-12-09/jupiter-0412.avi"};
+    for (const QString& p : paths)
+        f.app().AddToRecentList(p);
+
+    f.restart();
+    QCOMPARE(RecentFiles(f.app()), (QStringList{paths[1], paths[0]}));
+    QCOMPARE(RecentMenuTexts(f.frame()), (QStringList{"&1 /.../jupiter-0412.avi", "&2 /data/a&&b.avi"}));
+    for (const QAction* a : f.frame().GetFileMenu()->actions())
+        QVERIFY2(a->text() != QStringLiteral("Recent File") || !a->isVisible(), "the placeholder gives way");
+
+    // What is stored: group "Recent File List", File1 the most recent, nothing for empty slots.
+    f.restart();
+    QSettings settings(QStringLiteral("Tollbeck"), QStringLiteral("Kestro"));
+    settings.beginGroup(QStringLiteral("Recent File List"));
+    QCOMPARE(settings.childKeys(), (QStringList{"File1", "File2"}));
+    QCOMPARE(settings.value("File1").toString(), paths[1]);
+    QCOMPARE(settings.value("File2").toString(), paths[0]);
+}
+
+void OpenTest::recentEntriesOpenTheirFiles()
+{
+    ShellFixture f;
+    const QString a = f.sample(QStringLiteral("a.avi"), {"--frames", "3", "--dropped", ""});
+    const QString b = f.sample(QStringLiteral("b.avi"), {"--frames", "5", "--dropped", ""});
+    f.start();
+    f.doc().OpenVideoFile(a);
+    f.doc().OpenVideoFile(b);
+    QCOMPARE(RecentFiles(f.app()), (QStringList{b, a}));
+
+    f.frame().GetCommandActions(ids::ID_FILE_MRU_FIRST + 1).front()->trigger();
+    QCOMPARE(f.doc().m_videoSource.GetFileName(), a.toStdString());
+    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 3);
+    QCOMPARE(RecentFiles(f.app()), (QStringList{b, a})); // already listed: the order stays
+
+    // A file that has gone: one message, the capture open before stays, the entry stays.
+    QVERIFY(QFile::remove(b));
+    f.frame().GetCommandActions(ids::ID_FILE_MRU_FIRST).front()->trigger();
+    QCOMPARE(f.messages().size(), std::size_t(1));
+    QCOMPARE(f.doc().m_videoSource.GetFileName(), a.toStdString());
+    QCOMPARE(RecentFiles(f.app()), (QStringList{b, a}));
+}
+
+void OpenTest::abbreviatedNames_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("fits") << "/data/jupiter.avi" << "/data/jupiter.avi";
+    QTest::newRow("exactly 30") << "/0123456789/0123456789/abc.avi" << "/0123456789/0123456789/abc.avi";
+    QTest::newRow("folders dropped from the front")
+        << "/home/observer/captures/2026/mars/m1.avi" << "/.../captures/2026/mars/m1.avi";
+    QTest::newRow("no folder fits") << "/home/observer/long-capture-name.avi" << "/.../long-capture-name.avi";
+    QTest::newRow("only the name fits") << "/home/observer/a-very-long-capture-name.avi"
+                                        << "a-very-long-capture-name.avi";
+    QTest::newRow("name too long") << "/d/saturn-2026-12-09-2315-rings-wide-open.avi"
+                                   << "saturn-2026-12...wide-open.avi";
+    QTest::newRow("relative") << "captures/2026/mars/long-folder/m1.avi" << ".../mars/long-folder/m1.avi";
+}
+
+void OpenTest::abbreviatedNames()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, shown);
+    const QString abbreviated = CRecentFileList::AbbreviatePath(path, 30);
+    QCOMPARE(abbreviated, shown);
+    QVERIFY(abbreviated.size() <= 30);
+}
+
+QTEST_MAIN(OpenTest)
+#include "open_test.moc"

@@ -1,0 +1,59 @@
+// Starts the real program (application, document, main window) for one test, with the
+// settings store in a folder of its own, every message box recorded and every dialog answered
+// from a script, so nothing waits for a person. Runs on Qt's offscreen platform.
+#pragma once
+
+#include "file_dialog.h"
+#include "message_box.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+class CKestroApp;
+class CKestroDoc;
+class CMainFrame;
+class QAbstractButton;
+class QComboBox;
+
+class ShellFixture {
+public:
+    ShellFixture();
+    ~ShellFixture();
+
+    // InitInstance with these arguments; the window is shown and exposed afterwards.
+    CKestroApp& start(const QStringList& arguments = {});
+    // Ends the program as closing it would (the recent files are written) and starts it again
+    // on the same settings store.
+    CKestroApp& restart(const QStringList& arguments = {});
+
+    CKestroApp& app() const { return *m_pApp; }
+    CMainFrame& frame() const;
+    CKestroDoc& doc() const;
+
+    QAbstractButton& button(int nId) const;
+    QComboBox& algorithmList() const;
+    QStringList algorithmEntries() const;
+
+    // Runs a command the way a menu item or key would.
+    void command(int nId) const;
+
+    const std::vector<kestro::ui::Message>& messages() const { return m_messages.messages(); }
+    void clearMessages() { m_messages.clear(); }
+    kestro::ui::DialogScript& dialogs() { return m_dialogs; }
+
+    // A capture made by the sample tool in this test's folder; extra tool arguments as given.
+    QString sample(const QString& name, const QStringList& arguments = {}) const;
+    // A path in this test's folder that does not exist.
+    QString missing(const QString& name) const;
+    const QString& folder() const { return m_folderPath; }
+
+private:
+    QTemporaryDir m_folder;
+    QString m_folderPath;
+    kestro::ui::MessageRecorder m_messages;
+    kestro::ui::DialogScript m_dialogs;
+    std::unique_ptr<CKestroApp> m_pApp;
+};
