@@ -71,9 +71,11 @@ bool CKestroApp::InitInstance(const QStringList& arguments)
 
 void CKestroApp::ExitInstance()
 {
-    // Written only after it was read, so a run that failed early leaves the stored list alone.
+    // Written once, and only after it was read, so a run that failed early leaves the stored
+    // list alone.
     if (m_bListLoaded)
         m_pRecentFileList->WriteList();
+    m_bListLoaded = false;
 }
 
 void CKestroApp::InitialUpdateViews()

@@ -28,7 +28,8 @@ public:
     // named in arguments (the program's command line, without the program's name) is opened.
     // False when the window cannot be built.
     bool InitInstance(const QStringList& arguments = {});
-    // Writes the recent-file list back to the settings store; also done on destruction.
+    // Writes the recent-file list back to the settings store; destruction does it when this
+    // has not run.
     void ExitInstance();
 
     bool OnCmdMsg(int nId) override;

@@ -74,6 +74,8 @@ CMainFrame::CMainFrame(CKestroDoc& doc) : m_doc(doc)
 
 CMainFrame::~CMainFrame()
 {
+    // QWidget's destructor still moves the focus about, after this part of the object is gone.
+    disconnect(m_focusConnection);
     // The views go with the window; the document must not reach them afterwards.
     if (m_doc.m_pFrameList == m_pFrameList)
         m_doc.m_pFrameList = nullptr;
@@ -111,7 +113,8 @@ int CMainFrame::OnCreate()
         resize(std::min(std::max(sizeHint().width(), 1100), avail.width()),
                std::min(std::max(sizeHint().height(), 760), avail.height()));
     }
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
     return 0;
 }
 

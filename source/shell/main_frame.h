@@ -93,4 +93,5 @@ private:
     QAction* m_pViewToolBar = nullptr;
     QAction* m_pViewStatusBar = nullptr;
     std::multimap<int, QAction*> m_actions;
+    QMetaObject::Connection m_focusConnection;
 };

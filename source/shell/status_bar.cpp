@@ -42,6 +42,10 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     UpdateIndicators();
 }
 
+// The application outlives the bar; its events must stop coming here before the bar is half
+// destroyed.
+CStatusBar::~CStatusBar() { qApp->removeEventFilter(this); }
+
 QString CStatusBar::GetPaneText(int nPane) const
 {
     const QLabel* p = GetPane(nPane);

@@ -15,6 +15,7 @@ public:
     static constexpr int kPaneCount = 4;
 
     explicit CStatusBar(QWidget* pParent = nullptr);
+    ~CStatusBar() override;
 
     int GetPaneCount() const { return kPaneCount; }
     QString GetPaneText(int nPane) const;

@@ -22,6 +22,7 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -67,6 +68,7 @@ private slots:
     void newRefillsTheAlgorithmListOnce();
     void algorithmListSkipsEmptyNames();
     void commandLineFileOpens();
+    void captionShowsPathsAsTyped();
     void aboutBox();
 };
 
@@ -321,6 +323,15 @@ void StartupTest::commandLineFileOpens()
     QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 0);
     QCOMPARE(f.algorithmList().currentText(), QStringLiteral("11-DeBayerToRGB"));
     QVERIFY(f.messages().empty());
+}
+
+void StartupTest::captionShowsPathsAsTyped()
+{
+    ShellFixture f;
+    f.start();
+    // "[*]" is Qt's mark for unsaved changes; in a path it is just three characters.
+    f.doc().SetTitle(QStringLiteral("/data/odd[*]name & more.avi"));
+    QCOMPARE(f.frame().windowHandle()->title(), QStringLiteral("/data/odd[*]name & more.avi - Kestro"));
 }
 
 void StartupTest::aboutBox()
