@@ -129,31 +129,19 @@ void CKestroDoc::OnDisplayRawColour()
     InvalidateView();
 }
 
-void CKestroDoc::OnPatternBG()
-{
-    ShowPatternButton(ids::IDC_PATTERN_BG);
-    m_videoSource.m_converter.SetPattern(0);
-    InvalidateView();
-}
+void CKestroDoc::OnPatternBG() { SelectPattern(ids::IDC_PATTERN_BG, 0); }
 
-void CKestroDoc::OnPatternGB()
-{
-    ShowPatternButton(ids::IDC_PATTERN_GB);
-    m_videoSource.m_converter.SetPattern(1);
-    InvalidateView();
-}
+void CKestroDoc::OnPatternGB() { SelectPattern(ids::IDC_PATTERN_GB, 1); }
 
-void CKestroDoc::OnPatternGR()
-{
-    ShowPatternButton(ids::IDC_PATTERN_GR);
-    m_videoSource.m_converter.SetPattern(2);
-    InvalidateView();
-}
+// RG stands left of GR on the bar, but GR is code 2 and RG code 3.
+void CKestroDoc::OnPatternGR() { SelectPattern(ids::IDC_PATTERN_GR, 2); }
 
-void CKestroDoc::OnPatternRG()
+void CKestroDoc::OnPatternRG() { SelectPattern(ids::IDC_PATTERN_RG, 3); }
+
+void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
 {
-    ShowPatternButton(ids::IDC_PATTERN_RG);
-    m_videoSource.m_converter.SetPattern(3);
+    ShowPatternButton(nButton);
+    m_videoSource.m_converter.SetPattern(nPattern);
     InvalidateView();
 }
 

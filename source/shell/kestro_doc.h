@@ -71,6 +71,7 @@ public:
     static std::optional<std::int32_t> AlgorithmNumberOf(const QString& entry);
 
 private:
+    void SelectPattern(int nButton, std::int32_t nPattern);
     void InvalidateView(bool bErase = false);
     bool RefuseWithoutVideo();
 

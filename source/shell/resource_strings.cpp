@@ -21,14 +21,7 @@ constexpr std::array kStringTable{
     StringEntry{ids::ID_FILE_OPEN, "Open an existing document\nOpen"},
     StringEntry{ids::ID_FILE_SAVE, "Save the active document\nSave"},
     StringEntry{ids::ID_FILE_SAVE_AS, "Save the active document with a new name\nSave As"},
-    StringEntry{57616, "Open this document"},
-    StringEntry{57617, "Open this document"},
-    StringEntry{57618, "Open this document"},
-    StringEntry{57619, "Open this document"},
-    StringEntry{57620, "Open this document"},
-    StringEntry{57621, "Open this document"},
-    StringEntry{57622, "Open this document"},
-    StringEntry{57623, "Open this document"},
+    StringEntry{ids::ID_FILE_MRU_FIRST, "Open this document"}, // for every recent-file entry
     StringEntry{ids::ID_APP_ABOUT, "Show the program's version and its home page\nAbout"},
     StringEntry{ids::ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
     StringEntry{ids::ID_VIEW_TOOLBAR, "Show or hide the toolbar\nToggle ToolBar"},
@@ -50,6 +43,8 @@ std::pair<QString, QString> Split(int nId)
 
 QString LoadResourceString(int nId)
 {
+    if (nId > ids::ID_FILE_MRU_FIRST && nId <= ids::ID_FILE_MRU_LAST)
+        nId = ids::ID_FILE_MRU_FIRST;
     for (const StringEntry& e : kStringTable) {
         if (e.nId == nId)
             return QString::fromUtf8(e.text);
