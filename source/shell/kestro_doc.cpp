@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kOwnAlgorithmName = "11-DeBayerToRGB";
-
 QComboBox* AlgorithmList()
 {
     const CMainFrame* pFrame = CKestroApp::Instance() ? CKestroApp::Instance()->GetMainFrame() : nullptr;
@@ -45,7 +43,7 @@ void CKestroDoc::FillAlgorithmList(QComboBox& list, const std::vector<std::strin
         if (!name.empty())
             list.addItem(QString::fromStdString(name));
     }
-    list.addItem(QString::fromLatin1(kOwnAlgorithmName));
+    list.addItem(QString::fromLatin1(CCfaConverter::kOwnAlgorithmName));
     list.setCurrentIndex(list.count() - 1);
 }
 
