@@ -83,6 +83,10 @@ CDisplayBar::CDisplayBar(QWidget* pParent) : QWidget(pParent)
             break;
         }
         }
+        // A click on a button leaves the keyboard with the pane the user works in, so the arrow
+        // keys go on stepping through frames; Tab still reaches every control.
+        if (t.kind != Kind::Combo)
+            pControl->setFocusPolicy(Qt::TabFocus);
         pControl->setObjectName(QStringLiteral("control%1").arg(t.nId));
         m_controls.emplace(t.nId, pControl);
     }

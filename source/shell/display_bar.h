@@ -1,6 +1,6 @@
 // The display bar: the controls that choose how the current frame is shown. Each control
-// issues its number as a command when the user clicks it (or, for the algorithm list, picks
-// another entry); the main frame routes the command to the document.
+// issues its number as a command when the user clicks it (or, for the algorithm list, picks an
+// entry, the same one again included); the main frame routes the command to the document.
 #pragma once
 
 #include <QWidget>

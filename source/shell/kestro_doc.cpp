@@ -57,8 +57,8 @@ bool CKestroDoc::OnNewDocument()
     FillAlgorithmList(*pList, m_videoSource.m_converter.GetAlgorithmNames());
 
     const std::int32_t nPrevious = m_nSelAlgorithm;
-    m_videoSource.m_converter.SetAlgorithm(CCfaConverter::kOwnAlgorithm);
-    m_nSelAlgorithm = CCfaConverter::kOwnAlgorithm;
+    m_nSelAlgorithm = AlgorithmNumberOf(pList->currentText()).value_or(CCfaConverter::kOwnAlgorithm);
+    m_videoSource.m_converter.SetAlgorithm(m_nSelAlgorithm);
 
     OnPatternBG();
     if (nPrevious != m_nSelAlgorithm)

@@ -51,16 +51,17 @@ bool CKestroView::OnCmdMsg(int nId)
 
 void CKestroView::paintEvent(QPaintEvent* pEvent)
 {
+    // The bitmap first: converting it may tell the user something in a message box, and no
+    // painter may be open on the window while that box runs. One request per paint: a second
+    // would convert the frame again, and show a read error twice, for the same picture.
+    const BITMAPINFOHEADER* pBitmap = m_doc.m_hDrawDib ? m_doc.m_videoSource.GetFrameBitmap() : nullptr;
+
     QPainter painter(this);
     if (m_bErasePending)
         painter.fillRect(rect(), kBackground);
     m_bErasePending = false;
 
     QRegion uncovered = pEvent->region();
-    CVideoSource& source = m_doc.m_videoSource;
-    // One request per paint: a second one would convert the frame again, and show a read
-    // error twice, for the same picture.
-    const BITMAPINFOHEADER* pBitmap = m_doc.m_hDrawDib ? source.GetFrameBitmap() : nullptr;
     if (pBitmap != nullptr && m_doc.m_hDrawDib->Draw(painter, 0, 0, pBitmap))
         uncovered -= QRect(0, 0, pBitmap->biWidth, std::abs(pBitmap->biHeight));
     for (const QRect& r : uncovered)

@@ -98,7 +98,16 @@ int CMainFrame::OnCreate()
     m_wndDisplayBand = new QToolBar(QStringLiteral("Display"), this);
     m_wndDisplayBand->setObjectName(QStringLiteral("displayBand"));
     m_wndDisplayBand->addWidget(m_wndDlgBar);
+    // Its own row under the toolbar: side by side, a narrow window would push the toolbar's
+    // buttons out of sight.
+    addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, m_wndDisplayBand);
+    // Both bars can slide along the top but not leave it: anywhere else the display bar
+    // would squeeze the frame view to nothing.
+    for (QToolBar* pBar : {m_wndToolBar, m_wndDisplayBand}) {
+        pBar->setAllowedAreas(Qt::TopToolBarArea);
+        pBar->setFloatable(false);
+    }
 
     m_wndStatusBar = new CStatusBar(this);
     m_wndStatusBar->setObjectName(QStringLiteral("statusBar"));
@@ -297,6 +306,13 @@ QList<QAction*> CMainFrame::GetCommandActions(int nId) const
     for (auto [it, end] = m_actions.equal_range(nId); it != end; ++it)
         actions.push_back(it->second);
     return actions;
+}
+
+QMenu* CMainFrame::createPopupMenu()
+{
+    // Qt's menu of bars would let the display bar be hidden with no way back; the View menu
+    // shows and hides what may be hidden.
+    return nullptr;
 }
 
 bool CMainFrame::event(QEvent* pEvent)

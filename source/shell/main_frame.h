@@ -65,6 +65,8 @@ public:
     QList<QAction*> GetCommandActions(int nId) const;
     QMenu* GetFileMenu() const { return m_pFileMenu; }
 
+    QMenu* createPopupMenu() override;
+
 protected:
     bool event(QEvent* pEvent) override;
 

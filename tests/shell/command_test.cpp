@@ -10,6 +10,7 @@
 #include "main_frame.h"
 #include "resource_ids.h"
 
+#include <QKeyEvent>
 #include <QTest>
 #include <QToolBar>
 
@@ -113,23 +114,46 @@ void CommandTest::everyIssuerReachesItsCommand()
     QVERIFY(f.frame().GetToolBar().actions().contains(f.frame().GetCommandActions(ids::ID_TOOLBAR_RGB).front()));
 }
 
+// Sees which keys reach a widget, leaving the modifier keys out.
+class KeySpy : public QObject {
+public:
+    explicit KeySpy(QWidget* pWidget) { pWidget->installEventFilter(this); }
+    QList<int> keys;
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        if (pEvent->type() == QEvent::KeyPress) {
+            const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+            if (nKey != Qt::Key_Control && nKey != Qt::Key_Shift && nKey != Qt::Key_Alt)
+                keys << nKey;
+        }
+        return false;
+    }
+};
+
 void CommandTest::editKeysDoNothing()
 {
     ShellFixture f;
     const QString capture = f.sample(QStringLiteral("edit.avi"), {"--frames", "3", "--dropped", ""});
     f.start();
     f.doc().OpenVideoFile(capture);
+    CLeftView& list = *f.frame().GetFrameList();
+    list.selectionModel()->select(list.model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     f.doc().SetCurrentFrame(1);
-    for (QWidget* pPane : {static_cast<QWidget*>(f.frame().GetFrameList()), static_cast<QWidget*>(f.frame().GetFrameView())}) {
+    for (QWidget* pPane : {static_cast<QWidget*>(&list), static_cast<QWidget*>(f.frame().GetFrameView())}) {
         Activate(f, pPane);
+        // The window's keys take them before the pane could act on them.
+        KeySpy spy(pPane);
         for (const QKeyCombination key : {Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace, Qt::CTRL | Qt::Key_X,
                                           Qt::SHIFT | Qt::Key_Delete, Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert,
                                           Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert})
             QTest::keyClick(pPane, key.key(), key.keyboardModifiers());
+        QCOMPARE(spy.keys, QList<int>());
     }
     QVERIFY(f.messages().empty());
     QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 1);
-    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 3);
+    QCOMPARE(list.model()->rowCount(), 3);
     QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
 }
 

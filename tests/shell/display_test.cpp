@@ -49,6 +49,22 @@ private slots:
     void algorithmSelection();
     void eraseOnlyAcrossAlgorithm11();
     void controlsReachTheDocumentFromEitherPane();
+    void everyControlRepaintsTheView();
+};
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* pWidget) { pWidget->installEventFilter(this); }
+    int nPaints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        if (pEvent->type() == QEvent::Paint)
+            ++nPaints;
+        return false;
+    }
 };
 
 void DisplayTest::modeButtons_data()
@@ -201,9 +217,12 @@ void DisplayTest::controlsReachTheDocumentFromEitherPane()
     QCOMPARE(frame.GetActiveView(), frame.GetFrameView());
     QVERIFY(frame.GetFrameView()->hasFocus());
 
-    f.button(ids::IDC_DISPLAY_RAW_COLOUR).click();
-    f.button(ids::IDC_PATTERN_GB).click();
-    f.button(ids::IDC_GRAYSCALE).click();
+    // Real clicks, and the keyboard in the algorithm list.
+    for (int id : {ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_PATTERN_GB, ids::IDC_GRAYSCALE})
+        QTest::mouseClick(&f.button(id), Qt::LeftButton);
+    QCOMPARE(frame.GetActiveView(), frame.GetFrameView());
+    f.algorithmList().setFocus(Qt::MouseFocusReason);
+    QCOMPARE(frame.GetActiveView(), frame.GetFrameView());
     Pick(f, IndexOfNumber(f, 2));
     QVERIFY(f.doc().m_videoSource.m_bRaw && f.doc().m_videoSource.m_bRawColour && f.doc().m_videoSource.m_bGreyscale);
     QCOMPARE(f.doc().m_videoSource.m_converter.GetPattern(), 1);
@@ -215,6 +234,31 @@ void DisplayTest::controlsReachTheDocumentFromEitherPane()
     QCOMPARE(frame.GetActiveView(), frame.GetFrameList());
     f.button(ids::IDC_DISPLAY_NORMAL).click();
     QVERIFY(!f.doc().m_videoSource.m_bRaw);
+}
+
+void DisplayTest::everyControlRepaintsTheView()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("paint.avi"), {"--frames", "2", "--dropped", ""});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    PaintCounter counter(f.frame().GetFrameView());
+    for (int id : {ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL, ids::IDC_PATTERN_GB,
+                   ids::IDC_PATTERN_RG, ids::IDC_PATTERN_GR, ids::IDC_PATTERN_BG, ids::IDC_GRAYSCALE, ids::IDC_ALGORITHM}) {
+        QTest::qWait(0);
+        const int nBefore = counter.nPaints;
+        if (id == ids::IDC_ALGORITHM)
+            Pick(f, IndexOfNumber(f, 3));
+        else
+            QTest::mouseClick(&f.button(id), Qt::LeftButton);
+        QTRY_VERIFY2(counter.nPaints > nBefore, qPrintable(QString::number(id)));
+    }
+    // The mouse left the keyboard with the frame list, so Down still steps through frames.
+    f.frame().GetFrameList()->setFocus();
+    f.frame().GetFrameList()->setCurrentIndex(f.frame().GetFrameList()->model()->index(0, 0));
+    QTest::mouseClick(&f.button(ids::IDC_PATTERN_GB), Qt::LeftButton);
+    QVERIFY(f.frame().GetFrameList()->hasFocus());
+    QVERIFY(f.messages().empty());
 }
 
 QTEST_MAIN(DisplayTest)

@@ -77,6 +77,10 @@ void OpenTest::openSucceeds()
     QCOMPARE(f.doc().GetTitle(), capture);
     QCOMPARE(f.frame().windowTitle(), capture + QStringLiteral(" - Kestro"));
     QCOMPARE(RecentFiles(f.app()), QStringList{capture});
+    QCOMPARE(RecentMenuTexts(f.frame()),
+             QStringList{QStringLiteral("&1 ") + CRecentFileList::AbbreviatePath(capture, 30).replace("&", "&&")});
+    for (const QAction* a : f.frame().GetFileMenu()->actions())
+        QVERIFY2(a->text() != QStringLiteral("Recent File") || !a->isVisible(), "the placeholder gives way");
     QCOMPARE(RowTexts(*f.frame().GetFrameList()), (QStringList{"frame 0000 x", "frame 0001 -", "frame 0002 x"}));
     QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 0);
     QVERIFY(f.frame().GetFrameList()->selectionModel()->selectedRows().isEmpty());

@@ -109,6 +109,8 @@ void StartupTest::displayStateAfterStartUp()
     for (int id : leftToRight) {
         if (auto* pButton = qobject_cast<QAbstractButton*>(bar.GetDlgItem(id))) {
             // No caption is cut off, whatever the desktop's font.
+            QVERIFY2(pButton->width() >= pButton->sizeHint().width() || pButton->inherits("QPushButton"),
+                     qPrintable(pButton->text()));
             QVERIFY(pButton->width() >= pButton->fontMetrics().horizontalAdvance(pButton->text()));
         }
     }
