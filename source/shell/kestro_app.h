@@ -41,7 +41,6 @@ public:
     void AddToRecentList(const QString& path);
     // Entry n counted from 1; empty text above the list's size.
     QString GetRecentFile(int n) const;
-    const CRecentFileList& GetRecentFileList() const { return *m_pRecentFileList; }
 
     CKestroDoc* GetDocument() const { return m_pDocument.get(); }
     // The main frame, from the moment it exists (also while the first New runs).

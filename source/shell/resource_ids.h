@@ -8,7 +8,6 @@ namespace ids {
 
 // Resources shared by the main window: menu, keys, icon, toolbar and display bar.
 inline constexpr int IDR_MAINFRAME = 128;
-inline constexpr int IDD_ABOUTBOX = 100;
 
 // File menu and keys.
 inline constexpr int ID_FILE_NEW = 57600;
@@ -51,7 +50,6 @@ inline constexpr int IDC_PATTERN_BG = 1010;
 inline constexpr int IDC_PATTERN_GB = 1011;
 inline constexpr int IDC_PATTERN_RG = 1012;
 inline constexpr int IDC_PATTERN_GR = 1013;
-inline constexpr int IDC_HOME_PAGE = 1014;
 inline constexpr int IDC_GRAYSCALE = 1016;
 
 // Strings.
