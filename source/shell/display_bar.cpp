@@ -150,14 +150,18 @@ void CDisplayBar::LayoutControls()
     updateGeometry();
 }
 
+QWidget* DisplayBarControl(int nId)
+{
+    const CMainFrame* pFrame = CKestroApp::MainFrame();
+    return pFrame ? pFrame->GetDisplayBar().GetDlgItem(nId) : nullptr;
+}
+
 void ShowPatternButton(int nId)
 {
-    CMainFrame* pFrame = CKestroApp::Instance()->GetMainFrame();
-    if (pFrame == nullptr)
-        return;
-    const CDisplayBar& bar = pFrame->GetDisplayBar();
     for (int nButton : {ids::IDC_PATTERN_BG, ids::IDC_PATTERN_GB, ids::IDC_PATTERN_GR, ids::IDC_PATTERN_RG}) {
-        auto* pButton = static_cast<QPushButton*>(bar.GetDlgItem(nButton));
+        auto* pButton = static_cast<QPushButton*>(DisplayBarControl(nButton));
+        if (pButton == nullptr)
+            return;
         pButton->setChecked(nButton == nId);
         pButton->update();
     }

@@ -31,5 +31,8 @@ private:
     QSize m_size;
 };
 
+// A control of the main frame's display bar, or null while there is no main frame.
+QWidget* DisplayBarControl(int nId);
+
 // Shows one pattern button pushed and the other three released.
 void ShowPatternButton(int nId);

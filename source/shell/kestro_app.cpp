@@ -35,6 +35,8 @@ CKestroApp::~CKestroApp()
 
 CKestroApp* CKestroApp::Instance() { return g_pApp; }
 
+CMainFrame* CKestroApp::MainFrame() { return g_pApp ? g_pApp->GetMainFrame() : nullptr; }
+
 bool CKestroApp::InitInstance(const QStringList& arguments)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Tollbeck"));
@@ -45,19 +47,18 @@ bool CKestroApp::InitInstance(const QStringList& arguments)
 
     m_pDocument = std::make_unique<CKestroDoc>();
     m_pMainFrame = std::make_unique<CMainFrame>(*m_pDocument);
-    if (m_pMainFrame->OnCreate() != 0) {
+    bool bCreated = m_pMainFrame->OnCreate() == 0;
+    if (bCreated) {
+        m_pDocument->SetTitle(LoadResourceString(ids::AFX_IDS_UNTITLED));
+        bCreated = m_pDocument->OnNewDocument();
+    }
+    if (!bCreated) {
         kestro::ui::showMessage(LoadResourceString(ids::AFX_IDP_FAILED_TO_CREATE_DOC).toStdString(),
                                 LoadResourceString(ids::AFX_IDS_APP_TITLE).toStdString());
         m_pMainFrame.reset();
         return false;
     }
     m_pMainFrame->UpdateRecentFileMenu(*m_pRecentFileList);
-    m_pDocument->SetTitle(LoadResourceString(ids::AFX_IDS_UNTITLED));
-    if (!m_pDocument->OnNewDocument()) {
-        kestro::ui::showMessage(LoadResourceString(ids::AFX_IDP_FAILED_TO_CREATE_DOC).toStdString(),
-                                LoadResourceString(ids::AFX_IDS_APP_TITLE).toStdString());
-        return false;
-    }
     InitialUpdateViews();
     m_pMainFrame->show();
     m_pMainFrame->GetFrameList()->setFocus(Qt::OtherFocusReason);

@@ -22,6 +22,8 @@ public:
 
     // The one application object while it lives, else null.
     static CKestroApp* Instance();
+    // Its main frame, or null while there is none.
+    static CMainFrame* MainFrame();
 
     // Start-up: settings, recent files, document, main window with its bars and views, the
     // document's first New, the views' initial update; then the window is shown and a file

@@ -16,11 +16,7 @@
 
 namespace {
 
-QComboBox* AlgorithmList()
-{
-    const CMainFrame* pFrame = CKestroApp::Instance() ? CKestroApp::Instance()->GetMainFrame() : nullptr;
-    return pFrame ? static_cast<QComboBox*>(pFrame->GetDisplayBar().GetDlgItem(ids::IDC_ALGORITHM)) : nullptr;
-}
+QComboBox* AlgorithmList() { return static_cast<QComboBox*>(DisplayBarControl(ids::IDC_ALGORITHM)); }
 
 } // namespace
 
@@ -145,9 +141,8 @@ void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
 
 void CKestroDoc::OnGrayscale()
 {
-    const CMainFrame* pFrame = CKestroApp::Instance()->GetMainFrame();
-    const auto* pBox = static_cast<const QCheckBox*>(pFrame->GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE));
-    m_videoSource.m_bGreyscale = pBox->isChecked();
+    const auto* pBox = static_cast<const QCheckBox*>(DisplayBarControl(ids::IDC_GRAYSCALE));
+    m_videoSource.m_bGreyscale = pBox != nullptr && pBox->isChecked();
     InvalidateView();
 }
 
@@ -206,8 +201,8 @@ void CKestroDoc::OnExportFitsFrames()
 void CKestroDoc::SetTitle(const QString& title)
 {
     m_strTitle = title;
-    if (CKestroApp::Instance() && CKestroApp::Instance()->GetMainFrame())
-        CKestroApp::Instance()->GetMainFrame()->OnUpdateFrameTitle(m_strTitle);
+    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+        pFrame->OnUpdateFrameTitle(m_strTitle);
 }
 
 void CKestroDoc::InvalidateView(bool bErase)

@@ -76,11 +76,6 @@ CMainFrame::~CMainFrame()
 {
     // QWidget's destructor still moves the focus about, after this part of the object is gone.
     disconnect(m_focusConnection);
-    // The views go with the window; the document must not reach them afterwards.
-    if (m_doc.m_pFrameList == m_pFrameList)
-        m_doc.m_pFrameList = nullptr;
-    if (m_doc.m_pFrameView == m_pFrameView)
-        m_doc.m_pFrameView = nullptr;
 }
 
 int CMainFrame::OnCreate()

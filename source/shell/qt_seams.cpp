@@ -50,10 +50,7 @@ Answer ShowMessageBox(const Message& m)
     }
 }
 
-QWidget* MainWindow()
-{
-    return CKestroApp::Instance() ? CKestroApp::Instance()->GetMainFrame() : nullptr;
-}
+QWidget* MainWindow() { return CKestroApp::MainFrame(); }
 
 // Qt's filter text from our pairs. On Linux "*.*" would hide files without an extension, so
 // "All Files" matches everything; names are matched without regard to case, so capture.AVI
