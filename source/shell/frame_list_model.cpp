@@ -1,5 +1,7 @@
 #include "frame_list_model.h"
 
+#include <algorithm>
+
 void CFrameListModel::Reset(std::vector<std::uint8_t> ticked)
 {
     beginResetModel();
@@ -12,13 +14,17 @@ bool CFrameListModel::IsTicked(int nRow) const
     return nRow >= 0 && nRow < rowCount() && m_ticked[static_cast<std::size_t>(nRow)] != 0;
 }
 
-void CFrameListModel::SetTicked(int nRow, bool bTicked)
+void CFrameListModel::SetTicked(int nRow, bool bTicked) { SetTicked(nRow, nRow, bTicked); }
+
+void CFrameListModel::SetTicked(int nFirst, int nLast, bool bTicked)
 {
-    if (nRow < 0 || nRow >= rowCount() || IsTicked(nRow) == bTicked)
+    nFirst = std::max(nFirst, 0);
+    nLast = std::min(nLast, rowCount() - 1);
+    if (nFirst > nLast)
         return;
-    m_ticked[static_cast<std::size_t>(nRow)] = bTicked ? 1 : 0;
-    const QModelIndex i = index(nRow);
-    emit dataChanged(i, i, {Qt::CheckStateRole});
+    const std::uint8_t value = bTicked ? 1 : 0;
+    std::fill(m_ticked.begin() + nFirst, m_ticked.begin() + nLast + 1, value);
+    emit dataChanged(index(nFirst), index(nLast), {Qt::CheckStateRole});
 }
 
 int CFrameListModel::rowCount(const QModelIndex& parent) const

@@ -17,6 +17,8 @@ public:
     void Reset(std::vector<std::uint8_t> ticked);
     bool IsTicked(int nRow) const;
     void SetTicked(int nRow, bool bTicked);
+    // Rows nFirst to nLast, both included, as one change for the view.
+    void SetTicked(int nFirst, int nLast, bool bTicked);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int nRole) const override;

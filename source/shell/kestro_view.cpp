@@ -1,5 +1,6 @@
 #include "kestro_view.h"
 
+#include "file_drop.h"
 #include "kestro_doc.h"
 #include "left_view.h"
 #include "resource_ids.h"
@@ -29,7 +30,11 @@ CKestroView::~CKestroView()
         m_doc.m_pFrameView = nullptr;
 }
 
-void CKestroView::OnInitialUpdate() { m_doc.m_pFrameView = this; }
+void CKestroView::OnInitialUpdate()
+{
+    setAcceptDrops(true);
+    m_doc.m_pFrameView = this;
+}
 
 void CKestroView::Invalidate(bool bErase)
 {
@@ -67,3 +72,9 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
     for (const QRect& r : uncovered)
         painter.fillRect(r, kBackground);
 }
+
+void CKestroView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent); }
+
+void CKestroView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent); }
+
+void CKestroView::dropEvent(QDropEvent* pEvent) { OpenDroppedFile(pEvent, m_doc, this); }

@@ -16,7 +16,7 @@ public:
 
     CKestroDoc& GetDocument() const { return m_doc; }
 
-    // Registers with the document; repeating it is harmless.
+    // Registers with the document and accepts dropped files; repeating it is harmless.
     void OnInitialUpdate();
     // Asks for a repaint of the whole pane. With bErase the old picture is wiped before the
     // new one is drawn; without it only the part the new picture leaves uncovered is.
@@ -29,6 +29,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dragMoveEvent(QDragMoveEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
 
 private:
     CKestroDoc& m_doc;

@@ -1,32 +1,59 @@
 #include "left_view.h"
 
+#include "file_drop.h"
 #include "frame_list_model.h"
+#include "kestro_app.h"
 #include "kestro_doc.h"
+#include "main_frame.h"
 #include "resource_ids.h"
 #include "wait_cursor.h"
 
+#include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 
+#include <array>
 #include <vector>
 
 std::set<std::int32_t> g_checkedFrames;
 
 bool IsFrameChecked(std::int32_t nFrame) { return g_checkedFrames.contains(nFrame); }
 
+namespace {
+
+struct PopupEntry {
+    int nId;
+    const char* text;
+};
+constexpr std::array<PopupEntry, 2> kPopupMenu{
+    PopupEntry{ids::ID_CHECK_SELECTED, "&Check selected"},
+    PopupEntry{ids::ID_UNCHECK_SELECTED, "&Uncheck selected"},
+};
+
+} // namespace
+
 CLeftView::CLeftView(CKestroDoc& doc, QWidget* pParent)
-    : QTreeView(pParent), m_doc(doc), m_pModel(new CFrameListModel(this))
+    : QTableView(pParent), m_doc(doc), m_pModel(new CFrameListModel(this))
 {
     setObjectName(QStringLiteral("frameList"));
     setModel(m_pModel);
-    setRootIsDecorated(false);
-    setUniformRowHeights(true);
-    setItemsExpandable(false);
-    setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    header()->setStretchLastSection(false);
-    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows of one fixed height: the table then keeps no per-row geometry beyond its header.
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setColumnWidth(0, kColumnWidth);
 }
 
@@ -38,20 +65,27 @@ CLeftView::~CLeftView()
 
 void CLeftView::OnInitialUpdate()
 {
+    setAcceptDrops(true);
     m_doc.m_pFrameList = this;
+    horizontalHeader()->show();
     setColumnWidth(0, kColumnWidth);
 }
 
 void CLeftView::FillFrameList()
 {
     CWaitCursor wait;
+    // The list is drawn once, when it is complete.
+    setUpdatesEnabled(false);
     const CVideoSource& source = m_doc.m_videoSource;
     const std::int32_t nCount = std::max<std::int32_t>(source.GetFrameCount(), 0);
     std::vector<std::uint8_t> ticked(static_cast<std::size_t>(nCount));
+    // A frame stored empty (dropped by the recorder) starts unticked.
     for (std::int32_t i = 0; i < nCount; ++i)
         ticked[static_cast<std::size_t>(i)] = source.FindDataFrame(i) == i ? 1 : 0;
     m_pModel->Reset(std::move(ticked));
     m_doc.SetCurrentFrame(0);
+    setUpdatesEnabled(true);
+    repaint();
 }
 
 void CLeftView::CollectCheckedFrames()
@@ -74,6 +108,12 @@ bool CLeftView::OnCmdMsg(int nId)
     case ids::ID_SAVE_RGB_CHANNELS:
         OnSaveRgbChannels();
         return true;
+    case ids::ID_CHECK_SELECTED:
+        OnCheckSelected();
+        return true;
+    case ids::ID_UNCHECK_SELECTED:
+        OnUncheckSelected();
+        return true;
     default:
         return false;
     }
@@ -91,14 +131,53 @@ void CLeftView::OnSaveRgbChannels()
     m_doc.OnSaveRgbChannels();
 }
 
+void CLeftView::OnCheckSelected() { SetSelectedTicked(true); }
+
+void CLeftView::OnUncheckSelected() { SetSelectedTicked(false); }
+
+void CLeftView::SetSelectedTicked(bool bTicked)
+{
+    // By ranges: a selection of every row of a long capture is one range, not a million rows.
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        m_pModel->SetTicked(range.top(), range.bottom(), bTicked);
+}
+
 int CLeftView::LowestSelectedRow() const
 {
     int nLowest = -1;
-    for (const QModelIndex& i : selectionModel()->selectedRows()) {
-        if (nLowest < 0 || i.row() < nLowest)
-            nLowest = i.row();
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        if (nLowest < 0 || range.top() < nLowest)
+            nLowest = range.top();
     }
     return nLowest;
+}
+
+void CLeftView::ShowPopupMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    for (const PopupEntry& entry : kPopupMenu) {
+        const int nId = entry.nId;
+        connect(menu.addAction(QString::fromLatin1(entry.text)), &QAction::triggered, this, [this, nId] {
+            // The main frame routes it to the active view, which is this list once it was
+            // right-clicked or had the keyboard.
+            if (CMainFrame* pFrame = CKestroApp::MainFrame())
+                pFrame->OnCommand(nId);
+            else
+                OnCmdMsg(nId);
+        });
+    }
+    menu.exec(globalPos);
+}
+
+void CLeftView::contextMenuEvent(QContextMenuEvent* pEvent)
+{
+    // From the keyboard the menu opens just inside the list's top-left corner, wherever the
+    // mouse happens to be.
+    const QPoint pos = pEvent->reason() == QContextMenuEvent::Mouse
+                           ? pEvent->globalPos()
+                           : mapToGlobal(contentsRect().topLeft() + QPoint(kPopupOffset, kPopupOffset));
+    ShowPopupMenu(pos);
+    pEvent->accept();
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* pEvent)
@@ -114,12 +193,44 @@ void CLeftView::keyPressEvent(QKeyEvent* pEvent)
             n = s + 1;
         m_doc.SetCurrentFrame(n);
     }
-    QTreeView::keyPressEvent(pEvent);
+    // Shift+F10 is the other keyboard way to the pop-up menu; the menu key arrives as a
+    // context-menu event of its own.
+    if (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(), QPoint(), pEvent->modifiers());
+        contextMenuEvent(&menuEvent);
+        pEvent->accept();
+        return;
+    }
+    QTableView::keyPressEvent(pEvent);
 }
 
 void CLeftView::mouseReleaseEvent(QMouseEvent* pEvent)
 {
-    QTreeView::mouseReleaseEvent(pEvent);
+    QTableView::mouseReleaseEvent(pEvent);
     if (const int s = LowestSelectedRow(); s >= 0)
         m_doc.SetCurrentFrame(s);
 }
+
+QModelIndex CLeftView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const int nRows = m_pModel->rowCount();
+    if (nRows == 0)
+        return QTableView::moveCursor(action, modifiers);
+    // With nothing selected, the first arrow selects the row under the cursor (row 0 after a
+    // fill) instead of skipping past the frame on show.
+    const QModelIndex current = currentIndex();
+    if ((action == MoveDown || action == MoveUp) && !selectionModel()->hasSelection())
+        return current.isValid() ? current : m_pModel->index(0, 0);
+    // A list, not a table: Home and End go to the first and last rows.
+    if (action == MoveHome)
+        return m_pModel->index(0, 0);
+    if (action == MoveEnd)
+        return m_pModel->index(nRows - 1, 0);
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void CLeftView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent); }
+
+void CLeftView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent); }
+
+void CLeftView::dropEvent(QDropEvent* pEvent) { OpenDroppedFile(pEvent, m_doc, this); }

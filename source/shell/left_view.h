@@ -1,10 +1,14 @@
 // The frame list: the left pane, one row per frame with a check box. A click or the arrow
 // keys make a frame current; the ticked rows are what the exports write.
+//
+// Selection, ticks and the current frame are three separate things. A click or a key in the
+// list sets the current frame from the lowest selected row; the pop-up menu ticks or clears
+// the selected rows; only a collection copies the ticks into g_checkedFrames.
 #pragma once
 
 #include "cmd_target.h"
 
-#include <QTreeView>
+#include <QTableView>
 
 #include <cstdint>
 #include <set>
@@ -16,10 +20,14 @@ class CKestroDoc;
 extern std::set<std::int32_t> g_checkedFrames;
 bool IsFrameChecked(std::int32_t nFrame);
 
-class CLeftView : public QTreeView, public CCmdTarget {
+// A table with one column rather than a tree: its rows cost a few bytes each, so a capture
+// of a million frames lists at once.
+class CLeftView : public QTableView, public CCmdTarget {
     Q_OBJECT
 public:
     static constexpr int kColumnWidth = 110;
+    // Where the keyboard's pop-up menu opens, from the list's top-left corner.
+    static constexpr int kPopupOffset = 5;
 
     CLeftView(CKestroDoc& doc, QWidget* pParent = nullptr);
     ~CLeftView() override;
@@ -27,10 +35,10 @@ public:
     CKestroDoc& GetDocument() const { return m_doc; }
     CFrameListModel& GetModel() const { return *m_pModel; }
 
-    // Registers with the document; repeating it is harmless.
+    // Registers with the document and accepts dropped files; repeating it is harmless.
     void OnInitialUpdate();
     // Rebuilds the rows from the video source (frames holding data ticked) and makes frame 0
-    // current.
+    // current. No row is selected afterwards.
     void FillFrameList();
     // Copies the ticked rows into g_checkedFrames.
     void CollectCheckedFrames();
@@ -38,13 +46,26 @@ public:
     bool OnCmdMsg(int nId) override;
     void OnSaveFrames();
     void OnSaveRgbChannels();
+    void OnCheckSelected();
+    void OnUncheckSelected();
+
+    // Shows the pop-up menu with its top-left corner at a screen position; the chosen command
+    // goes through the main frame's routing.
+    void ShowPopupMenu(const QPoint& globalPos);
+    // The lowest selected row, or -1.
+    int LowestSelectedRow() const;
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dragMoveEvent(QDragMoveEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
 private:
-    int LowestSelectedRow() const;
+    void SetSelectedTicked(bool bTicked);
 
     CKestroDoc& m_doc;
     CFrameListModel* m_pModel;

@@ -52,21 +52,6 @@ private slots:
     void everyControlRepaintsTheView();
 };
 
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* pWidget) { pWidget->installEventFilter(this); }
-    int nPaints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* pEvent) override
-    {
-        if (pEvent->type() == QEvent::Paint)
-            ++nPaints;
-        return false;
-    }
-};
-
 void DisplayTest::modeButtons_data()
 {
     QTest::addColumn<QList<int>>("clicks");

@@ -70,4 +70,54 @@ QString ShellFixture::sample(const QString& name, const QStringList& arguments) 
     return path;
 }
 
+namespace {
+
+QByteArray RunFfmpeg(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-nostdin", "-y"} + arguments);
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        qFatal("ffmpeg failed: %s", tool.readAllStandardError().constData());
+    return tool.readAllStandardOutput();
+}
+
+} // namespace
+
+QString ShellFixture::ffmpegCapture(const QString& name, const QStringList& arguments) const
+{
+    const QString path = m_folderPath + u'/' + name;
+    RunFfmpeg(arguments + QStringList{path});
+    return path;
+}
+
+QImage ShellFixture::ffmpegPicture(const QString& path)
+{
+    const QStringList size = QString::fromLatin1(
+        [&] {
+            QProcess probe;
+            probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                    "stream=width,height", "-of", "csv=p=0", path});
+            probe.waitForFinished(60000);
+            return probe.readAllStandardOutput().trimmed();
+        }()).split(u',');
+    if (size.size() != 2)
+        qFatal("ffprobe could not read %s", qPrintable(path));
+    const int nWidth = size[0].toInt();
+    const int nHeight = size[1].toInt();
+    const QByteArray rgb = RunFfmpeg({"-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    if (rgb.size() != qsizetype(nWidth) * nHeight * 3)
+        qFatal("ffmpeg gave %lld bytes for a %dx%d frame", static_cast<long long>(rgb.size()), nWidth, nHeight);
+    return QImage(reinterpret_cast<const uchar*>(rgb.constData()), nWidth, nHeight, nWidth * 3, QImage::Format_RGB888)
+        .copy();
+}
+
 QString ShellFixture::missing(const QString& name) const { return m_folderPath + u'/' + name; }
+
+PaintCounter::PaintCounter(QWidget* pWidget) { pWidget->installEventFilter(this); }
+
+bool PaintCounter::eventFilter(QObject*, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::Paint)
+        ++nPaints;
+    return false;
+}

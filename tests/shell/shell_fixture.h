@@ -6,6 +6,8 @@
 #include "file_dialog.h"
 #include "message_box.h"
 
+#include <QImage>
+#include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -46,6 +48,10 @@ public:
 
     // A capture made by the sample tool in this test's folder; extra tool arguments as given.
     QString sample(const QString& name, const QStringList& arguments = {}) const;
+    // A capture written by ffmpeg in this test's folder: ffmpeg's arguments before the output.
+    QString ffmpegCapture(const QString& name, const QStringList& arguments) const;
+    // ffmpeg's own decode of the first frame of a file, for comparing with what is drawn.
+    static QImage ffmpegPicture(const QString& path);
     // A path in this test's folder that does not exist.
     QString missing(const QString& name) const;
     const QString& folder() const { return m_folderPath; }
@@ -56,4 +62,14 @@ private:
     kestro::ui::MessageRecorder m_messages;
     kestro::ui::DialogScript m_dialogs;
     std::unique_ptr<CKestroApp> m_pApp;
+};
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* pWidget);
+    int nPaints = 0;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 };

@@ -1,0 +1,212 @@
+// The frame view: the frame drawn 1:1 at the top-left corner as ffmpeg decodes it, in 8, 24
+// and 32 bits; a blank pane without a capture; one paint per step; and files dropped on either
+// pane.
+#include "shell_fixture.h"
+
+#include "kestro_doc.h"
+#include "kestro_view.h"
+#include "left_view.h"
+#include "main_frame.h"
+#include "resource_ids.h"
+
+#include <QAbstractButton>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+// The first pixel of `area` where the view differs from ffmpeg's picture, or an empty text.
+QString FirstDifference(const QImage& view, const QImage& expected, const QRect& area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (view.pixel(x, y) != expected.pixel(x, y))
+                return QStringLiteral("(%1, %2): drawn %3, ffmpeg %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(view.pixel(x, y), 8, 16)
+                    .arg(expected.pixel(x, y), 8, 16);
+        }
+    }
+    return {};
+}
+
+QImage Grab(QWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+bool IsBlank(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != image.pixel(0, 0))
+                return false;
+        }
+    }
+    return true;
+}
+
+// A test pattern ffmpeg writes as uncompressed frames of the pixel format given.
+QString PatternCapture(const ShellFixture& f, const QString& pixFmt, const QSize& size)
+{
+    return f.ffmpegCapture(pixFmt + QStringLiteral(".avi"),
+                           {"-f", "lavfi", "-i",
+                            QStringLiteral("testsrc=size=%1x%2:rate=1").arg(size.width()).arg(size.height()),
+                            "-frames:v", "2", "-c:v", "rawvideo", "-pix_fmt", pixFmt});
+}
+
+} // namespace
+
+class FrameViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void blankWithoutACapture();
+    void drawsTheFrameAsFfmpegDecodesIt_data();
+    void drawsTheFrameAsFfmpegDecodesIt();
+    void largeFrameIsCutOffWithoutScrollBars();
+    void eachStepPaintsTheViewOnce();
+    void droppedFilesOpenOnlyTheFirst_data();
+    void droppedFilesOpenOnlyTheFirst();
+};
+
+void FrameViewTest::blankWithoutACapture()
+{
+    ShellFixture f;
+    f.start();
+    CKestroView& view = *f.frame().GetFrameView();
+    for (int id : {ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_GRAYSCALE, ids::IDC_DISPLAY_NORMAL}) {
+        QTest::mouseClick(&f.button(id), Qt::LeftButton);
+        QVERIFY2(IsBlank(Grab(view)), qPrintable(QString::number(id)));
+    }
+    QVERIFY(f.messages().empty());
+}
+
+void FrameViewTest::drawsTheFrameAsFfmpegDecodesIt_data()
+{
+    QTest::addColumn<QString>("pixFmt");
+    QTest::addColumn<int>("nBits");
+    // 13 pixels leave 8- and 24-bit rows short of a multiple of 4 bytes.
+    QTest::newRow("8-bit through its colour table") << "pal8" << 8;
+    QTest::newRow("24-bit") << "bgr24" << 24;
+    QTest::newRow("32-bit") << "bgra" << 32;
+}
+
+void FrameViewTest::drawsTheFrameAsFfmpegDecodesIt()
+{
+    QFETCH(QString, pixFmt);
+    QFETCH(int, nBits);
+    ShellFixture f;
+    const QString capture = PatternCapture(f, pixFmt, {13, 7});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    QVERIFY(f.messages().empty());
+    QCOMPARE(int(f.doc().m_videoSource.GetFrameBitmap()->biBitCount), nBits);
+
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+    const QImage drawn = Grab(*f.frame().GetFrameView());
+    QVERIFY(drawn.width() > 13 && drawn.height() > 7);
+    const QString difference = FirstDifference(drawn, expected, expected.rect());
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    // The rest of the pane is background, right of and below the frame.
+    const QRgb background = drawn.pixel(drawn.width() - 1, drawn.height() - 1);
+    QCOMPARE(drawn.pixel(13, 0), background);
+    QCOMPARE(drawn.pixel(0, 7), background);
+}
+
+void FrameViewTest::largeFrameIsCutOffWithoutScrollBars()
+{
+    ShellFixture f;
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
+    f.start();
+    f.frame().resize(500, 400);
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    QTRY_VERIFY(view.width() < 640 && view.height() < 480);
+
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+    QImage drawn = Grab(view);
+    QString difference = FirstDifference(drawn, expected, drawn.rect());
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QVERIFY(view.findChildren<QScrollBar*>().isEmpty());
+
+    // A larger window shows more of the frame, still unscaled.
+    f.frame().resize(1000, 700);
+    QTRY_VERIFY(view.width() > 640 && view.height() > 480);
+    drawn = Grab(view);
+    difference = FirstDifference(drawn, expected, expected.rect());
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void FrameViewTest::eachStepPaintsTheViewOnce()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("five.avi"), {"--width", "64", "--height", "48", "--frames", "5",
+                                                                  "--dropped", "none"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    CLeftView& list = *f.frame().GetFrameList();
+    CKestroView& view = *f.frame().GetFrameView();
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down); // selects frame 0
+    QTest::qWait(0);
+
+    PaintCounter paints(&view);
+    QImage before = Grab(view);
+    paints.nPaints = 0;
+    for (int nStep = 1; nStep <= 3; ++nStep) {
+        QTest::keyClick(&list, Qt::Key_Down);
+        QTRY_COMPARE(paints.nPaints, 1);
+        QTest::qWait(20);
+        QCOMPARE(paints.nPaints, 1);
+        QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), nStep);
+        // The planet drifts, so each frame looks different.
+        const QImage after = Grab(view);
+        QVERIFY(after != before);
+        before = after;
+        paints.nPaints = 0;
+    }
+}
+
+void FrameViewTest::droppedFilesOpenOnlyTheFirst_data()
+{
+    QTest::addColumn<bool>("bOnList");
+    QTest::newRow("on the frame list") << true;
+    QTest::newRow("on the frame view") << false;
+}
+
+void FrameViewTest::droppedFilesOpenOnlyTheFirst()
+{
+    QFETCH(bool, bOnList);
+    ShellFixture f;
+    const QString first = f.sample(QStringLiteral("first.avi"), {"--width", "32", "--height", "32", "--frames", "4"});
+    const QString second = f.sample(QStringLiteral("second.avi"), {"--width", "32", "--height", "32", "--frames", "7"});
+    f.start();
+    QWidget* pTarget = bOnList ? f.frame().GetFrameList()->viewport() : static_cast<QWidget*>(f.frame().GetFrameView());
+
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(pTarget, &enter);
+        const bool bAccepted = enter.isAccepted();
+        if (bAccepted) {
+            QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(pTarget, &dropped);
+            QTest::qWait(0);
+        }
+        return bAccepted;
+    };
+
+    // A web address first: the drag is refused.
+    QVERIFY(!drop({QUrl(QStringLiteral("https://example.org/a.avi")), QUrl::fromLocalFile(first)}));
+    QCOMPARE(f.doc().m_videoSource.GetFrameCount(), 0);
+
+    QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(f.missing("x.avi"))}));
+    QTRY_COMPARE(f.doc().GetTitle(), first);
+    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 4);
+    QVERIFY(f.messages().empty());
+}
+
+QTEST_MAIN(FrameViewTest)
+#include "frame_view_test.moc"
