@@ -1,0 +1,221 @@
+#include "progress_bar.h"
+
+#include "kestro_app.h"
+#include "main_frame.h"
+#include "resource_ids.h"
+#include "resource_strings.h"
+#include "status_bar.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
+
+#include <algorithm>
+
+CProgressBar* g_pProgressBar = nullptr;
+
+namespace {
+
+CStatusBar* FindStatusBar()
+{
+    CMainFrame* pFrame = CKestroApp::MainFrame();
+    return pFrame ? &pFrame->GetStatusBar() : nullptr;
+}
+
+} // namespace
+
+// The status bar's layout moves and sizes the pane, but knows nothing of the control laid over
+// it; this brings the control along whenever the pane may have changed.
+class CProgressBar::CPaneWatcher : public QObject {
+public:
+    CPaneWatcher(CProgressBar& bar, QWidget* pStatusBar, QWidget* pPane)
+        : m_bar(bar), m_pStatusBar(pStatusBar), m_pPane(pPane)
+    {
+        pStatusBar->installEventFilter(this);
+        pPane->installEventFilter(this);
+    }
+
+    ~CPaneWatcher() override
+    {
+        if (m_pStatusBar)
+            m_pStatusBar->removeEventFilter(this);
+        if (m_pPane)
+            m_pPane->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        // The layout has already placed the panes when these arrive, so the pane's rectangle
+        // is the new one.
+        switch (pEvent->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::LayoutRequest:
+            m_bar.FitToPane();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    CProgressBar& m_bar;
+    QPointer<QWidget> m_pStatusBar;
+    QPointer<QWidget> m_pPane;
+};
+
+CProgressBar::CProgressBar() = default;
+
+CProgressBar::~CProgressBar()
+{
+    DestroyControl();
+    // An export that forgot to clear it would otherwise leave the engines stepping a dead bar.
+    if (g_pProgressBar == this)
+        g_pProgressBar = nullptr;
+}
+
+bool CProgressBar::Create(const QString& message, int nSizePercent, int nMaximum, bool bSmooth, int nPane)
+{
+    Q_UNUSED(bSmooth);
+    // Two controls over one pane would fight over its text; the earlier one gives it back first.
+    DestroyControl();
+
+    CStatusBar* pStatusBar = FindStatusBar();
+    if (!pStatusBar)
+        return false;
+    QLabel* pPane = pStatusBar->GetPane(nPane);
+    if (!pPane)
+        return false;
+
+    auto* pControl = new QProgressBar(pStatusBar);
+    pControl->setTextVisible(false);
+    pControl->setGeometry(pStatusBar->GetItemRect(nPane));
+    pControl->show();
+    m_pControl = pControl;
+
+    SetRange(0, nMaximum, 1);
+    SetStep(1);
+
+    m_strMessage = message;
+    m_nSizePercent = nSizePercent;
+    m_nPane = nPane;
+    m_strSavedText = pStatusBar->GetPaneText(nPane);
+    m_rcLast = {};
+    // Watching starts only now: a fit before the fields above are set would place the control
+    // for the wrong message.
+    m_pWatcher = std::make_unique<CPaneWatcher>(*this, pStatusBar, pPane);
+
+    FitToPane();
+    return true;
+}
+
+bool CProgressBar::SetRange(int nLower, int nUpper, int nStep)
+{
+    if (!m_pControl)
+        return false;
+    m_pControl->setRange(nLower, nUpper);
+    // A fresh QProgressBar stands one below its minimum ("not started") and keeps a position
+    // outside a new range; both would upset Step, which counts on and wraps from the position.
+    const int nValue = m_pControl->value();
+    const int nBounded = std::clamp(nValue, m_pControl->minimum(), m_pControl->maximum());
+    if (nBounded != nValue)
+        m_pControl->setValue(nBounded);
+    m_nStep = nStep;
+    return true;
+}
+
+void CProgressBar::SetStep(int nStep)
+{
+    if (!m_pControl)
+        return;
+    m_pControl->show();
+    m_nStep = nStep;
+}
+
+void CProgressBar::Step()
+{
+    if (!m_pControl)
+        return;
+    m_pControl->show();
+    const int nMinimum = m_pControl->minimum();
+    const int nMaximum = m_pControl->maximum();
+    // Wider arithmetic, so a step near the top of int's range cannot wrap round.
+    const long long nNext = static_cast<long long>(std::max(m_pControl->value(), nMinimum)) + m_nStep;
+    m_pControl->setValue(nNext > nMaximum ? nMinimum : static_cast<int>(std::max<long long>(nNext, nMinimum)));
+    // Exports run on the interface thread and no events are handled until they end, so a
+    // scheduled update would only show up once the export is over.
+    m_pControl->repaint();
+}
+
+bool CProgressBar::FitToPane()
+{
+    CStatusBar* pStatusBar = FindStatusBar();
+    if (!m_pControl || !pStatusBar)
+        return false;
+
+    // Hidden means Restore has given the pane back; the message must not come back with it.
+    if (!m_pControl->isHidden()) {
+        pStatusBar->SetPaneText(m_nPane, m_strMessage);
+        pStatusBar->repaint();
+    }
+
+    const QFontMetrics metrics(pStatusBar->font());
+    const QRect pane = pStatusBar->GetItemRect(m_nPane);
+    const PaneRect rc = PlaceInPane({pane.x(), pane.y(), pane.x() + pane.width(), pane.y() + pane.height()},
+                                    m_strMessage.isEmpty() ? 0 : metrics.horizontalAdvance(m_strMessage),
+                                    metrics.horizontalAdvance(QChar(u' ')), m_nSizePercent);
+    // Moving a child costs a repaint of what lay under it; every resize of the window asks for
+    // a fit, and most leave the pane where it was.
+    if (!(rc == m_rcLast)) {
+        m_pControl->setGeometry(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+        m_rcLast = rc;
+    }
+    return true;
+}
+
+void CProgressBar::Restore()
+{
+    if (!m_pControl)
+        return;
+    m_pControl->hide();
+    // The message pane goes back to idle rather than to what it showed at the start (a
+    // command's prompt, stale by now); any other pane gets its own text back.
+    const QString text = m_nPane == 0 ? LoadResourceString(ids::AFX_IDS_IDLEMESSAGE) : m_strSavedText;
+    if (CStatusBar* pStatusBar = FindStatusBar()) {
+        pStatusBar->SetPaneText(m_nPane, text);
+        pStatusBar->repaint();
+    }
+}
+
+CProgressBar::PaneRect CProgressBar::PlaceInPane(PaneRect pane, int nMessageWidth, int nBlankWidth, int nSizePercent)
+{
+    PaneRect rc = pane;
+    if (nMessageWidth > 0)
+        rc.left += nMessageWidth + 4 * nBlankWidth;
+    const int nPercent = std::clamp(nSizePercent, 0, 100);
+    rc.right -= (100 - nPercent) * (rc.right - rc.left) / 100;
+    // A message as wide as the pane leaves the control no room, rather than a negative width.
+    if (rc.right < rc.left)
+        rc.right = rc.left;
+    const int nInset = (rc.bottom - rc.top) / 10;
+    rc.top += nInset;
+    rc.bottom -= nInset;
+    return rc;
+}
+
+void CProgressBar::DestroyControl()
+{
+    Restore();
+    // The filters go before the control, so no fit runs against a control being deleted.
+    m_pWatcher.reset();
+    delete m_pControl.data();
+    m_rcLast = {};
+}
+
+void StepExportProgress()
+{
+    if (g_pProgressBar)
+        g_pProgressBar->Step();
+}
