@@ -1,62 +1,68 @@
 #include "draw_dib.h"
 
-#include <QImage>
+#include "dib_rows.h"
+
 #include <QPainter>
 
-#include <cstdint>
 #include <cstdlib>
 
-bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap)
+using namespace kestro::shell;
+
+bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area)
 {
     if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 ||
         pBitmap->biHeight == INT32_MIN || pBitmap->biCompression != 0)
         return false;
-
-    QImage::Format format;
-    switch (pBitmap->biBitCount) {
-    case 8:
-        format = QImage::Format_Indexed8;
-        break;
-    case 24:
-        format = QImage::Format_BGR888;
-        break;
-    case 32:
-        format = QImage::Format_RGB32;
-        break;
-    default:
+    const int nBits = pBitmap->biBitCount;
+    if (nBits != 8 && nBits != 24 && nBits != 32)
         return false;
-    }
     const int nWidth = pBitmap->biWidth;
     const int nHeight = std::abs(pBitmap->biHeight);
-    const qsizetype nStride = ((qsizetype(nWidth) * pBitmap->biBitCount + 31) / 32) * 4;
-    const std::uint32_t nColours = pBitmap->biBitCount == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
+    const std::size_t nStride = ((static_cast<std::size_t>(nWidth) * nBits + 31) / 32) * 4;
+    const std::uint32_t nColours = nBits == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
     if (nColours > 256)
         return false;
 
     const auto* pBlock = reinterpret_cast<const std::uint8_t*>(pBitmap);
     const auto* pTable = pBlock + pBitmap->biSize;
-    const auto* pPixels = pTable + 4 * nColours;
+    const auto* pRows = pTable + 4 * nColours;
 
-    // The image only looks at the bitmap's rows; nothing is copied.
-    QImage image(pPixels, nWidth, nHeight, nStride, format);
-    if (format == QImage::Format_Indexed8) {
-        m_colourTable.resize(256);
+    // The part to draw, in the picture's own coordinates (row 0 at the top).
+    QRect part(0, 0, nWidth, nHeight);
+    if (!area.isEmpty())
+        part &= area.translated(-x, -y);
+    if (part.isEmpty())
+        return true;
+
+    if (nBits == 8) {
         for (std::uint32_t i = 0; i < 256; ++i) {
             // Pixel values beyond a short table draw black rather than reading past it.
             m_colourTable[i] = i < nColours ? qRgb(pTable[4 * i + 2], pTable[4 * i + 1], pTable[4 * i]) : qRgb(0, 0, 0);
         }
-        image.setColorTable(m_colourTable);
     }
+    if (m_pixels.size() != part.size())
+        m_pixels = QImage(part.size(), QImage::Format_RGB32);
 
-    if (pBitmap->biHeight < 0) {
-        painter.drawImage(x, y, image);
-        return true;
+    const std::size_t nBytesPerPixel = static_cast<std::size_t>(nBits) / 8;
+    for (int row = 0; row < part.height(); ++row) {
+        const int nPictureRow = part.top() + row;
+        // Bottom-up rows: the first row in memory is the bottom line of the picture.
+        const int nStoredRow = pBitmap->biHeight > 0 ? nHeight - 1 - nPictureRow : nPictureRow;
+        const std::uint8_t* pIn = pRows + nStride * static_cast<std::size_t>(nStoredRow) +
+                                  nBytesPerPixel * static_cast<std::size_t>(part.left());
+        auto* pOut = reinterpret_cast<std::uint32_t*>(m_pixels.scanLine(row));
+        switch (nBits) {
+        case 8:
+            IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width());
+            break;
+        case 24:
+            BgrRowToRgb32(pIn, pOut, part.width());
+            break;
+        default:
+            Bgrx32RowToRgb32(pIn, pOut, part.width());
+            break;
+        }
     }
-    // Bottom-up rows: the first row in memory is the bottom line of the picture.
-    painter.save();
-    painter.translate(x, y + nHeight);
-    painter.scale(1, -1);
-    painter.drawImage(0, 0, image);
-    painter.restore();
+    painter.drawImage(x + part.left(), y + part.top(), m_pixels);
     return true;
 }

@@ -1,13 +1,16 @@
 // The bitmap drawing service the frame view paints with: frame bitmaps of the video source
 // (a header, a colour table when 8-bit, then rows, normally bottom-up) copied 1:1 onto a
-// painter. The document owns one handle for the run; it keeps the colour table between draws.
+// painter. The document owns one handle for the run; it keeps its pixel buffer between draws,
+// so stepping through a capture allocates nothing.
 #pragma once
 
 #include "avifile.h"
 
-#include <QList>
-#include <QRgb>
+#include <QImage>
+#include <QRect>
 
+#include <array>
+#include <cstdint>
 #include <memory>
 
 class QPainter;
@@ -16,12 +19,15 @@ class CDrawDib {
 public:
     // Draws the bitmap unscaled with its top-left corner at (x, y). 8-bit bitmaps go through
     // their colour table (256 entries when biClrUsed is 0); 24- and 32-bit rows are blue,
-    // green, red (and a fourth byte that is ignored). False, with nothing drawn, for a bitmap
-    // it cannot read.
-    bool Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap);
+    // green, red (and a fourth byte that is ignored). Only the part inside `area` (painter
+    // coordinates; an empty one means all of it) is drawn, so a paint of part of the window
+    // converts only that part. False, with nothing drawn, for a bitmap it cannot read.
+    bool Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area = {});
 
 private:
-    QList<QRgb> m_colourTable;
+    std::array<std::uint32_t, 256> m_colourTable{};
+    // The drawn part, converted to the window's own pixel format.
+    QImage m_pixels;
 };
 
 using HDRAWDIB = std::unique_ptr<CDrawDib>;

@@ -67,7 +67,7 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
     m_bErasePending = false;
 
     QRegion uncovered = pEvent->region();
-    if (pBitmap != nullptr && m_doc.m_hDrawDib->Draw(painter, 0, 0, pBitmap))
+    if (pBitmap != nullptr && m_doc.m_hDrawDib->Draw(painter, 0, 0, pBitmap, pEvent->rect()))
         uncovered -= QRect(0, 0, pBitmap->biWidth, std::abs(pBitmap->biHeight));
     for (const QRect& r : uncovered)
         painter.fillRect(r, kBackground);

@@ -3,6 +3,7 @@
 // pane.
 #include "shell_fixture.h"
 
+#include "draw_dib.h"
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
@@ -11,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QMimeData>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
@@ -63,6 +65,7 @@ private slots:
     void blankWithoutACapture();
     void drawsTheFrameAsFfmpegDecodesIt_data();
     void drawsTheFrameAsFfmpegDecodesIt();
+    void drawsOnlyThePartAskedFor();
     void largeFrameIsCutOffWithoutScrollBars();
     void eachStepPaintsTheViewOnce();
     void droppedFilesOpenOnlyTheFirst_data();
@@ -111,6 +114,33 @@ void FrameViewTest::drawsTheFrameAsFfmpegDecodesIt()
     const QRgb background = drawn.pixel(drawn.width() - 1, drawn.height() - 1);
     QCOMPARE(drawn.pixel(13, 0), background);
     QCOMPARE(drawn.pixel(0, 7), background);
+}
+
+void FrameViewTest::drawsOnlyThePartAskedFor()
+{
+    // A paint of part of the pane converts and draws only that part, in the right place.
+    ShellFixture f;
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {13, 7});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+    const QPoint origin(3, 2);
+    const QRect area(5, 4, 20, 3); // reaches past the frame's right edge
+    QImage canvas(30, 12, QImage::Format_RGB32);
+    const QRgb untouched = qRgb(255, 0, 255);
+    canvas.fill(untouched);
+    {
+        QPainter painter(&canvas);
+        QVERIFY(f.doc().m_hDrawDib->Draw(painter, origin.x(), origin.y(), f.doc().m_videoSource.GetFrameBitmap(), area));
+    }
+    const QRect frame(origin, expected.size());
+    for (int y = 0; y < canvas.height(); ++y) {
+        for (int x = 0; x < canvas.width(); ++x) {
+            const QPoint p(x, y);
+            const QRgb want = area.contains(p) && frame.contains(p) ? expected.pixel(p - origin) : untouched;
+            QVERIFY2(canvas.pixel(p) == want, qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+        }
+    }
 }
 
 void FrameViewTest::largeFrameIsCutOffWithoutScrollBars()
