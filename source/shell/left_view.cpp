@@ -207,6 +207,9 @@ void CLeftView::keyPressEvent(QKeyEvent* pEvent)
 void CLeftView::mouseReleaseEvent(QMouseEvent* pEvent)
 {
     QTableView::mouseReleaseEvent(pEvent);
+    // A right click opens the pop-up menu and leaves the frame on show as it was.
+    if (pEvent->button() != Qt::LeftButton)
+        return;
     if (const int s = LowestSelectedRow(); s >= 0)
         m_doc.SetCurrentFrame(s);
 }
