@@ -16,19 +16,23 @@ QString FirstDroppedFile(const QMimeData* pData)
 
 void AcceptFileDrag(QDragMoveEvent* pEvent)
 {
-    if (FirstDroppedFile(pEvent->mimeData()).isEmpty())
+    // The file is only read: accepting a move would tell the program it came from to delete it.
+    if (FirstDroppedFile(pEvent->mimeData()).isEmpty() || !(pEvent->possibleActions() & Qt::CopyAction)) {
         pEvent->ignore();
-    else
-        pEvent->acceptProposedAction();
+        return;
+    }
+    pEvent->setDropAction(Qt::CopyAction);
+    pEvent->accept();
 }
 
 void OpenDroppedFile(QDropEvent* pEvent, CKestroDoc& doc, QObject* pContext)
 {
     const QString path = FirstDroppedFile(pEvent->mimeData());
-    if (path.isEmpty()) {
+    if (path.isEmpty() || !(pEvent->possibleActions() & Qt::CopyAction)) {
         pEvent->ignore();
         return;
     }
-    pEvent->acceptProposedAction();
+    pEvent->setDropAction(Qt::CopyAction);
+    pEvent->accept();
     QMetaObject::invokeMethod(pContext, [&doc, path] { doc.OpenVideoFile(path); }, Qt::QueuedConnection);
 }

@@ -83,6 +83,10 @@ void CLeftView::FillFrameList()
     for (std::int32_t i = 0; i < nCount; ++i)
         ticked[static_cast<std::size_t>(i)] = source.FindDataFrame(i) == i ? 1 : 0;
     m_pModel->Reset(std::move(ticked));
+    // A new capture shows from its first row, the frame made current below. Laying the rows
+    // out now, not at the next turn of the event loop, keeps the list to the one paint below.
+    scrollToTop();
+    executeDelayedItemsLayout();
     m_doc.SetCurrentFrame(0);
     setUpdatesEnabled(true);
     repaint();
@@ -219,11 +223,6 @@ QModelIndex CLeftView::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
     const int nRows = m_pModel->rowCount();
     if (nRows == 0)
         return QTableView::moveCursor(action, modifiers);
-    // With nothing selected, the first arrow selects the row under the cursor (row 0 after a
-    // fill) instead of skipping past the frame on show.
-    const QModelIndex current = currentIndex();
-    if ((action == MoveDown || action == MoveUp) && !selectionModel()->hasSelection())
-        return current.isValid() ? current : m_pModel->index(0, 0);
     // A list, not a table: Home and End go to the first and last rows.
     if (action == MoveHome)
         return m_pModel->index(0, 0);

@@ -156,7 +156,9 @@ bool CProgressBar::FitToPane()
         return false;
 
     // Hidden means Restore has given the pane back; the message must not come back with it.
-    if (!m_pControl->isHidden()) {
+    // Only a change of text is painted at once (an export keeps the event loop from running);
+    // the layout's own moves arrive with the loop running and are painted with the rest.
+    if (!m_pControl->isHidden() && pStatusBar->GetPaneText(m_nPane) != m_strMessage) {
         pStatusBar->SetPaneText(m_nPane, m_strMessage);
         pStatusBar->repaint();
     }

@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -99,9 +101,17 @@ void FrameListTest::fillMarksDroppedFrames()
     QCOMPARE(list.horizontalHeader()->count(), 1);
     QCOMPARE(list.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Frame"));
     QCOMPARE(list.columnWidth(0), CLeftView::kColumnWidth);
+    QCOMPARE(list.model()->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignLeft | Qt::AlignVCenter);
     QVERIFY(list.horizontalHeader()->isVisible());
 
+    QTest::qWait(0);
+    PaintCounter paints(list.viewport());
     f.doc().OpenVideoFile(capture);
+    // Drawn once, when the rows are complete, and not again when the list lays them out.
+    QCOMPARE(paints.nPaints, 1);
+    QTest::qWait(50);
+    QCOMPARE(paints.nPaints, 1);
     QCOMPARE(list.model()->rowCount(), 3);
     QCOMPARE(list.model()->index(1, 0).data().toString(), QStringLiteral("frame 0001"));
     QCOMPARE(TickedRows(list), (QList<int>{0, 2}));
@@ -146,6 +156,10 @@ void FrameListTest::longCaptures()
     QCOMPARE(SelectedRows(list), QList<int>{nFrames - 1});
     QTest::keyClick(&list, Qt::Key_Up);
     QCOMPARE(CurrentFrame(f), nFrames - 2);
+
+    // Opening again, scrolled to the end: the list shows its top, where the current frame is.
+    f.doc().OpenVideoFile(capture);
+    QCOMPARE(list.verticalScrollBar()->value(), 0);
 }
 
 void FrameListTest::collectionTakesTheTicksOfItsMoment()
@@ -200,7 +214,7 @@ void FrameListTest::clickMakesTheLowestSelectedRowCurrent()
     // frame on show alone.
     Popup seen;
     AnswerPopup(seen, 0);
-    QTest::mouseClick(list.viewport(), Qt::RightButton, {}, list.visualRect(list.model()->index(5, 0)).center());
+    QTest::mouseClick(list.viewport(), Qt::RightButton, {}, list.visualRect(list.model()->index(9, 0)).center());
     QCOMPARE(CurrentFrame(f), 1);
     QTest::qWait(0);
 
@@ -307,11 +321,14 @@ void FrameListTest::popupMenuTicksAndClearsSelectedRows()
     QCOMPARE(CurrentFrame(f), 2);
     QCOMPARE(CheckedFrames(), collected);
 
-    // The whole of a selection is handled, however it was made.
+    // The whole of a selection is handled, however it was made, as one change: a capture's
+    // every row must not cost a change per row.
     list.selectAll();
+    QSignalSpy changes(list.model(), &QAbstractItemModel::dataChanged);
     AnswerPopup(seen, Qt::Key_U);
     QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
     QVERIFY(TickedRows(list).isEmpty());
+    QCOMPARE(changes.count(), 1);
 }
 
 void FrameListTest::popupMenuPlaces()

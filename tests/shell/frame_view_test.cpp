@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <cstring>
+
 namespace {
 
 // The first pixel of `area` where the view differs from ffmpeg's picture, or an empty text.
@@ -68,6 +70,8 @@ private slots:
     void drawsOnlyThePartAskedFor();
     void largeFrameIsCutOffWithoutScrollBars();
     void eachStepPaintsTheViewOnce();
+    void shortColourTableAndTopDownRows_data();
+    void shortColourTableAndTopDownRows();
     void droppedFilesOpenOnlyTheFirst_data();
     void droppedFilesOpenOnlyTheFirst();
 };
@@ -197,6 +201,47 @@ void FrameViewTest::eachStepPaintsTheViewOnce()
     }
 }
 
+void FrameViewTest::shortColourTableAndTopDownRows_data()
+{
+    QTest::addColumn<int>("nHeight");
+    QTest::newRow("bottom-up") << 2;
+    QTest::newRow("top-down") << -2;
+}
+
+// A 4x2 8-bit bitmap with a table of two colours: values past the table draw black, and the
+// sign of the height says which stored row is the top one.
+void FrameViewTest::shortColourTableAndTopDownRows()
+{
+    QFETCH(int, nHeight);
+    struct Bitmap {
+        BITMAPINFOHEADER header;
+        std::uint8_t table[2][4];
+        std::uint8_t rows[2][4];
+    } bitmap{};
+    bitmap.header.biSize = sizeof(BITMAPINFOHEADER);
+    bitmap.header.biWidth = 4;
+    bitmap.header.biHeight = nHeight;
+    bitmap.header.biPlanes = 1;
+    bitmap.header.biBitCount = 8;
+    bitmap.header.biClrUsed = 2;
+    std::memcpy(bitmap.table, "\x30\x20\x10\x00\x03\x02\x01\x00", 8); // blue, green, red, unused
+    std::memcpy(bitmap.rows, "\x00\x01\x02\xff\x01\x01\x01\x01", 8);
+
+    QImage drawn(4, 2, QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+        QPainter painter(&drawn);
+        CDrawDib dib;
+        QVERIFY(dib.Draw(painter, 0, 0, &bitmap.header));
+    }
+    const int nFirstStored = nHeight < 0 ? 0 : 1;
+    QCOMPARE(drawn.pixel(0, nFirstStored), qRgb(0x10, 0x20, 0x30));
+    QCOMPARE(drawn.pixel(1, nFirstStored), qRgb(0x01, 0x02, 0x03));
+    QCOMPARE(drawn.pixel(2, nFirstStored), qRgb(0, 0, 0));
+    QCOMPARE(drawn.pixel(3, nFirstStored), qRgb(0, 0, 0));
+    QCOMPARE(drawn.pixel(0, 1 - nFirstStored), qRgb(0x01, 0x02, 0x03));
+}
+
 void FrameViewTest::droppedFilesOpenOnlyTheFirst_data()
 {
     QTest::addColumn<bool>("bOnList");
@@ -213,16 +258,26 @@ void FrameViewTest::droppedFilesOpenOnlyTheFirst()
     f.start();
     QWidget* pTarget = bOnList ? f.frame().GetFrameList()->viewport() : static_cast<QWidget*>(f.frame().GetFrameView());
 
+    // Shift asks for a move; the file is only read, so the drop must report a copy or the
+    // program it came from may delete it. What the drop reported, and the title right then:
+    Qt::DropAction enterAction = Qt::IgnoreAction;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+    QString titleAtDrop;
     auto drop = [&](const QList<QUrl>& urls) {
         QMimeData data;
         data.setUrls(urls);
         const QPoint at(20, 20);
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::ShiftModifier);
+        enter.setDropAction(Qt::MoveAction);
         QApplication::sendEvent(pTarget, &enter);
         const bool bAccepted = enter.isAccepted();
         if (bAccepted) {
-            QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            enterAction = enter.dropAction();
+            QDropEvent dropped(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::ShiftModifier);
+            dropped.setDropAction(Qt::MoveAction);
             QApplication::sendEvent(pTarget, &dropped);
+            dropAction = dropped.dropAction();
+            titleAtDrop = f.doc().GetTitle();
             QTest::qWait(0);
         }
         return bAccepted;
@@ -232,7 +287,12 @@ void FrameViewTest::droppedFilesOpenOnlyTheFirst()
     QVERIFY(!drop({QUrl(QStringLiteral("https://example.org/a.avi")), QUrl::fromLocalFile(first)}));
     QCOMPARE(f.doc().m_videoSource.GetFrameCount(), 0);
 
+    const QString untitled = f.doc().GetTitle();
     QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(f.missing("x.avi"))}));
+    QCOMPARE(enterAction, Qt::CopyAction);
+    QCOMPARE(dropAction, Qt::CopyAction);
+    // Opened only once the drop has returned: the dragging program is not kept waiting.
+    QCOMPARE(titleAtDrop, untitled);
     QTRY_COMPARE(f.doc().GetTitle(), first);
     QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 4);
     QVERIFY(f.messages().empty());
