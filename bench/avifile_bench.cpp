@@ -372,25 +372,12 @@ int main(int argc, char** argv)
         return rssProbeMain(argv[2]);
 
     Options o;
-    // Our repetitions and the peer's alternate, so that a neighbour's build slows both
-    // alike; a later flag on the command line still wins.
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    std::vector<char*> rest{argv[0], interleave.data()};
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--dir" && i + 1 < argc)
-            o.dir = argv[++i];
-        else if (a == "--runs" && i + 1 < argc)
-            o.runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--avidump" && i + 1 < argc)
-            o.avidump = argv[++i];
-        else
-            rest.push_back(argv[i]);
-    }
-    int restCount = static_cast<int>(rest.size());
-    benchmark::Initialize(&restCount, rest.data());
-    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+    std::string dir, runs;
+    if (!initialiseBenchmark(argc, argv, {{"--dir", &dir}, {"--runs", &runs}, {"--avidump", &o.avidump}}))
         return 2;
+    o.dir = dir;
+    if (!runs.empty())
+        o.runs = std::max(1, std::atoi(runs.c_str()));
 
     FixtureDir fixtures;
     if (!fixtures.prepare(o.dir, "avifile_bench"))

@@ -87,6 +87,42 @@ bool FixtureDir::prepare(const fs::path& given, const char* program)
     return true;
 }
 
+bool initialiseBenchmark(int argc, char** argv, const std::map<std::string, std::string*>& values, int repetitions)
+{
+    static std::string interleave = "--benchmark_enable_random_interleaving=true";
+    static std::string repeat;
+    std::vector<char*> rest{argv[0], interleave.data()};
+    if (repetitions > 0) {
+        repeat = "--benchmark_repetitions=" + std::to_string(repetitions);
+        rest.push_back(repeat.data());
+    }
+    for (int i = 1; i < argc; ++i) {
+        const auto it = values.find(argv[i]);
+        if (it != values.end() && i + 1 < argc)
+            *it->second = argv[++i];
+        else
+            rest.push_back(argv[i]);
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    return !benchmark::ReportUnrecognizedArguments(restCount, rest.data());
+}
+
+bool writeSample(const fs::path& path, const std::string& sampleTool, const std::vector<std::string>& args)
+{
+    const fs::path part = path.string() + ".part";
+    std::string command = shellQuote(sampleTool) + " --output " + shellQuote(part.string());
+    for (const auto& a : args)
+        command += " " + shellQuote(a);
+    std::error_code ec;
+    if (std::system(command.c_str()) != 0) {
+        fs::remove(part, ec);
+        return false;
+    }
+    fs::rename(part, path, ec);
+    return !ec;
+}
+
 std::string fmt(const char* format, double v)
 {
     char buf[64];

@@ -77,17 +77,9 @@ bool ensureCapture(const fs::path& path, const std::string& sampleTool, int widt
     }
     std::printf("Writing %s\n", path.c_str());
     std::fflush(stdout);
-    const fs::path part = path.string() + ".part";
-    const std::string command = shellQuote(sampleTool) + " --output " + shellQuote(part.string()) + " --width " +
-                                std::to_string(width) + " --height " + std::to_string(height) + " --frames " +
-                                std::to_string(frames) + " --dropped none";
-    std::error_code ec;
-    if (std::system(command.c_str()) != 0) {
-        fs::remove(part, ec);
-        return false;
-    }
-    fs::rename(part, path, ec);
-    return !ec;
+    return writeSample(path, sampleTool,
+                       {"--width", std::to_string(width), "--height", std::to_string(height), "--frames",
+                        std::to_string(frames), "--dropped", "none"});
 }
 
 // A message means the document took another path than the one being timed.
@@ -295,23 +287,9 @@ std::string milliseconds(const ProcessTime& t) { return fmt("%.1f ms", t.wall * 
 
 int main(int argc, char** argv)
 {
-    fs::path dir;
+    std::string dir;
     std::string sample = KESTRO_SAMPLE;
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    std::vector<char*> rest{argv[0], interleave.data(), repetitions.data()};
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--dir" && i + 1 < argc)
-            dir = argv[++i];
-        else if (a == "--sample" && i + 1 < argc)
-            sample = argv[++i];
-        else
-            rest.push_back(argv[i]);
-    }
-    int restCount = static_cast<int>(rest.size());
-    benchmark::Initialize(&restCount, rest.data());
-    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+    if (!initialiseBenchmark(argc, argv, {{"--dir", &dir}, {"--sample", &sample}}, 5))
         return 2;
 
     FixtureDir fixtures;

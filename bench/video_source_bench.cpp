@@ -80,8 +80,6 @@ bool captureIsValid(const fs::path& path, int frames)
     return ok;
 }
 
-// Written under a temporary name and renamed, so that an interrupted run never leaves a
-// half-written file that a later run would take for a fixture.
 bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTool)
 {
     if (fs::exists(path) && captureIsValid(path, frames)) {
@@ -90,20 +88,10 @@ bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTo
     }
     std::printf("Writing %s (%d frames of %dx%d I420, a Bayer mosaic in Y)\n", path.c_str(), frames, kWidth, kHeight);
     std::fflush(stdout);
-    const fs::path part = path.string() + ".part";
-    const std::vector<std::string> args{sampleTool, "--output", part.string(), "--width", std::to_string(kWidth),
-                                        "--height", std::to_string(kHeight), "--frames", std::to_string(frames),
-                                        "--dropped", "none"};
-    std::string command;
-    for (const auto& a : args)
-        command += shellQuote(a) + " ";
-    std::error_code ec;
-    if (std::system(command.c_str()) != 0) {
-        fs::remove(part, ec);
-        return false;
-    }
-    fs::rename(part, path, ec);
-    return !ec && captureIsValid(path, frames);
+    return writeSample(path, sampleTool,
+                       {"--width", std::to_string(kWidth), "--height", std::to_string(kHeight), "--frames",
+                        std::to_string(frames), "--dropped", "none"}) &&
+           captureIsValid(path, frames);
 }
 
 // Reads the whole file once, so that ours and ffmpeg's steps both find it in the page cache.
@@ -262,26 +250,12 @@ std::vector<Mode> displayModes()
 int main(int argc, char** argv)
 {
     Options o;
-    // Our repetitions and the peer's alternate, so that a neighbour's build slows both alike;
-    // a later flag on the command line still wins.
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::vector<char*> rest{argv[0], interleave.data(), repetitions.data()};
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--dir" && i + 1 < argc)
-            o.dir = argv[++i];
-        else if (a == "--frames" && i + 1 < argc)
-            o.frames = std::max(kShortFrames + 1, std::atoi(argv[++i]));
-        else if (a == "--sample" && i + 1 < argc)
-            o.sample = argv[++i];
-        else
-            rest.push_back(argv[i]);
-    }
-    int restCount = static_cast<int>(rest.size());
-    benchmark::Initialize(&restCount, rest.data());
-    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+    std::string dir, frameCount;
+    if (!initialiseBenchmark(argc, argv, {{"--dir", &dir}, {"--frames", &frameCount}, {"--sample", &o.sample}}, 5))
         return 2;
+    o.dir = dir;
+    if (!frameCount.empty())
+        o.frames = std::max(kShortFrames + 1, std::atoi(frameCount.c_str()));
 
     FixtureDir fixtures;
     if (!fixtures.prepare(o.dir, "video_source_bench"))
