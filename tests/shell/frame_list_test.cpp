@@ -48,6 +48,17 @@ void ClickRow(CLeftView& list, int nRow, Qt::KeyboardModifiers modifiers = {})
     QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, list.visualRect(list.model()->index(nRow, 0)).center());
 }
 
+// Starts the program with a capture of nFrames frames open; `dropped` lists the frames stored
+// empty ("none" for none).
+QString StartWithCapture(ShellFixture& f, int nFrames, const QString& dropped)
+{
+    const QString capture =
+        f.sample(QStringLiteral("capture.avi"), {"--frames", QString::number(nFrames), "--dropped", dropped});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    return capture;
+}
+
 std::int32_t CurrentFrame(ShellFixture& f) { return f.doc().m_videoSource.GetCurrentPosition(); }
 
 // What the pop-up menu showed, and where, when it opened.
@@ -165,9 +176,7 @@ void FrameListTest::longCaptures()
 void FrameListTest::collectionTakesTheTicksOfItsMoment()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("three.avi"), {"--frames", "3", "--dropped", "none"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    const QString capture = StartWithCapture(f, 3, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
     // Space on a row toggles its box, as a click on the box does.
     for (int nRow : {0, 2}) {
@@ -198,9 +207,7 @@ void FrameListTest::collectionTakesTheTicksOfItsMoment()
 void FrameListTest::clickMakesTheLowestSelectedRowCurrent()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("ten.avi"), {"--frames", "10", "--dropped", "none"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
 
     ClickRow(list, 3);
@@ -249,9 +256,7 @@ void FrameListTest::keys()
     QFETCH(int, nCurrent);
     QFETCH(int, nSelected);
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("ten.avi"), {"--frames", "10", "--dropped", "none"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
     ClickRow(list, nRow);
     QCOMPARE(CurrentFrame(f), nRow);
@@ -269,9 +274,7 @@ void FrameListTest::keys()
 void FrameListTest::firstArrowSelectsTheFrameOnShow()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("ten.avi"), {"--frames", "10", "--dropped", "none"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
     list.setFocus();
     QVERIFY(SelectedRows(list).isEmpty());
@@ -286,9 +289,7 @@ void FrameListTest::firstArrowSelectsTheFrameOnShow()
 void FrameListTest::popupMenuTicksAndClearsSelectedRows()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("ten.avi"), {"--frames", "10", "--dropped", "8"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    const QString capture = StartWithCapture(f, 10, QStringLiteral("8"));
     CLeftView& list = *f.frame().GetFrameList();
     f.command(ids::ID_FILE_SAVE);
     const QList<int> collected = CheckedFrames();
@@ -334,9 +335,7 @@ void FrameListTest::popupMenuTicksAndClearsSelectedRows()
 void FrameListTest::popupMenuPlaces()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("ten.avi"), {"--frames", "10", "--dropped", "none"});
-    f.start();
-    f.doc().OpenVideoFile(capture);
+    StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
     const QPoint corner = list.mapToGlobal(list.contentsRect().topLeft());
 
