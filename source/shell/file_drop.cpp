@@ -6,6 +6,9 @@
 #include <QMimeData>
 #include <QUrl>
 
+namespace {
+
+// The local path of the first dropped item; empty when there is none or it is not a file.
 QString FirstDroppedFile(const QMimeData* pData)
 {
     if (pData == nullptr || !pData->hasUrls())
@@ -13,6 +16,8 @@ QString FirstDroppedFile(const QMimeData* pData)
     const QList<QUrl> urls = pData->urls();
     return urls.isEmpty() || !urls.front().isLocalFile() ? QString() : urls.front().toLocalFile();
 }
+
+} // namespace
 
 void AcceptFileDrag(QDragMoveEvent* pEvent)
 {

@@ -2,19 +2,13 @@
 // ignored, as the program only ever holds one capture.
 #pragma once
 
-#include <QString>
-
 class CKestroDoc;
 class QDragMoveEvent;
 class QDropEvent;
-class QMimeData;
 class QObject;
 
-// The local path of the first dropped item; empty when there is none or it is not a local
-// file (a web address, say), in which case the drop is refused.
-QString FirstDroppedFile(const QMimeData* pData);
-
-// Drag enter and drag move: accepted only when the first item is a local file.
+// Drag enter and drag move: accepted only when the first item is a local file (not a web
+// address, say).
 void AcceptFileDrag(QDragMoveEvent* pEvent);
 
 // Opens the first dropped file in the document once the drop has completed, so the program

@@ -67,7 +67,6 @@ void CLeftView::OnInitialUpdate()
 {
     setAcceptDrops(true);
     m_doc.m_pFrameList = this;
-    horizontalHeader()->show();
     setColumnWidth(0, kColumnWidth);
 }
 

@@ -49,12 +49,6 @@ public:
     void OnCheckSelected();
     void OnUncheckSelected();
 
-    // Shows the pop-up menu with its top-left corner at a screen position; the chosen command
-    // goes through the main frame's routing.
-    void ShowPopupMenu(const QPoint& globalPos);
-    // The lowest selected row, or -1.
-    int LowestSelectedRow() const;
-
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
@@ -65,6 +59,11 @@ protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
 private:
+    // Shows the pop-up menu with its top-left corner at a screen position; the chosen command
+    // goes through the main frame's routing.
+    void ShowPopupMenu(const QPoint& globalPos);
+    // The lowest selected row, or -1.
+    int LowestSelectedRow() const;
     void SetSelectedTicked(bool bTicked);
 
     CKestroDoc& m_doc;
