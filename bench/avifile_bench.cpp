@@ -44,7 +44,10 @@ struct CaptureSpec {
     int height;
     std::int32_t frames;
     std::set<std::int32_t> dropped; // written as samples without data, as a recorder drops frames
-    std::uint32_t frameBytes() const { return static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 3 / 2; }
+    std::uint32_t frameBytes() const
+    {
+        return static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 3 / 2;
+    }
 };
 
 // Small frames, so that the time to open is the time to parse the index.
@@ -117,7 +120,8 @@ bool writeCapture(const fs::path& path, const CaptureSpec& spec)
         AVIFileRelease(file);
     std::error_code ec;
     if (hr != AVIERR_OK) {
-        std::fprintf(stderr, "avifile_bench: cannot write %s (error 0x%08X)\n", part.c_str(), static_cast<unsigned>(hr));
+        std::fprintf(stderr, "avifile_bench: cannot write %s (error 0x%08X)\n", part.c_str(),
+                     static_cast<unsigned>(hr));
         fs::remove(part, ec);
         return false;
     }
@@ -157,7 +161,8 @@ void benchOpen(benchmark::State& state, std::string path)
         AVIFileRelease(file);
     }
     state.counters["frames"] = static_cast<double>(frames);
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Sized the way a caller that knows nothing of the file would: the largest answer of the
@@ -276,11 +281,11 @@ std::uint64_t peakRss() { return statusBytes("VmHWM:"); }
 std::uint64_t residentRss() { return statusBytes("VmRSS:"); }
 
 struct RssProbe {
-    std::uint64_t baseline = 0;  // peak before the file is opened
-    std::uint64_t afterOpen = 0; // peak once the index is in memory
+    std::uint64_t baseline = 0;                              // peak before the file is opened
+    std::uint64_t afterOpen = 0;                             // peak once the index is in memory
     std::uint64_t residentBefore = 0, residentAfterOpen = 0; // what stays, without parse-time buffers
-    std::uint64_t afterRead = 0; // peak after every sample was read
-    std::uint64_t buffer = 0;    // the read buffer's size
+    std::uint64_t afterRead = 0;                             // peak after every sample was read
+    std::uint64_t buffer = 0;                                // the read buffer's size
     std::int64_t frames = 0;
 };
 
@@ -322,7 +327,8 @@ std::optional<RssProbe> probeRss(const fs::path& capture)
     RssProbe p;
     unsigned long long v[6] = {};
     long long f = 0;
-    if (std::sscanf(out.c_str(), "%llu %llu %llu %llu %llu %llu %lld", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f) != 7)
+    if (std::sscanf(out.c_str(), "%llu %llu %llu %llu %llu %llu %lld", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f) !=
+        7)
         return std::nullopt;
     p.baseline = v[0];
     p.afterOpen = v[1];
@@ -405,8 +411,9 @@ int main(int argc, char** argv)
         std::printf("Reusing %s\n", largePath.c_str());
     }
     const auto largeFileBytes = haveLarge ? static_cast<std::int64_t>(fs::file_size(largePath, ec)) : 0;
-    const double largeSampleBytes = static_cast<double>(kLargeCapture.frameBytes()) *
-                                    static_cast<double>(kLargeCapture.frames - static_cast<std::int32_t>(kLargeCapture.dropped.size()));
+    const double largeSampleBytes =
+        static_cast<double>(kLargeCapture.frameBytes()) *
+        static_cast<double>(kLargeCapture.frames - static_cast<std::int32_t>(kLargeCapture.dropped.size()));
 
     // Our read and cat's both come from the page cache; one pass puts the file there.
     if (haveLarge)
@@ -429,8 +436,8 @@ int main(int argc, char** argv)
             ->Iterations(1)
             ->Repetitions(5);
         benchmark::RegisterBenchmark("PeerFfmpegDecode1080p", benchProcess,
-                                     std::vector<std::string>{"ffmpeg", "-v", "error", "-i", largePath.string(), "-pix_fmt",
-                                                              "bgr24", "-f", "null", "-"},
+                                     std::vector<std::string>{"ffmpeg", "-v", "error", "-i", largePath.string(),
+                                                              "-pix_fmt", "bgr24", "-f", "null", "-"},
                                      std::int64_t{0})
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
@@ -444,8 +451,9 @@ int main(int argc, char** argv)
 
     std::printf("\nTiming whole processes (%d runs each after a warm-up, interleaved, median)...\n", o.runs);
     std::fflush(stdout);
-    const std::vector<std::string> ffprobeCmd{"ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
-                                              "-show_entries", "stream=nb_read_packets", indexPath.string()};
+    const std::vector<std::string> ffprobeCmd{"ffprobe",         "-v",  "error",         "-count_packets",
+                                              "-select_streams", "v:0", "-show_entries", "stream=nb_read_packets",
+                                              indexPath.string()};
     // Start-up alone (usage text, version) in the same rounds, to read the others against.
     const auto times = timeInterleaved(
         {{o.avidump, indexPath.string()}, ffprobeCmd, {o.avidump, "--help"}, {"ffprobe", "-v", "error", "-version"}},
@@ -475,7 +483,9 @@ int main(int argc, char** argv)
     const auto rssLarge = haveLarge ? probeRss(largePath) : std::nullopt;
 
     auto medianSample = [&](const char* name) { return reporter.median(name); };
-    auto ms = [](const ProcessTime& t) { return fmt("%.2f ms", t.wall * 1e3) + " (CPU " + fmt("%.2f ms", t.cpu * 1e3) + ")"; };
+    auto ms = [](const ProcessTime& t) {
+        return fmt("%.2f ms", t.wall * 1e3) + " (CPU " + fmt("%.2f ms", t.cpu * 1e3) + ")";
+    };
 
     std::vector<Row> rows;
     const ProcessTime openIn = medianSample("OpenIndex100k");
@@ -488,15 +498,17 @@ int main(int argc, char** argv)
                         ms(avidump), ms(ffprobe), fmt("%.1f×", ffprobe.wall / avidump.wall), "≥ 5× faster",
                         yesNo(ffprobe.wall / avidump.wall >= 5.0)});
     if (times[2].wall > 0 && times[3].wall > 0)
-        rows.push_back({"Process start-up alone (kestro-avidump --help vs ffprobe -version)", ms(times[2]), ms(times[3]),
-                        fmt("%.1f×", times[3].wall / times[2].wall), "—", "info"});
+        rows.push_back({"Process start-up alone (kestro-avidump --help vs ffprobe -version)", ms(times[2]),
+                        ms(times[3]), fmt("%.1f×", times[3].wall / times[2].wall), "—", "info"});
     if (haveLarge) {
         const ProcessTime readIn = medianSample("ReadEverySample1GiB");
         const ProcessTime cat = medianSample("PeerCat1GiB");
         if (readIn.wall > 0 && cat.wall > 0) {
             const double ours = largeSampleBytes / readIn.wall / kMB;
             const double peer = static_cast<double>(largeFileBytes) / cat.wall / kMB;
-            auto cpuRate = [](double bytes, double cpu) { return cpu > 0 ? fmt(" (CPU %.0f MB/s)", bytes / cpu / kMB) : std::string(); };
+            auto cpuRate = [](double bytes, double cpu) {
+                return cpu > 0 ? fmt(" (CPU %.0f MB/s)", bytes / cpu / kMB) : std::string();
+            };
             rows.push_back({"Read every sample of a cached 1 GiB capture (AVIStreamRead vs cat FILE > /dev/null)",
                             fmt("%.0f MB/s", ours) + cpuRate(largeSampleBytes, readIn.cpu),
                             fmt("%.0f MB/s", peer) + cpuRate(static_cast<double>(largeFileBytes), cat.cpu),
@@ -508,8 +520,10 @@ int main(int argc, char** argv)
         const ProcessTime ffmpegDecode = medianSample("PeerFfmpegDecode1080p");
         if (decode.wall > 0 && ffmpegDecode.wall > 0) {
             const double frames = kLargeCapture.frames;
-            rows.push_back({"Decode every frame of the 1920×1080 I420 capture to 24-bit (AVIStreamGetFrame vs ffmpeg -pix_fmt bgr24 -f null -, whole process)",
-                            fmt("%.0f frames/s", frames / decode.wall), fmt("%.0f frames/s", frames / ffmpegDecode.wall),
+            rows.push_back({"Decode every frame of the 1920×1080 I420 capture to 24-bit (AVIStreamGetFrame vs ffmpeg "
+                            "-pix_fmt bgr24 -f null -, whole process)",
+                            fmt("%.0f frames/s", frames / decode.wall),
+                            fmt("%.0f frames/s", frames / ffmpegDecode.wall),
                             fmt("%.2f×", ffmpegDecode.wall / decode.wall), "—", "info"});
         }
     }

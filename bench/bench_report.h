@@ -65,13 +65,13 @@ private:
 // repetitions run in random order with the peers', so that a neighbour's build slows both
 // alike; a later flag on the command line still wins. False when an argument is not
 // understood (Google Benchmark has said which).
-bool initialiseBenchmark(int argc, char** argv, const std::map<std::string, std::string*>& values,
-                         int repetitions = 0);
+bool initialiseBenchmark(int argc, char** argv, const std::map<std::string, std::string*>& values, int repetitions = 0);
 
 // Runs the sample-capture tool with `args` (output path excepted) into a temporary name and
 // renames the result, so that an interrupted run never leaves a half-written file that a later
 // run would take for a fixture.
-bool writeSample(const std::filesystem::path& path, const std::string& sampleTool, const std::vector<std::string>& args);
+bool writeSample(const std::filesystem::path& path, const std::string& sampleTool,
+                 const std::vector<std::string>& args);
 
 std::string fmt(const char* format, double v);
 

@@ -42,7 +42,8 @@ const Size kSizes[] = {{640, 480}, {1920, 1080}, {4096, 3000}};
 
 // A planet-like scene with soft bands and hard limbs, mosaicked as "BG": the algorithms that adapt
 // to the content see edges and flat areas as they do in a real capture.
-std::vector<std::uint8_t> scenePlane(int w, int h) {
+std::vector<std::uint8_t> scenePlane(int w, int h)
+{
     std::vector<std::uint8_t> plane(static_cast<std::size_t>(w) * h);
     const double cx = w * 0.5, cy = h * 0.5, radius = std::min(w, h) * 0.4;
     for (int y = 0; y < h; ++y)
@@ -64,8 +65,8 @@ std::vector<std::uint8_t> scenePlane(int w, int h) {
 
 // Times `convert(plane, pixels)` once per iteration on the scene plane of size s, with a picture
 // buffer large enough for every algorithm, and reports pixels, bytes and frames per second.
-template <typename Convert>
-void timeFrames(benchmark::State& state, const Size& s, Convert convert) {
+template <typename Convert> void timeFrames(benchmark::State& state, const Size& s, Convert convert)
+{
     const auto plane = scenePlane(s.width, s.height);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(s.width) * s.height * 3);
     for (auto _ : state) {
@@ -78,13 +79,14 @@ void timeFrames(benchmark::State& state, const Size& s, Convert convert) {
     }
     const auto pixels = static_cast<std::int64_t>(s.width) * s.height;
     state.SetItemsProcessed(state.iterations() * pixels);
-    state.SetBytesProcessed(state.iterations() * pixels * 4);  // 1 byte in, 3 bytes out
+    state.SetBytesProcessed(state.iterations() * pixels * 4); // 1 byte in, 3 bytes out
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 using Plane = std::vector<std::uint8_t>;
 
-void ownAlgorithm(benchmark::State& state, Size s) {
+void ownAlgorithm(benchmark::State& state, Size s)
+{
     CCfaConverter converter;
     converter.SetPattern(0);
     timeFrames(state, s, [&](const Plane& plane, Plane& out) {
@@ -94,7 +96,8 @@ void ownAlgorithm(benchmark::State& state, Size s) {
 }
 
 // The own algorithm as written, two sites per step without vectors: what the vector kernel gains.
-void ownReference(benchmark::State& state, Size s) {
+void ownReference(benchmark::State& state, Size s)
+{
     const auto layout = kestro::video::BayerLayout::fromCode(41);
     timeFrames(state, s, [&](const Plane& plane, Plane& out) {
         kestro::video::deBayerInteriorReference(layout, s.width, s.height, plane.data(), out.data());
@@ -105,10 +108,12 @@ void ownReference(benchmark::State& state, Size s) {
 // Reads every byte of the plane once and writes three bytes per pixel once, as fast as the C
 // library's vectorised routines go: memchr for a byte value the plane does not hold scans all of
 // it, memset fills the picture.
-void bandwidthBound(benchmark::State& state, Size s) {
+void bandwidthBound(benchmark::State& state, Size s)
+{
     const Plane scene = scenePlane(s.width, s.height);
     std::array<bool, 256> present{};
-    for (std::uint8_t v : scene) present[v] = true;
+    for (std::uint8_t v : scene)
+        present[v] = true;
     const auto absent = std::find(present.begin(), present.end(), false);
     if (absent == present.end()) {
         state.SkipWithError("the plane holds every byte value");
@@ -123,7 +128,8 @@ void bandwidthBound(benchmark::State& state, Size s) {
     });
 }
 
-void libraryAlgorithm(benchmark::State& state, Size s, int algorithm, int threads) {
+void libraryAlgorithm(benchmark::State& state, Size s, int algorithm, int threads)
+{
     kestro::dor2ezu::setThreadCount(threads);
     timeFrames(state, s, [&](const Plane& plane, Plane& out) {
         return Dor2EzuPlane(s.width, s.height, plane.data(), out.data(), algorithm, 0) == DOR2EZU_OK;
@@ -132,7 +138,8 @@ void libraryAlgorithm(benchmark::State& state, Size s, int algorithm, int thread
 }
 
 #ifdef KESTRO_HAVE_OPENCV
-void openCv(benchmark::State& state, Size s, int code, int threads) {
+void openCv(benchmark::State& state, Size s, int code, int threads)
+{
     const int before = cv::getNumThreads();
     cv::setNumThreads(threads);
     timeFrames(state, s, [&](const Plane& plane, Plane& out) {
@@ -148,12 +155,14 @@ void openCv(benchmark::State& state, Size s, int code, int threads) {
 std::string sizeName(const Size& s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
 // The part of a benchmark's name that gives its frame size, "/640x480".
-std::string sizeSuffix(const Size& s) {
+std::string sizeSuffix(const Size& s)
+{
     std::string suffix = "/";
-    return suffix.append(sizeName(s));  // appending, since g++ 12 warns wrongly on "/" + string
+    return suffix.append(sizeName(s)); // appending, since g++ 12 warns wrongly on "/" + string
 }
 
-void registerAll() {
+void registerAll()
+{
     const char* const* names = nullptr;
     std::int32_t count = 0;
     Dor2EzuEnumAlgorithms(&names, &count);
@@ -162,17 +171,20 @@ void registerAll() {
         benchmark::RegisterBenchmark(("bound" + size).c_str(), bandwidthBound, s)->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("11-DeBayerToRGB" + size).c_str(), ownAlgorithm, s)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("11-reference" + size).c_str(), ownReference, s)
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("11-reference" + size).c_str(), ownReference, s)->Unit(benchmark::kMillisecond);
 #ifdef KESTRO_HAVE_OPENCV
         benchmark::RegisterBenchmark(("opencv-bilinear" + size + "/threads:1").c_str(), openCv, s,
-                                     cv::COLOR_BayerBG2BGR, 1)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("opencv-vng" + size + "/threads:1").c_str(), openCv, s,
-                                     cv::COLOR_BayerBG2BGR_VNG, 1)->Unit(benchmark::kMillisecond);
+                                     cv::COLOR_BayerBG2BGR, 1)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("opencv-vng" + size + "/threads:1").c_str(), openCv, s, cv::COLOR_BayerBG2BGR_VNG,
+                                     1)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("opencv-bilinear" + size + "/threads:all").c_str(), openCv, s,
-                                     cv::COLOR_BayerBG2BGR, -1)->Unit(benchmark::kMillisecond);
+                                     cv::COLOR_BayerBG2BGR, -1)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("opencv-vng" + size + "/threads:all").c_str(), openCv, s,
-                                     cv::COLOR_BayerBG2BGR_VNG, -1)->Unit(benchmark::kMillisecond);
+                                     cv::COLOR_BayerBG2BGR_VNG, -1)
+            ->Unit(benchmark::kMillisecond);
 #endif
         for (std::int32_t i = 0; i < count; ++i) {
             const int number = std::stoi(std::string(names[i], 2));
@@ -189,18 +201,23 @@ void registerAll() {
 // milliseconds: the median when there are repetitions, else the single run.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
         for (const Run& run : runs) {
-            if (run.error_occurred) continue;
+            if (run.error_occurred)
+                continue;
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            if (run.run_type == Run::RT_Aggregate && !median)
+                continue;
             const std::string& name = run.run_name.function_name;
-            if (median || !m_ms.count(name)) m_ms[name] = run.GetAdjustedRealTime();
+            if (median || !m_ms.count(name))
+                m_ms[name] = run.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
-    void printTable(const std::vector<std::string>& algorithms) const {
+    void printTable(const std::vector<std::string>& algorithms) const
+    {
         std::printf("\n| Size | Algorithm | 1 thread | All cores | Peer, 1 thread | Peer, all cores |\n");
         std::printf("|---|---|---:|---:|---:|---:|\n");
         for (const Size& s : kSizes) {
@@ -208,8 +225,8 @@ public:
             std::printf("| %s | bound: read 1 B, write 3 B a pixel | %s | | | |\n", sizeName(s).c_str(),
                         ms("bound" + size).c_str());
             std::printf("| | 11-DeBayerToRGB (scalar reference) | %s | | | |\n", ms("11-reference" + size).c_str());
-            std::printf("| | 11-DeBayerToRGB | %s | | %s (OpenCV bilinear) | %s |\n", ms("11-DeBayerToRGB" + size).c_str(),
-                        ms("opencv-bilinear" + size + "/threads:1").c_str(),
+            std::printf("| | 11-DeBayerToRGB | %s | | %s (OpenCV bilinear) | %s |\n",
+                        ms("11-DeBayerToRGB" + size).c_str(), ms("opencv-bilinear" + size + "/threads:1").c_str(),
                         ms("opencv-bilinear" + size + "/threads:all").c_str());
             for (const std::string& a : algorithms) {
                 const bool vng = a.find("VNG") != std::string::npos;
@@ -223,9 +240,11 @@ public:
     }
 
 private:
-    std::string ms(const std::string& name) const {
+    std::string ms(const std::string& name) const
+    {
         const auto it = m_ms.find(name);
-        if (it == m_ms.end()) return "—";
+        if (it == m_ms.end())
+            return "—";
         char text[32];
         std::snprintf(text, sizeof text, it->second < 1.0 ? "%.3f ms" : "%.2f ms", it->second);
         return text;
@@ -233,12 +252,14 @@ private:
     std::map<std::string, double> m_ms;
 };
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     registerAll();
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const char* const* names = nullptr;

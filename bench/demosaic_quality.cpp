@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMargin = DOR2EZU_MARGIN;
-constexpr double kExact = 99.99;  // PSNR shown for an exact result
+constexpr double kExact = 99.99; // PSNR shown for an exact result
 const char* const kPatternNames[4] = {"BG", "GB", "GR", "RG"};
 
 // A colour image, rows top first, red, green, blue per pixel.
@@ -44,15 +44,14 @@ struct Image {
     std::vector<std::uint8_t> rgb;
 
     std::uint8_t* at(int x, int y) { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
-    const std::uint8_t* at(int x, int y) const {
-        return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
-    }
+    const std::uint8_t* at(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
 };
 
 // ---- PPM files --------------------------------------------------------------------------------
 
 // The next header number of a PPM file, skipping white space and comments; -1 at a fault.
-long ppmNumber(std::istream& in) {
+long ppmNumber(std::istream& in)
+{
     int c;
     while ((c = in.get()) != EOF) {
         if (c == '#') {
@@ -61,14 +60,17 @@ long ppmNumber(std::istream& in) {
             break;
         }
     }
-    if (c == EOF || !std::isdigit(c)) return -1;
+    if (c == EOF || !std::isdigit(c))
+        return -1;
     long v = c - '0';
-    while (std::isdigit(in.peek()) && v < 1000000) v = v * 10 + (in.get() - '0');
+    while (std::isdigit(in.peek()) && v < 1000000)
+        v = v * 10 + (in.get() - '0');
     return v;
 }
 
 // Reads a binary 8-bit PPM (P6, maxval 255); false with a message otherwise.
-bool readPpm(const fs::path& path, Image& image) {
+bool readPpm(const fs::path& path, Image& image)
+{
     std::ifstream in(path, std::ios::binary);
     char magic[2] = {};
     if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] != '6') {
@@ -91,7 +93,8 @@ bool readPpm(const fs::path& path, Image& image) {
     return true;
 }
 
-bool writePpm(const fs::path& path, const Image& image) {
+bool writePpm(const fs::path& path, const Image& image)
+{
     std::ofstream out(path, std::ios::binary);
     out << "P6\n" << image.width << ' ' << image.height << "\n255\n";
     out.write(reinterpret_cast<const char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
@@ -99,15 +102,18 @@ bool writePpm(const fs::path& path, const Image& image) {
 }
 
 // The P6 PPM files of a folder, by name.
-std::vector<fs::path> ppmFiles(const fs::path& folder) {
+std::vector<fs::path> ppmFiles(const fs::path& folder)
+{
     std::vector<fs::path> files;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         std::string ext = entry.path().extension().string();
         std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (entry.is_regular_file() && ext == ".ppm") files.push_back(entry.path());
+        if (entry.is_regular_file() && ext == ".ppm")
+            files.push_back(entry.path());
     }
-    if (ec) std::fprintf(stderr, "demosaic_quality: %s: %s\n", folder.c_str(), ec.message().c_str());
+    if (ec)
+        std::fprintf(stderr, "demosaic_quality: %s: %s\n", folder.c_str(), ec.message().c_str());
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -124,8 +130,8 @@ std::uint8_t byteOf(double v) { return static_cast<std::uint8_t>(std::clamp(v, 0
 
 // Renders an image from a function of the position (pixel centres at integer + 0.5), averaging an
 // n x n grid of samples per pixel as a lens and sensor would, so that edges are anti-aliased.
-template <typename F>
-Image render(const char* name, int width, int height, int n, F colourAt) {
+template <typename F> Image render(const char* name, int width, int height, int n, F colourAt)
+{
     Image image{name, width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -146,15 +152,16 @@ Image render(const char* name, int width, int height, int n, F colourAt) {
 }
 
 // Saturated colours for patches; neighbours in this list differ strongly.
-const Rgb kPalette[] = {{230, 30, 30},  {30, 200, 40},   {40, 50, 230},  {245, 230, 40},
-                        {40, 220, 230}, {225, 40, 220},  {250, 250, 250}, {20, 20, 20},
-                        {250, 140, 20}, {120, 40, 200},  {140, 230, 60},  {30, 110, 140}};
+const Rgb kPalette[] = {{230, 30, 30},   {30, 200, 40}, {40, 50, 230},  {245, 230, 40}, {40, 220, 230}, {225, 40, 220},
+                        {250, 250, 250}, {20, 20, 20},  {250, 140, 20}, {120, 40, 200}, {140, 230, 60}, {30, 110, 140}};
 constexpr int kPaletteSize = sizeof(kPalette) / sizeof(kPalette[0]);
 
-Rgb fromHue(double hue) {  // hue in turns, full saturation and value
+Rgb fromHue(double hue)
+{ // hue in turns, full saturation and value
     auto channel = [&](double offset) {
         double h = std::fmod(hue + offset, 1.0);
-        if (h < 0) h += 1.0;
+        if (h < 0)
+            h += 1.0;
         const double v = std::clamp(std::abs(h * 6.0 - 3.0) - 1.0, 0.0, 1.0);
         return 255.0 * v;
     };
@@ -163,7 +170,8 @@ Rgb fromHue(double hue) {  // hue in turns, full saturation and value
 
 // Grey rings whose frequency rises with the radius: the Nyquist limit of the full plane at the
 // middle of each side, beyond it in the corners.
-Image zonePlate(int size) {
+Image zonePlate(int size)
+{
     const double c = size / 2.0;
     const double k = std::numbers::pi / size;
     return render("zone-plate", size, size, 4, [&](double x, double y) {
@@ -175,7 +183,8 @@ Image zonePlate(int size) {
 
 // Patches of saturated colours meeting in straight edges: axis-aligned on the left half, turned by
 // 8 degrees (slanted edges, stepping slowly across the sites) on the right half.
-Image colourEdges(int size) {
+Image colourEdges(int size)
+{
     const double cell = 40.0;
     const double angle = 8.0 * std::numbers::pi / 180.0;
     const double ca = std::cos(angle), sa = std::sin(angle);
@@ -195,31 +204,37 @@ Image colourEdges(int size) {
 
 // A colour Siemens star: 36 sectors of saturated hues, neighbours far apart on the hue circle,
 // meeting at the centre, on mid grey, inside a ring of the continuous hue wheel.
-Image colourWheel(int size) {
+Image colourWheel(int size)
+{
     const double c = size / 2.0;
     const double outer = size * 0.47, inner = size * 0.38;
     constexpr int kSectors = 36;
     return render("colour-wheel", size, size, 4, [&](double x, double y) {
         const double dx = x - c, dy = y - c;
         const double r = std::sqrt(dx * dx + dy * dy);
-        if (r > outer) return Rgb{128, 128, 128};
+        if (r > outer)
+            return Rgb{128, 128, 128};
         double turn = std::atan2(dy, dx) / (2 * std::numbers::pi);
-        if (turn < 0) turn += 1.0;
-        if (r > inner) return fromHue(turn);
+        if (turn < 0)
+            turn += 1.0;
+        if (r > inner)
+            return fromHue(turn);
         const int sector = std::min(kSectors - 1, static_cast<int>(turn * kSectors));
-        if (sector % 2 == 1) return Rgb{235, 235, 235};
+        if (sector % 2 == 1)
+            return Rgb{235, 235, 235};
         return fromHue(((sector / 2) * 7 % (kSectors / 2)) / double(kSectors / 2));
     });
 }
 
 // A planet: a banded, tinted disc with limb darkening on a black sky, and a smaller grey moon.
-Image planet(int size) {
+Image planet(int size)
+{
     const double cx = size * 0.46, cy = size * 0.52, radius = size * 0.34;
     const double mx = size * 0.86, my = size * 0.2, moonRadius = size * 0.035;
     const double tilt = 12.0 * std::numbers::pi / 180.0;
     const double ct = std::cos(tilt), st = std::sin(tilt);
     const Rgb zone{238, 222, 190}, belt{176, 112, 72}, spot{205, 95, 60}, moon{200, 192, 180};
-    auto limb = [](double rr) {  // rr = (r / R)^2; I = 1 - u (1 - mu)
+    auto limb = [](double rr) { // rr = (r / R)^2; I = 1 - u (1 - mu)
         const double mu = std::sqrt(std::max(0.0, 1.0 - rr));
         return 1.0 - 0.55 * (1.0 - mu);
     };
@@ -235,7 +250,8 @@ Image planet(int size) {
             Rgb c = mix(zone, belt, t * t);
             const double sx = (lon - 0.25) / 0.16, sy = (lat - 0.33) / 0.08;
             const double s = sx * sx + sy * sy;
-            if (s < 1.0) c = mix(c, spot, 0.8 * (1.0 - s));
+            if (s < 1.0)
+                c = mix(c, spot, 0.8 * (1.0 - s));
             const double l = limb(rr);
             return Rgb{c.r * l, c.g * l, c.b * l};
         }
@@ -256,16 +272,18 @@ struct Pattern {
     int colour[2][2];
 };
 
-Pattern patternOf(int code) {
+Pattern patternOf(int code)
+{
     switch (code) {
-        case 1: return {{{0, 1}, {1, 2}}};  // GB: R G / G B
-        case 2: return {{{1, 2}, {0, 1}}};  // GR: G B / R G
-        case 3: return {{{2, 1}, {1, 0}}};  // RG: B G / G R
-        default: return {{{1, 0}, {2, 1}}};  // BG: G R / B G
+    case 1: return {{{0, 1}, {1, 2}}};  // GB: R G / G B
+    case 2: return {{{1, 2}, {0, 1}}};  // GR: G B / R G
+    case 3: return {{{2, 1}, {1, 0}}};  // RG: B G / G R
+    default: return {{{1, 0}, {2, 1}}}; // BG: G R / B G
     }
 }
 
-std::vector<std::uint8_t> mosaic(const Image& image, int code) {
+std::vector<std::uint8_t> mosaic(const Image& image, int code)
+{
     const Pattern p = patternOf(code);
     std::vector<std::uint8_t> plane(static_cast<std::size_t>(image.width) * image.height);
     for (int y = 0; y < image.height; ++y)
@@ -276,11 +294,13 @@ std::vector<std::uint8_t> mosaic(const Image& image, int code) {
 
 // PSNR of a bottom-up BGR picture of outWidth x outHeight whose pixel (0, 0 from the top) shows
 // truth pixel (x0, y0), over truth columns and rows margin..size-margin-1.
-double psnr(const Image& truth, const std::uint8_t* pixels, int outWidth, int outHeight, int x0, int y0) {
+double psnr(const Image& truth, const std::uint8_t* pixels, int outWidth, int outHeight, int x0, int y0)
+{
     std::uint64_t sum = 0;
     for (int y = kMargin; y < truth.height - kMargin; ++y) {
         const std::uint8_t* out = pixels + (static_cast<std::size_t>(outHeight - 1 - (y - y0)) * outWidth +
-                                            static_cast<std::size_t>(kMargin - x0)) * 3;
+                                            static_cast<std::size_t>(kMargin - x0)) *
+                                               3;
         const std::uint8_t* in = truth.at(kMargin, y);
         for (int x = kMargin; x < truth.width - kMargin; ++x, out += 3, in += 3) {
             const int db = out[0] - in[2], dg = out[1] - in[1], dr = out[2] - in[0];
@@ -289,7 +309,8 @@ double psnr(const Image& truth, const std::uint8_t* pixels, int outWidth, int ou
     }
     const double count = 3.0 * (truth.width - 2 * kMargin) * (truth.height - 2 * kMargin);
     const double mse = static_cast<double>(sum) / count;
-    if (mse == 0) return kExact;
+    if (mse == 0)
+        return kExact;
     return std::min(kExact, 10.0 * std::log10(255.0 * 255.0 / mse));
 }
 
@@ -298,11 +319,13 @@ struct Algorithm {
     std::int32_t number;
 };
 
-std::vector<Algorithm> algorithms() {
+std::vector<Algorithm> algorithms()
+{
     std::vector<Algorithm> list{{CCfaConverter::kOwnAlgorithmName, CCfaConverter::kOwnAlgorithm}};
     const char* const* names = nullptr;
     std::int32_t count = 0;
-    if (Dor2EzuEnumAlgorithms(&names, &count) != DOR2EZU_OK) return list;
+    if (Dor2EzuEnumAlgorithms(&names, &count) != DOR2EZU_OK)
+        return list;
     for (std::int32_t i = 0; i < count; ++i) {
         const char* n = names[i];
         if (n == nullptr || !std::isdigit(static_cast<unsigned char>(n[0])) ||
@@ -317,7 +340,8 @@ std::vector<Algorithm> algorithms() {
 
 // PSNR per pattern and algorithm of one image; NaN where the converter refused the plane.
 std::vector<std::vector<double>> measure(const Image& image, const std::vector<Algorithm>& list,
-                                         CCfaConverter& converter) {
+                                         CCfaConverter& converter)
+{
     std::vector<std::vector<double>> result(4, std::vector<double>(list.size(), NAN));
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(image.width) * image.height * 3);
     for (int code = 0; code < 4; ++code) {
@@ -326,14 +350,13 @@ std::vector<std::vector<double>> measure(const Image& image, const std::vector<A
         for (std::size_t a = 0; a < list.size(); ++a) {
             converter.SetAlgorithm(list[a].number);
             std::int32_t outWidth = 0, outHeight = 0;
-            if (!converter.ConvertPlane(image.width, image.height, plane.data(), pixels.data(), outWidth,
-                                        outHeight))
+            if (!converter.ConvertPlane(image.width, image.height, plane.data(), pixels.data(), outWidth, outHeight))
                 continue;
             // Algorithm 11 shows the whole frame; the library's pictures start at (margin, margin).
             const int origin = (outWidth == image.width) ? 0 : kMargin;
             if (outWidth != image.width - 2 * origin || outHeight != image.height - 2 * origin) {
-                std::fprintf(stderr, "demosaic_quality: %s gave %dx%d for %dx%d, left out\n",
-                             list[a].name.c_str(), outWidth, outHeight, image.width, image.height);
+                std::fprintf(stderr, "demosaic_quality: %s gave %dx%d for %dx%d, left out\n", list[a].name.c_str(),
+                             outWidth, outHeight, image.width, image.height);
                 continue;
             }
             result[code][a] = psnr(image, pixels.data(), outWidth, outHeight, origin, origin);
@@ -344,7 +367,8 @@ std::vector<std::vector<double>> measure(const Image& image, const std::vector<A
 
 // ---- the table --------------------------------------------------------------------------------
 
-void printRow(const std::string& label, const std::vector<double>& values) {
+void printRow(const std::string& label, const std::vector<double>& values)
+{
     std::printf("| %s |", label.c_str());
     for (double v : values) {
         if (std::isnan(v))
@@ -360,49 +384,60 @@ struct ColumnMean {
     std::vector<double> sum;
     std::vector<int> count;
     explicit ColumnMean(std::size_t n) : sum(n, 0.0), count(n, 0) {}
-    void add(const std::vector<double>& row) {
+    void add(const std::vector<double>& row)
+    {
         for (std::size_t i = 0; i < row.size(); ++i)
-            if (!std::isnan(row[i])) sum[i] += row[i], ++count[i];
+            if (!std::isnan(row[i]))
+                sum[i] += row[i], ++count[i];
     }
-    std::vector<double> mean() const {
+    std::vector<double> mean() const
+    {
         std::vector<double> m(sum.size(), NAN);
         for (std::size_t i = 0; i < sum.size(); ++i)
-            if (count[i] > 0) m[i] = sum[i] / count[i];
+            if (count[i] > 0)
+                m[i] = sum[i] / count[i];
         return m;
     }
 };
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: demosaic_quality [--per-pattern] [--no-rendered] [--write-rendered DIR] "
-                 "[FOLDER...]\n"
-                 "  FOLDER            its P6 PPM files are the photographs (ground truth)\n"
-                 "  --per-pattern     a row per image and pattern code, not only their mean\n"
-                 "  --no-rendered     leave out the images this program renders\n"
-                 "  --write-rendered  save the rendered images as PPM files in DIR\n");
+int usage()
+{
+    std::fprintf(stderr, "usage: demosaic_quality [--per-pattern] [--no-rendered] [--write-rendered DIR] "
+                         "[FOLDER...]\n"
+                         "  FOLDER            its P6 PPM files are the photographs (ground truth)\n"
+                         "  --per-pattern     a row per image and pattern code, not only their mean\n"
+                         "  --no-rendered     leave out the images this program renders\n"
+                         "  --write-rendered  save the rendered images as PPM files in DIR\n");
     return 2;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     bool perPattern = false, rendered = true;
     fs::path writeDir;
     std::vector<fs::path> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--per-pattern") perPattern = true;
-        else if (arg == "--no-rendered") rendered = false;
-        else if (arg == "--write-rendered" && i + 1 < argc) writeDir = argv[++i];
-        else if (arg.starts_with("-")) return usage();
-        else folders.emplace_back(arg);
+        if (arg == "--per-pattern")
+            perPattern = true;
+        else if (arg == "--no-rendered")
+            rendered = false;
+        else if (arg == "--write-rendered" && i + 1 < argc)
+            writeDir = argv[++i];
+        else if (arg.starts_with("-"))
+            return usage();
+        else
+            folders.emplace_back(arg);
     }
 
     std::vector<Image> photographs;
     for (const fs::path& folder : folders) {
         for (const fs::path& file : ppmFiles(folder)) {
             Image image;
-            if (!readPpm(file, image)) continue;
+            if (!readPpm(file, image))
+                continue;
             if (image.width <= 2 * kMargin || image.height <= 2 * kMargin) {
                 std::fprintf(stderr, "demosaic_quality: %s: too small, skipped\n", file.c_str());
                 continue;
@@ -424,7 +459,8 @@ int main(int argc, char** argv) {
                     std::fprintf(stderr, "demosaic_quality: cannot write into %s\n", writeDir.c_str());
         }
     }
-    if (photographs.empty() && renders.empty()) return usage();
+    if (photographs.empty() && renders.empty())
+        return usage();
 
     CCfaConverter converter;
     const std::vector<Algorithm> list = algorithms();
@@ -432,22 +468,26 @@ int main(int argc, char** argv) {
     std::printf("Colour PSNR in dB against the truth, over the frame less a %d-pixel margin; ", kMargin);
     std::printf(perPattern ? "every pattern code.\n\n" : "mean over the four pattern codes.\n\n");
     std::printf("| image |");
-    for (const Algorithm& a : list) std::printf(" %s |", a.name.c_str());
+    for (const Algorithm& a : list)
+        std::printf(" %s |", a.name.c_str());
     std::printf("\n|---|");
-    for (std::size_t i = 0; i < list.size(); ++i) std::printf("---:|");
+    for (std::size_t i = 0; i < list.size(); ++i)
+        std::printf("---:|");
     std::printf("\n");
 
     auto table = [&](const std::vector<Image>& images, ColumnMean& mean) {
         for (const Image& image : images) {
             const auto result = measure(image, list, converter);
-            const std::string label = image.name + " (" + std::to_string(image.width) + "×" +
-                                      std::to_string(image.height) + ")";
+            const std::string label =
+                image.name + " (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")";
             ColumnMean patterns(list.size());
             for (int code = 0; code < 4; ++code) {
                 patterns.add(result[code]);
-                if (perPattern) printRow(label + " " + kPatternNames[code], result[code]);
+                if (perPattern)
+                    printRow(label + " " + kPatternNames[code], result[code]);
             }
-            if (!perPattern) printRow(label, patterns.mean());
+            if (!perPattern)
+                printRow(label, patterns.mean());
             mean.add(patterns.mean());
         }
     };

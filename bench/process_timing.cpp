@@ -50,8 +50,11 @@ std::optional<ProcessTime> timeProcess(const std::vector<std::string>& args)
     const auto t1 = Clock::now();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
-    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + 1e-6 * static_cast<double>(tv.tv_usec); };
-    return ProcessTime{std::chrono::duration<double>(t1 - t0).count(), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+    auto seconds = [](const timeval& tv) {
+        return static_cast<double>(tv.tv_sec) + 1e-6 * static_cast<double>(tv.tv_usec);
+    };
+    return ProcessTime{std::chrono::duration<double>(t1 - t0).count(),
+                       seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 ProcessTime medianOf(const std::vector<ProcessTime>& v)

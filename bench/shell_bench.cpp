@@ -281,7 +281,10 @@ std::string rate(const ProcessTime& t)
     return fmt("%.0f frames/s", 1.0 / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu * 1e3);
 }
 
-std::string milliseconds(const ProcessTime& t) { return fmt("%.1f ms", t.wall * 1e3) + fmt(" (CPU %.1f ms)", t.cpu * 1e3); }
+std::string milliseconds(const ProcessTime& t)
+{
+    return fmt("%.1f ms", t.wall * 1e3) + fmt(" (CPU %.1f ms)", t.cpu * 1e3);
+}
 
 } // namespace
 
@@ -323,8 +326,8 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
-    for (const auto& [name, window] : {std::pair{std::string("StepFullHdWindow"), fullHd},
-                                       std::pair{std::string("StepUsualWindow"), usual}})
+    for (const auto& [name, window] :
+         {std::pair{std::string("StepFullHdWindow"), fullHd}, std::pair{std::string("StepUsualWindow"), usual}})
         benchmark::RegisterBenchmark(name.c_str(), benchStepShell, stepCapture, name, window)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(1.0)

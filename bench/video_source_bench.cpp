@@ -32,7 +32,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -49,10 +48,7 @@ constexpr int kShortFrames = 30;
 // The library's pictures leave out this many pixels on every side.
 constexpr int kLibraryMargin = 4;
 
-std::string captureName(int frames)
-{
-    return "step-" + std::to_string(frames) + "f-1920x1080-bg-i420.avi";
-}
+std::string captureName(int frames) { return "step-" + std::to_string(frames) + "f-1920x1080-bg-i420.avi"; }
 
 // ---- fixtures ---------------------------------------------------------------------------
 
@@ -101,8 +97,7 @@ bool warmPageCache(const fs::path& path)
     if (!f)
         return false;
     std::vector<char> buffer(1 << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {
-    }
+    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
     const bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
@@ -161,15 +156,17 @@ void benchStep(benchmark::State& state, Mode mode, std::string path)
     source.GoToFrame(frames - 1);
     const BITMAPINFOHEADER* bih = source.GetFrameBitmap();
     if (!g_messages.empty() || !bih) {
-        state.SkipWithError(!g_messages.empty() ? "the video source showed a message" : "the first step gave no picture");
+        state.SkipWithError(!g_messages.empty() ? "the video source showed a message"
+                                                : "the first step gave no picture");
         return;
     }
     if (bih->biBitCount != mode.expectedBitCount() || bih->biWidth != mode.expectedWidth() ||
         bih->biHeight != mode.expectedHeight() || source.m_bRaw != mode.raw) {
         char text[160];
-        std::snprintf(text, sizeof text, "a %dx%d %d-bit picture, %dx%d %d-bit expected", static_cast<int>(bih->biWidth),
-                      static_cast<int>(bih->biHeight), static_cast<int>(bih->biBitCount), mode.expectedWidth(),
-                      mode.expectedHeight(), mode.expectedBitCount());
+        std::snprintf(text, sizeof text, "a %dx%d %d-bit picture, %dx%d %d-bit expected",
+                      static_cast<int>(bih->biWidth), static_cast<int>(bih->biHeight),
+                      static_cast<int>(bih->biBitCount), mode.expectedWidth(), mode.expectedHeight(),
+                      mode.expectedBitCount());
         state.SkipWithError(text);
         return;
     }
@@ -182,7 +179,8 @@ void benchStep(benchmark::State& state, Mode mode, std::string path)
         }
         bih = source.GetFrameBitmap();
         if (!g_messages.empty() || !bih) {
-            state.SkipWithError(!g_messages.empty() ? "the video source showed a message" : "GetFrameBitmap gave no picture");
+            state.SkipWithError(!g_messages.empty() ? "the video source showed a message"
+                                                    : "GetFrameBitmap gave no picture");
             break;
         }
         benchmark::DoNotOptimize(bih->biSizeImage);
@@ -306,7 +304,8 @@ int main(int argc, char** argv)
     if (!g_messages.empty() || !reporter.errors().empty()) {
         for (const std::string& e : reporter.errors())
             std::fprintf(stderr, "video_source_bench: %s\n", e.c_str());
-        std::fprintf(stderr, "video_source_bench: %zu message(s) from the video source, %zu failed run(s); no figures\n",
+        std::fprintf(stderr,
+                     "video_source_bench: %zu message(s) from the video source, %zu failed run(s); no figures\n",
                      g_messages.size(), reporter.errors().size());
         return 1;
     }

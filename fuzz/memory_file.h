@@ -11,8 +11,7 @@ namespace kestro::fuzz {
 
 // Calls use(path) with the path of an in-memory file holding the bytes; nothing when the
 // file cannot be made.
-template <class Use>
-void withMemoryFile(const std::uint8_t* data, std::size_t size, Use use)
+template <class Use> void withMemoryFile(const std::uint8_t* data, std::size_t size, Use use)
 {
     const int fd = memfd_create("avi", MFD_CLOEXEC);
     if (fd < 0)

@@ -25,14 +25,10 @@ void usage()
 const char* indexSourceText(IndexSource s)
 {
     switch (s) {
-    case IndexSource::OpenDml:
-        return "OpenDML indexes";
-    case IndexSource::Idx1:
-        return "idx1";
-    case IndexSource::Scan:
-        return "rebuilt by scanning movi";
-    case IndexSource::None:
-        break;
+    case IndexSource::OpenDml: return "OpenDML indexes";
+    case IndexSource::Idx1: return "idx1";
+    case IndexSource::Scan: return "rebuilt by scanning movi";
+    case IndexSource::None: break;
     }
     return "none";
 }
@@ -40,16 +36,11 @@ const char* indexSourceText(IndexSource s)
 const char* errorText(HRESULT hr)
 {
     switch (hr) {
-    case AVIERR_FILEOPEN:
-        return "the file cannot be opened";
-    case AVIERR_BADFORMAT:
-        return "not an AVI file, or its headers are unusable";
-    case AVIERR_FILEREAD:
-        return "read error";
-    case AVIERR_MEMORY:
-        return "out of memory";
-    default:
-        return "error";
+    case AVIERR_FILEOPEN: return "the file cannot be opened";
+    case AVIERR_BADFORMAT: return "not an AVI file, or its headers are unusable";
+    case AVIERR_FILEREAD: return "read error";
+    case AVIERR_MEMORY: return "out of memory";
+    default: return "error";
     }
 }
 
@@ -147,8 +138,9 @@ int main(int argc, char** argv)
         if (in.fccType == streamtypeVIDEO && s.format.size() >= 40) {
             BITMAPINFOHEADER bih;
             std::memcpy(&bih, s.format.data(), sizeof bih);
-            std::printf(" format '%s' %dx%d %u-bit", bih.biCompression < 256 ? (bih.biCompression == 0 ? "RGB" : "bitfields")
-                                                                             : fourccText(bih.biCompression).c_str(),
+            std::printf(" format '%s' %dx%d %u-bit",
+                        bih.biCompression < 256 ? (bih.biCompression == 0 ? "RGB" : "bitfields")
+                                                : fourccText(bih.biCompression).c_str(),
                         bih.biWidth, bih.biHeight, bih.biBitCount);
         }
         std::printf("\n  format block %zu bytes, frame %d,%d,%d,%d, rate %u/%u", s.format.size(), in.rcFrame.left,
@@ -193,7 +185,8 @@ int main(int argc, char** argv)
             if (frameNo < start || frameNo >= static_cast<long>(start) + AVIStreamLength(stream)) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld is outside the stream\n", frameNo);
                 status = 1;
-            } else if (!(bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, static_cast<LONG>(frameNo))))) {
+            } else if (!(bih =
+                             static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, static_cast<LONG>(frameNo))))) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld does not decode\n", frameNo);
                 status = 1;
             } else if (!writeBmp(bmp, bih)) {

@@ -45,12 +45,11 @@ struct Options {
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: kestro-sample --output FILE [--width W] [--height H] [--frames N]\n"
-                 "                     [--pattern BG|GB|GR|RG] [--rate FPS] [--dropped LIST]\n"
-                 "Writes an I420 AVI whose Y plane is a Bayer mosaic of a drifting planet.\n"
-                 "W and H must be even. LIST is comma-separated frame numbers stored without\n"
-                 "data (default 5,12; \"none\" for none).\n");
+    std::fprintf(stderr, "usage: kestro-sample --output FILE [--width W] [--height H] [--frames N]\n"
+                         "                     [--pattern BG|GB|GR|RG] [--rate FPS] [--dropped LIST]\n"
+                         "Writes an I420 AVI whose Y plane is a Bayer mosaic of a drifting planet.\n"
+                         "W and H must be even. LIST is comma-separated frame numbers stored without\n"
+                         "data (default 5,12; \"none\" for none).\n");
 }
 
 bool parseInt(const char* s, int& out, int lo, int hi)
@@ -218,8 +217,8 @@ int main(int argc, char** argv)
                 frame[y * w + x] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
             }
         }
-        hr = AVIStreamWrite(stream, f, 1, frame.data(), static_cast<LONG>(frameBytes), AVIIF_KEYFRAME, nullptr,
-                            nullptr);
+        hr =
+            AVIStreamWrite(stream, f, 1, frame.data(), static_cast<LONG>(frameBytes), AVIIF_KEYFRAME, nullptr, nullptr);
     }
     if (hr == AVIERR_OK && file)
         hr = AVIFileCommit(file);

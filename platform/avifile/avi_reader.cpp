@@ -10,8 +10,8 @@ namespace kestro::avi {
 
 namespace {
 
-constexpr int kMaxStreams = 100;          // chunk ids hold two hex digits; real files have a few
-constexpr int kMaxListDepth = 8;          // hdrl nesting is three deep; more is hostile
+constexpr int kMaxStreams = 100;                    // chunk ids hold two hex digits; real files have a few
+constexpr int kMaxListDepth = 8;                    // hdrl nesting is three deep; more is hostile
 constexpr std::uint32_t kMaxHeaderChunk = 1u << 20; // strh/strf/indx/avih are small
 constexpr std::int64_t kMaxSamples = std::numeric_limits<std::int32_t>::max() - 1;
 
@@ -23,7 +23,7 @@ struct Range {
 struct ChunkHeader {
     FOURCC id = 0;
     std::uint32_t size = 0;
-    std::uint64_t offset = 0;   // of the 8-byte header
+    std::uint64_t offset = 0; // of the 8-byte header
     std::uint64_t dataEnd() const { return offset + 8 + size; }
     std::uint64_t next() const { return dataEnd() + (size & 1u); }
 };
@@ -53,8 +53,8 @@ struct AviReader::Parser {
         std::string name;
     };
     std::vector<StreamHeaders> headers;
-    std::vector<Range> movis;          // first RIFF's movi, then each AVIX movi
-    std::uint64_t moviFourcc = 0;      // offset of the first movi list's type, base of relative idx1
+    std::vector<Range> movis;     // first RIFF's movi, then each AVIX movi
+    std::uint64_t moviFourcc = 0; // offset of the first movi list's type, base of relative idx1
     bool haveMovi = false;
     std::uint64_t idx1Offset = 0;
     std::uint32_t idx1Size = 0;
@@ -226,7 +226,8 @@ struct AviReader::Parser {
             bool readFailed = false;
             for (std::uint64_t first = 0; first < count && !readFailed; first += kBlockEntries) {
                 const std::uint64_t n = std::min(kBlockEntries, count - first);
-                if (!r.m_file.readAt(ixOffset + 32 + first * entryBytes, block.data(), static_cast<std::size_t>(n * entryBytes))) {
+                if (!r.m_file.readAt(ixOffset + 32 + first * entryBytes, block.data(),
+                                     static_cast<std::size_t>(n * entryBytes))) {
                     readFailed = true;
                     break;
                 }

@@ -23,8 +23,8 @@ namespace kestro::avi {
 enum class IndexSource { None, OpenDml, Idx1, Scan };
 
 struct StreamData {
-    int number = 0;          // position of the strl list, used in chunk ids ("00db")
-    AVISTREAMINFOA info{};   // from strh; dwStart, dwLength and dwSuggestedBufferSize as served
+    int number = 0;                   // position of the strl list, used in chunk ids ("00db")
+    AVISTREAMINFOA info{};            // from strh; dwStart, dwLength and dwSuggestedBufferSize as served
     std::vector<std::uint8_t> format; // strf, as stored
     SampleIndex index;
     IndexSource indexSource = IndexSource::None;
@@ -32,7 +32,7 @@ struct StreamData {
 };
 
 struct FileSummary {
-    bool openDml = false;          // AVIX RIFFs or an odml list present
+    bool openDml = false; // AVIX RIFFs or an odml list present
     std::uint32_t riffCount = 0;
     std::uint32_t avihTotalFrames = 0;
     std::uint32_t dmlhTotalFrames = 0;

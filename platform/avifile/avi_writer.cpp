@@ -138,8 +138,7 @@ struct AviWriter::Impl {
             if (s.format.size() < kCompressionOffset + 4)
                 return chunkId(n, 'd', 'b');
             const std::uint32_t compression = le32(s.format.data() + kCompressionOffset);
-            return (compression == BI_RGB || compression == BI_BITFIELDS) ? chunkId(n, 'd', 'b')
-                                                                         : chunkId(n, 'd', 'c');
+            return (compression == BI_RGB || compression == BI_BITFIELDS) ? chunkId(n, 'd', 'b') : chunkId(n, 'd', 'c');
         }
         if (s.info.fccType == fcc::auds)
             return chunkId(n, 'w', 'b');

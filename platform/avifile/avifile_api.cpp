@@ -58,8 +58,7 @@ Registry& registry()
     return r;
 }
 
-template <typename T>
-T* publish(std::shared_ptr<T> object)
+template <typename T> T* publish(std::shared_ptr<T> object)
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
@@ -68,8 +67,7 @@ T* publish(std::shared_ptr<T> object)
     return handle;
 }
 
-template <typename T>
-std::shared_ptr<T> lookup(const T* handle)
+template <typename T> std::shared_ptr<T> lookup(const T* handle)
 {
     if (!handle)
         return nullptr;
@@ -81,8 +79,7 @@ std::shared_ptr<T> lookup(const T* handle)
     return std::static_pointer_cast<T>(it->second.object);
 }
 
-template <typename T>
-ULONG release(const T* handle)
+template <typename T> ULONG release(const T* handle)
 {
     std::shared_ptr<void> last; // destroyed outside the lock: a writer completes its file here
     ULONG refs = 0;
@@ -238,10 +235,7 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
     return AVIERR_OK;
 }
 
-ULONG AVIFileRelease(PAVIFILE pfile)
-{
-    return release(pfile);
-}
+ULONG AVIFileRelease(PAVIFILE pfile) { return release(pfile); }
 
 HRESULT AVIFileCommit(PAVIFILE pfile)
 {
@@ -366,10 +360,7 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpB
     return AVIERR_OK;
 }
 
-ULONG AVIStreamRelease(PAVISTREAM pavi)
-{
-    return release(pavi);
-}
+ULONG AVIStreamRelease(PAVISTREAM pavi) { return release(pavi); }
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted)
 {

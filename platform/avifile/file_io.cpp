@@ -51,10 +51,7 @@ bool InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
     return true;
 }
 
-OutputFile::~OutputFile()
-{
-    close();
-}
+OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& path)
 {

@@ -43,16 +43,12 @@ std::uint64_t rawYuvPictureBytes(StoredLayout layout, std::int64_t width, std::i
     case StoredLayout::I420:
     case StoredLayout::YV12:
     case StoredLayout::NV12:
-    case StoredLayout::NV21:
-        return w * h + 2 * cw * ch;
+    case StoredLayout::NV21: return w * h + 2 * cw * ch;
     case StoredLayout::YUY2:
     case StoredLayout::UYVY:
-    case StoredLayout::YVYU:
-        return 4 * cw * h;
-    case StoredLayout::Gray:
-        return w * h;
-    case StoredLayout::Dib:
-        break;
+    case StoredLayout::YVYU: return 4 * cw * h;
+    case StoredLayout::Gray: return w * h;
+    case StoredLayout::Dib: break;
     }
     return 0;
 }

@@ -52,7 +52,10 @@ public:
     std::int32_t height() const { return m_height; }
     std::size_t stride() const { return m_stride; }
     // Row y counted from the bottom, as stored.
-    std::uint8_t* row(std::int32_t y) { return m_block.data() + m_pixelOffset + static_cast<std::size_t>(y) * m_stride; }
+    std::uint8_t* row(std::int32_t y)
+    {
+        return m_block.data() + m_pixelOffset + static_cast<std::size_t>(y) * m_stride;
+    }
     // Row y counted from the top of the picture.
     std::uint8_t* topRow(std::int32_t y) { return row(m_height - 1 - y); }
     // The 256 entries of an 8-bit bitmap's colour table.
@@ -97,7 +100,6 @@ void quietLibraryLog();
 std::unique_ptr<FrameDecoder> makeDibDecoder(const StoredPicture& picture, const SampleSource& source);
 std::unique_ptr<FrameDecoder> makeRawYuvDecoder(const StoredPicture& picture, StoredLayout layout,
                                                 const SampleSource& source);
-std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc,
-                                               const SampleSource& source);
+std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc, const SampleSource& source);
 
 } // namespace kestro::avi

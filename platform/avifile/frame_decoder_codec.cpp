@@ -36,49 +36,120 @@ struct CodecFourcc {
 constexpr FOURCC tag(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
 
 const CodecFourcc kCodecFourccs[] = {
-    {tag("MJPG"), AV_CODEC_ID_MJPEG}, {tag("AVRN"), AV_CODEC_ID_MJPEG}, {tag("AVDJ"), AV_CODEC_ID_MJPEG},
-    {tag("ACDV"), AV_CODEC_ID_MJPEG}, {tag("QIVG"), AV_CODEC_ID_MJPEG}, {tag("DMB1"), AV_CODEC_ID_MJPEG},
-    {tag("JPEG"), AV_CODEC_ID_MJPEG}, {tag("IJPG"), AV_CODEC_ID_MJPEG}, {tag("AVI1"), AV_CODEC_ID_MJPEG},
-    {tag("JPGL"), AV_CODEC_ID_MJPEG}, {tag("LJPG"), AV_CODEC_ID_LJPEG}, {tag("MJLS"), AV_CODEC_ID_JPEGLS},
-    {tag("H264"), AV_CODEC_ID_H264},  {tag("X264"), AV_CODEC_ID_H264},  {tag("AVC1"), AV_CODEC_ID_H264},
-    {tag("DAVC"), AV_CODEC_ID_H264},  {tag("VSSH"), AV_CODEC_ID_H264},  {tag("Q264"), AV_CODEC_ID_H264},
-    {tag("HEVC"), AV_CODEC_ID_HEVC},  {tag("H265"), AV_CODEC_ID_HEVC},  {tag("HEV1"), AV_CODEC_ID_HEVC},
-    {tag("HVC1"), AV_CODEC_ID_HEVC},  {tag("X265"), AV_CODEC_ID_HEVC},
-    {tag("FMP4"), AV_CODEC_ID_MPEG4}, {tag("DIVX"), AV_CODEC_ID_MPEG4}, {tag("DX50"), AV_CODEC_ID_MPEG4},
-    {tag("XVID"), AV_CODEC_ID_MPEG4}, {tag("MP4S"), AV_CODEC_ID_MPEG4}, {tag("M4S2"), AV_CODEC_ID_MPEG4},
-    {tag("MP4V"), AV_CODEC_ID_MPEG4}, {tag("DIV1"), AV_CODEC_ID_MPEG4}, {tag("3IV2"), AV_CODEC_ID_MPEG4},
-    {tag("RMP4"), AV_CODEC_ID_MPEG4}, {tag("UMP4"), AV_CODEC_ID_MPEG4}, {tag("SEDG"), AV_CODEC_ID_MPEG4},
-    {tag("DIV3"), AV_CODEC_ID_MSMPEG4V3}, {tag("MP43"), AV_CODEC_ID_MSMPEG4V3}, {tag("MPG3"), AV_CODEC_ID_MSMPEG4V3},
-    {tag("DIV4"), AV_CODEC_ID_MSMPEG4V3}, {tag("DIV5"), AV_CODEC_ID_MSMPEG4V3}, {tag("DIV6"), AV_CODEC_ID_MSMPEG4V3},
-    {tag("AP41"), AV_CODEC_ID_MSMPEG4V3}, {tag("COL1"), AV_CODEC_ID_MSMPEG4V3},
-    {tag("MP42"), AV_CODEC_ID_MSMPEG4V2}, {tag("DIV2"), AV_CODEC_ID_MSMPEG4V2},
-    {tag("MPG4"), AV_CODEC_ID_MSMPEG4V1}, {tag("MP41"), AV_CODEC_ID_MSMPEG4V1},
-    {tag("WMV1"), AV_CODEC_ID_WMV1},  {tag("WMV2"), AV_CODEC_ID_WMV2},  {tag("WMV3"), AV_CODEC_ID_WMV3},
-    {tag("WVC1"), AV_CODEC_ID_VC1},   {tag("WMVA"), AV_CODEC_ID_VC1},
-    {tag("H263"), AV_CODEC_ID_H263},  {tag("U263"), AV_CODEC_ID_H263},  {tag("S263"), AV_CODEC_ID_H263},
+    {tag("MJPG"), AV_CODEC_ID_MJPEG},
+    {tag("AVRN"), AV_CODEC_ID_MJPEG},
+    {tag("AVDJ"), AV_CODEC_ID_MJPEG},
+    {tag("ACDV"), AV_CODEC_ID_MJPEG},
+    {tag("QIVG"), AV_CODEC_ID_MJPEG},
+    {tag("DMB1"), AV_CODEC_ID_MJPEG},
+    {tag("JPEG"), AV_CODEC_ID_MJPEG},
+    {tag("IJPG"), AV_CODEC_ID_MJPEG},
+    {tag("AVI1"), AV_CODEC_ID_MJPEG},
+    {tag("JPGL"), AV_CODEC_ID_MJPEG},
+    {tag("LJPG"), AV_CODEC_ID_LJPEG},
+    {tag("MJLS"), AV_CODEC_ID_JPEGLS},
+    {tag("H264"), AV_CODEC_ID_H264},
+    {tag("X264"), AV_CODEC_ID_H264},
+    {tag("AVC1"), AV_CODEC_ID_H264},
+    {tag("DAVC"), AV_CODEC_ID_H264},
+    {tag("VSSH"), AV_CODEC_ID_H264},
+    {tag("Q264"), AV_CODEC_ID_H264},
+    {tag("HEVC"), AV_CODEC_ID_HEVC},
+    {tag("H265"), AV_CODEC_ID_HEVC},
+    {tag("HEV1"), AV_CODEC_ID_HEVC},
+    {tag("HVC1"), AV_CODEC_ID_HEVC},
+    {tag("X265"), AV_CODEC_ID_HEVC},
+    {tag("FMP4"), AV_CODEC_ID_MPEG4},
+    {tag("DIVX"), AV_CODEC_ID_MPEG4},
+    {tag("DX50"), AV_CODEC_ID_MPEG4},
+    {tag("XVID"), AV_CODEC_ID_MPEG4},
+    {tag("MP4S"), AV_CODEC_ID_MPEG4},
+    {tag("M4S2"), AV_CODEC_ID_MPEG4},
+    {tag("MP4V"), AV_CODEC_ID_MPEG4},
+    {tag("DIV1"), AV_CODEC_ID_MPEG4},
+    {tag("3IV2"), AV_CODEC_ID_MPEG4},
+    {tag("RMP4"), AV_CODEC_ID_MPEG4},
+    {tag("UMP4"), AV_CODEC_ID_MPEG4},
+    {tag("SEDG"), AV_CODEC_ID_MPEG4},
+    {tag("DIV3"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("MP43"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("MPG3"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("DIV4"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("DIV5"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("DIV6"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("AP41"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("COL1"), AV_CODEC_ID_MSMPEG4V3},
+    {tag("MP42"), AV_CODEC_ID_MSMPEG4V2},
+    {tag("DIV2"), AV_CODEC_ID_MSMPEG4V2},
+    {tag("MPG4"), AV_CODEC_ID_MSMPEG4V1},
+    {tag("MP41"), AV_CODEC_ID_MSMPEG4V1},
+    {tag("WMV1"), AV_CODEC_ID_WMV1},
+    {tag("WMV2"), AV_CODEC_ID_WMV2},
+    {tag("WMV3"), AV_CODEC_ID_WMV3},
+    {tag("WVC1"), AV_CODEC_ID_VC1},
+    {tag("WMVA"), AV_CODEC_ID_VC1},
+    {tag("H263"), AV_CODEC_ID_H263},
+    {tag("U263"), AV_CODEC_ID_H263},
+    {tag("S263"), AV_CODEC_ID_H263},
     {tag("I263"), AV_CODEC_ID_H263I},
-    {tag("MPG1"), AV_CODEC_ID_MPEG1VIDEO}, {tag("PIM1"), AV_CODEC_ID_MPEG1VIDEO},
-    {tag("MPG2"), AV_CODEC_ID_MPEG2VIDEO}, {tag("MPEG"), AV_CODEC_ID_MPEG2VIDEO}, {tag("MMES"), AV_CODEC_ID_MPEG2VIDEO},
-    {tag("DVSD"), AV_CODEC_ID_DVVIDEO}, {tag("DVHD"), AV_CODEC_ID_DVVIDEO}, {tag("DVSL"), AV_CODEC_ID_DVVIDEO},
-    {tag("DV25"), AV_CODEC_ID_DVVIDEO}, {tag("DV50"), AV_CODEC_ID_DVVIDEO}, {tag("CDVC"), AV_CODEC_ID_DVVIDEO},
-    {tag("HFYU"), AV_CODEC_ID_HUFFYUV}, {tag("FFVH"), AV_CODEC_ID_FFVHUFF}, {tag("FFV1"), AV_CODEC_ID_FFV1},
+    {tag("MPG1"), AV_CODEC_ID_MPEG1VIDEO},
+    {tag("PIM1"), AV_CODEC_ID_MPEG1VIDEO},
+    {tag("MPG2"), AV_CODEC_ID_MPEG2VIDEO},
+    {tag("MPEG"), AV_CODEC_ID_MPEG2VIDEO},
+    {tag("MMES"), AV_CODEC_ID_MPEG2VIDEO},
+    {tag("DVSD"), AV_CODEC_ID_DVVIDEO},
+    {tag("DVHD"), AV_CODEC_ID_DVVIDEO},
+    {tag("DVSL"), AV_CODEC_ID_DVVIDEO},
+    {tag("DV25"), AV_CODEC_ID_DVVIDEO},
+    {tag("DV50"), AV_CODEC_ID_DVVIDEO},
+    {tag("CDVC"), AV_CODEC_ID_DVVIDEO},
+    {tag("HFYU"), AV_CODEC_ID_HUFFYUV},
+    {tag("FFVH"), AV_CODEC_ID_FFVHUFF},
+    {tag("FFV1"), AV_CODEC_ID_FFV1},
     {tag("CVID"), AV_CODEC_ID_CINEPAK},
-    {tag("MSVC"), AV_CODEC_ID_MSVIDEO1}, {tag("CRAM"), AV_CODEC_ID_MSVIDEO1}, {tag("WHAM"), AV_CODEC_ID_MSVIDEO1},
-    {tag("MRLE"), AV_CODEC_ID_MSRLE}, {1, AV_CODEC_ID_MSRLE}, {2, AV_CODEC_ID_MSRLE},
-    {tag("MPNG"), AV_CODEC_ID_PNG},   {tag("PNG1"), AV_CODEC_ID_PNG},   {tag("PNG "), AV_CODEC_ID_PNG},
-    {tag("MJ2C"), AV_CODEC_ID_JPEG2000}, {tag("MJP2"), AV_CODEC_ID_JPEG2000}, {tag("LJ2K"), AV_CODEC_ID_JPEG2000},
-    {tag("VP80"), AV_CODEC_ID_VP8},   {tag("VP90"), AV_CODEC_ID_VP9},   {tag("AV01"), AV_CODEC_ID_AV1},
-    {tag("TSCC"), AV_CODEC_ID_TSCC},  {tag("ZMBV"), AV_CODEC_ID_ZMBV},  {tag("CSCD"), AV_CODEC_ID_CSCD},
-    {tag("IV31"), AV_CODEC_ID_INDEO3}, {tag("IV32"), AV_CODEC_ID_INDEO3}, {tag("IV41"), AV_CODEC_ID_INDEO4},
-    {tag("IV50"), AV_CODEC_ID_INDEO5}, {tag("LAGS"), AV_CODEC_ID_LAGARITH}, {tag("MAGY"), AV_CODEC_ID_MAGICYUV},
-    {tag("ULRA"), AV_CODEC_ID_UTVIDEO}, {tag("ULRG"), AV_CODEC_ID_UTVIDEO}, {tag("ULY0"), AV_CODEC_ID_UTVIDEO},
-    {tag("ULY2"), AV_CODEC_ID_UTVIDEO}, {tag("ULY4"), AV_CODEC_ID_UTVIDEO}, {tag("ULH0"), AV_CODEC_ID_UTVIDEO},
-    {tag("ULH2"), AV_CODEC_ID_UTVIDEO}, {tag("ULH4"), AV_CODEC_ID_UTVIDEO},
+    {tag("MSVC"), AV_CODEC_ID_MSVIDEO1},
+    {tag("CRAM"), AV_CODEC_ID_MSVIDEO1},
+    {tag("WHAM"), AV_CODEC_ID_MSVIDEO1},
+    {tag("MRLE"), AV_CODEC_ID_MSRLE},
+    {1, AV_CODEC_ID_MSRLE},
+    {2, AV_CODEC_ID_MSRLE},
+    {tag("MPNG"), AV_CODEC_ID_PNG},
+    {tag("PNG1"), AV_CODEC_ID_PNG},
+    {tag("PNG "), AV_CODEC_ID_PNG},
+    {tag("MJ2C"), AV_CODEC_ID_JPEG2000},
+    {tag("MJP2"), AV_CODEC_ID_JPEG2000},
+    {tag("LJ2K"), AV_CODEC_ID_JPEG2000},
+    {tag("VP80"), AV_CODEC_ID_VP8},
+    {tag("VP90"), AV_CODEC_ID_VP9},
+    {tag("AV01"), AV_CODEC_ID_AV1},
+    {tag("TSCC"), AV_CODEC_ID_TSCC},
+    {tag("ZMBV"), AV_CODEC_ID_ZMBV},
+    {tag("CSCD"), AV_CODEC_ID_CSCD},
+    {tag("IV31"), AV_CODEC_ID_INDEO3},
+    {tag("IV32"), AV_CODEC_ID_INDEO3},
+    {tag("IV41"), AV_CODEC_ID_INDEO4},
+    {tag("IV50"), AV_CODEC_ID_INDEO5},
+    {tag("LAGS"), AV_CODEC_ID_LAGARITH},
+    {tag("MAGY"), AV_CODEC_ID_MAGICYUV},
+    {tag("ULRA"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULRG"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULY0"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULY2"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULY4"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULH0"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULH2"), AV_CODEC_ID_UTVIDEO},
+    {tag("ULH4"), AV_CODEC_ID_UTVIDEO},
     // Raw layouts the decoder does not convert itself; libavcodec's raw decoder knows them
     // by their code.
-    {tag("YV16"), AV_CODEC_ID_RAWVIDEO}, {tag("Y41P"), AV_CODEC_ID_RAWVIDEO}, {tag("Y41B"), AV_CODEC_ID_RAWVIDEO},
-    {tag("YVU9"), AV_CODEC_ID_RAWVIDEO}, {tag("YUV9"), AV_CODEC_ID_RAWVIDEO}, {tag("I422"), AV_CODEC_ID_RAWVIDEO},
-    {tag("I444"), AV_CODEC_ID_RAWVIDEO}, {tag("AYUV"), AV_CODEC_ID_RAWVIDEO}, {tag("Y16 "), AV_CODEC_ID_RAWVIDEO},
+    {tag("YV16"), AV_CODEC_ID_RAWVIDEO},
+    {tag("Y41P"), AV_CODEC_ID_RAWVIDEO},
+    {tag("Y41B"), AV_CODEC_ID_RAWVIDEO},
+    {tag("YVU9"), AV_CODEC_ID_RAWVIDEO},
+    {tag("YUV9"), AV_CODEC_ID_RAWVIDEO},
+    {tag("I422"), AV_CODEC_ID_RAWVIDEO},
+    {tag("I444"), AV_CODEC_ID_RAWVIDEO},
+    {tag("AYUV"), AV_CODEC_ID_RAWVIDEO},
+    {tag("Y16 "), AV_CODEC_ID_RAWVIDEO},
 };
 
 AVCodecID codecOf(FOURCC fourcc)
@@ -101,23 +172,12 @@ constexpr std::int64_t kNothingShown = std::numeric_limits<std::int64_t>::min();
 AVPixelFormat withoutJpegRange(AVPixelFormat format, bool& fullRange)
 {
     switch (format) {
-    case AV_PIX_FMT_YUVJ420P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return format;
+    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
+    default: return format;
     }
 }
 
@@ -432,8 +492,7 @@ void quietLibraryLog()
     });
 }
 
-std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc,
-                                               const SampleSource& source)
+std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc, const SampleSource& source)
 {
     auto decoder = std::make_unique<CodecDecoder>(picture, source);
     if (!decoder->init(fourcc))

@@ -46,10 +46,7 @@ struct Channel {
 
 class DibDecoder final : public SampleDecoder {
 public:
-    DibDecoder(const StoredPicture& picture, const SampleSource& source)
-        : SampleDecoder(source), m_picture(picture)
-    {
-    }
+    DibDecoder(const StoredPicture& picture, const SampleSource& source) : SampleDecoder(source), m_picture(picture) {}
 
     bool init();
     int outputBitCount() const override { return m_outBits; }
@@ -97,17 +94,14 @@ bool DibDecoder::init()
         if (!m_red.set(masks[0]) || !m_green.set(masks[1]) || !m_blue.set(masks[2]))
             return false;
         break;
-    case 24:
-        m_outBits = 24;
-        break;
+    case 24: m_outBits = 24; break;
     case 32:
         // Other channel orders are legal but no capture program writes them.
         if (bitfields && (masks[0] != kMasksBgrx[0] || masks[1] != kMasksBgrx[1] || masks[2] != kMasksBgrx[2]))
             return false;
         m_outBits = 32;
         break;
-    default:
-        return false;
+    default: return false;
     }
     m_rowBytes = static_cast<std::size_t>((static_cast<std::uint64_t>(m_picture.width) * bits + 7) / 8);
     // The shape never changes, so the block and its colour table are set up once.
@@ -160,9 +154,7 @@ void DibDecoder::convertRow(const std::uint8_t* src, std::uint8_t* dst) const
             dst[3 * x + 2] = m_red(v);
         }
         break;
-    default:
-        std::memcpy(dst, src, m_rowBytes);
-        break;
+    default: std::memcpy(dst, src, m_rowBytes); break;
     }
 }
 

@@ -17,20 +17,13 @@ AVPixelFormat pixelFormatOf(StoredLayout layout)
     case StoredLayout::I420:
     case StoredLayout::YV12: // the same planes in another order; the pointers swap them
         return AV_PIX_FMT_YUV420P;
-    case StoredLayout::NV12:
-        return AV_PIX_FMT_NV12;
-    case StoredLayout::NV21:
-        return AV_PIX_FMT_NV21;
-    case StoredLayout::YUY2:
-        return AV_PIX_FMT_YUYV422;
-    case StoredLayout::UYVY:
-        return AV_PIX_FMT_UYVY422;
-    case StoredLayout::YVYU:
-        return AV_PIX_FMT_YVYU422;
-    case StoredLayout::Gray:
-        return AV_PIX_FMT_GRAY8;
-    case StoredLayout::Dib:
-        break;
+    case StoredLayout::NV12: return AV_PIX_FMT_NV12;
+    case StoredLayout::NV21: return AV_PIX_FMT_NV21;
+    case StoredLayout::YUY2: return AV_PIX_FMT_YUYV422;
+    case StoredLayout::UYVY: return AV_PIX_FMT_UYVY422;
+    case StoredLayout::YVYU: return AV_PIX_FMT_YVYU422;
+    case StoredLayout::Gray: return AV_PIX_FMT_GRAY8;
+    case StoredLayout::Dib: break;
     }
     return AV_PIX_FMT_NONE;
 }
@@ -135,24 +128,21 @@ const BITMAPINFOHEADER* RawYuvDecoder::decode(std::int32_t, const std::uint8_t* 
         break;
     case StoredLayout::YUY2:
     case StoredLayout::UYVY:
-    case StoredLayout::YVYU:
-        strides[0] = static_cast<int>(4 * cw);
-        break;
+    case StoredLayout::YVYU: strides[0] = static_cast<int>(4 * cw); break;
     case StoredLayout::Gray:
         // Grey rows follow the DIB habit of 4-byte padding when the sample holds it.
         if (size >= dibStride(m_picture.width, 8) * h)
             strides[0] = static_cast<int>(dibStride(m_picture.width, 8));
         break;
-    case StoredLayout::Dib:
-        return nullptr;
+    case StoredLayout::Dib: return nullptr;
     }
 
     bool converted = false;
     if (!m_banded) {
         converted = m_scaler.run(m_sws.get(), planes, strides, m_bitmap);
     } else if (!m_helperSws) {
-        converted = m_scaler.runBands(m_sws.get(), m_tailSws.get(), planes, strides, rowShift, m_bitmap, 0,
-                                      m_picture.height);
+        converted =
+            m_scaler.runBands(m_sws.get(), m_tailSws.get(), planes, strides, rowShift, m_bitmap, 0, m_picture.height);
     } else {
         const int split = m_picture.height / BottomUpScaler::kBandRows / 2 * BottomUpScaler::kBandRows;
         auto upper = std::async(std::launch::async, [&] {

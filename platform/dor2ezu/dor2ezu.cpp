@@ -21,18 +21,22 @@ namespace {
 const Algorithm* const kAlgorithms[] = {&kNearest, &kMalvar, &kVng, &kAhd, &kRcd};
 constexpr int kAlgorithmCount = sizeof(kAlgorithms) / sizeof(kAlgorithms[0]);
 
-const char* const* algorithmNames() {
+const char* const* algorithmNames()
+{
     static const auto names = [] {
         std::array<const char*, kAlgorithmCount> n{};
-        for (int i = 0; i < kAlgorithmCount; ++i) n[i] = kAlgorithms[i]->name;
+        for (int i = 0; i < kAlgorithmCount; ++i)
+            n[i] = kAlgorithms[i]->name;
         return n;
     }();
     return names.data();
 }
 
-const Algorithm* findAlgorithm(std::int32_t number) {
+const Algorithm* findAlgorithm(std::int32_t number)
+{
     for (const Algorithm* a : kAlgorithms)
-        if (a->number == number) return a;
+        if (a->number == number)
+            return a;
     return nullptr;
 }
 
@@ -47,20 +51,23 @@ struct AlignedBlock {
     std::unique_ptr<std::byte[]> storage;
     std::span<std::byte> bytes;
 
-    explicit AlignedBlock(std::size_t size) : storage(new std::byte[size + 64]) {
+    explicit AlignedBlock(std::size_t size) : storage(new std::byte[size + 64])
+    {
         auto address = reinterpret_cast<std::uintptr_t>(storage.get());
         std::size_t skip = (64 - address % 64) % 64;
         bytes = {storage.get() + skip, size};
     }
 };
 
-std::int32_t convert(const Algorithm& algorithm, int width, int height, const std::uint8_t* plane,
-                     std::uint8_t* pixels, std::int32_t pattern) {
+std::int32_t convert(const Algorithm& algorithm, int width, int height, const std::uint8_t* plane, std::uint8_t* pixels,
+                     std::int32_t pattern)
+{
     const int firstRow = OutputImage::kMargin;
     const int endRow = height - OutputImage::kMargin;
     const int bands = (endRow - firstRow + kBandRows - 1) / kBandRows;
     int threads = g_threadCount.load();
-    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads <= 0)
+        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     threads = std::min(threads, bands);
 
     // Everything is allocated before the first output byte is written.
@@ -71,7 +78,8 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
         mosaic = std::make_unique<Mosaic>(width, height, plane, pattern);
         const std::size_t bytes = algorithm.scratchBytes(width, kBandRows);
         scratch.reserve(static_cast<std::size_t>(threads));
-        for (int t = 0; t < threads; ++t) scratch.emplace_back(bytes);
+        for (int t = 0; t < threads; ++t)
+            scratch.emplace_back(bytes);
         helpers.reserve(static_cast<std::size_t>(threads));
     } catch (const std::bad_alloc&) {
         return DOR2EZU_ERR_MEMORY;
@@ -90,35 +98,42 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
         try {
             helpers.emplace_back(work, t);
         } catch (const std::system_error&) {
-            break;  // fewer threads only means slower; the calling thread finishes the bands
+            break; // fewer threads only means slower; the calling thread finishes the bands
         }
     }
     work(0);
     // The helpers use the band counter and the lambda above, so they finish before those go.
-    for (std::jthread& helper : helpers) helper.join();
+    for (std::jthread& helper : helpers)
+        helper.join();
     return DOR2EZU_OK;
 }
 
-}  // namespace
+} // namespace
 
 void setThreadCount(int threads) { g_threadCount.store(threads); }
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu
 
-std::int32_t Dor2EzuEnumAlgorithms(const char* const** names, std::int32_t* count) {
+std::int32_t Dor2EzuEnumAlgorithms(const char* const** names, std::int32_t* count)
+{
     using namespace kestro::dor2ezu;
-    if (names == nullptr || count == nullptr) return DOR2EZU_ERR_ARGUMENT;
+    if (names == nullptr || count == nullptr)
+        return DOR2EZU_ERR_ARGUMENT;
     *names = algorithmNames();
     *count = kAlgorithmCount;
     return DOR2EZU_OK;
 }
 
-std::int32_t Dor2EzuPlane(std::int32_t width, std::int32_t height, const std::uint8_t* plane,
-                          std::uint8_t* pixels, std::int32_t algorithm, std::int32_t pattern) {
+std::int32_t Dor2EzuPlane(std::int32_t width, std::int32_t height, const std::uint8_t* plane, std::uint8_t* pixels,
+                          std::int32_t algorithm, std::int32_t pattern)
+{
     using namespace kestro::dor2ezu;
-    if (plane == nullptr || pixels == nullptr) return DOR2EZU_ERR_ARGUMENT;
-    if (width <= 2 * DOR2EZU_MARGIN || height <= 2 * DOR2EZU_MARGIN) return DOR2EZU_ERR_TOO_SMALL;
+    if (plane == nullptr || pixels == nullptr)
+        return DOR2EZU_ERR_ARGUMENT;
+    if (width <= 2 * DOR2EZU_MARGIN || height <= 2 * DOR2EZU_MARGIN)
+        return DOR2EZU_ERR_TOO_SMALL;
     const Algorithm* chosen = findAlgorithm(algorithm);
-    if (chosen == nullptr) return DOR2EZU_ERR_ALGORITHM;
+    if (chosen == nullptr)
+        return DOR2EZU_ERR_ALGORITHM;
     return convert(*chosen, width, height, plane, pixels, pattern);
 }

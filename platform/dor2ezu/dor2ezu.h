@@ -16,10 +16,10 @@
 
 // Results of Dor2EzuPlane. Every failure leaves the output area exactly as it was.
 inline constexpr std::int32_t DOR2EZU_OK = 0;
-inline constexpr std::int32_t DOR2EZU_ERR_ARGUMENT = -1;   // null plane or output
-inline constexpr std::int32_t DOR2EZU_ERR_TOO_SMALL = -2;  // 8 or fewer photosites across or down
-inline constexpr std::int32_t DOR2EZU_ERR_ALGORITHM = -3;  // not a number the library lists
-inline constexpr std::int32_t DOR2EZU_ERR_MEMORY = -4;     // working memory could not be had
+inline constexpr std::int32_t DOR2EZU_ERR_ARGUMENT = -1;  // null plane or output
+inline constexpr std::int32_t DOR2EZU_ERR_TOO_SMALL = -2; // 8 or fewer photosites across or down
+inline constexpr std::int32_t DOR2EZU_ERR_ALGORITHM = -3; // not a number the library lists
+inline constexpr std::int32_t DOR2EZU_ERR_MEMORY = -4;    // working memory could not be had
 
 // The margin the library's images leave out on each side, in photosites.
 inline constexpr std::int32_t DOR2EZU_MARGIN = 4;
@@ -33,5 +33,5 @@ std::int32_t Dor2EzuEnumAlgorithms(const char* const** names, std::int32_t* coun
 // De-mosaics a width x height plane with the algorithm numbered `algorithm` into `pixels`, which
 // must hold at least (width - 8) * (height - 8) * 3 bytes; only those bytes are written.
 // Returns DOR2EZU_OK or one of the negative results above.
-std::int32_t Dor2EzuPlane(std::int32_t width, std::int32_t height, const std::uint8_t* plane,
-                          std::uint8_t* pixels, std::int32_t algorithm, std::int32_t pattern);
+std::int32_t Dor2EzuPlane(std::int32_t width, std::int32_t height, const std::uint8_t* plane, std::uint8_t* pixels,
+                          std::int32_t algorithm, std::int32_t pattern);

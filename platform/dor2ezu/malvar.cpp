@@ -38,7 +38,8 @@ struct Window {
 // 16 bits, which tells the compiler that it need not widen to 32.
 using Sum = std::int16_t;
 
-inline std::uint8_t round16(Sum sum) {
+inline std::uint8_t round16(Sum sum)
+{
     const Sum v = static_cast<Sum>(static_cast<Sum>(sum + 8) >> 4);
     return static_cast<std::uint8_t>(std::clamp<Sum>(v, 0, 255));
 }
@@ -46,7 +47,8 @@ inline std::uint8_t round16(Sum sum) {
 // Plane columns x .. x + count - 1 of one row into separate arrays: green, the colour of the row's
 // other sites (rowColour) and the third colour. The row's green sites have x parity `greenParity`.
 inline void drawSites(const Window& w, int x, int count, int greenParity, std::uint8_t* __restrict green,
-                      std::uint8_t* __restrict rowColour, std::uint8_t* __restrict otherColour) {
+                      std::uint8_t* __restrict rowColour, std::uint8_t* __restrict otherColour)
+{
     // Columns relative to x from here on, through local pointers that the compiler may take as not
     // overlapping the output.
     const std::uint8_t* __restrict up2 = w.up2 + x;
@@ -81,7 +83,8 @@ inline void drawSites(const Window& w, int x, int count, int greenParity, std::u
 }
 
 inline void interleave(int count, const std::uint8_t* __restrict blue, const std::uint8_t* __restrict green,
-                       const std::uint8_t* __restrict red, std::uint8_t* __restrict dst) {
+                       const std::uint8_t* __restrict red, std::uint8_t* __restrict dst)
+{
     for (int i = 0; i < count; ++i) {
         dst[3 * i] = blue[i];
         dst[3 * i + 1] = green[i];
@@ -96,30 +99,36 @@ struct RowKind {
 };
 
 // Output pixels of plane columns x .. x + count - 1, count <= kChunk.
-inline void drawPixels(const Window& w, RowKind row, int x, int count, std::uint8_t* dst) {
+inline void drawPixels(const Window& w, RowKind row, int x, int count, std::uint8_t* dst)
+{
     std::uint8_t blue[kChunk], green[kChunk], red[kChunk];
     drawSites(w, x, count, row.greenParity, green, row.red ? red : blue, row.red ? blue : red);
     interleave(count, blue, green, red, dst);
 }
 
 // A full chunk, on its own so that the compiler sees the loops with their fixed length.
-[[gnu::noinline]] void drawChunk(const Window& w, RowKind row, int x, std::uint8_t* dst) {
+[[gnu::noinline]] void drawChunk(const Window& w, RowKind row, int x, std::uint8_t* dst)
+{
     drawPixels(w, row, x, kChunk, dst);
 }
 
-void drawRow(const Window& w, RowKind row, int x0, int x1, std::uint8_t* dst) {
+void drawRow(const Window& w, RowKind row, int x0, int x1, std::uint8_t* dst)
+{
     const int n = x1 - x0;
     if (n < kChunk) {
         drawPixels(w, row, x0, n, dst);
         return;
     }
     int i = 0;
-    for (; i + kChunk <= n; i += kChunk) drawChunk(w, row, x0 + i, dst + 3 * i);
+    for (; i + kChunk <= n; i += kChunk)
+        drawChunk(w, row, x0 + i, dst + 3 * i);
     // The rest as one more full chunk ending at the row's end; its overlap is drawn twice, alike.
-    if (i < n) drawChunk(w, row, x1 - kChunk, dst + 3 * (n - kChunk));
+    if (i < n)
+        drawChunk(w, row, x1 - kChunk, dst + 3 * (n - kChunk));
 }
 
-void malvarRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch) {
+void malvarRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch)
+{
     const CfaPattern& cfa = m.cfa();
     for (int y = yBegin; y < yEnd; ++y) {
         const Window w{m.row(y - 2), m.row(y - 1), m.row(y), m.row(y + 1), m.row(y + 2)};
@@ -129,8 +138,8 @@ void malvarRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Sc
     }
 }
 
-}  // namespace
+} // namespace
 
 const Algorithm kMalvar{2, "02-Malvar", malvarScratch, malvarRun};
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu

@@ -5,31 +5,35 @@
 
 namespace kestro::dor2ezu {
 
-CfaPattern CfaPattern::fromCode(std::int32_t code) {
+CfaPattern CfaPattern::fromCode(std::int32_t code)
+{
     // Top row first, left column first; the same table the program's own converter uses.
     switch (code) {
-        case 1: return {{{{kRed, kGreen}, {kGreen, kBlue}}}};   // GB
-        case 2: return {{{{kGreen, kBlue}, {kRed, kGreen}}}};   // GR
-        case 3: return {{{{kBlue, kGreen}, {kGreen, kRed}}}};   // RG
-        default: return {{{{kGreen, kRed}, {kBlue, kGreen}}}};  // BG, and any unknown code
+    case 1: return {{{{kRed, kGreen}, {kGreen, kBlue}}}};  // GB
+    case 2: return {{{{kGreen, kBlue}, {kRed, kGreen}}}};  // GR
+    case 3: return {{{{kBlue, kGreen}, {kGreen, kRed}}}};  // RG
+    default: return {{{{kGreen, kRed}, {kBlue, kGreen}}}}; // BG, and any unknown code
     }
 }
 
 namespace {
-int mirror(int i, int n) {
-    if (i < 0) return -i;
-    if (i >= n) return 2 * (n - 1) - i;
+int mirror(int i, int n)
+{
+    if (i < 0)
+        return -i;
+    if (i >= n)
+        return 2 * (n - 1) - i;
     return i;
 }
-}  // namespace
+} // namespace
 
 Mosaic::Mosaic(int width, int height, const std::uint8_t* plane, std::int32_t patternCode)
     : m_width(width),
       m_height(height),
       m_stride(static_cast<std::ptrdiff_t>(width) + 2 * kPad),
       m_cfa(CfaPattern::fromCode(patternCode)),
-      m_data(new std::uint8_t[static_cast<std::size_t>(m_stride) *
-                              (static_cast<std::size_t>(height) + 2 * kPad)]) {
+      m_data(new std::uint8_t[static_cast<std::size_t>(m_stride) * (static_cast<std::size_t>(height) + 2 * kPad)])
+{
     for (int y = -kPad; y < height + kPad; ++y) {
         const std::uint8_t* src = plane + static_cast<std::ptrdiff_t>(mirror(y, height)) * width;
         std::uint8_t* dst = m_data.get() + static_cast<std::ptrdiff_t>(y + kPad) * m_stride;
@@ -41,4 +45,4 @@ Mosaic::Mosaic(int width, int height, const std::uint8_t* plane, std::int32_t pa
     }
 }
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu

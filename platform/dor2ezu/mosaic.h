@@ -26,7 +26,7 @@ enum Colour : std::uint8_t { kRed = 0, kGreen = 1, kBlue = 2 };
 // The colour of every photosite as a 2 x 2 tile looked up by row and column parity, in the plane's
 // coordinates (y = 0 is the top row).
 struct CfaPattern {
-    std::array<std::array<std::uint8_t, 2>, 2> colour;  // [y & 1][x & 1]
+    std::array<std::array<std::uint8_t, 2>, 2> colour; // [y & 1][x & 1]
 
     int at(int x, int y) const { return colour[y & 1][x & 1]; }
     bool isGreen(int x, int y) const { return at(x, y) == kGreen; }
@@ -41,7 +41,7 @@ struct CfaPattern {
 // bounds checks or border branches.
 class Mosaic {
 public:
-    static constexpr int kPad = 8;  // needs W and H above kPad, which the library checks first
+    static constexpr int kPad = 8; // needs W and H above kPad, which the library checks first
 
     Mosaic(int width, int height, const std::uint8_t* plane, std::int32_t patternCode);
 
@@ -50,7 +50,8 @@ public:
     const CfaPattern& cfa() const { return m_cfa; }
 
     // Row y of the plane, -kPad <= y < height + kPad; index it with -kPad <= x < width + kPad.
-    const std::uint8_t* row(int y) const {
+    const std::uint8_t* row(int y) const
+    {
         return m_data.get() + static_cast<std::ptrdiff_t>(y + kPad) * m_stride + kPad;
     }
 
@@ -70,15 +71,18 @@ public:
     static constexpr int kMargin = 4;
 
     OutputImage(std::uint8_t* pixels, int planeWidth, int planeHeight)
-        : m_pixels(pixels), m_width(planeWidth - 2 * kMargin), m_height(planeHeight - 2 * kMargin) {}
+        : m_pixels(pixels), m_width(planeWidth - 2 * kMargin), m_height(planeHeight - 2 * kMargin)
+    {
+    }
 
-    int width() const { return m_width; }    // W - 8
-    int height() const { return m_height; }  // H - 8
+    int width() const { return m_width; }   // W - 8
+    int height() const { return m_height; } // H - 8
     int firstPlaneX() const { return kMargin; }
     int endPlaneX() const { return kMargin + m_width; }
 
     // The output row showing plane row y, starting at the pixel of plane column kMargin.
-    std::uint8_t* rowFor(int planeY) const {
+    std::uint8_t* rowFor(int planeY) const
+    {
         return m_pixels + static_cast<std::ptrdiff_t>(m_height - 1 - (planeY - kMargin)) * m_width * 3;
     }
 
@@ -97,18 +101,18 @@ public:
 
     // An algorithm that takes more than its scratchBytes promised is a bug that would otherwise
     // write over another band's memory; stop at once instead.
-    template <typename T>
-    std::span<T> take(std::size_t count) {
+    template <typename T> std::span<T> take(std::size_t count)
+    {
         std::size_t bytes = roundUp(count * sizeof(T));
-        if (bytes > m_memory.size() - m_used) std::abort();
+        if (bytes > m_memory.size() - m_used)
+            std::abort();
         std::byte* p = m_memory.data() + m_used;
         m_used += bytes;
         return {reinterpret_cast<T*>(p), count};
     }
 
     // The bytes `take` needs for `count` elements of T, for computing an algorithm's scratch size.
-    template <typename T>
-    static std::size_t bytesFor(std::size_t count) { return roundUp(count * sizeof(T)); }
+    template <typename T> static std::size_t bytesFor(std::size_t count) { return roundUp(count * sizeof(T)); }
 
 private:
     static std::size_t roundUp(std::size_t n) { return (n + 63) & ~std::size_t{63}; }
@@ -127,4 +131,4 @@ struct Algorithm {
     void (*run)(const Mosaic& mosaic, const OutputImage& out, int yBegin, int yEnd, Scratch scratch);
 };
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu

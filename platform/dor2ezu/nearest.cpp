@@ -8,7 +8,8 @@ namespace {
 
 std::size_t nearestScratch(int, int) { return 0; }
 
-void nearestRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch) {
+void nearestRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch)
+{
     const CfaPattern& cfa = m.cfa();
     for (int y = yBegin; y < yEnd; ++y) {
         const int top = y & ~1;
@@ -42,8 +43,8 @@ void nearestRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, S
     }
 }
 
-}  // namespace
+} // namespace
 
 const Algorithm kNearest{1, "01-Nearest", nearestScratch, nearestRun};
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu

@@ -46,7 +46,8 @@ constexpr int kGuard = 64;
 
 // Written so that g++ keeps it in bytes (max, min, subtract); doubling below is written as a shift
 // for the same reason (it otherwise picks a multiply).
-inline std::uint8_t absDiff(std::uint8_t a, std::uint8_t b) {
+inline std::uint8_t absDiff(std::uint8_t a, std::uint8_t b)
+{
     const std::uint8_t high = a > b ? a : b;
     const std::uint8_t low = a < b ? a : b;
     return static_cast<std::uint8_t>(high - low);
@@ -54,9 +55,9 @@ inline std::uint8_t absDiff(std::uint8_t a, std::uint8_t b) {
 
 // Gradient pieces (doubled) of one plane row r that the next row still needs.
 struct RawGradients {
-    i16* vertical;    // |p(x, r-1) - p(x, r+1)| twice, plus the same at x-1 and x+1
-    i16* horizontal;  // |p(x-1, r) - p(x+1, r)| + |p(x, r) - p(x+2, r)|
-    i16* antiB;       // the diagonal pieces of row r that the sums of row r+1 take, see gradients
+    i16* vertical;   // |p(x, r-1) - p(x, r+1)| twice, plus the same at x-1 and x+1
+    i16* horizontal; // |p(x-1, r) - p(x+1, r)| + |p(x, r) - p(x+2, r)|
+    i16* antiB;      // the diagonal pieces of row r that the sums of row r+1 take, see gradients
     i16* mainB;
 };
 
@@ -75,13 +76,13 @@ struct GradientSums {
 // red/blue colour of the rows above and below. N takes them from row y-1 at x, NE from row y-1 at
 // x+1, E from row y at x+1, and so on.
 struct ColourDifferences {
-    i16* verticalOther;  // N and S
+    i16* verticalOther; // N and S
     i16* verticalCross;
-    i16* horizontalOther;  // E and W
+    i16* horizontalOther; // E and W
     i16* horizontalCross;
-    i16* antiOther;  // NE and SW
+    i16* antiOther; // NE and SW
     i16* antiCross;
-    i16* mainOther;  // NW and SE
+    i16* mainOther; // NW and SE
     i16* mainCross;
 };
 
@@ -97,7 +98,8 @@ constexpr int kWorkRows = kRawRing * 4 + kSumRing * 4 + kColourRing * 8 + 3;
 // 30-odd rows a step reads never share cache sets (at 1920 photosites they all did, and it cost 20%).
 std::size_t workRowLength(int span) { return static_cast<std::size_t>(span) + 2 * kGuard + 32; }
 
-std::size_t vngScratch(int planeWidth, int) {
+std::size_t vngScratch(int planeWidth, int)
+{
     const int span = spanOf(planeWidth);
     return kByteRing * Scratch::bytesFor<std::uint8_t>(workRowLength(span)) +
            kWorkRows * Scratch::bytesFor<i16>(workRowLength(span)) +
@@ -107,20 +109,21 @@ std::size_t vngScratch(int planeWidth, int) {
 // All ones at the green sites of a block, zero at the red/blue ones. Blocks start at even x.
 struct GreenMask {
     i16 lanes[kBlock];
-    explicit GreenMask(int greenParity) {
-        for (int k = 0; k < kBlock; ++k) lanes[k] = static_cast<i16>(((k ^ greenParity) & 1) == 0 ? -1 : 0);
+    explicit GreenMask(int greenParity)
+    {
+        for (int k = 0; k < kBlock; ++k)
+            lanes[k] = static_cast<i16>(((k ^ greenParity) & 1) == 0 ? -1 : 0);
     }
 };
 
-inline i16 select(i16 mask, int ifSet, int ifClear) {
-    return static_cast<i16>((mask & ifSet) | (~mask & ifClear));
-}
+inline i16 select(i16 mask, int ifSet, int ifClear) { return static_cast<i16>((mask & ifSet) | (~mask & ifClear)); }
 
 // The gradient pieces of row r from the photosites of rows r-1 (above), r and r+1 (below), and
 // their sums with the pieces of row r-1 (previous).
 void gradients(const std::uint8_t* __restrict above, const std::uint8_t* __restrict row,
-               const std::uint8_t* __restrict below, const GreenMask& green, int span,
-               const RawGradients& previous, const RawGradients& current, const GradientSums& sums) {
+               const std::uint8_t* __restrict below, const GreenMask& green, int span, const RawGradients& previous,
+               const RawGradients& current, const GradientSums& sums)
+{
     const i16* __restrict verticalPrevious = previous.vertical;
     const i16* __restrict horizontalPrevious = previous.horizontal;
     const i16* __restrict antiPrevious = previous.antiB;
@@ -139,8 +142,7 @@ void gradients(const std::uint8_t* __restrict above, const std::uint8_t* __restr
             const int x = x0 + k;
             const i16 m = green.lanes[k];
             // N/S: the differences across two rows at x-1, x, x+1, the middle one counting twice.
-            const i16 v = static_cast<i16>((absDiff(above[x], below[x]) << 1) +
-                                           absDiff(above[x - 1], below[x - 1]) +
+            const i16 v = static_cast<i16>((absDiff(above[x], below[x]) << 1) + absDiff(above[x - 1], below[x - 1]) +
                                            absDiff(above[x + 1], below[x + 1]));
             // E/W: the differences across two columns at x and x+1 (this row's share; the rows above
             // and below add theirs).
@@ -171,7 +173,8 @@ void gradients(const std::uint8_t* __restrict above, const std::uint8_t* __restr
 // The colour differences of row r, from the photosites of rows r-1 .. r+1.
 void colourDifferences(const std::uint8_t* __restrict above, const std::uint8_t* __restrict row,
                        const std::uint8_t* __restrict below, const GreenMask& green, int span,
-                       const ColourDifferences& out) {
+                       const ColourDifferences& out)
+{
     i16* __restrict verticalOther = out.verticalOther;
     i16* __restrict verticalCross = out.verticalCross;
     i16* __restrict horizontalOther = out.horizontalOther;
@@ -213,8 +216,9 @@ void colourDifferences(const std::uint8_t* __restrict above, const std::uint8_t*
 
 // Row y: thresholds the eight gradients and sums the colour differences of the kept directions.
 void selectDirections(const GradientSums& here, const GradientSums& next, const ColourDifferences& up,
-                      const ColourDifferences& mid, const ColourDifferences& down, int span,
-                      i16* __restrict otherSum, i16* __restrict crossSum, i16* __restrict kept) {
+                      const ColourDifferences& mid, const ColourDifferences& down, int span, i16* __restrict otherSum,
+                      i16* __restrict crossSum, i16* __restrict kept)
+{
     const i16* __restrict vH = here.vertical;
     const i16* __restrict vN = next.vertical;
     const i16* __restrict hH = here.horizontal;
@@ -246,16 +250,14 @@ void selectDirections(const GradientSums& here, const GradientSums& next, const 
             const i16 kN = keep(gN), kS = keep(gS), kE = keep(gE), kW = keep(gW);
             const i16 kNE = keep(gNE), kSW = keep(gSW), kNW = keep(gNW), kSE = keep(gSE);
 
-            otherSum[x] = static_cast<i16>(
-                (kN & up.verticalOther[x]) + (kS & down.verticalOther[x]) +
-                (kE & mid.horizontalOther[x + 1]) + (kW & mid.horizontalOther[x - 1]) +
-                (kNE & up.antiOther[x + 1]) + (kSW & down.antiOther[x - 1]) +
-                (kNW & up.mainOther[x - 1]) + (kSE & down.mainOther[x + 1]));
-            crossSum[x] = static_cast<i16>(
-                (kN & up.verticalCross[x]) + (kS & down.verticalCross[x]) +
-                (kE & mid.horizontalCross[x + 1]) + (kW & mid.horizontalCross[x - 1]) +
-                (kNE & up.antiCross[x + 1]) + (kSW & down.antiCross[x - 1]) +
-                (kNW & up.mainCross[x - 1]) + (kSE & down.mainCross[x + 1]));
+            otherSum[x] = static_cast<i16>((kN & up.verticalOther[x]) + (kS & down.verticalOther[x]) +
+                                           (kE & mid.horizontalOther[x + 1]) + (kW & mid.horizontalOther[x - 1]) +
+                                           (kNE & up.antiOther[x + 1]) + (kSW & down.antiOther[x - 1]) +
+                                           (kNW & up.mainOther[x - 1]) + (kSE & down.mainOther[x + 1]));
+            crossSum[x] = static_cast<i16>((kN & up.verticalCross[x]) + (kS & down.verticalCross[x]) +
+                                           (kE & mid.horizontalCross[x + 1]) + (kW & mid.horizontalCross[x - 1]) +
+                                           (kNE & up.antiCross[x + 1]) + (kSW & down.antiCross[x - 1]) +
+                                           (kNW & up.mainCross[x - 1]) + (kSE & down.mainCross[x + 1]));
             kept[x] = static_cast<i16>(-(kN + kS + kE + kW + kNE + kSW + kNW + kSE));
         }
     }
@@ -267,17 +269,17 @@ void selectDirections(const GradientSums& here, const GradientSums& next, const 
 // The mean, sum / (4 n) with n = 1..8, is a 16-bit multiply by round(2^14 / n), doubled so the last
 // bit rounds half up. The reciprocal is off by less than 2e-4, so a uniform difference (a flat
 // colour) comes out exact.
-void composeRow(const std::uint8_t* __restrict row, const i16* __restrict otherSum,
-                const i16* __restrict crossSum, const i16* __restrict kept, const GreenMask& green,
-                bool rowIsRed, int span, std::uint32_t* __restrict packed) {
-    const i16 redRow = rowIsRed ? i16{-1} : i16{0};  // a mask: a select, not a branch, in the loop
+void composeRow(const std::uint8_t* __restrict row, const i16* __restrict otherSum, const i16* __restrict crossSum,
+                const i16* __restrict kept, const GreenMask& green, bool rowIsRed, int span,
+                std::uint32_t* __restrict packed)
+{
+    const i16 redRow = rowIsRed ? i16{-1} : i16{0}; // a mask: a select, not a branch, in the loop
     for (int x0 = 0; x0 < span; x0 += kBlock) {
         DOR2EZU_IVDEP
         for (int k = 0; k < kBlock; ++k) {
             const int x = x0 + k;
             const int n = kept[x];
-            const auto reciprocal =
-                static_cast<i16>(static_cast<int>(16384.0f / static_cast<float>(n) + 0.5f));
+            const auto reciprocal = static_cast<i16>(static_cast<int>(16384.0f / static_cast<float>(n) + 0.5f));
             const i16 site = row[x];
             auto shifted = [site, reciprocal](i16 sum) {
                 const i16 twiceSum = static_cast<i16>(sum << 1);
@@ -288,7 +290,7 @@ void composeRow(const std::uint8_t* __restrict row, const i16* __restrict otherS
             const i16 cross = shifted(crossSum[x]);
             const i16 m = green.lanes[k];
             const i16 g = select(m, site, other);
-            const i16 own = select(m, other, site);  // the row's red/blue colour
+            const i16 own = select(m, other, site); // the row's red/blue colour
             const i16 red = select(redRow, own, cross);
             const i16 blue = select(redRow, cross, own);
             const auto low = static_cast<std::uint16_t>(blue | (g << 8));
@@ -298,12 +300,12 @@ void composeRow(const std::uint8_t* __restrict row, const i16* __restrict otherS
 }
 
 // Writes packed pixels as blue, green, red bytes, four pixels per two stores where byte order allows.
-void storePixels(const std::uint32_t* src, int count, std::uint8_t* dst) {
+void storePixels(const std::uint32_t* src, int count, std::uint8_t* dst)
+{
     int i = 0;
     if constexpr (std::endian::native == std::endian::little) {
         for (; i + 4 <= count; i += 4, dst += 12) {
-            const std::uint64_t first =
-                src[i] | (std::uint64_t{src[i + 1]} << 24) | (std::uint64_t{src[i + 2]} << 48);
+            const std::uint64_t first = src[i] | (std::uint64_t{src[i + 1]} << 24) | (std::uint64_t{src[i + 2]} << 48);
             const std::uint32_t last = (src[i + 2] >> 16) | (src[i + 3] << 8);
             std::memcpy(dst, &first, 8);
             std::memcpy(dst + 8, &last, 4);
@@ -316,7 +318,8 @@ void storePixels(const std::uint32_t* src, int count, std::uint8_t* dst) {
     }
 }
 
-void vngRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch scratch) {
+void vngRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scratch scratch)
+{
     const CfaPattern& cfa = m.cfa();
     const int width = m.width();
     const int span = spanOf(width);
@@ -341,9 +344,11 @@ void vngRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scrat
         return row + kGuard;
     };
     RawGradients raw[kRawRing];
-    for (auto& r : raw) r = {zeroedRow(), zeroedRow(), zeroedRow(), zeroedRow()};
+    for (auto& r : raw)
+        r = {zeroedRow(), zeroedRow(), zeroedRow(), zeroedRow()};
     GradientSums sums[kSumRing];
-    for (auto& s : sums) s = {workRow(), workRow(), workRow(), workRow()};
+    for (auto& s : sums)
+        s = {workRow(), workRow(), workRow(), workRow()};
     ColourDifferences colours[kColourRing];
     for (auto& c : colours)
         c = {workRow(), workRow(), workRow(), workRow(), workRow(), workRow(), workRow(), workRow()};
@@ -361,30 +366,30 @@ void vngRun(const Mosaic& m, const OutputImage& out, int yBegin, int yEnd, Scrat
     };
     auto prepare = [&](int y) {
         const GreenMask& green = greenMasks[greenParity(y)];
-        gradients(photosites(y - 1), photosites(y), photosites(y + 1), green, span,
-                  raw[(y - 1) & (kRawRing - 1)], raw[y & (kRawRing - 1)], sums[y & (kSumRing - 1)]);
+        gradients(photosites(y - 1), photosites(y), photosites(y + 1), green, span, raw[(y - 1) & (kRawRing - 1)],
+                  raw[y & (kRawRing - 1)], sums[y & (kSumRing - 1)]);
         colourDifferences(photosites(y - 1), photosites(y), photosites(y + 1), green, span,
                           colours[y & (kColourRing - 1)]);
     };
 
-    for (int y = yBegin - 2; y <= yBegin + 1; ++y) load(y);
-    prepare(yBegin - 1);  // only its raw pieces and colours are used
+    for (int y = yBegin - 2; y <= yBegin + 1; ++y)
+        load(y);
+    prepare(yBegin - 1); // only its raw pieces and colours are used
     prepare(yBegin);
     for (int y = yBegin; y < yEnd; ++y) {
         load(y + 2);
         prepare(y + 1);
         const int gp = greenParity(y);
-        selectDirections(sums[y & (kSumRing - 1)], sums[(y + 1) & (kSumRing - 1)],
-                         colours[(y - 1) & (kColourRing - 1)], colours[y & (kColourRing - 1)],
-                         colours[(y + 1) & (kColourRing - 1)], span, otherSum, crossSum, kept);
-        composeRow(photosites(y), otherSum, crossSum, kept, greenMasks[gp], cfa.at(1 - gp, y) == kRed, span,
-                   packed);
+        selectDirections(sums[y & (kSumRing - 1)], sums[(y + 1) & (kSumRing - 1)], colours[(y - 1) & (kColourRing - 1)],
+                         colours[y & (kColourRing - 1)], colours[(y + 1) & (kColourRing - 1)], span, otherSum, crossSum,
+                         kept);
+        composeRow(photosites(y), otherSum, crossSum, kept, greenMasks[gp], cfa.at(1 - gp, y) == kRed, span, packed);
         storePixels(packed + out.firstPlaneX(), out.width(), out.rowFor(y));
     }
 }
 
-}  // namespace
+} // namespace
 
 const Algorithm kVng{3, "03-VNG", vngScratch, vngRun};
 
-}  // namespace kestro::dor2ezu
+} // namespace kestro::dor2ezu

@@ -83,10 +83,7 @@ FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
     return std::exchange(fileHandler(), std::move(handler));
 }
 
-FolderHandler setFolderHandler(FolderHandler handler)
-{
-    return std::exchange(folderHandler(), std::move(handler));
-}
+FolderHandler setFolderHandler(FolderHandler handler) { return std::exchange(folderHandler(), std::move(handler)); }
 
 DialogScript::DialogScript()
 {

@@ -26,13 +26,10 @@ MessageHandler& installed()
 Answer cautiousAnswer(Buttons buttons)
 {
     switch (buttons) {
-    case Buttons::Ok:
-        return Answer::Ok;
-    case Buttons::YesNo:
-        return Answer::No;
+    case Buttons::Ok: return Answer::Ok;
+    case Buttons::YesNo: return Answer::No;
     case Buttons::OkCancel:
-    case Buttons::YesNoCancel:
-        break;
+    case Buttons::YesNoCancel: break;
     }
     return Answer::Cancel;
 }
@@ -44,10 +41,7 @@ Answer showMessage(std::string text, std::string caption, Icon icon, Buttons but
     return handler ? handler(m) : toStandardError(m);
 }
 
-MessageHandler setMessageHandler(MessageHandler handler)
-{
-    return std::exchange(installed(), std::move(handler));
-}
+MessageHandler setMessageHandler(MessageHandler handler) { return std::exchange(installed(), std::move(handler)); }
 
 MessageRecorder::MessageRecorder() { install(false, Answer::Ok); }
 

@@ -138,7 +138,7 @@ void CDisplayBar::LayoutControls()
         const QSize hint = pControl->sizeHint();
         // Styles give push buttons a wide minimum meant for "OK" and "Cancel"; a pattern
         // button only needs room for its two letters.
-        const int nNeeded = t->kind == Kind::Combo ? 0
+        const int nNeeded = t->kind == Kind::Combo  ? 0
                             : t->kind == Kind::Push ? fm.horizontalAdvance(QString::fromUtf8(t->text)) + 12
                                                     : hint.width();
         const int nCx = std::max(px(t->cx), nNeeded);

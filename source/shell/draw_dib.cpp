@@ -10,8 +10,8 @@ using namespace kestro::shell;
 
 bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area)
 {
-    if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 ||
-        pBitmap->biHeight == INT32_MIN || pBitmap->biCompression != 0)
+    if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 || pBitmap->biHeight == INT32_MIN ||
+        pBitmap->biCompression != 0)
         return false;
     const int nBits = pBitmap->biBitCount;
     if (nBits != 8 && nBits != 24 && nBits != 32)
@@ -52,15 +52,9 @@ bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBi
                                   nBytesPerPixel * static_cast<std::size_t>(part.left());
         auto* pOut = reinterpret_cast<std::uint32_t*>(m_pixels.scanLine(row));
         switch (nBits) {
-        case 8:
-            IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width());
-            break;
-        case 24:
-            BgrRowToRgb32(pIn, pOut, part.width());
-            break;
-        default:
-            Bgrx32RowToRgb32(pIn, pOut, part.width());
-            break;
+        case 8: IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width()); break;
+        case 24: BgrRowToRgb32(pIn, pOut, part.width()); break;
+        default: Bgrx32RowToRgb32(pIn, pOut, part.width()); break;
         }
     }
     painter.drawImage(x + part.left(), y + part.top(), m_pixels);

@@ -39,5 +39,6 @@ void OpenDroppedFile(QDropEvent* pEvent, CKestroDoc& doc, QObject* pContext)
     }
     pEvent->setDropAction(Qt::CopyAction);
     pEvent->accept();
-    QMetaObject::invokeMethod(pContext, [&doc, path] { doc.OpenVideoFile(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        pContext, [&doc, path] { doc.OpenVideoFile(path); }, Qt::QueuedConnection);
 }

@@ -39,12 +39,9 @@ QVariant CFrameListModel::data(const QModelIndex& index, int nRole) const
     if (!index.isValid() || index.row() >= rowCount())
         return {};
     switch (nRole) {
-    case Qt::DisplayRole:
-        return RowText(index.row());
-    case Qt::CheckStateRole:
-        return IsTicked(index.row()) ? Qt::Checked : Qt::Unchecked;
-    default:
-        return {};
+    case Qt::DisplayRole: return RowText(index.row());
+    case Qt::CheckStateRole: return IsTicked(index.row()) ? Qt::Checked : Qt::Unchecked;
+    default: return {};
     }
 }
 

@@ -19,10 +19,7 @@ CKestroApp* g_pApp = nullptr;
 
 } // namespace
 
-CKestroApp::CKestroApp() : m_pRecentFileList(std::make_unique<CRecentFileList>(8, 30))
-{
-    g_pApp = this;
-}
+CKestroApp::CKestroApp() : m_pRecentFileList(std::make_unique<CRecentFileList>(8, 30)) { g_pApp = this; }
 
 CKestroApp::~CKestroApp()
 {
@@ -88,14 +85,9 @@ void CKestroApp::InitialUpdateViews()
 bool CKestroApp::OnCmdMsg(int nId)
 {
     switch (nId) {
-    case ids::ID_APP_ABOUT:
-        OnAppAbout();
-        return true;
-    case ids::ID_FILE_NEW:
-        OnFileNew();
-        return true;
-    default:
-        return false;
+    case ids::ID_APP_ABOUT: OnAppAbout(); return true;
+    case ids::ID_FILE_NEW: OnFileNew(); return true;
+    default: return false;
     }
 }
 

@@ -47,10 +47,8 @@ bool CKestroView::OnCmdMsg(int nId)
     switch (nId) {
     case ids::ID_FILE_SAVE:
     case ids::ID_FILE_SAVE_AS:
-    case ids::ID_SAVE_RGB_CHANNELS:
-        return m_doc.m_pFrameList != nullptr && m_doc.m_pFrameList->OnCmdMsg(nId);
-    default:
-        return false;
+    case ids::ID_SAVE_RGB_CHANNELS: return m_doc.m_pFrameList != nullptr && m_doc.m_pFrameList->OnCmdMsg(nId);
+    default: return false;
     }
 }
 

@@ -105,20 +105,11 @@ bool CLeftView::OnCmdMsg(int nId)
 {
     switch (nId) {
     case ids::ID_FILE_SAVE:
-    case ids::ID_FILE_SAVE_AS:
-        OnSaveFrames();
-        return true;
-    case ids::ID_SAVE_RGB_CHANNELS:
-        OnSaveRgbChannels();
-        return true;
-    case ids::ID_CHECK_SELECTED:
-        OnCheckSelected();
-        return true;
-    case ids::ID_UNCHECK_SELECTED:
-        OnUncheckSelected();
-        return true;
-    default:
-        return false;
+    case ids::ID_FILE_SAVE_AS: OnSaveFrames(); return true;
+    case ids::ID_SAVE_RGB_CHANNELS: OnSaveRgbChannels(); return true;
+    case ids::ID_CHECK_SELECTED: OnCheckSelected(); return true;
+    case ids::ID_UNCHECK_SELECTED: OnUncheckSelected(); return true;
+    default: return false;
     }
 }
 

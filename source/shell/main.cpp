@@ -16,7 +16,8 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Views raw planetary captures and exports their frames."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The AVI capture to open."), QStringLiteral("[file]"));
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The AVI capture to open."),
+                                 QStringLiteral("[file]"));
     parser.process(qtApp);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)

@@ -52,10 +52,8 @@ struct ToolButton {
 };
 
 const std::array kToolButtons{
-    ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},
-    ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
-    ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"},
-    ToolButton{0, nullptr},
+    ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},       ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
+    ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"}, ToolButton{0, nullptr},
     ToolButton{ids::ID_APP_ABOUT, ":/icons/about.svg"},
 };
 
@@ -257,11 +255,8 @@ bool CMainFrame::OnCmdMsg(int nId)
         pOther->setFocus(Qt::OtherFocusReason);
         return true;
     }
-    case ids::ID_APP_EXIT:
-        close();
-        return true;
-    default:
-        return false;
+    case ids::ID_APP_EXIT: close(); return true;
+    default: return false;
     }
 }
 

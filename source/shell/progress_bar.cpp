@@ -51,11 +51,8 @@ protected:
         switch (pEvent->type()) {
         case QEvent::Move:
         case QEvent::Resize:
-        case QEvent::LayoutRequest:
-            m_bar.FitToPane();
-            break;
-        default:
-            break;
+        case QEvent::LayoutRequest: m_bar.FitToPane(); break;
+        default: break;
         }
         return false;
     }

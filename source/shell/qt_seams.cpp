@@ -39,8 +39,7 @@ QMessageBox::StandardButtons ToQt(Buttons buttons)
 
 Answer ShowMessageBox(const Message& m)
 {
-    QMessageBox box(ToQt(m.icon), QString::fromStdString(m.caption), QString::fromStdString(m.text),
-                    ToQt(m.buttons));
+    QMessageBox box(ToQt(m.icon), QString::fromStdString(m.caption), QString::fromStdString(m.text), ToQt(m.buttons));
     switch (box.exec()) {
     case QMessageBox::Ok: return Answer::Ok;
     case QMessageBox::Yes: return Answer::Yes;

@@ -28,10 +28,7 @@ void CRecentFileList::Add(const QString& path)
     m_slots.front() = full;
 }
 
-QString CRecentFileList::GetDisplayName(int i) const
-{
-    return AbbreviatePath((*this)[i], m_nMaxDisplayLength);
-}
+QString CRecentFileList::GetDisplayName(int i) const { return AbbreviatePath((*this)[i], m_nMaxDisplayLength); }
 
 void CRecentFileList::ReadList()
 {

@@ -6,38 +6,41 @@
 namespace {
 
 // Layout code of the own algorithm for each pattern code; any other pattern reads as "BG".
-std::int32_t layoutFromPattern(std::int32_t pattern) {
+std::int32_t layoutFromPattern(std::int32_t pattern)
+{
     switch (pattern) {
-        case 1: return 40;  // GB: row 1 green at even x, other sites blue
-        case 2: return 43;  // GR: row 1 green at odd x, other sites red
-        case 3: return 42;  // RG: row 1 green at even x, other sites red
-        default: return 41; // BG: row 1 green at odd x, other sites blue
+    case 1: return 40;  // GB: row 1 green at even x, other sites blue
+    case 2: return 43;  // GR: row 1 green at odd x, other sites red
+    case 3: return 42;  // RG: row 1 green at even x, other sites red
+    default: return 41; // BG: row 1 green at odd x, other sites blue
     }
 }
 
-}  // namespace
+} // namespace
 
 CCfaConverter::CCfaConverter() : CCfaConverter(Dor2EzuEnumAlgorithms) {}
 
-CCfaConverter::CCfaConverter(EnumAlgorithmsFn enumerate) {
+CCfaConverter::CCfaConverter(EnumAlgorithmsFn enumerate)
+{
     const char* const* names = nullptr;
     std::int32_t count = 0;
     enumerate(&names, &count);
-    if (count <= 0 || names == nullptr) return;
+    if (count <= 0 || names == nullptr)
+        return;
     m_algorithmNames.reserve(static_cast<std::size_t>(count));
     // Empty names are kept: the list mirrors the library's numbering of its entries, and the
     // shell is the one that leaves them out of the combo box.
-    for (std::int32_t i = 0; i < count; ++i) m_algorithmNames.emplace_back(names[i] ? names[i] : "");
+    for (std::int32_t i = 0; i < count; ++i)
+        m_algorithmNames.emplace_back(names[i] ? names[i] : "");
 }
 
 CCfaConverter::~CCfaConverter() = default;
 
 bool CCfaConverter::ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,
-                                 std::uint8_t* pPixels, std::int32_t& nOutWidth,
-                                 std::int32_t& nOutHeight) {
+                                 std::uint8_t* pPixels, std::int32_t& nOutWidth, std::int32_t& nOutHeight)
+{
     if (m_nAlgorithm != kOwnAlgorithm) {
-        const std::int32_t result =
-            Dor2EzuPlane(nWidth, nHeight, pPlane, pPixels, m_nAlgorithm, m_nPattern);
+        const std::int32_t result = Dor2EzuPlane(nWidth, nHeight, pPlane, pPixels, m_nAlgorithm, m_nPattern);
         nOutWidth = nWidth - 2 * DOR2EZU_MARGIN;
         nOutHeight = nHeight - 2 * DOR2EZU_MARGIN;
         return result >= 0;
@@ -50,11 +53,12 @@ bool CCfaConverter::ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, cons
 }
 
 void CCfaConverter::DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,
-                                 std::uint8_t* pPixels) {
-    if (nWidth <= 0 || nHeight <= 0) return;
+                                 std::uint8_t* pPixels)
+{
+    if (nWidth <= 0 || nHeight <= 0)
+        return;
     // The ring has no full neighbourhood and is not interpolated. It is blacked out at every
     // conversion so that neither fresh memory nor an earlier picture shows through it.
     kestro::video::clearRing(nWidth, nHeight, pPixels);
-    kestro::video::deBayerInterior(kestro::video::BayerLayout::fromCode(m_nLayout), nWidth, nHeight,
-                                   pPlane, pPixels);
+    kestro::video::deBayerInterior(kestro::video::BayerLayout::fromCode(m_nLayout), nWidth, nHeight, pPlane, pPixels);
 }

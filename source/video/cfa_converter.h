@@ -35,12 +35,11 @@ public:
     // W * H * 3 bytes, as bottom-up blue-green-red rows. Reports the size of the picture written:
     // W x H for algorithm 11, (W - 8) x (H - 8) for the library's. Returns false when the library
     // refused the plane (too small, or an algorithm it does not know); it then wrote nothing.
-    bool ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,
-                      std::uint8_t* pPixels, std::int32_t& nOutWidth, std::int32_t& nOutHeight);
+    bool ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane, std::uint8_t* pPixels,
+                      std::int32_t& nOutWidth, std::int32_t& nOutHeight);
 
 private:
-    void DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,
-                      std::uint8_t* pPixels);
+    void DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane, std::uint8_t* pPixels);
 
     std::int32_t m_nLayout = 40;
     std::vector<std::string> m_algorithmNames;

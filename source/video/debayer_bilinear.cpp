@@ -10,7 +10,7 @@
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "debayer_bilinear.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/foreach_target.h> // IWYU pragma: keep
 #include <hwy/highway.h>
 
 #include <cstddef>
@@ -25,11 +25,12 @@ namespace kestro::video::detail {
 
 // One row of the plane and how its sites are coloured.
 struct RowLayout {
-    int greenParity;  // x parity of the green sites in this row
-    bool rowRed;      // the non-green sites of this row are red (else blue)
+    int greenParity; // x parity of the green sites in this row
+    bool rowRed;     // the non-green sites of this row are red (else blue)
 };
 
-inline RowLayout rowLayout(BayerLayout layout, int y) {
+inline RowLayout rowLayout(BayerLayout layout, int y)
+{
     // Rows with odd y are like row 1; rows with even y swap both properties.
     const bool likeRow1 = (y & 1) != 0;
     const int row1Parity = layout.row1GreenOdd ? 1 : 0;
@@ -37,25 +38,27 @@ inline RowLayout rowLayout(BayerLayout layout, int y) {
 }
 
 // Output pixel of the green site at column x (blue, green, red).
-inline void greenSite(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down, int x,
-                      int rowOffset, int crossOffset, std::uint8_t* pixel) {
+inline void greenSite(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down, int x, int rowOffset,
+                      int crossOffset, std::uint8_t* pixel)
+{
     pixel[1] = cur[x];
     pixel[rowOffset] = static_cast<std::uint8_t>((cur[x - 1] + cur[x + 1] + 1) >> 1);
     pixel[crossOffset] = static_cast<std::uint8_t>((up[x] + down[x] + 1) >> 1);
 }
 
 // Output pixel of the red or blue site at column x.
-inline void otherSite(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down, int x,
-                      int rowOffset, int crossOffset, std::uint8_t* pixel) {
+inline void otherSite(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down, int x, int rowOffset,
+                      int crossOffset, std::uint8_t* pixel)
+{
     pixel[rowOffset] = cur[x];
     pixel[1] = static_cast<std::uint8_t>((up[x] + down[x] + cur[x - 1] + cur[x + 1] + 2) >> 2);
-    pixel[crossOffset] =
-        static_cast<std::uint8_t>((up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] + 2) >> 2);
+    pixel[crossOffset] = static_cast<std::uint8_t>((up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] + 2) >> 2);
 }
 
 // Sites x0 <= x < x1 of one row, one at a time (the vector loop's tail).
-inline void sitesOfRow(RowLayout row, const std::uint8_t* up, const std::uint8_t* cur,
-                       const std::uint8_t* down, int x0, int x1, std::uint8_t* out) {
+inline void sitesOfRow(RowLayout row, const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down, int x0,
+                       int x1, std::uint8_t* out)
+{
     const int rowOffset = row.rowRed ? 2 : 0;
     const int crossOffset = 2 - rowOffset;
     for (int x = x0; x < x1; ++x) {
@@ -66,7 +69,7 @@ inline void sitesOfRow(RowLayout row, const std::uint8_t* up, const std::uint8_t
     }
 }
 
-}  // namespace kestro::video::detail
+} // namespace kestro::video::detail
 #endif
 
 HWY_BEFORE_NAMESPACE();
@@ -78,23 +81,19 @@ namespace hn = hwy::HWY_NAMESPACE;
 // the rounded mean of p and q is the answer except when a pair rounded up and p + q is odd, where it
 // is one too high.
 // A rounded pair mean, (a + b + 1) >> 1, with a ^ b kept: its low bit says the mean rounded up.
-template <class V>
-struct PairMean {
+template <class V> struct PairMean {
     V mean;
     V odd;
 };
 
-template <class V>
-HWY_INLINE PairMean<V> pairMean(V a, V b) {
-    return {hn::AverageRound(a, b), hn::Xor(a, b)};
-}
+template <class V> HWY_INLINE PairMean<V> pairMean(V a, V b) { return {hn::AverageRound(a, b), hn::Xor(a, b)}; }
 
 // Rounded mean of four bytes, (a + b + c + d + 2) >> 2, from the rounded means p and q of two pairs.
 // p + q overshoots the exact half-sum by half the number of pairs that rounded up, so the rounded
 // mean of p and q is the answer except when a pair rounded up and p + q is odd: then it is one
 // too high.
-template <class D, class V>
-HWY_INLINE V mean4(D d, PairMean<V> p, PairMean<V> q) {
+template <class D, class V> HWY_INLINE V mean4(D d, PairMean<V> p, PairMean<V> q)
+{
     const V oneTooHigh = hn::And(hn::And(hn::Xor(p.mean, q.mean), hn::Or(p.odd, q.odd)), hn::Set(d, 1));
     return hn::Sub(hn::AverageRound(p.mean, q.mean), oneTooHigh);
 }
@@ -104,8 +103,8 @@ HWY_INLINE V mean4(D d, PairMean<V> p, PairMean<V> q) {
 // and below it. Both formulas are computed for every lane and the site colour picks one, so the
 // loop has no branch. A row's last vector is placed to end on its last site and may overlap the one
 // before: the overlap is computed twice, to the same values, instead of a scalar tail.
-void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::uint8_t* plane,
-                         std::uint8_t* pixels) {
+void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::uint8_t* plane, std::uint8_t* pixels)
+{
     const hn::ScalableTag<std::uint8_t> d8;
     using V = hn::Vec<decltype(d8)>;
     const int lanes = static_cast<int>(hn::Lanes(d8));
@@ -123,8 +122,8 @@ void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::u
 
     // One output row from its centre values, its own horizontal pair, the vertical pair around it
     // and the horizontal pairs of the rows above and below.
-    auto storeRow = [&](const detail::RowLayout& row, int x, V centre, PairMean<V> across,
-                        PairMean<V> vertical, PairMean<V> above, PairMean<V> below, std::uint8_t* out) {
+    auto storeRow = [&](const detail::RowLayout& row, int x, V centre, PairMean<V> across, PairMean<V> vertical,
+                        PairMean<V> above, PairMean<V> below, std::uint8_t* out) {
         const bool greenAtEven = ((x & 1) == 0) == (row.greenParity == 0);
         const auto green = greenAtEven ? evenLane : hn::Not(evenLane);
         const V g = hn::IfThenElse(green, centre, mean4(d8, vertical, across));
@@ -153,10 +152,12 @@ void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::u
             storeRow(second, x, cc, hc, pairMean(bc, dc), hb, hd, outC);
         };
         int x = 1;
-        for (; x + lanes <= width - 1; x += lanes) twoRowsAt(x);
-        if (x < width - 1) twoRowsAt(width - 1 - lanes);
+        for (; x + lanes <= width - 1; x += lanes)
+            twoRowsAt(x);
+        if (x < width - 1)
+            twoRowsAt(width - 1 - lanes);
     }
-    if (y + 1 < height) {  // an odd number of interior rows leaves one
+    if (y + 1 < height) { // an odd number of interior rows leaves one
         const detail::RowLayout row = detail::rowLayout(layout, y);
         const std::uint8_t *a = rowAt(y - 1), *b = rowAt(y), *c = rowAt(y + 1);
         auto oneRowAt = [&](int x) {
@@ -165,12 +166,14 @@ void deBayerInteriorSimd(BayerLayout layout, int width, int height, const std::u
                      outAt(y));
         };
         int x = 1;
-        for (; x + lanes <= width - 1; x += lanes) oneRowAt(x);
-        if (x < width - 1) oneRowAt(width - 1 - lanes);
+        for (; x + lanes <= width - 1; x += lanes)
+            oneRowAt(x);
+        if (x < width - 1)
+            oneRowAt(width - 1 - lanes);
     }
 }
 
-}  // namespace kestro::video::HWY_NAMESPACE
+} // namespace kestro::video::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
@@ -178,16 +181,18 @@ namespace kestro::video {
 
 HWY_EXPORT(deBayerInteriorSimd);
 
-void deBayerInterior(BayerLayout layout, int width, int height, const std::uint8_t* plane,
-                     std::uint8_t* pixels) {
-    if (width < 3 || height < 3) return;
+void deBayerInterior(BayerLayout layout, int width, int height, const std::uint8_t* plane, std::uint8_t* pixels)
+{
+    if (width < 3 || height < 3)
+        return;
     HWY_DYNAMIC_DISPATCH(deBayerInteriorSimd)(layout, width, height, plane, pixels);
 }
 
 // The algorithm as written: row by row, two sites per step (a red or blue site and a green site),
 // one site alone at either end of a row when the row's parity leaves it over.
 void deBayerInteriorReference(BayerLayout layout, int width, int height, const std::uint8_t* plane,
-                              std::uint8_t* pixels) {
+                              std::uint8_t* pixels)
+{
     const std::size_t rowBytes = static_cast<std::size_t>(width);
     for (int y = 1; y + 1 < height; ++y) {
         const detail::RowLayout row = detail::rowLayout(layout, y);
@@ -206,14 +211,17 @@ void deBayerInteriorReference(BayerLayout layout, int width, int height, const s
             detail::otherSite(up, cur, down, x, rowOffset, crossOffset, out + 3 * x);
             detail::greenSite(up, cur, down, x + 1, rowOffset, crossOffset, out + 3 * (x + 1));
         }
-        if (x <= width - 2) detail::otherSite(up, cur, down, x, rowOffset, crossOffset, out + 3 * x);
+        if (x <= width - 2)
+            detail::otherSite(up, cur, down, x, rowOffset, crossOffset, out + 3 * x);
     }
 }
 
-void clearRing(int width, int height, std::uint8_t* pixels) {
+void clearRing(int width, int height, std::uint8_t* pixels)
+{
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
     std::memset(pixels, 0, rowBytes);
-    if (height > 1) std::memset(pixels + (static_cast<std::size_t>(height) - 1) * rowBytes, 0, rowBytes);
+    if (height > 1)
+        std::memset(pixels + (static_cast<std::size_t>(height) - 1) * rowBytes, 0, rowBytes);
     for (int y = 1; y + 1 < height; ++y) {
         std::uint8_t* row = pixels + static_cast<std::size_t>(y) * rowBytes;
         std::memset(row, 0, 3);
@@ -221,5 +229,5 @@ void clearRing(int width, int height, std::uint8_t* pixels) {
     }
 }
 
-}  // namespace kestro::video
+} // namespace kestro::video
 #endif

@@ -13,9 +13,7 @@ struct BayerLayout {
     bool row1GreenOdd;
     bool row1Red;
 
-    static BayerLayout fromCode(std::int32_t layout) {
-        return {(layout & 1) != 0, (layout & 2) != 0};
-    }
+    static BayerLayout fromCode(std::int32_t layout) { return {(layout & 1) != 0, (layout & 2) != 0}; }
 };
 
 // Compute every interior pixel (1 <= x <= W-2, 1 <= y <= H-2) of the bottom-up output and nothing
@@ -23,10 +21,9 @@ struct BayerLayout {
 // vectorised with run-time dispatch and must give the same bytes.
 void deBayerInteriorReference(BayerLayout layout, int width, int height, const std::uint8_t* plane,
                               std::uint8_t* pixels);
-void deBayerInterior(BayerLayout layout, int width, int height, const std::uint8_t* plane,
-                     std::uint8_t* pixels);
+void deBayerInterior(BayerLayout layout, int width, int height, const std::uint8_t* plane, std::uint8_t* pixels);
 
 // Set the outer ring of the output (rows 0 and H-1, columns 0 and W-1) to black.
 void clearRing(int width, int height, std::uint8_t* pixels);
 
-}  // namespace kestro::video
+} // namespace kestro::video

@@ -14,4 +14,4 @@ void greyRowReference(const std::uint8_t* bgr, std::uint8_t* grey, int width);
 // The same, vectorised with run-time dispatch.
 void greyRow(const std::uint8_t* bgr, std::uint8_t* grey, int width);
 
-}  // namespace kestro::video
+} // namespace kestro::video

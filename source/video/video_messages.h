@@ -45,11 +45,10 @@ inline constexpr ReadError kReadErrors[] = {
     {AVIERR_MEMORY, kReadMemory},
     {AVIERR_FILEREAD, {"A disk error occurred while reading the file.", "AVIStreamRead"}},
 };
-inline constexpr VideoMessage kGreyMemory{"There was not enough memory for the greyscale image.",
-                                          "MakeGreyscale"};
+inline constexpr VideoMessage kGreyMemory{"There was not enough memory for the greyscale image.", "MakeGreyscale"};
 // %ld: position; %lld: bytes stored, bytes the plane needs.
-inline constexpr VideoMessage kSampleTooShort{
-    "Frame %ld is stored in %lld bytes, too few for its %lld sensor values.", "AVIStreamRead"};
+inline constexpr VideoMessage kSampleTooShort{"Frame %ld is stored in %lld bytes, too few for its %lld sensor values.",
+                                              "AVIStreamRead"};
 
-}  // namespace messages
-}  // namespace kestro::video
+} // namespace messages
+} // namespace kestro::video

@@ -19,14 +19,15 @@ constexpr std::size_t kGreyTableBytes = 256 * sizeof(RGBQUAD);
 void show(const VideoMessage& m) { kestro::ui::showMessage(m.text, m.caption); }
 
 // A message whose text is a printf format, filled in with the values given.
-template <class... Values>
-void showFormatted(const VideoMessage& m, Values... values) {
+template <class... Values> void showFormatted(const VideoMessage& m, Values... values)
+{
     char text[256];
     std::snprintf(text, sizeof text, m.text, values...);
     kestro::ui::showMessage(text, m.caption);
 }
 
-void fillGreyTable(std::uint8_t* table) {
+void fillGreyTable(std::uint8_t* table)
+{
     for (int i = 0; i < 256; ++i) {
         const auto v = static_cast<std::uint8_t>(i);
         table[4 * i] = v;
@@ -36,34 +37,39 @@ void fillGreyTable(std::uint8_t* table) {
     }
 }
 
-std::int32_t saturate(std::int64_t v) {
+std::int32_t saturate(std::int64_t v)
+{
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
 // Bitmap rows are padded to a multiple of 4 bytes.
-std::size_t rowStride(std::int64_t width, int bytesPerPixel) {
+std::size_t rowStride(std::int64_t width, int bytesPerPixel)
+{
     return static_cast<std::size_t>((width * bytesPerPixel + 3) & ~std::int64_t{3});
 }
 
-}  // namespace
+} // namespace
 
 CVideoSource::CVideoSource() : CVideoSource(AviReadServices{}) {}
 
 CVideoSource::CVideoSource(const AviReadServices& services) : m_avi(services) { m_avi.fileInit(); }
 
-CVideoSource::~CVideoSource() {
+CVideoSource::~CVideoSource()
+{
     Close();
     m_avi.fileExit();
 }
 
-bool CVideoSource::Fail(const VideoMessage& m, const std::string& detail) {
+bool CVideoSource::Fail(const VideoMessage& m, const std::string& detail)
+{
     kestro::ui::showMessage(m.text + detail, m.caption);
     Close();
     return false;
 }
 
-bool CVideoSource::Open(std::string strFileName) {
+bool CVideoSource::Open(std::string strFileName)
+{
     using namespace kestro::video::messages;
     Close();
     if (m_avi.fileOpen(&m_pFile, strFileName.c_str(), OF_READ, nullptr) != AVIERR_OK) {
@@ -77,7 +83,8 @@ bool CVideoSource::Open(std::string strFileName) {
     if (m_avi.streamInfo(m_pStream, &m_streamInfo, sizeof(AVISTREAMINFOA)) != AVIERR_OK)
         return Fail(kStreamInfo);
     m_pGetFrame = m_avi.getFrameOpen(m_pStream, nullptr);
-    if (!m_pGetFrame) return Fail(kGetFrameOpen);
+    if (!m_pGetFrame)
+        return Fail(kGetFrameOpen);
     m_lStart = m_avi.streamStart(m_pStream);
     m_lLast = m_avi.streamLength(m_pStream) - 1;
     m_lCurrent = m_lStart;
@@ -88,19 +95,24 @@ bool CVideoSource::Open(std::string strFileName) {
     m_lFramePos = firstData >= 0 ? firstData : m_lStart;
     m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
     m_bFrameStale = false;
-    if (!m_pFrame) return Fail(kGetFrame);
+    if (!m_pFrame)
+        return Fail(kGetFrame);
     m_frameFormat = *m_pFrame;
     m_strFileName = std::move(strFileName);
     return true;
 }
 
-void CVideoSource::Close() {
+void CVideoSource::Close()
+{
     m_pFrame = nullptr;
     m_bFrameStale = false;
     m_lFramePos = -1;
-    if (m_pGetFrame) m_avi.getFrameClose(m_pGetFrame);
-    if (m_pStream) m_avi.streamRelease(m_pStream);
-    if (m_pFile) m_avi.fileRelease(m_pFile);
+    if (m_pGetFrame)
+        m_avi.getFrameClose(m_pGetFrame);
+    if (m_pStream)
+        m_avi.streamRelease(m_pStream);
+    if (m_pFile)
+        m_avi.fileRelease(m_pFile);
     m_pGetFrame = nullptr;
     m_pStream = nullptr;
     m_pFile = nullptr;
@@ -115,19 +127,26 @@ void CVideoSource::Close() {
 std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
 
 // The header's rectangle is served as stored; a hostile one must not overflow the difference.
-std::int32_t CVideoSource::GetFrameWidth() const {
-    if (!m_pStream) return 0;
+std::int32_t CVideoSource::GetFrameWidth() const
+{
+    if (!m_pStream)
+        return 0;
     return saturate(std::int64_t{m_streamInfo.rcFrame.right} - m_streamInfo.rcFrame.left);
 }
 
-std::int32_t CVideoSource::GetFrameHeight() const {
-    if (!m_pStream) return 0;
+std::int32_t CVideoSource::GetFrameHeight() const
+{
+    if (!m_pStream)
+        return 0;
     return saturate(std::int64_t{m_streamInfo.rcFrame.bottom} - m_streamInfo.rcFrame.top);
 }
 
-std::int32_t CVideoSource::GoToFrame(std::int32_t n) {
-    if (!m_pStream) return 0;
-    if (n < m_lStart || n > m_lLast) return m_lCurrent;
+std::int32_t CVideoSource::GoToFrame(std::int32_t n)
+{
+    if (!m_pStream)
+        return 0;
+    if (n < m_lStart || n > m_lLast)
+        return m_lCurrent;
     m_lCurrent = m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_PREV);
     // Without an earlier frame with data the previous picture stays, as the decoder still holds it.
     if (m_lCurrent >= 0) {
@@ -137,13 +156,17 @@ std::int32_t CVideoSource::GoToFrame(std::int32_t n) {
     return m_lCurrent;
 }
 
-std::int32_t CVideoSource::FindDataFrame(std::int32_t n) const {
-    if (!m_pStream || n < m_lStart || n > m_lLast) return -1;
+std::int32_t CVideoSource::FindDataFrame(std::int32_t n) const
+{
+    if (!m_pStream || n < m_lStart || n > m_lLast)
+        return -1;
     return m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_NEXT);
 }
 
-const BITMAPINFOHEADER* CVideoSource::DecodedFrame() {
-    if (!m_pGetFrame) return nullptr;
+const BITMAPINFOHEADER* CVideoSource::DecodedFrame()
+{
+    if (!m_pGetFrame)
+        return nullptr;
     if (m_bFrameStale) {
         m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
         m_bFrameStale = false;
@@ -151,15 +174,18 @@ const BITMAPINFOHEADER* CVideoSource::DecodedFrame() {
     return m_pFrame;
 }
 
-const BITMAPINFOHEADER* CVideoSource::GetFrameBitmap() {
+const BITMAPINFOHEADER* CVideoSource::GetFrameBitmap()
+{
     const BITMAPINFOHEADER* p = m_bRaw ? ReadRawFrame() : DecodedFrame();
-    if (m_bGreyscale && p) p = MakeGreyscale(p);
+    if (m_bGreyscale && p)
+        p = MakeGreyscale(p);
     return p;
 }
 
 // The 8-bit image of the sensor plane and room for its de-mosaiced picture, made once per file.
 // Returns false, with the user told why, when the frames cannot be shown raw.
-bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
+bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
+{
     using namespace kestro::video::messages;
     const std::int32_t w = frame.biWidth;
     if (w <= 0 || w % 4 != 0) {
@@ -205,7 +231,8 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame) {
 
 // Reads the stored sample of the current frame into the read buffer and checks that it holds
 // the whole plane.
-bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead) {
+bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead)
+{
     using namespace kestro::video::messages;
     // The sample's own size decides. The header's suggestion is only the fallback for services
     // that cannot tell, because a stale or hostile header may claim anything up to 4 GiB.
@@ -223,7 +250,8 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
             return false;
         }
     }
-    const LONG capacity = static_cast<LONG>(std::min<std::size_t>(m_readBuffer.Size(), std::numeric_limits<LONG>::max()));
+    const LONG capacity =
+        static_cast<LONG>(std::min<std::size_t>(m_readBuffer.Size(), std::numeric_limits<LONG>::max()));
     LONG bytes = 0, samples = 0;
     const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_readBuffer.Bytes(), capacity, &bytes, &samples);
     for (const auto& error : kReadErrors) {
@@ -241,9 +269,11 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
     return true;
 }
 
-const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
+const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
+{
     using namespace kestro::video::messages;
-    if (!m_pGetFrame) return nullptr;
+    if (!m_pGetFrame)
+        return nullptr;
     // The decoder's format is the same for every frame of the stream, so the RAW modes take it
     // from the first frame and leave the current one undecoded.
     const BITMAPINFOHEADER& frame = m_frameFormat;
@@ -259,7 +289,8 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
     const std::size_t width = static_cast<std::size_t>(frame.biWidth);
     const std::size_t height = static_cast<std::size_t>(frame.biHeight);
     std::size_t bytesRead = 0;
-    if (!ReadStoredSample(static_cast<std::int64_t>(width * height), bytesRead)) return nullptr;
+    if (!ReadStoredSample(static_cast<std::int64_t>(width * height), bytesRead))
+        return nullptr;
 
     // The plane is stored top row first; the bitmap's first row is the bottom one. RAW colour
     // never hands the 8-bit image out, so it is only written for RAW Y-channel.
@@ -272,8 +303,8 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
     }
 
     std::int32_t outWidth = 0, outHeight = 0;
-    if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes,
-                                  outWidth, outHeight)) {
+    if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes, outWidth,
+                                  outHeight)) {
         showFormatted(kConverterRefused, static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
                       static_cast<int>(frame.biHeight));
         m_bRaw = false;
@@ -286,13 +317,17 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame() {
     return colour;
 }
 
-const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap) {
+const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap)
+{
     using namespace kestro::video::messages;
-    if (!pBitmap) return nullptr;
-    if (pBitmap->biBitCount != 24) return pBitmap;
+    if (!pBitmap)
+        return nullptr;
+    if (pBitmap->biBitCount != 24)
+        return pBitmap;
     const std::int64_t width = pBitmap->biWidth;
     const std::int64_t rows = pBitmap->biHeight < 0 ? -std::int64_t{pBitmap->biHeight} : pBitmap->biHeight;
-    if (width <= 0 || rows == 0) return pBitmap;
+    if (width <= 0 || rows == 0)
+        return pBitmap;
     // Rows are walked with their padding, so widths that are not a multiple of 4 come out
     // right; for the others this is the same as walking W x H consecutive pixels.
     const std::size_t inStride = rowStride(width, 3), outStride = rowStride(width, 1);

@@ -52,7 +52,8 @@ void CommandTest::exportsRefuseWithoutVideoFromEitherPane()
 {
     ShellFixture f;
     f.start();
-    for (QWidget* pPane : {static_cast<QWidget*>(f.frame().GetFrameList()), static_cast<QWidget*>(f.frame().GetFrameView())}) {
+    for (QWidget* pPane :
+         {static_cast<QWidget*>(f.frame().GetFrameList()), static_cast<QWidget*>(f.frame().GetFrameView())}) {
         Activate(f, pPane);
         for (const Route& r : kRoutes) {
             f.clearMessages();
@@ -73,7 +74,8 @@ void CommandTest::exportsCollectTheTicksFromEitherPane()
     f.doc().OpenVideoFile(capture);
     CFrameListModel& rows = f.frame().GetFrameList()->GetModel();
 
-    for (QWidget* pPane : {static_cast<QWidget*>(f.frame().GetFrameView()), static_cast<QWidget*>(f.frame().GetFrameList())}) {
+    for (QWidget* pPane :
+         {static_cast<QWidget*>(f.frame().GetFrameView()), static_cast<QWidget*>(f.frame().GetFrameList())}) {
         Activate(f, pPane);
         for (const Route& r : kRoutes) {
             // Fresh ticks before each command: rows 0, 2 and 5 (4 holds no data).
@@ -82,7 +84,8 @@ void CommandTest::exportsCollectTheTicksFromEitherPane()
             rows.SetTicked(3, false);
             f.clearMessages();
             f.command(r.nId);
-            const std::set<std::int32_t> expected = r.bCollects ? std::set<std::int32_t>{0, 2, 5} : std::set<std::int32_t>{99};
+            const std::set<std::int32_t> expected =
+                r.bCollects ? std::set<std::int32_t>{0, 2, 5} : std::set<std::int32_t>{99};
             QVERIFY2(g_checkedFrames == expected, r.name);
             QCOMPARE(f.messages().size(), std::size_t(1));
             QVERIFY(IsFrameChecked(r.bCollects ? 2 : 99));
@@ -145,9 +148,9 @@ void CommandTest::editKeysDoNothing()
         Activate(f, pPane);
         // The window's keys take them before the pane could act on them.
         KeySpy spy(pPane);
-        for (const QKeyCombination key : {Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace, Qt::CTRL | Qt::Key_X,
-                                          Qt::SHIFT | Qt::Key_Delete, Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert,
-                                          Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert})
+        for (const QKeyCombination key :
+             {Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace, Qt::CTRL | Qt::Key_X, Qt::SHIFT | Qt::Key_Delete,
+              Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert, Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert})
             QTest::keyClick(pPane, key.key(), key.keyboardModifiers());
         QCOMPARE(spy.keys, QList<int>());
     }

@@ -61,8 +61,9 @@ void DisplayTest::modeButtons_data()
     QTest::newRow("RAW colour") << QList<int>{ids::IDC_DISPLAY_RAW_COLOUR} << true << true;
     QTest::newRow("Normal after RAW colour keeps the colour flag")
         << QList<int>{ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL} << false << true;
-    QTest::newRow("RAW Y clears it")
-        << QList<int>{ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y} << true << false;
+    QTest::newRow("RAW Y clears it") << QList<int>{ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL,
+                                                   ids::IDC_DISPLAY_RAW_Y}
+                                     << true << false;
     QTest::newRow("RAW colour twice") << QList<int>{ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_RAW_COLOUR} << true
                                       << true;
     QTest::newRow("Normal") << QList<int>{ids::IDC_DISPLAY_NORMAL} << false << false;
@@ -228,8 +229,9 @@ void DisplayTest::everyControlRepaintsTheView()
     f.start();
     f.doc().OpenVideoFile(capture);
     PaintCounter counter(f.frame().GetFrameView());
-    for (int id : {ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL, ids::IDC_PATTERN_GB,
-                   ids::IDC_PATTERN_RG, ids::IDC_PATTERN_GR, ids::IDC_PATTERN_BG, ids::IDC_GRAYSCALE, ids::IDC_ALGORITHM}) {
+    for (int id :
+         {ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_DISPLAY_NORMAL, ids::IDC_PATTERN_GB,
+          ids::IDC_PATTERN_RG, ids::IDC_PATTERN_GR, ids::IDC_PATTERN_BG, ids::IDC_GRAYSCALE, ids::IDC_ALGORITHM}) {
         QTest::qWait(0);
         const int nBefore = counter.nPaints;
         if (id == ids::IDC_ALGORITHM)

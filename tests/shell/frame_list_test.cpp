@@ -45,7 +45,8 @@ QList<int> CheckedFrames() { return QList<int>(g_checkedFrames.begin(), g_checke
 void ClickRow(CLeftView& list, int nRow, Qt::KeyboardModifiers modifiers = {})
 {
     list.scrollTo(list.model()->index(nRow, 0));
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, list.visualRect(list.model()->index(nRow, 0)).center());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers,
+                      list.visualRect(list.model()->index(nRow, 0)).center());
 }
 
 // Starts the program with a capture of nFrames frames open; `dropped` lists the frames stored

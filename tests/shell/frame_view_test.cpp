@@ -135,7 +135,8 @@ void FrameViewTest::drawsOnlyThePartAskedFor()
     canvas.fill(untouched);
     {
         QPainter painter(&canvas);
-        QVERIFY(f.doc().m_hDrawDib->Draw(painter, origin.x(), origin.y(), f.doc().m_videoSource.GetFrameBitmap(), area));
+        QVERIFY(
+            f.doc().m_hDrawDib->Draw(painter, origin.x(), origin.y(), f.doc().m_videoSource.GetFrameBitmap(), area));
     }
     const QRect frame(origin, expected.size());
     for (int y = 0; y < canvas.height(); ++y) {
@@ -174,8 +175,8 @@ void FrameViewTest::largeFrameIsCutOffWithoutScrollBars()
 void FrameViewTest::eachStepPaintsTheViewOnce()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("five.avi"), {"--width", "64", "--height", "48", "--frames", "5",
-                                                                  "--dropped", "none"});
+    const QString capture =
+        f.sample(QStringLiteral("five.avi"), {"--width", "64", "--height", "48", "--frames", "5", "--dropped", "none"});
     f.start();
     f.doc().OpenVideoFile(capture);
     CLeftView& list = *f.frame().GetFrameList();

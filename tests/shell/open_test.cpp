@@ -118,7 +118,9 @@ void OpenTest::failureGoesBackToThePreviousFile()
     {
         QFile file(broken);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("RIFF\x04\x00\x00\x00" "AVI ", 12);
+        file.write("RIFF\x04\x00\x00\x00"
+                   "AVI ",
+                   12);
     }
     f.start();
     f.doc().OpenVideoFile(capture);
@@ -254,16 +256,20 @@ void OpenTest::abbreviatedNames_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("fits") << "/data/jupiter.avi" << "/data/jupiter.avi";
-    QTest::newRow("exactly 30") << "/0123456789/0123456789/abc.avi" << "/0123456789/0123456789/abc.avi";
-    QTest::newRow("folders dropped from the front")
-        << "/home/observer/captures/2026/mars/m1.avi" << "/.../captures/2026/mars/m1.avi";
-    QTest::newRow("no folder fits") << "/home/observer/long-capture-name.avi" << "/.../long-capture-name.avi";
+    QTest::newRow("fits") << "/data/jupiter.avi"
+                          << "/data/jupiter.avi";
+    QTest::newRow("exactly 30") << "/0123456789/0123456789/abc.avi"
+                                << "/0123456789/0123456789/abc.avi";
+    QTest::newRow("folders dropped from the front") << "/home/observer/captures/2026/mars/m1.avi"
+                                                    << "/.../captures/2026/mars/m1.avi";
+    QTest::newRow("no folder fits") << "/home/observer/long-capture-name.avi"
+                                    << "/.../long-capture-name.avi";
     QTest::newRow("only the name fits") << "/home/observer/a-very-long-capture-name.avi"
                                         << "a-very-long-capture-name.avi";
     QTest::newRow("name too long") << "/d/saturn-2026-12-09-2315-rings-wide-open.avi"
                                    << "saturn-2026-12...wide-open.avi";
-    QTest::newRow("relative") << "captures/2026/mars/long-folder/m1.avi" << ".../mars/long-folder/m1.avi";
+    QTest::newRow("relative") << "captures/2026/mars/long-folder/m1.avi"
+                              << ".../mars/long-folder/m1.avi";
 }
 
 void OpenTest::abbreviatedNames()

@@ -63,11 +63,13 @@ void ProgressBarTest::placesTheControlInThePane_data()
     QTest::newRow("half the room") << PaneRect{0, 2, 400, 20} << 100 << 50 << PaneRect{112, 3, 256, 19};
     QTest::newRow("no message, from the left edge") << PaneRect{10, 0, 110, 30} << 0 << 100 << PaneRect{10, 3, 110, 27};
     QTest::newRow("message wider than the pane") << PaneRect{0, 2, 400, 20} << 500 << 100 << PaneRect{512, 3, 512, 19};
-    QTest::newRow("message wider, part of the room") << PaneRect{0, 2, 400, 20} << 500 << 30 << PaneRect{512, 3, 512, 19};
+    QTest::newRow("message wider, part of the room")
+        << PaneRect{0, 2, 400, 20} << 500 << 30 << PaneRect{512, 3, 512, 19};
     QTest::newRow("message just fills the pane") << PaneRect{0, 0, 112, 20} << 100 << 100 << PaneRect{112, 2, 112, 18};
     QTest::newRow("low pane keeps its height") << PaneRect{0, 5, 400, 14} << 100 << 100 << PaneRect{112, 5, 400, 14};
     QTest::newRow("pane partly left of the bar") << PaneRect{-50, 0, 50, 20} << 0 << 50 << PaneRect{-50, 2, 0, 18};
-    QTest::newRow("share above 100 stays in the pane") << PaneRect{0, 0, 400, 20} << 100 << 150 << PaneRect{112, 2, 400, 18};
+    QTest::newRow("share above 100 stays in the pane")
+        << PaneRect{0, 0, 400, 20} << 100 << 150 << PaneRect{112, 2, 400, 18};
     QTest::newRow("no share, no width") << PaneRect{0, 0, 400, 20} << 100 << 0 << PaneRect{112, 2, 112, 18};
 }
 
@@ -192,7 +194,8 @@ void ProgressBarTest::givesThePaneBack_data()
     QTest::addColumn<QString>("after");
 
     QTest::newRow("message pane, idle") << 0 << QStringLiteral("Ready") << QStringLiteral("Ready");
-    QTest::newRow("message pane, showing a prompt") << 0 << QStringLiteral("Save the ticked frames") << QStringLiteral("Ready");
+    QTest::newRow("message pane, showing a prompt")
+        << 0 << QStringLiteral("Save the ticked frames") << QStringLiteral("Ready");
     QTest::newRow("message pane, empty") << 0 << QString() << QStringLiteral("Ready");
     QTest::newRow("indicator pane, on") << 1 << QStringLiteral("CAP") << QStringLiteral("CAP");
     QTest::newRow("indicator pane, off") << 3 << QString() << QString();

@@ -92,14 +92,15 @@ QString ShellFixture::ffmpegCapture(const QString& name, const QStringList& argu
 
 QImage ShellFixture::ffmpegPicture(const QString& path)
 {
-    const QStringList size = QString::fromLatin1(
-        [&] {
+    const QStringList size =
+        QString::fromLatin1([&] {
             QProcess probe;
             probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
                                                     "stream=width,height", "-of", "csv=p=0", path});
             probe.waitForFinished(60000);
             return probe.readAllStandardOutput().trimmed();
-        }()).split(u',');
+        }())
+            .split(u',');
     if (size.size() != 2)
         qFatal("ffprobe could not read %s", qPrintable(path));
     const int nWidth = size[0].toInt();

@@ -128,8 +128,8 @@ void StartupTest::displayStateAfterStartUp()
 
     const QImage view = f.frame().GetFrameView()->grab().toImage();
     QVERIFY(!view.isNull());
-    for (const QPoint p : {QPoint(0, 0), QPoint(view.width() / 2, view.height() / 2),
-                           QPoint(view.width() - 1, view.height() - 1)})
+    for (const QPoint p :
+         {QPoint(0, 0), QPoint(view.width() / 2, view.height() / 2), QPoint(view.width() - 1, view.height() - 1)})
         QCOMPARE(view.pixel(p), view.pixel(0, 0));
     QVERIFY(f.messages().empty());
 }
@@ -143,9 +143,8 @@ void StartupTest::menusKeysAndToolbar()
     QCOMPARE(menus[0]->text(), QStringLiteral("&File"));
     QCOMPARE(menus[1]->text(), QStringLiteral("&View"));
     QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
-    QCOMPARE(MenuTexts(menus[0]->menu()),
-             (QStringList{"&Open...\tCtrl+O", "Save &As...", "Save RGB channels...", "-", "Export Fits Frames...", "-",
-                          "Recent File", "-", "E&xit"}));
+    QCOMPARE(MenuTexts(menus[0]->menu()), (QStringList{"&Open...\tCtrl+O", "Save &As...", "Save RGB channels...", "-",
+                                                       "Export Fits Frames...", "-", "Recent File", "-", "E&xit"}));
     QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Toolbar", "&Status Bar"}));
     QCOMPARE(MenuTexts(menus[2]->menu()), QStringList{"&About Kestro..."});
     for (const QAction* a : menus[0]->menu()->actions()) {
@@ -159,12 +158,18 @@ void StartupTest::menusKeysAndToolbar()
         int nId;
     };
     const Key keys[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_N), ids::ID_FILE_NEW},     {QKeySequence(Qt::CTRL | Qt::Key_O), ids::ID_FILE_OPEN},
-        {QKeySequence(Qt::CTRL | Qt::Key_S), ids::ID_FILE_SAVE},    {QKeySequence(Qt::Key_F6), ids::ID_NEXT_PANE},
-        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ids::ID_PREV_PANE},  {QKeySequence(Qt::CTRL | Qt::Key_Z), ids::ID_EDIT_UNDO},
-        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ids::ID_EDIT_UNDO}, {QKeySequence(Qt::CTRL | Qt::Key_X), ids::ID_EDIT_CUT},
-        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ids::ID_EDIT_CUT}, {QKeySequence(Qt::CTRL | Qt::Key_C), ids::ID_EDIT_COPY},
-        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ids::ID_EDIT_COPY}, {QKeySequence(Qt::CTRL | Qt::Key_V), ids::ID_EDIT_PASTE},
+        {QKeySequence(Qt::CTRL | Qt::Key_N), ids::ID_FILE_NEW},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), ids::ID_FILE_OPEN},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), ids::ID_FILE_SAVE},
+        {QKeySequence(Qt::Key_F6), ids::ID_NEXT_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ids::ID_PREV_PANE},
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), ids::ID_EDIT_UNDO},
+        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ids::ID_EDIT_UNDO},
+        {QKeySequence(Qt::CTRL | Qt::Key_X), ids::ID_EDIT_CUT},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ids::ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_C), ids::ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ids::ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), ids::ID_EDIT_PASTE},
         {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ids::ID_EDIT_PASTE},
     };
     for (const Key& k : keys) {

@@ -15,7 +15,8 @@ namespace kestro::test {
 struct Rgb {
     std::uint8_t r, g, b;
     bool operator==(const Rgb&) const = default;
-    friend std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    friend std::ostream& operator<<(std::ostream& os, const Rgb& c)
+    {
         return os << "(r " << int(c.r) << ", g " << int(c.g) << ", b " << int(c.b) << ")";
     }
 };
@@ -24,13 +25,15 @@ struct Rgb {
 inline const std::array<std::string, 4> kPatternQuads = {"GRBG", "RGGB", "GBRG", "BGGR"};
 inline const std::array<std::string, 4> kPatternNames = {"BG", "GB", "GR", "RG"};
 
-inline char siteColour(int pattern, int x, int y) {
+inline char siteColour(int pattern, int x, int y)
+{
     const int code = pattern >= 0 && pattern <= 3 ? pattern : 0;
     return kPatternQuads[static_cast<std::size_t>(code)][static_cast<std::size_t>((y & 1) * 2 + (x & 1))];
 }
 
 // Deterministic pseudo-random bytes (a linear congruential generator), the same on every machine.
-inline std::vector<std::uint8_t> noisePlane(int width, int height, std::uint32_t seed = 12345) {
+inline std::vector<std::uint8_t> noisePlane(int width, int height, std::uint32_t seed = 12345)
+{
     std::vector<std::uint8_t> plane(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     for (auto& v : plane) {
         seed = seed * 1664525u + 1013904223u;
@@ -41,7 +44,8 @@ inline std::vector<std::uint8_t> noisePlane(int width, int height, std::uint32_t
 
 // The raw plane a camera with the given pattern would record of `picture` (x, y with y = 0 on top).
 inline std::vector<std::uint8_t> mosaicOf(int width, int height, int pattern,
-                                          const std::function<Rgb(int x, int y)>& picture) {
+                                          const std::function<Rgb(int x, int y)>& picture)
+{
     std::vector<std::uint8_t> plane(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -53,9 +57,10 @@ inline std::vector<std::uint8_t> mosaicOf(int width, int height, int pattern,
 }
 
 // Pixel (x, y) of a bottom-up blue-green-red image w x h, y = 0 being the picture's top row.
-inline Rgb pixelAt(const std::vector<std::uint8_t>& pixels, int w, int h, int x, int y) {
+inline Rgb pixelAt(const std::vector<std::uint8_t>& pixels, int w, int h, int x, int y)
+{
     const std::size_t i = (static_cast<std::size_t>(h - 1 - y) * w + x) * 3;
     return {pixels[i + 2], pixels[i + 1], pixels[i]};
 }
 
-}  // namespace kestro::test
+} // namespace kestro::test

@@ -44,7 +44,7 @@ inline bool hasGreyTable(const BITMAPINFOHEADER* b)
 inline Bytes bitmap24(int width, int height, const std::vector<std::array<std::uint8_t, 3>>& bgrTopDown)
 {
     const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    Bytes block(40 + stride * height, 0xEE);  // padding that must not leak into the result
+    Bytes block(40 + stride * height, 0xEE); // padding that must not leak into the result
     BITMAPINFOHEADER h{};
     h.biSize = 40;
     h.biWidth = width;
@@ -59,4 +59,4 @@ inline Bytes bitmap24(int width, int height, const std::vector<std::array<std::u
     return block;
 }
 
-}  // namespace kestro::test::bitmaps
+} // namespace kestro::test::bitmaps

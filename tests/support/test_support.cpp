@@ -58,10 +58,7 @@ int run(const std::string& command, std::string* out)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool haveTool(const std::string& name)
-{
-    return run("command -v " + quote(name) + " >/dev/null 2>&1") == 0;
-}
+bool haveTool(const std::string& name) { return run("command -v " + quote(name) + " >/dev/null 2>&1") == 0; }
 
 std::vector<std::uint8_t> readFile(const std::string& path)
 {
@@ -91,7 +88,8 @@ std::string probe(const std::string& path, const std::string& entry, bool countF
 std::vector<std::uint8_t> ffmpegFrame(const std::string& path, int n, const std::string& pixFmt)
 {
     std::string out;
-    const std::string cmd = "ffmpeg -v error -i " + quote(path) + " -vf " + quote("select=eq(n\\," + std::to_string(n) + ")") +
+    const std::string cmd = "ffmpeg -v error -i " + quote(path) + " -vf " +
+                            quote("select=eq(n\\," + std::to_string(n) + ")") +
                             " -vsync 0 -frames:v 1 -f rawvideo -pix_fmt " + pixFmt + " - 2>/dev/null";
     run(cmd, &out);
     return {out.begin(), out.end()};

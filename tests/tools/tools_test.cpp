@@ -117,14 +117,17 @@ TEST_P(SamplePattern, MosaicFollowsTheButtonsLayout)
         for (std::size_t j = 0; j < 4; ++j) {
             const auto rank = [](char c) { return c == 'R' ? 2 : c == 'G' ? 1 : 0; };
             if (rank(sites[i]) > rank(sites[j])) {
-                EXPECT_GT(mean[i], mean[j] + 10) << sites[i] << " site " << i << " against " << sites[j] << " site " << j;
+                EXPECT_GT(mean[i], mean[j] + 10)
+                    << sites[i] << " site " << i << " against " << sites[j] << " site " << j;
             }
         }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sample, SamplePattern,
-                         ::testing::Values(PatternCase{"BG", {'G', 'R', 'B', 'G'}}, PatternCase{"GB", {'R', 'G', 'G', 'B'}},
-                                           PatternCase{"GR", {'G', 'B', 'R', 'G'}}, PatternCase{"RG", {'B', 'G', 'G', 'R'}}),
+                         ::testing::Values(PatternCase{"BG", {'G', 'R', 'B', 'G'}},
+                                           PatternCase{"GB", {'R', 'G', 'G', 'B'}},
+                                           PatternCase{"GR", {'G', 'B', 'R', 'G'}},
+                                           PatternCase{"RG", {'B', 'G', 'G', 'R'}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Sample, RefusesBadArguments)
@@ -132,8 +135,9 @@ TEST(Sample, RefusesBadArguments)
     ScratchDir dir;
     const std::string tool = KESTRO_SAMPLE_TOOL;
     const std::string out = quote(dir.file("x.avi"));
-    for (const std::string& args : std::vector<std::string>{"", "--output " + out + " --pattern XY", "--output " + out + " --width 33",
-                                   "--output " + out + " --frames -1", "--output " + out + " --bogus"})
+    for (const std::string& args :
+         std::vector<std::string>{"", "--output " + out + " --pattern XY", "--output " + out + " --width 33",
+                                  "--output " + out + " --frames -1", "--output " + out + " --bogus"})
         EXPECT_EQ(run(tool + " " + args + " 2>/dev/null"), 2) << args;
     EXPECT_EQ(run(tool + " --output " + quote(dir.file("missing/x.avi")) + " 2>/dev/null"), 1);
 }
@@ -153,7 +157,9 @@ TEST(AviDump, DescribesTheSampleAndWritesAFrameAsBmp)
     // The BMP holds our decode of frame 4; ffmpeg reads it and decodes the capture's
     // frame itself (the two frames without data come before it, and ffmpeg skips them).
     const std::string bmp = dir.file("f.bmp");
-    ASSERT_EQ(run(std::string(KESTRO_AVIDUMP_TOOL) + " " + quote(path) + " --frame 4 --bmp " + quote(bmp) + " >/dev/null"), 0);
+    ASSERT_EQ(
+        run(std::string(KESTRO_AVIDUMP_TOOL) + " " + quote(path) + " --frame 4 --bmp " + quote(bmp) + " >/dev/null"),
+        0);
     if (!haveTool("ffmpeg"))
         GTEST_SKIP() << "ffmpeg not installed";
     const auto ours = ffmpegFrame(bmp, 0, "bgr24");

@@ -71,7 +71,8 @@ Bytes storedSample(const std::string& path, int n, std::size_t sampleBytes)
     const std::size_t at = static_cast<std::size_t>(n) * sampleBytes;
     if (out.size() < at + sampleBytes)
         return {};
-    return Bytes(out.begin() + static_cast<std::ptrdiff_t>(at), out.begin() + static_cast<std::ptrdiff_t>(at + sampleBytes));
+    return Bytes(out.begin() + static_cast<std::ptrdiff_t>(at),
+                 out.begin() + static_cast<std::ptrdiff_t>(at + sampleBytes));
 }
 
 int largestDifference(const Bytes& a, const Bytes& b)
@@ -88,32 +89,44 @@ int largestDifference(const Bytes& a, const Bytes& b)
 
 struct Spy {
     int inits = 0, exits = 0;
-    int files = 0, streams = 0, decoders = 0;  // open minus released
-    std::vector<LONG> decoded;                 // positions handed to AVIStreamGetFrame
+    int files = 0, streams = 0, decoders = 0; // open minus released
+    std::vector<LONG> decoded;                // positions handed to AVIStreamGetFrame
     bool failInfo = false, failDecoderOpen = false, failDecode = false;
     bool emptyRect = false, noSuggestedSize = false;
-    HRESULT readResult = AVIERR_OK;  // for reads into a buffer
-    LONG readShortBy = 0;            // bytes the read reports fewer than it read
+    HRESULT readResult = AVIERR_OK; // for reads into a buffer
+    LONG readShortBy = 0;           // bytes the read reports fewer than it read
 };
 Spy g_spy;
 
 AviReadServices spyServices()
 {
     AviReadServices s;
-    s.fileInit = [] { ++g_spy.inits; AVIFileInit(); };
-    s.fileExit = [] { ++g_spy.exits; AVIFileExit(); };
+    s.fileInit = [] {
+        ++g_spy.inits;
+        AVIFileInit();
+    };
+    s.fileExit = [] {
+        ++g_spy.exits;
+        AVIFileExit();
+    };
     s.fileOpen = [](PAVIFILE* f, const char* name, UINT mode, const void* h) {
         const HRESULT hr = AVIFileOpenA(f, name, mode, h);
         g_spy.files += hr == AVIERR_OK;
         return hr;
     };
-    s.fileRelease = [](PAVIFILE f) { --g_spy.files; return AVIFileRelease(f); };
+    s.fileRelease = [](PAVIFILE f) {
+        --g_spy.files;
+        return AVIFileRelease(f);
+    };
     s.fileGetStream = [](PAVIFILE f, PAVISTREAM* st, DWORD type, LONG i) {
         const HRESULT hr = AVIFileGetStream(f, st, type, i);
         g_spy.streams += hr == AVIERR_OK;
         return hr;
     };
-    s.streamRelease = [](PAVISTREAM st) { --g_spy.streams; return AVIStreamRelease(st); };
+    s.streamRelease = [](PAVISTREAM st) {
+        --g_spy.streams;
+        return AVIStreamRelease(st);
+    };
     s.streamInfo = [](PAVISTREAM st, AVISTREAMINFOA* info, LONG size) {
         if (g_spy.failInfo)
             return AVIERR_BADHANDLE;
@@ -131,7 +144,10 @@ AviReadServices spyServices()
         g_spy.decoders += g != nullptr;
         return g;
     };
-    s.getFrameClose = [](PGETFRAME g) { --g_spy.decoders; return AVIStreamGetFrameClose(g); };
+    s.getFrameClose = [](PGETFRAME g) {
+        --g_spy.decoders;
+        return AVIStreamGetFrameClose(g);
+    };
     s.getFrame = [](PGETFRAME g, LONG pos) -> void* {
         g_spy.decoded.push_back(pos);
         return g_spy.failDecode ? nullptr : AVIStreamGetFrame(g, pos);
@@ -186,11 +202,17 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
     const Case cases[] = {
         {"missing file", missing, nullptr, {"Unable to open " + missing, "AVIFileOpen"}},
         {"audio only", audioOnly, nullptr, {"Unable to open the AVI stream", "AVIFileGetStream"}},
-        {"no stream header", dropped(), &Spy::failInfo,
+        {"no stream header",
+         dropped(),
+         &Spy::failInfo,
          {"Unable to obtain stream header information", "AVIStreamInfo"}},
-        {"no decoder", dropped(), &Spy::failDecoderOpen,
+        {"no decoder",
+         dropped(),
+         &Spy::failDecoderOpen,
          {"Unable to prepare decompression for video stream", "AVIStreamGetFrameOpen"}},
-        {"first frame does not decode", dropped(), &Spy::failDecode,
+        {"first frame does not decode",
+         dropped(),
+         &Spy::failDecode,
          {"Unable to read video frame", "AVIStreamGetFrame"}},
     };
     for (const Case& c : cases) {
@@ -413,7 +435,8 @@ TEST_F(VideoSource, RawColourIsTheConvertersPictureOfThePlane)
     struct Case {
         int algorithm, pattern, width, height;
     };
-    for (const Case c : {Case{11, 0, 640, 480}, Case{11, 3, 640, 480}, Case{library, 2, 632, 472}, Case{11, 1, 640, 480}}) {
+    for (const Case c :
+         {Case{11, 0, 640, 480}, Case{11, 3, 640, 480}, Case{library, 2, 632, 472}, Case{11, 1, 640, 480}}) {
         SCOPED_TRACE("algorithm " + std::to_string(c.algorithm) + ", pattern " + std::to_string(c.pattern));
         v.m_converter.SetAlgorithm(c.algorithm);
         v.m_converter.SetPattern(c.pattern);
@@ -554,8 +577,8 @@ TEST_F(VideoSource, AFrameThatDoesNotDecodeTo24BitsRevertsToNormal)
 {
     if (!haveTool("ffmpeg"))
         GTEST_SKIP() << "ffmpeg not installed";
-    const std::string path = ffmpegCapture("bgra.avi", "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3",
-                                           "-c:v rawvideo -pix_fmt bgra");
+    const std::string path =
+        ffmpegCapture("bgra.avi", "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3", "-c:v rawvideo -pix_fmt bgra");
     ASSERT_FALSE(path.empty());
     CVideoSource v;
     ASSERT_TRUE(v.Open(path));
@@ -567,7 +590,8 @@ TEST_F(VideoSource, AFrameThatDoesNotDecodeTo24BitsRevertsToNormal)
         v.m_bRawColour = colour;
         EXPECT_EQ(v.GetFrameBitmap(), decoded);
         EXPECT_FALSE(v.m_bRaw);
-        EXPECT_EQ(messages.messages(), (std::vector<Message>{{"Reverting to normal display", "Input AVI is not 24 bit"}}));
+        EXPECT_EQ(messages.messages(),
+                  (std::vector<Message>{{"Reverting to normal display", "Input AVI is not 24 bit"}}));
     }
     v.m_bGreyscale = true;
     EXPECT_EQ(v.GetFrameBitmap(), decoded) << "greyscale leaves other depths alone";
@@ -640,4 +664,4 @@ TEST_F(VideoSource, GreyscaleInEachMode)
     EXPECT_TRUE(messages.messages().empty());
 }
 
-}  // namespace
+} // namespace

@@ -75,25 +75,26 @@ struct AviLayout {
     // One entry per frame; an empty vector is a frame stored without data.
     std::vector<Bytes> frames;
     enum class Index { Relative, Absolute, None } index = Index::Relative;
-    bool recLists = false;     // wrap every frame in a LIST 'rec '
-    bool junk = false;         // JUNK and unknown chunks between headers and frames
-    bool audioFirst = false;   // an audio stream before the video stream, with chunks of its own
+    bool recLists = false;   // wrap every frame in a LIST 'rec '
+    bool junk = false;       // JUNK and unknown chunks between headers and frames
+    bool audioFirst = false; // an audio stream before the video stream, with chunks of its own
     bool audioOnly = false;
     std::string chunkType = "db";
-    Bytes palette;             // appended to strf
+    Bytes palette; // appended to strf
 
     // Filled by build().
-    std::size_t moviOffset = 0;   // offset of the LIST header of movi
-    std::size_t idx1Offset = 0;   // offset of the idx1 chunk header (0 when none)
-    std::size_t strhOffset = 0;   // offset of the video strh chunk header
-    std::size_t strfOffset = 0;   // offset of the video strf chunk header
+    std::size_t moviOffset = 0;            // offset of the LIST header of movi
+    std::size_t idx1Offset = 0;            // offset of the idx1 chunk header (0 when none)
+    std::size_t strhOffset = 0;            // offset of the video strh chunk header
+    std::size_t strfOffset = 0;            // offset of the video strf chunk header
     std::vector<std::size_t> frameOffsets; // chunk header offset of each frame
 };
 
 // Fills frame k of a 24-bit layout with a recognisable pattern.
 inline Bytes patternFrame(const AviLayout& l, int k)
 {
-    const std::size_t row = ((static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.bitCount) / 8) + 3) & ~std::size_t{3};
+    const std::size_t row =
+        ((static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.bitCount) / 8) + 3) & ~std::size_t{3};
     Bytes f(row * static_cast<std::size_t>(l.height));
     for (std::size_t i = 0; i < f.size(); ++i)
         f[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(k) * 31 + 1);
@@ -106,17 +107,17 @@ inline Bytes strhFor(const char* type, std::uint32_t handler, std::uint32_t leng
     Bytes s;
     put32(s, fourcc(type));
     put32(s, handler);
-    put32(s, 0);         // flags
-    put16(s, 0);         // priority
-    put16(s, 0);         // language
-    put32(s, 0);         // initial frames
-    put32(s, 1);         // scale
-    put32(s, 25);        // rate
-    put32(s, 0);         // start
+    put32(s, 0);  // flags
+    put16(s, 0);  // priority
+    put16(s, 0);  // language
+    put32(s, 0);  // initial frames
+    put32(s, 1);  // scale
+    put32(s, 25); // rate
+    put32(s, 0);  // start
     put32(s, length);
     put32(s, bufferSize);
     put32(s, 0xFFFFFFFF); // quality
-    put32(s, 0);         // sample size
+    put32(s, 0);          // sample size
     put16(s, 0);
     put16(s, 0);
     put16(s, static_cast<std::uint32_t>(w));
@@ -253,8 +254,8 @@ inline Bytes build(AviLayout& l)
         for (const Entry& e : entries) {
             put32(idx, e.id);
             put32(idx, e.flags);
-            put32(idx, l.index == AviLayout::Index::Relative ? e.offset - static_cast<std::uint32_t>(moviFourcc)
-                                                               : e.offset);
+            put32(idx,
+                  l.index == AviLayout::Index::Relative ? e.offset - static_cast<std::uint32_t>(moviFourcc) : e.offset);
             put32(idx, e.size);
         }
         l.idx1Offset = file.size();

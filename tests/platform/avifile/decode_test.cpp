@@ -248,19 +248,41 @@ TEST(DibDecode, PalettisedFramesCarryA256EntryTable)
         const char* name;
         std::uint16_t bits;
         std::uint32_t clrUsed;
-        Bytes palette;           // as stored after the header
-        Bytes storedRow;         // one row, tight
-        Bytes indices;           // expected 8-bit row
+        Bytes palette;              // as stored after the header
+        Bytes storedRow;            // one row, tight
+        Bytes indices;              // expected 8-bit row
         std::vector<RGBQUAD> table; // expected leading entries; the rest must be black
     };
     const Bytes three = {10, 20, 30, 99, 40, 50, 60, 99, 70, 80, 90, 99};
     const Case cases[] = {
-        {"8-bit, clrUsed 3", 8, 3, three, {0, 1, 2, 1, 0}, {0, 1, 2, 1, 0}, {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
-        {"8-bit, clrUsed 0 means 256, table cut short by the chunk", 8, 0, three, {2, 2, 0, 1, 0}, {2, 2, 0, 1, 0},
+        {"8-bit, clrUsed 3",
+         8,
+         3,
+         three,
+         {0, 1, 2, 1, 0},
+         {0, 1, 2, 1, 0},
          {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
-        {"8-bit, clrUsed past the chunk", 8, 5000, three, {1, 0, 0, 0, 2}, {1, 0, 0, 0, 2},
+        {"8-bit, clrUsed 0 means 256, table cut short by the chunk",
+         8,
+         0,
+         three,
+         {2, 2, 0, 1, 0},
+         {2, 2, 0, 1, 0},
          {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
-        {"4-bit", 4, 3, three, {0x12, 0x01, 0x20}, {1, 2, 0, 1, 2}, {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
+        {"8-bit, clrUsed past the chunk",
+         8,
+         5000,
+         three,
+         {1, 0, 0, 0, 2},
+         {1, 0, 0, 0, 2},
+         {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
+        {"4-bit",
+         4,
+         3,
+         three,
+         {0x12, 0x01, 0x20},
+         {1, 2, 0, 1, 2},
+         {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}}},
         {"1-bit", 1, 2, three, {0xA8}, {1, 0, 1, 0, 1}, {{10, 20, 30, 0}, {40, 50, 60, 0}}},
     };
     for (const auto& c : cases) {
@@ -359,20 +381,11 @@ Bytes packYuv(StoredLayout layout, int w, int h, const std::vector<std::uint8_t>
         lumaPlane();
         pairs(v, u);
         break;
-    case StoredLayout::YUY2:
-        packed(0, 1, 3);
-        break;
-    case StoredLayout::UYVY:
-        packed(1, 0, 2);
-        break;
-    case StoredLayout::YVYU:
-        packed(0, 3, 1);
-        break;
-    case StoredLayout::Gray:
-        lumaPlane();
-        break;
-    case StoredLayout::Dib:
-        break;
+    case StoredLayout::YUY2: packed(0, 1, 3); break;
+    case StoredLayout::UYVY: packed(1, 0, 2); break;
+    case StoredLayout::YVYU: packed(0, 3, 1); break;
+    case StoredLayout::Gray: lumaPlane(); break;
+    case StoredLayout::Dib: break;
     }
     return out;
 }
@@ -521,7 +534,8 @@ TEST(FrameDecode, RejectsFormatsItCannotDecodeSafely)
         {"odd bit count", makeStrf(4, 4, 7, BI_RGB)},
         {"48-bit", makeStrf(4, 4, 48, BI_RGB)},
         {"bit fields without masks", makeStrf(4, 4, 16, BI_BITFIELDS)},
-        {"bit fields with a gap in a mask", makeStrf(4, 4, 16, BI_BITFIELDS, le32Bytes({0xF000 | 0x0400, 0x07E0, 0x1F}))},
+        {"bit fields with a gap in a mask",
+         makeStrf(4, 4, 16, BI_BITFIELDS, le32Bytes({0xF000 | 0x0400, 0x07E0, 0x1F}))},
         {"bit fields with a zero mask", makeStrf(4, 4, 16, BI_BITFIELDS, le32Bytes({0, 0x07E0, 0x1F}))},
         {"bit fields with a mask past 16 bits", makeStrf(4, 4, 16, BI_BITFIELDS, le32Bytes({0x1F0000, 0x07E0, 0x1F}))},
         {"bit fields on 24-bit", makeStrf(4, 4, 24, BI_BITFIELDS, le32Bytes({0xFF0000, 0xFF00, 0xFF}))},
@@ -763,9 +777,9 @@ Bytes asTopDown(const BITMAPINFOHEADER* bih)
 
 struct FileCase {
     const char* name;
-    const char* encode;  // ffmpeg output options
-    int outputBits;      // what our decoder delivers
-    int tolerance;       // per channel, against ffmpeg's decode
+    const char* encode; // ffmpeg output options
+    int outputBits;     // what our decoder delivers
+    int tolerance;      // per channel, against ffmpeg's decode
     bool interFrame = false;
 };
 
@@ -796,9 +810,8 @@ TEST(DecodeFile, MatchesFfmpegsOwnDecode)
             const std::string size = std::to_string(w) + "x" + std::to_string(h);
             SCOPED_TRACE(std::string(c.name) + " " + size);
             const std::string path = dir.file("clip.avi");
-            const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size +
-                                    ":rate=25 -frames:v " + std::to_string(frames) + " " + c.encode + " " +
-                                    kestro::test::quote(path) + " 2>&1";
+            const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=25 -frames:v " +
+                                    std::to_string(frames) + " " + c.encode + " " + kestro::test::quote(path) + " 2>&1";
             std::string log;
             if (kestro::test::run(cmd, &log) != 0) {
                 // Some layouts need even sizes; ffmpeg refusing is not our fault.
@@ -829,8 +842,8 @@ TEST(DecodeFile, MatchesFfmpegsOwnDecode)
                         worstAt = i;
                     }
                 }
-                EXPECT_LE(worst, c.tolerance) << "byte " << worstAt << ": ours " << int{ours[worstAt]} << ", ffmpeg "
-                                              << int{theirs[worstAt]};
+                EXPECT_LE(worst, c.tolerance)
+                    << "byte " << worstAt << ": ours " << int{ours[worstAt]} << ", ffmpeg " << int{theirs[worstAt]};
             }
         }
     }

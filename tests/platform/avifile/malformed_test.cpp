@@ -24,18 +24,15 @@ constexpr LONG kAny = -2;
 struct Damage {
     const char* name;
     std::function<Bytes()> make;
-    bool opens;            // AVIFileOpenA and AVIFileGetStream succeed
-    LONG length = kAny;    // expected stream length when it opens
-    int decoded = -1;      // expected number of positions that decode (-1: not checked)
+    bool opens;         // AVIFileOpenA and AVIFileGetStream succeed
+    LONG length = kAny; // expected stream length when it opens
+    int decoded = -1;   // expected number of positions that decode (-1: not checked)
     // Test names in ctest and failure messages show the case, not its bytes.
     friend void PrintTo(const Damage& c, std::ostream* os) { *os << c.name; }
 };
 
 // Five 8x4 24-bit frames, frame 2 dropped; per frame 96 bytes.
-AviLayout base()
-{
-    return layout24(5, {2});
-}
+AviLayout base() { return layout24(5, {2}); }
 
 Bytes built(const std::function<void(AviLayout&)>& shape = {}, const std::function<void(Bytes&, AviLayout&)>& hurt = {})
 {
@@ -57,10 +54,7 @@ std::size_t find(const Bytes& b, const char* tag, std::size_t from = 0)
     return 0;
 }
 
-void setBih(Bytes& b, AviLayout& l, std::size_t field, std::uint32_t v)
-{
-    poke32(b, l.strfOffset + 8 + field, v);
-}
+void setBih(Bytes& b, AviLayout& l, std::size_t field, std::uint32_t v) { poke32(b, l.strfOffset + 8 + field, v); }
 
 std::vector<Damage> damages()
 {
@@ -69,52 +63,141 @@ std::vector<Damage> damages()
     };
     return {
         {"EmptyFile", [] { return Bytes{}; }, false},
-        {"TextFile", [] { const std::string s = "this is a text file, not a capture\n"; return Bytes(s.begin(), s.end()); }, false},
-        {"RiffOfAnotherForm", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 8, fourcc("WAVE")); }); }, false},
-        {"TruncatedInsideHdrl", [=] { return built({}, truncate([](const AviLayout& l) { return l.strhOffset + 20; })); }, true, 0, 0},
-        {"TruncatedRightAfterMovi", [=] { return built({}, truncate([](const AviLayout& l) { return l.moviOffset + 12; })); }, true, 0, 0},
-        {"TruncatedMidFrame", [=] { return built({}, truncate([](const AviLayout& l) { return l.frameOffsets[3] + 8 + 40; })); }, true, 3, 3},
-        {"TruncatedBeforeIdx1", [=] { return built({}, truncate([](const AviLayout& l) { return l.idx1Offset; })); }, true, 5, 5},
-        {"TruncatedInsideIdx1", [=] { return built({}, truncate([](const AviLayout& l) { return l.idx1Offset + 8 + 16 * 2 + 5; })); }, true, 5, 5},
+        {"TextFile",
+         [] {
+             const std::string s = "this is a text file, not a capture\n";
+             return Bytes(s.begin(), s.end());
+         },
+         false},
+        {"RiffOfAnotherForm", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 8, fourcc("WAVE")); }); },
+         false},
+        {"TruncatedInsideHdrl",
+         [=] { return built({}, truncate([](const AviLayout& l) { return l.strhOffset + 20; })); }, true, 0, 0},
+        {"TruncatedRightAfterMovi",
+         [=] { return built({}, truncate([](const AviLayout& l) { return l.moviOffset + 12; })); }, true, 0, 0},
+        {"TruncatedMidFrame",
+         [=] { return built({}, truncate([](const AviLayout& l) { return l.frameOffsets[3] + 8 + 40; })); }, true, 3,
+         3},
+        {"TruncatedBeforeIdx1", [=] { return built({}, truncate([](const AviLayout& l) { return l.idx1Offset; })); },
+         true, 5, 5},
+        {"TruncatedInsideIdx1",
+         [=] { return built({}, truncate([](const AviLayout& l) { return l.idx1Offset + 8 + 16 * 2 + 5; })); }, true, 5,
+         5},
         {"RiffSizeZero", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 4, 0); }); }, true, 5, 5},
-        {"RiffSizePastEnd", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 4, 0x7FFFFFF0); }); }, true, 5, 5},
-        {"RiffSizeNearMax", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 4, 0xFFFFFFFF); }); }, true, 5, 5},
+        {"RiffSizePastEnd", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 4, 0x7FFFFFF0); }); }, true, 5,
+         5},
+        {"RiffSizeNearMax", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 4, 0xFFFFFFFF); }); }, true, 5,
+         5},
         {"HdrlSizeNearMax", [] { return built({}, [](Bytes& b, AviLayout&) { poke32(b, 16, 0xFFFFFFF8); }); }, true},
-        {"StrlSizePastParent", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset - 8, 0x10000); }); }, true, 5, 5},
-        {"MoviSizeNearMax", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.moviOffset + 4, 0xFFFFFFFF); }); }, true, 5, 5},
-        {"MoviSizeZeroNoIndex", [] { return built([](AviLayout& l) { l.index = AviLayout::Index::None; }, [](Bytes& b, AviLayout& l) { poke32(b, l.moviOffset + 4, 0); }); }, true, 5, 5},
-        {"FrameChunkSizeNearMaxNoIndex", [] { return built([](AviLayout& l) { l.index = AviLayout::Index::None; }, [](Bytes& b, AviLayout& l) { poke32(b, l.frameOffsets[3] + 4, 0xFFFFFFFF); }); }, true, 3, 3},
-        {"ChunkSizeOddNoIndex", [] { return built([](AviLayout& l) { l.index = AviLayout::Index::None; l.frames[1].push_back(1); }); }, true, 5, 5},
-        {"Idx1PointsOutsideMovi", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 1 + 8, 0x7FFF0000); }); }, true, 5, 5},
-        {"Idx1PointsIntoHeaders", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 1 + 8, 0); }); }, true, 5, 5},
-        {"Idx1SizeLargerThanChunk", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 4 + 12, 0x00FFFFFF); }); }, true, 5, 5},
-        {"Idx1LengthNotMultipleOf16", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 4, 16 * 5 - 3); }); }, true, 5, 5},
-        {"Idx1SizeNearMax", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 4, 0xFFFFFFF0); }); }, true, 5, 5},
-        {"Idx1EntriesOfOtherStreamsOnly", [] { return built({}, [](Bytes& b, AviLayout& l) { for (int k = 0; k < 5; ++k) poke32(b, l.idx1Offset + 8 + 16 * static_cast<std::size_t>(k), fourcc("07db")); }); }, true, 5, 5},
+        {"StrlSizePastParent",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset - 8, 0x10000); }); }, true, 5, 5},
+        {"MoviSizeNearMax",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.moviOffset + 4, 0xFFFFFFFF); }); }, true, 5, 5},
+        {"MoviSizeZeroNoIndex",
+         [] {
+             return built([](AviLayout& l) { l.index = AviLayout::Index::None; },
+                          [](Bytes& b, AviLayout& l) { poke32(b, l.moviOffset + 4, 0); });
+         },
+         true, 5, 5},
+        {"FrameChunkSizeNearMaxNoIndex",
+         [] {
+             return built([](AviLayout& l) { l.index = AviLayout::Index::None; },
+                          [](Bytes& b, AviLayout& l) { poke32(b, l.frameOffsets[3] + 4, 0xFFFFFFFF); });
+         },
+         true, 3, 3},
+        {"ChunkSizeOddNoIndex",
+         [] {
+             return built([](AviLayout& l) {
+                 l.index = AviLayout::Index::None;
+                 l.frames[1].push_back(1);
+             });
+         },
+         true, 5, 5},
+        {"Idx1PointsOutsideMovi",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 1 + 8, 0x7FFF0000); }); },
+         true, 5, 5},
+        {"Idx1PointsIntoHeaders",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 1 + 8, 0); }); }, true, 5,
+         5},
+        {"Idx1SizeLargerThanChunk",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 8 + 16 * 4 + 12, 0x00FFFFFF); });
+         },
+         true, 5, 5},
+        {"Idx1LengthNotMultipleOf16",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 4, 16 * 5 - 3); }); }, true, 5, 5},
+        {"Idx1SizeNearMax",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.idx1Offset + 4, 0xFFFFFFF0); }); }, true, 5, 5},
+        {"Idx1EntriesOfOtherStreamsOnly",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) {
+                 for (int k = 0; k < 5; ++k)
+                     poke32(b, l.idx1Offset + 8 + 16 * static_cast<std::size_t>(k), fourcc("07db"));
+             });
+         },
+         true, 5, 5},
         {"WidthZero", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 4, 0); }); }, true, 5, 0},
-        {"WidthNegative", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 4, static_cast<std::uint32_t>(-8)); }); }, true, 5, 0},
-        {"HeightMostNegative", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 8, 0x80000000u); }); }, true, 5, 0},
-        {"DimensionsOverflow", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 4, 0x7FFFFFFF); setBih(b, l, 8, 0x7FFFFFFF); }); }, true, 5, 0},
-        {"BitCountUnsupported", [] { return built({}, [](Bytes& b, AviLayout& l) { b[l.strfOffset + 8 + 14] = 7; }); }, true, 5, 0},
-        {"StrfShorterThanAHeader", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strfOffset + 4, 20); }); }, true, kAny, 0},
+        {"WidthNegative",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 4, static_cast<std::uint32_t>(-8)); }); },
+         true, 5, 0},
+        {"HeightMostNegative", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 8, 0x80000000u); }); },
+         true, 5, 0},
+        {"DimensionsOverflow",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) {
+                 setBih(b, l, 4, 0x7FFFFFFF);
+                 setBih(b, l, 8, 0x7FFFFFFF);
+             });
+         },
+         true, 5, 0},
+        {"BitCountUnsupported", [] { return built({}, [](Bytes& b, AviLayout& l) { b[l.strfOffset + 8 + 14] = 7; }); },
+         true, 5, 0},
+        {"StrfShorterThanAHeader",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strfOffset + 4, 20); }); }, true, kAny, 0},
         {"SizeImageZero", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 20, 0); }); }, true, 5, 5},
-        {"SizeImageWrong", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 20, 0xFFFFFFFF); }); }, true, 5, 5},
+        {"SizeImageWrong", [] { return built({}, [](Bytes& b, AviLayout& l) { setBih(b, l, 20, 0xFFFFFFFF); }); }, true,
+         5, 5},
         {"ChunkShorterThanPicture", [] { return built([](AviLayout& l) { l.frames[1].resize(50); }); }, true, 5, 3},
         {"PalettePastItsChunk",
          [] {
-             return built([](AviLayout& l) {
-                 l.bitCount = 8;
-                 l.palette = Bytes(16 * 4, 0x40);
-                 for (auto& f : l.frames)
-                     if (!f.empty())
-                         f.resize(32);
-             }, [](Bytes& b, AviLayout& l) { setBih(b, l, 32, 256); });
+             return built(
+                 [](AviLayout& l) {
+                     l.bitCount = 8;
+                     l.palette = Bytes(16 * 4, 0x40);
+                     for (auto& f : l.frames)
+                         if (!f.empty())
+                             f.resize(32);
+                 },
+                 [](Bytes& b, AviLayout& l) { setBih(b, l, 32, 256); });
          },
          true, 5, 5},
-        {"RateAndScaleZero", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset + 8 + 20, 0); poke32(b, l.strhOffset + 8 + 24, 0); }); }, true, 5, 5},
-        {"FrameCountsMax", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, 12 + 12 + 8 + 16, 0xFFFFFFFF); poke32(b, l.strhOffset + 8 + 32, 0xFFFFFFFF); }); }, true, 5, 5},
-        {"FrameCountsZero", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, 12 + 12 + 8 + 16, 0); poke32(b, l.strhOffset + 8 + 32, 0); }); }, true, 5, 5},
-        {"StartNearMax", [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset + 8 + 28, 0x7FFFFFFE); }); }, true, 5, 5},
+        {"RateAndScaleZero",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) {
+                 poke32(b, l.strhOffset + 8 + 20, 0);
+                 poke32(b, l.strhOffset + 8 + 24, 0);
+             });
+         },
+         true, 5, 5},
+        {"FrameCountsMax",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) {
+                 poke32(b, 12 + 12 + 8 + 16, 0xFFFFFFFF);
+                 poke32(b, l.strhOffset + 8 + 32, 0xFFFFFFFF);
+             });
+         },
+         true, 5, 5},
+        {"FrameCountsZero",
+         [] {
+             return built({}, [](Bytes& b, AviLayout& l) {
+                 poke32(b, 12 + 12 + 8 + 16, 0);
+                 poke32(b, l.strhOffset + 8 + 32, 0);
+             });
+         },
+         true, 5, 5},
+        {"StartNearMax",
+         [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset + 8 + 28, 0x7FFFFFFE); }); }, true,
+         5, 5},
         {"NoVideoStream", [] { return built([](AviLayout& l) { l.audioOnly = true; }); }, false},
         {"StrlNestedDeeply",
          [] {
@@ -223,17 +306,35 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OdmlDamage{"Intact", [](Bytes&, std::size_t, std::size_t) {}, 6},
         // Super index: entries in use far beyond its slots.
-        OdmlDamage{"MoreEntriesInUseThanSlots", [](Bytes& b, std::size_t indx, std::size_t) { poke32(b, indx + 12, 0x7FFFFFFF); }, 6},
+        OdmlDamage{"MoreEntriesInUseThanSlots",
+                   [](Bytes& b, std::size_t indx, std::size_t) { poke32(b, indx + 12, 0x7FFFFFFF); }, 6},
         // Wrong index type or entry width: the whole file is walked instead.
         OdmlDamage{"SuperIndexWrongType", [](Bytes& b, std::size_t indx, std::size_t) { b[indx + 11] = 1; }, 6},
         OdmlDamage{"SuperIndexWrongWidth", [](Bytes& b, std::size_t indx, std::size_t) { b[indx + 8] = 3; }, 6},
         OdmlDamage{"StandardIndexWrongWidth", [](Bytes& b, std::size_t, std::size_t ix) { b[ix + 8] = 7; }, 6},
-        OdmlDamage{"StandardIndexPastEnd", [](Bytes& b, std::size_t indx, std::size_t) { poke32(b, indx + 8 + 24, 0xFFFFFF00); poke32(b, indx + 8 + 28, 0x7F); }, 6},
-        OdmlDamage{"SuperIndexPointsAtItself", [](Bytes& b, std::size_t indx, std::size_t) { poke32(b, indx + 8 + 24, static_cast<std::uint32_t>(indx)); poke32(b, indx + 8 + 28, 0); }, 6},
-        OdmlDamage{"StandardIndexEntriesInUseHuge", [](Bytes& b, std::size_t, std::size_t ix) { poke32(b, ix + 12, 0x7FFFFFFF); }, 6},
-        OdmlDamage{"StandardIndexEntryPastEnd", [](Bytes& b, std::size_t, std::size_t ix) { poke32(b, ix + 32 + 8 * 5, 0x7FFFFFF0); }, 6},
+        OdmlDamage{"StandardIndexPastEnd",
+                   [](Bytes& b, std::size_t indx, std::size_t) {
+                       poke32(b, indx + 8 + 24, 0xFFFFFF00);
+                       poke32(b, indx + 8 + 28, 0x7F);
+                   },
+                   6},
+        OdmlDamage{"SuperIndexPointsAtItself",
+                   [](Bytes& b, std::size_t indx, std::size_t) {
+                       poke32(b, indx + 8 + 24, static_cast<std::uint32_t>(indx));
+                       poke32(b, indx + 8 + 28, 0);
+                   },
+                   6},
+        OdmlDamage{"StandardIndexEntriesInUseHuge",
+                   [](Bytes& b, std::size_t, std::size_t ix) { poke32(b, ix + 12, 0x7FFFFFFF); }, 6},
+        OdmlDamage{"StandardIndexEntryPastEnd",
+                   [](Bytes& b, std::size_t, std::size_t ix) { poke32(b, ix + 32 + 8 * 5, 0x7FFFFFF0); }, 6},
         // Bit 31 of a size marks a delta frame; the size itself is the low 31 bits.
-        OdmlDamage{"DeltaFrameBits", [](Bytes& b, std::size_t, std::size_t ix) { for (int k = 1; k < 6; ++k) b[ix + 32 + 8 * static_cast<std::size_t>(k) + 7] |= 0x80; }, 6}),
+        OdmlDamage{"DeltaFrameBits",
+                   [](Bytes& b, std::size_t, std::size_t ix) {
+                       for (int k = 1; k < 6; ++k)
+                           b[ix + 32 + 8 * static_cast<std::size_t>(k) + 7] |= 0x80;
+                   },
+                   6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -271,8 +271,8 @@ TEST(Read, CrashedRecorderStillOpens)
     AviLayout l = layout24(5);
     l.index = AviLayout::Index::None;
     Bytes file = build(l);
-    poke32(file, 4, 0);                    // RIFF size never written
-    poke32(file, l.moviOffset + 4, 0);     // movi size never written
+    poke32(file, 4, 0);                      // RIFF size never written
+    poke32(file, l.moviOffset + 4, 0);       // movi size never written
     file.resize(l.frameOffsets[4] + 8 + 50); // the last frame half written
     const std::string path = dir.file("crash.avi");
     writeFile(path, file);
@@ -329,7 +329,10 @@ public:
     explicit Sparse(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644)) {}
     ~Sparse() { ::close(m_fd); }
     bool ok() const { return m_fd >= 0; }
-    void put(std::uint64_t at, const Bytes& b) { ASSERT_EQ(::pwrite(m_fd, b.data(), b.size(), static_cast<off_t>(at)), static_cast<ssize_t>(b.size())); }
+    void put(std::uint64_t at, const Bytes& b)
+    {
+        ASSERT_EQ(::pwrite(m_fd, b.data(), b.size(), static_cast<off_t>(at)), static_cast<ssize_t>(b.size()));
+    }
     void extend(std::uint64_t size) { ASSERT_EQ(::ftruncate(m_fd, static_cast<off_t>(size)), 0); }
 
 private:
@@ -354,8 +357,15 @@ void buildSparseOpenDml(const std::string& path, bool withIndexes, std::vector<B
     // Headers: hdrl with an indx of `riffs` slots.
     const std::uint32_t indxSize = 24 + 16 * riffs;
     Bytes bih;
-    put32(bih, 40); put32(bih, w); put32(bih, h); put16(bih, 1); put16(bih, 24); put32(bih, 0);
-    put32(bih, 24); for (int i = 0; i < 4; ++i) put32(bih, 0);
+    put32(bih, 40);
+    put32(bih, w);
+    put32(bih, h);
+    put16(bih, 1);
+    put16(bih, 24);
+    put32(bih, 0);
+    put32(bih, 24);
+    for (int i = 0; i < 4; ++i)
+        put32(bih, 0);
     Bytes strl = chunk("strh", strhFor("vids", 0, perRiff * riffs, 24, w, h));
     Bytes strf = chunk("strf", bih);
     strl.insert(strl.end(), strf.begin(), strf.end());
@@ -404,10 +414,14 @@ void buildSparseOpenDml(const std::string& path, bool withIndexes, std::vector<B
         }
         if (withIndexes) {
             Bytes ix;
-            put16(ix, 2); ix.push_back(0); ix.push_back(1);
-            put32(ix, perRiff); put32(ix, fourcc("00db"));
+            put16(ix, 2);
+            ix.push_back(0);
+            ix.push_back(1);
+            put32(ix, perRiff);
+            put32(ix, fourcc("00db"));
             const std::uint64_t base = riffAt;
-            put32(ix, static_cast<std::uint32_t>(base)); put32(ix, static_cast<std::uint32_t>(base >> 32));
+            put32(ix, static_cast<std::uint32_t>(base));
+            put32(ix, static_cast<std::uint32_t>(base >> 32));
             put32(ix, 0);
             for (std::uint64_t d : dataAt) {
                 put32(ix, static_cast<std::uint32_t>(d - base));
@@ -428,9 +442,14 @@ void buildSparseOpenDml(const std::string& path, bool withIndexes, std::vector<B
     }
     if (withIndexes) {
         Bytes super;
-        put16(super, 4); super.push_back(0); super.push_back(0);
-        put32(super, riffs); put32(super, fourcc("00db"));
-        put32(super, 0); put32(super, 0); put32(super, 0);
+        put16(super, 4);
+        super.push_back(0);
+        super.push_back(0);
+        put32(super, riffs);
+        put32(super, fourcc("00db"));
+        put32(super, 0);
+        put32(super, 0);
+        put32(super, 0);
         for (int r = 0; r < riffs; ++r) {
             put32(super, static_cast<std::uint32_t>(ixOffsets[static_cast<std::size_t>(r)]));
             put32(super, static_cast<std::uint32_t>(ixOffsets[static_cast<std::size_t>(r)] >> 32));

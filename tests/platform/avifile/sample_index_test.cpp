@@ -40,12 +40,7 @@ void checkAgainstWalk(const std::vector<int>& sizes, const std::vector<bool>& ke
 TEST(SampleIndex, SearchesMatchAWalkOverEmptyRuns)
 {
     const std::vector<std::vector<int>> layouts = {
-        {},
-        {0},
-        {5},
-        {0, 0, 0},
-        {0, 0, 5, 5, 0, 5, 0, 0, 0, 5, 0, 0},
-        {5, 0, 5, 0, 5, 0, 5},
+        {}, {0}, {5}, {0, 0, 0}, {0, 0, 5, 5, 0, 5, 0, 0, 0, 5, 0, 0}, {5, 0, 5, 0, 5, 0, 5},
     };
     for (const auto& sizes : layouts) {
         checkAgainstWalk(sizes, std::vector<bool>(sizes.size(), true));

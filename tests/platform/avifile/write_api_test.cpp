@@ -32,8 +32,8 @@ Bitmap makeBitmap(int w, int h, int bits, DWORD clrUsed, int frame)
     b.formatSize = 40 + table;
     b.block.assign(b.formatSize + row * static_cast<std::size_t>(h), 0);
     BITMAPINFOHEADER& bih = b.header();
-    bih = {40, w, h, 1, static_cast<WORD>(bits), BI_RGB, static_cast<DWORD>(row * static_cast<std::size_t>(h)), 0, 0,
-           clrUsed, 0};
+    bih = {40, w, h,       1, static_cast<WORD>(bits), BI_RGB, static_cast<DWORD>(row * static_cast<std::size_t>(h)),
+           0,  0, clrUsed, 0};
     for (std::size_t i = 0; i < table / 4; ++i)
         std::memset(b.block.data() + 40 + 4 * i, static_cast<int>(i), 3);
     for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y)
@@ -48,7 +48,11 @@ struct Export {
     PAVISTREAM plain = nullptr;
     PAVISTREAM compressed = nullptr;
     Export() { AVIFileInit(); }
-    ~Export() { release(); AVIFileExit(); }
+    ~Export()
+    {
+        release();
+        AVIFileExit();
+    }
     void release()
     {
         if (plain)
@@ -82,8 +86,8 @@ struct Export {
     }
     HRESULT frame(LONG pos, Bitmap& b)
     {
-        return AVIStreamWrite(compressed, pos, 1, b.pixels(), static_cast<LONG>(b.header().biSizeImage),
-                              AVIIF_KEYFRAME, nullptr, nullptr);
+        return AVIStreamWrite(compressed, pos, 1, b.pixels(), static_cast<LONG>(b.header().biSizeImage), AVIIF_KEYFRAME,
+                              nullptr, nullptr);
     }
 };
 
@@ -131,7 +135,8 @@ TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
         ASSERT_EQ(theirs.size(), w * 3 * static_cast<std::size_t>(s.height)) << "frame " << k;
         std::size_t mismatches = 0;
         for (std::size_t y = 0; y < static_cast<std::size_t>(s.height); ++y) {
-            const std::uint8_t* ours = frames[static_cast<std::size_t>(k)].pixels() + (static_cast<std::size_t>(s.height) - 1 - y) * row;
+            const std::uint8_t* ours =
+                frames[static_cast<std::size_t>(k)].pixels() + (static_cast<std::size_t>(s.height) - 1 - y) * row;
             for (std::size_t x = 0; x < w; ++x)
                 for (std::size_t c = 0; c < 3; ++c)
                     mismatches += theirs[(y * w + x) * 3 + c] != ours[x * bytesPerPixel + (bytesPerPixel == 1 ? 0 : c)];
@@ -143,8 +148,7 @@ TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
 INSTANTIATE_TEST_SUITE_P(Write, WriteApi,
                          ::testing::Values(Shape{"Grey8TableCounted", 10, 6, 8, 256},
                                            Shape{"Grey8TableImplied", 12, 5, 8, 0},
-                                           Shape{"Colour24PaddedRows", 6, 4, 24, 0},
-                                           Shape{"Colour24", 64, 48, 24, 0}),
+                                           Shape{"Colour24PaddedRows", 6, 4, 24, 0}, Shape{"Colour24", 64, 48, 24, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteApi, EmptyExportIsAValidFileOfNoFrames)

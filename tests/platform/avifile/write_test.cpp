@@ -159,7 +159,7 @@ HRESULT writeFrame(Writer& w, const Picture& p, int n)
 // A minimal RIFF walker, independent of the library's reader.
 struct Chunk {
     FOURCC id;
-    FOURCC listType; // for RIFF and LIST
+    FOURCC listType;    // for RIFF and LIST
     std::size_t offset; // of the 8-byte header
     std::uint32_t size;
     std::size_t data() const { return offset + 8; }
@@ -260,7 +260,7 @@ std::vector<IndexEntry> idx1Entries(const Bytes& f, const Layout& l)
 }
 
 struct StdEntry {
-    std::size_t data; // absolute offset of the chunk data
+    std::size_t data;   // absolute offset of the chunk data
     std::uint32_t size; // with the delta-frame bit
 };
 
@@ -342,14 +342,13 @@ TEST_P(RoundTrip, FfmpegDecodesEveryFrameExactly)
     EXPECT_EQ(le32(&f[l.avih.data() + 12]) & 0x10, 0x10u) << "AVIF_HASINDEX";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, RoundTrip,
-    ::testing::Values(Picture{"Grey8RowPadded", 5, 3, 8, BI_RGB, 256, "bgr24"},
-                      Picture{"Grey8ClrUsedZero", 6, 2, 8, BI_RGB, 0, "bgr24"},
-                      Picture{"Bgr24RowPadded", 6, 4, 24, BI_RGB, 0, "bgr24"},
-                      // 3x3 I420 is 17 bytes: every chunk needs its pad byte.
-                      Picture{"I420OddChunks", 3, 3, 12, kI420, 0, "yuv420p"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
+                         ::testing::Values(Picture{"Grey8RowPadded", 5, 3, 8, BI_RGB, 256, "bgr24"},
+                                           Picture{"Grey8ClrUsedZero", 6, 2, 8, BI_RGB, 0, "bgr24"},
+                                           Picture{"Bgr24RowPadded", 6, 4, 24, BI_RGB, 0, "bgr24"},
+                                           // 3x3 I420 is 17 bytes: every chunk needs its pad byte.
+                                           Picture{"I420OddChunks", 3, 3, 12, kI420, 0, "yuv420p"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 const Picture kSmallRgb{"Bgr24", 64, 48, 24, BI_RGB, 0, "bgr24"};
 

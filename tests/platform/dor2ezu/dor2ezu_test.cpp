@@ -24,18 +24,21 @@ struct Listed {
     friend void PrintTo(const Listed& a, std::ostream* os) { *os << a.name; }
 };
 
-std::vector<Listed> listedAlgorithms() {
+std::vector<Listed> listedAlgorithms()
+{
     const char* const* names = nullptr;
     std::int32_t count = 0;
     Dor2EzuEnumAlgorithms(&names, &count);
     std::vector<Listed> all;
-    for (std::int32_t i = 0; i < count; ++i) all.push_back({std::stoi(std::string(names[i], 2)), names[i]});
+    for (std::int32_t i = 0; i < count; ++i)
+        all.push_back({std::stoi(std::string(names[i], 2)), names[i]});
     return all;
 }
 
 // Runs one algorithm; the output buffer is exactly the size the library may write.
-std::vector<std::uint8_t> demosaic(int w, int h, const std::vector<std::uint8_t>& plane, int algorithm,
-                                   int pattern, std::uint8_t fill = 0x5A) {
+std::vector<std::uint8_t> demosaic(int w, int h, const std::vector<std::uint8_t>& plane, int algorithm, int pattern,
+                                   std::uint8_t fill = 0x5A)
+{
     std::vector<std::uint8_t> out(static_cast<std::size_t>(w - 8) * (h - 8) * 3, fill);
     EXPECT_EQ(Dor2EzuPlane(w, h, plane.data(), out.data(), algorithm, pattern), DOR2EZU_OK);
     return out;
@@ -43,7 +46,8 @@ std::vector<std::uint8_t> demosaic(int w, int h, const std::vector<std::uint8_t>
 
 class EveryAlgorithm : public testing::TestWithParam<Listed> {};
 
-TEST_P(EveryAlgorithm, UniformPlaneGivesItsValueEverywhere) {
+TEST_P(EveryAlgorithm, UniformPlaneGivesItsValueEverywhere)
+{
     // 75 rows make several bands of rows, so the joins between bands are covered too.
     for (int pattern : {0, 1, 2, 3}) {
         for (int v : {0, 1, 77, 254, 255}) {
@@ -57,7 +61,8 @@ TEST_P(EveryAlgorithm, UniformPlaneGivesItsValueEverywhere) {
 
 // A flat colour patch on a different background keeps its colour away from its edges, for every
 // pattern: a mix-up of sites or channels shows at once as a wrong colour.
-TEST_P(EveryAlgorithm, FlatColourPatchKeepsItsColour) {
+TEST_P(EveryAlgorithm, FlatColourPatchKeepsItsColour)
+{
     const Rgb patch{210, 120, 40}, background{30, 60, 200};
     auto picture = [&](int x, int y) { return x >= 12 && x < 40 && y >= 10 && y < 38 ? patch : background; };
     for (int pattern : {0, 1, 2, 3}) {
@@ -77,7 +82,8 @@ TEST_P(EveryAlgorithm, FlatColourPatchKeepsItsColour) {
 
 // A white square at the top-left of the shown area appears at the top-left of the picture: the
 // first row in memory is the bottom row, and nothing is mirrored left to right.
-TEST_P(EveryAlgorithm, KeepsThePicturesOrientation) {
+TEST_P(EveryAlgorithm, KeepsThePicturesOrientation)
+{
     auto picture = [](int x, int y) {
         return x >= 4 && x < 10 && y >= 4 && y < 10 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
     };
@@ -94,7 +100,8 @@ TEST_P(EveryAlgorithm, KeepsThePicturesOrientation) {
 
 // Every byte of the (W - 8) x (H - 8) picture is written, and nothing after it. Two runs over
 // buffers filled differently must agree, and a guard area after the picture must stay as it was.
-TEST_P(EveryAlgorithm, WritesEveryByteOfThePictureAndNothingElse) {
+TEST_P(EveryAlgorithm, WritesEveryByteOfThePictureAndNothingElse)
+{
     for (auto [w, h] : {std::pair{9, 9}, {13, 11}, {64, 41}}) {
         const auto plane = noisePlane(w, h);
         const std::size_t picture = static_cast<std::size_t>(w - 8) * (h - 8) * 3;
@@ -111,7 +118,8 @@ TEST_P(EveryAlgorithm, WritesEveryByteOfThePictureAndNothingElse) {
 // that continues it by mirroring about its outermost photosites (which keeps every site's colour),
 // must give the same pixels. A read past the working copy's mirrored border would show here,
 // since it finds other rows' bytes where the larger plane holds the true continuation.
-TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
+TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre)
+{
     constexpr int kExtra = 16;
     for (auto [w, h] : {std::pair{9, 9}, {23, 41}, {40, 70}}) {
         const auto plane = noisePlane(w, h, static_cast<std::uint32_t>(w + h));
@@ -120,7 +128,8 @@ TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
         auto mirror = [](int i, int n) {
             const int period = 2 * (n - 1);
             i %= period;
-            if (i < 0) i += period;
+            if (i < 0)
+                i += period;
             return i < n ? i : period - i;
         };
         std::vector<std::uint8_t> big(static_cast<std::size_t>(bigW) * bigH);
@@ -133,7 +142,8 @@ TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
         const auto large = demosaic(bigW, bigH, big, GetParam().number, 1);
         for (int y = 0; y < h - 8; ++y)
             for (int x = 0; x < w - 8; ++x)
-                ASSERT_EQ(pixelAt(small, w - 8, h - 8, x, y), pixelAt(large, bigW - 8, bigH - 8, x + kExtra, y + kExtra))
+                ASSERT_EQ(pixelAt(small, w - 8, h - 8, x, y),
+                          pixelAt(large, bigW - 8, bigH - 8, x + kExtra, y + kExtra))
                     << w << "x" << h << " at " << x << "," << y;
     }
 }
@@ -141,7 +151,8 @@ TEST_P(EveryAlgorithm, EdgeIsDrawnLikeTheCentre) {
 // Rows are cut into bands and rows into blocks of columns; where the cuts fall must not show. The
 // same plane cropped by even offsets (which keep the pattern) moves every cut to other pixels, and
 // the pixels far enough from the crop's edges must not change.
-TEST_P(EveryAlgorithm, CutsBetweenBandsAndBlocksDoNotShow) {
+TEST_P(EveryAlgorithm, CutsBetweenBandsAndBlocksDoNotShow)
+{
     constexpr int kW = 120, kH = 150, kAway = 12;
     const auto plane = noisePlane(kW, kH, 7);
     const auto whole = demosaic(kW, kH, plane, GetParam().number, 3);
@@ -160,7 +171,8 @@ TEST_P(EveryAlgorithm, CutsBetweenBandsAndBlocksDoNotShow) {
 }
 
 // Bands of rows may run on several threads; the picture must not depend on how many.
-TEST_P(EveryAlgorithm, SameResultOnOneThreadOrMany) {
+TEST_P(EveryAlgorithm, SameResultOnOneThreadOrMany)
+{
     const auto plane = noisePlane(70, 150, 99);
     kestro::dor2ezu::setThreadCount(1);
     const auto single = demosaic(70, 150, plane, GetParam().number, 2);
@@ -170,16 +182,19 @@ TEST_P(EveryAlgorithm, SameResultOnOneThreadOrMany) {
     EXPECT_EQ(single, several);
 }
 
-TEST_P(EveryAlgorithm, UnknownPatternCodesDrawLikeBg) {
+TEST_P(EveryAlgorithm, UnknownPatternCodesDrawLikeBg)
+{
     const auto plane = noisePlane(24, 20);
     const auto bg = demosaic(24, 20, plane, GetParam().number, 0);
-    for (int pattern : {4, 7, -1, INT_MAX}) EXPECT_EQ(demosaic(24, 20, plane, GetParam().number, pattern), bg);
+    for (int pattern : {4, 7, -1, INT_MAX})
+        EXPECT_EQ(demosaic(24, 20, plane, GetParam().number, pattern), bg);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dor2Ezu, EveryAlgorithm, testing::ValuesIn(listedAlgorithms()),
                          [](const auto& info) { return "A" + std::to_string(info.param.number); });
 
-TEST(Dor2Ezu, ListsNumberedAlgorithmsWithoutEleven) {
+TEST(Dor2Ezu, ListsNumberedAlgorithmsWithoutEleven)
+{
     const auto all = listedAlgorithms();
     ASSERT_GE(all.size(), 4u);
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -187,24 +202,26 @@ TEST(Dor2Ezu, ListsNumberedAlgorithmsWithoutEleven) {
         EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(all[i].name[0])) &&
                     std::isdigit(static_cast<unsigned char>(all[i].name[1])) && all[i].name[2] == '-')
             << all[i].name;
-        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(all[i].number, all[j].number);
+        for (std::size_t j = 0; j < i; ++j)
+            EXPECT_NE(all[i].number, all[j].number);
     }
     EXPECT_EQ(Dor2EzuEnumAlgorithms(nullptr, nullptr), DOR2EZU_ERR_ARGUMENT);
 }
 
 // Refusals return a negative result and leave the caller's buffer untouched. The plane is
 // exactly W x H bytes so that the sanitizer build catches any read beyond it.
-TEST(Dor2Ezu, RefusesUnknownAlgorithmsAndTinyPlanesWithoutTouchingMemory) {
+TEST(Dor2Ezu, RefusesUnknownAlgorithmsAndTinyPlanesWithoutTouchingMemory)
+{
     struct Case {
         int w, h, algorithm;
         std::int32_t result;
     };
     const Case cases[] = {
-        {20, 20, 11, DOR2EZU_ERR_ALGORITHM},     {20, 20, 0, DOR2EZU_ERR_ALGORITHM},
-        {20, 20, 99, DOR2EZU_ERR_ALGORITHM},     {20, 20, -1, DOR2EZU_ERR_ALGORITHM},
+        {20, 20, 11, DOR2EZU_ERR_ALGORITHM},      {20, 20, 0, DOR2EZU_ERR_ALGORITHM},
+        {20, 20, 99, DOR2EZU_ERR_ALGORITHM},      {20, 20, -1, DOR2EZU_ERR_ALGORITHM},
         {20, 20, INT_MIN, DOR2EZU_ERR_ALGORITHM}, {8, 20, 1, DOR2EZU_ERR_TOO_SMALL},
-        {20, 8, 1, DOR2EZU_ERR_TOO_SMALL},       {1, 1, 1, DOR2EZU_ERR_TOO_SMALL},
-        {0, 0, 1, DOR2EZU_ERR_TOO_SMALL},        {-20, 20, 1, DOR2EZU_ERR_TOO_SMALL},
+        {20, 8, 1, DOR2EZU_ERR_TOO_SMALL},        {1, 1, 1, DOR2EZU_ERR_TOO_SMALL},
+        {0, 0, 1, DOR2EZU_ERR_TOO_SMALL},         {-20, 20, 1, DOR2EZU_ERR_TOO_SMALL},
         {20, INT_MIN, 1, DOR2EZU_ERR_TOO_SMALL},
     };
     for (const Case& c : cases) {
@@ -221,4 +238,4 @@ TEST(Dor2Ezu, RefusesUnknownAlgorithmsAndTinyPlanesWithoutTouchingMemory) {
     EXPECT_EQ(out, std::vector<std::uint8_t>(12 * 3, 0x77));
 }
 
-}  // namespace
+} // namespace

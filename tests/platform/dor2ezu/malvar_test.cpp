@@ -19,23 +19,36 @@ using kestro::test::pixelAt;
 using kestro::test::Rgb;
 using kestro::test::siteColour;
 
-using Kernel = int[5][5];  // weights in sixteenths, [dy + 2][dx + 2]
+using Kernel = int[5][5]; // weights in sixteenths, [dy + 2][dx + 2]
 
 // Green at a red or blue site.
-const Kernel kGreenAtRedBlue = {
-    {0, 0, -2, 0, 0}, {0, 0, 4, 0, 0}, {-2, 4, 8, 4, -2}, {0, 0, 4, 0, 0}, {0, 0, -2, 0, 0}};
+const Kernel kGreenAtRedBlue = {{0, 0, -2, 0, 0},
+                                {0, 0, 4, 0, 0},
+                                {-2, 4, 8, 4, -2},
+                                {0, 0, 4, 0, 0},
+                                {0, 0, -2, 0, 0}};
 // At a green site, the colour of its left and right neighbours.
-const Kernel kAlongRowAtGreen = {
-    {0, 0, 1, 0, 0}, {0, -2, 0, -2, 0}, {-2, 8, 10, 8, -2}, {0, -2, 0, -2, 0}, {0, 0, 1, 0, 0}};
+const Kernel kAlongRowAtGreen = {{0, 0, 1, 0, 0},
+                                 {0, -2, 0, -2, 0},
+                                 {-2, 8, 10, 8, -2},
+                                 {0, -2, 0, -2, 0},
+                                 {0, 0, 1, 0, 0}};
 // At a green site, the colour of its upper and lower neighbours.
-const Kernel kAlongColumnAtGreen = {
-    {0, 0, -2, 0, 0}, {0, -2, 8, -2, 0}, {1, 0, 10, 0, 1}, {0, -2, 8, -2, 0}, {0, 0, -2, 0, 0}};
+const Kernel kAlongColumnAtGreen = {{0, 0, -2, 0, 0},
+                                    {0, -2, 8, -2, 0},
+                                    {1, 0, 10, 0, 1},
+                                    {0, -2, 8, -2, 0},
+                                    {0, 0, -2, 0, 0}};
 // Blue at a red site, red at a blue one.
-const Kernel kCrossAtRedBlue = {
-    {0, 0, -3, 0, 0}, {0, 4, 0, 4, 0}, {-3, 0, 12, 0, -3}, {0, 4, 0, 4, 0}, {0, 0, -3, 0, 0}};
+const Kernel kCrossAtRedBlue = {{0, 0, -3, 0, 0},
+                                {0, 4, 0, 4, 0},
+                                {-3, 0, 12, 0, -3},
+                                {0, 4, 0, 4, 0},
+                                {0, 0, -3, 0, 0}};
 
 // The expected pixel at plane site (x, y), at least two sites from every edge of the plane.
-Rgb expectedAt(const std::vector<std::uint8_t>& plane, int w, int pattern, int x, int y) {
+Rgb expectedAt(const std::vector<std::uint8_t>& plane, int w, int pattern, int x, int y)
+{
     auto filter = [&](const Kernel& k) {
         int sum = 0;
         for (int dy = -2; dy <= 2; ++dy)
@@ -54,7 +67,8 @@ Rgb expectedAt(const std::vector<std::uint8_t>& plane, int w, int pattern, int x
     return site == 'R' ? Rgb{own, green, cross} : Rgb{cross, green, own};
 }
 
-TEST(Malvar, EveryPixelIsThePapersFilterRoundedToNearest) {
+TEST(Malvar, EveryPixelIsThePapersFilterRoundedToNearest)
+{
     // Noise drives the filters past 0 and 255, so the clamping is covered. Widths: narrower than the
     // implementation's chunk of columns, exactly one chunk, and one that leaves a part chunk over.
     for (const auto& [w, h] : {std::pair{21, 13}, std::pair{40, 40}, std::pair{83, 45}}) {
@@ -68,8 +82,8 @@ TEST(Malvar, EveryPixelIsThePapersFilterRoundedToNearest) {
                     const Rgb expected = expectedAt(plane, w, pattern, x, y);
                     const Rgb got = pixelAt(out, w - 8, h - 8, x - 4, y - 4);
                     if (got != expected && ++wrong <= 3)
-                        ADD_FAILURE() << w << "x" << h << ", pattern " << pattern << ", site (" << x << ", "
-                                      << y << "): " << got << ", expected " << expected;
+                        ADD_FAILURE() << w << "x" << h << ", pattern " << pattern << ", site (" << x << ", " << y
+                                      << "): " << got << ", expected " << expected;
                 }
             }
             EXPECT_EQ(wrong, 0) << w << "x" << h << ", pattern " << pattern;
@@ -79,14 +93,15 @@ TEST(Malvar, EveryPixelIsThePapersFilterRoundedToNearest) {
 
 // Single bright photosites on a grey ground, worked by hand from the paper's weights (pattern GB,
 // R G / G B, so (8, 8) is red and (9, 8) green): each checked site shows one weight of one filter.
-TEST(Malvar, SingleBrightPhotositeWorkedByHand) {
+TEST(Malvar, SingleBrightPhotositeWorkedByHand)
+{
     struct Site {
         int x, y;
         Rgb expected;
     };
     struct Case {
         const char* what;
-        int x, y;  // the photosite 160 above the ground of 64
+        int x, y; // the photosite 160 above the ground of 64
         std::vector<Site> sites;
     };
     const Case cases[] = {
@@ -101,11 +116,11 @@ TEST(Malvar, SingleBrightPhotositeWorkedByHand) {
         {"green photosite",
          9,
          8,
-         {{9, 8, {64 + 100, 224, 64 + 100}},  // both colours 10/16 at the centre
-          {9, 10, {64 + 10, 64, 64 - 20}},    // two down: +1/16 to the row colour, -2/16 to the column's
-          {11, 8, {64 - 20, 64, 64 + 10}},    // two across: the other way round
-          {10, 8, {64, 64 + 40, 64}},         // red site beside it: green 4/16
-          {10, 9, {64 - 20, 64, 64 - 20}}}},  // diagonal green site: -2/16 to both colours
+         {{9, 8, {64 + 100, 224, 64 + 100}}, // both colours 10/16 at the centre
+          {9, 10, {64 + 10, 64, 64 - 20}},   // two down: +1/16 to the row colour, -2/16 to the column's
+          {11, 8, {64 - 20, 64, 64 + 10}},   // two across: the other way round
+          {10, 8, {64, 64 + 40, 64}},        // red site beside it: green 4/16
+          {10, 9, {64 - 20, 64, 64 - 20}}}}, // diagonal green site: -2/16 to both colours
     };
     const int w = 17, h = 17;
     for (const Case& c : cases) {
@@ -119,4 +134,4 @@ TEST(Malvar, SingleBrightPhotositeWorkedByHand) {
     }
 }
 
-}  // namespace
+} // namespace
