@@ -6,6 +6,7 @@
 // By default the mosaic is laid out as Kestro's "BG" pattern, the one selected at
 // start-up, so the sample shows in its true colours straight away.
 #include "avifile.h"
+#include "bayer_pattern.h"
 
 #include <algorithm>
 #include <array>
@@ -19,19 +20,6 @@
 #include <vector>
 
 namespace {
-
-// Site colours of the top-left 2 x 2 block (row 0, then row 1) for each pattern button.
-// 0 = red, 1 = green, 2 = blue.
-struct PatternLayout {
-    const char* name;
-    std::array<int, 4> sites;
-};
-constexpr PatternLayout kPatterns[] = {
-    {"BG", {1, 0, 2, 1}},
-    {"GB", {0, 1, 1, 2}},
-    {"GR", {1, 2, 0, 1}},
-    {"RG", {2, 1, 1, 0}},
-};
 
 struct Options {
     std::string output;
@@ -164,10 +152,7 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
-    const PatternLayout* layout = nullptr;
-    for (const auto& p : kPatterns)
-        if (o.pattern == p.name)
-            layout = &p;
+    const kestro::bayer::Pattern* layout = kestro::bayer::patternFromButton(o.pattern);
     if (!layout) {
         std::fprintf(stderr, "kestro-sample: unknown pattern %s (use BG, GB, GR or RG)\n", o.pattern.c_str());
         return 2;
@@ -211,7 +196,7 @@ int main(int argc, char** argv)
         }
         for (std::size_t y = 0; y < h; ++y) {
             for (std::size_t x = 0; x < w; ++x) {
-                const int site = layout->sites[(y & 1) * 2 + (x & 1)];
+                const int site = layout->at(static_cast<int>(x), static_cast<int>(y));
                 const double v = scene(static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5, f, o.width,
                                        o.height)[static_cast<std::size_t>(site)];
                 frame[y * w + x] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));

@@ -6,10 +6,9 @@
 // shown. The result is bottom-up (the first row in memory is the picture's bottom row), blue, green,
 // red per pixel, rows of 3 * (width - 8) bytes without padding.
 //
-// Pattern codes name the colours of the top-left 2 x 2 photosites (top row first):
-//   0 "BG": G R / B G     1 "GB": R G / G B     2 "GR": G B / R G     3 "RG": B G / G R
-// Any other code is read as 0, the same rule the program's own converter follows, so a picture
-// keeps its colours whichever algorithm draws it.
+// Pattern codes are those of bayer_pattern.h (0 "BG", 1 "GB", 2 "GR", 3 "RG"). Any other code is
+// read as 0, the same rule the program's own converter follows, so a picture keeps its colours
+// whichever algorithm draws it.
 #pragma once
 
 #include <cstdint>

@@ -7,13 +7,12 @@ namespace kestro::dor2ezu {
 
 CfaPattern CfaPattern::fromCode(std::int32_t code)
 {
-    // Top row first, left column first; the same table the program's own converter uses.
-    switch (code) {
-    case 1: return {{{{kRed, kGreen}, {kGreen, kBlue}}}};  // GB
-    case 2: return {{{{kGreen, kBlue}, {kRed, kGreen}}}};  // GR
-    case 3: return {{{{kBlue, kGreen}, {kGreen, kRed}}}};  // RG
-    default: return {{{{kGreen, kRed}, {kBlue, kGreen}}}}; // BG, and any unknown code
-    }
+    const bayer::Pattern& p = bayer::patternFromCode(code);
+    CfaPattern cfa{};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            cfa.colour[y][x] = p.at(x, y);
+    return cfa;
 }
 
 namespace {

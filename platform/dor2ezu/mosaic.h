@@ -2,6 +2,8 @@
 // mirrored border, the output image and the working memory of one band of rows.
 #pragma once
 
+#include "bayer_pattern.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +23,10 @@
 
 namespace kestro::dor2ezu {
 
-enum Colour : std::uint8_t { kRed = 0, kGreen = 1, kBlue = 2 };
+using bayer::Colour;
+using bayer::kBlue;
+using bayer::kGreen;
+using bayer::kRed;
 
 // The colour of every photosite as a 2 x 2 tile looked up by row and column parity, in the plane's
 // coordinates (y = 0 is the top row).
@@ -31,7 +36,7 @@ struct CfaPattern {
     int at(int x, int y) const { return colour[y & 1][x & 1]; }
     bool isGreen(int x, int y) const { return at(x, y) == kGreen; }
 
-    // Pattern codes 0..3 are BG, GB, GR, RG; anything else is read as BG.
+    // Pattern codes 0..3 are BG, GB, GR, RG (bayer_pattern.h); anything else is read as BG.
     static CfaPattern fromCode(std::int32_t code);
 };
 

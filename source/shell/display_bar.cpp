@@ -1,5 +1,6 @@
 #include "display_bar.h"
 
+#include "bayer_pattern.h"
 #include "kestro_app.h"
 #include "main_frame.h"
 #include "resource_ids.h"
@@ -32,10 +33,10 @@ constexpr std::array kControls{
     ControlTemplate{ids::IDC_DISPLAY_RAW_Y, Kind::Radio, "RAW Y-channel", 44, 3, 67, 10},
     ControlTemplate{ids::IDC_DISPLAY_RAW_COLOUR, Kind::Radio, "RAW colour", 115, 3, 55, 10},
     ControlTemplate{ids::IDC_ALGORITHM, Kind::Combo, "", 254, 2, 124, 121},
-    ControlTemplate{ids::IDC_PATTERN_BG, Kind::Push, "BG", 174, 1, 16, 14},
-    ControlTemplate{ids::IDC_PATTERN_GB, Kind::Push, "GB", 193, 1, 16, 14},
-    ControlTemplate{ids::IDC_PATTERN_RG, Kind::Push, "RG", 212, 1, 16, 14},
-    ControlTemplate{ids::IDC_PATTERN_GR, Kind::Push, "GR", 231, 1, 16, 14},
+    ControlTemplate{ids::IDC_PATTERN_BG, Kind::Push, kestro::bayer::kBG.button, 174, 1, 16, 14},
+    ControlTemplate{ids::IDC_PATTERN_GB, Kind::Push, kestro::bayer::kGB.button, 193, 1, 16, 14},
+    ControlTemplate{ids::IDC_PATTERN_RG, Kind::Push, kestro::bayer::kRG.button, 212, 1, 16, 14},
+    ControlTemplate{ids::IDC_PATTERN_GR, Kind::Push, kestro::bayer::kGR.button, 231, 1, 16, 14},
     ControlTemplate{ids::IDC_GRAYSCALE, Kind::Check, "Grayscale", 380, 3, 47, 10},
 };
 constexpr int kBarWidthDlu = 426;

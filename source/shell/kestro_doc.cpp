@@ -1,5 +1,6 @@
 #include "kestro_doc.h"
 
+#include "bayer_pattern.h"
 #include "display_bar.h"
 #include "file_dialog.h"
 #include "kestro_app.h"
@@ -123,14 +124,13 @@ void CKestroDoc::OnDisplayRawColour()
     InvalidateView();
 }
 
-void CKestroDoc::OnPatternBG() { SelectPattern(ids::IDC_PATTERN_BG, 0); }
+void CKestroDoc::OnPatternBG() { SelectPattern(ids::IDC_PATTERN_BG, kestro::bayer::kBG.code); }
 
-void CKestroDoc::OnPatternGB() { SelectPattern(ids::IDC_PATTERN_GB, 1); }
+void CKestroDoc::OnPatternGB() { SelectPattern(ids::IDC_PATTERN_GB, kestro::bayer::kGB.code); }
 
-// RG stands left of GR on the bar, but GR is code 2 and RG code 3.
-void CKestroDoc::OnPatternGR() { SelectPattern(ids::IDC_PATTERN_GR, 2); }
+void CKestroDoc::OnPatternGR() { SelectPattern(ids::IDC_PATTERN_GR, kestro::bayer::kGR.code); }
 
-void CKestroDoc::OnPatternRG() { SelectPattern(ids::IDC_PATTERN_RG, 3); }
+void CKestroDoc::OnPatternRG() { SelectPattern(ids::IDC_PATTERN_RG, kestro::bayer::kRG.code); }
 
 void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
 {

@@ -1,19 +1,19 @@
 #include "cfa_converter.h"
 
+#include "bayer_pattern.h"
 #include "debayer_bilinear.h"
 #include "dor2ezu.h"
 
 namespace {
 
-// Layout code of the own algorithm for each pattern code; any other pattern reads as "BG".
+// Layout code of the own algorithm for a pattern code: 40 + 1 when the plane's second row has its
+// green sites at odd x, + 2 when its other sites are red. Unknown codes read as BG, as everywhere.
 std::int32_t layoutFromPattern(std::int32_t pattern)
 {
-    switch (pattern) {
-    case 1: return 40;  // GB: row 1 green at even x, other sites blue
-    case 2: return 43;  // GR: row 1 green at odd x, other sites red
-    case 3: return 42;  // RG: row 1 green at even x, other sites red
-    default: return 41; // BG: row 1 green at odd x, other sites blue
-    }
+    const kestro::bayer::Pattern& p = kestro::bayer::patternFromCode(pattern);
+    const bool greenOdd = p.at(1, 1) == kestro::bayer::kGreen;
+    const bool red = p.at(0, 1) == kestro::bayer::kRed || p.at(1, 1) == kestro::bayer::kRed;
+    return 40 + (greenOdd ? 1 : 0) + (red ? 2 : 0);
 }
 
 } // namespace

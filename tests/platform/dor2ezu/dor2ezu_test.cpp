@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "algorithms.h"
+#include "bayer_pattern.h"
 #include "bayer_fixtures.h"
 
 namespace {
@@ -239,3 +240,25 @@ TEST(Dor2Ezu, RefusesUnknownAlgorithmsAndTinyPlanesWithoutTouchingMemory)
 }
 
 } // namespace
+
+// The one table every part of the program reads, against the sites written out by hand in the
+// fixtures: a swapped row or a misnamed button would give every picture wrong colours.
+TEST(BayerPattern, TableNamesTheSitesACameraRecords)
+{
+    using namespace kestro::bayer;
+    for (const Pattern& p : kPatterns) {
+        SCOPED_TRACE(p.button);
+        const auto code = static_cast<std::size_t>(p.code);
+        EXPECT_EQ(p.sensorName, kestro::test::kPatternQuads[code]);
+        EXPECT_EQ(p.button, kestro::test::kPatternNames[code]);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                EXPECT_EQ("RGB"[p.at(x, y)], kestro::test::siteColour(p.code, x, y)) << x << "," << y;
+        EXPECT_EQ(patternFromButton(p.button), &p);
+        EXPECT_EQ(&patternFromCode(p.code), &p);
+    }
+    EXPECT_EQ(&patternFromCode(-1), &kBG);
+    EXPECT_EQ(&patternFromCode(4), &kBG);
+    EXPECT_EQ(patternFromButton("bg"), nullptr);
+    EXPECT_EQ(patternFromButton(""), nullptr);
+}
