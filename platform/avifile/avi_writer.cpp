@@ -3,6 +3,7 @@
 #include "riff.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -413,13 +414,16 @@ struct AviWriter::Impl {
     }
 };
 
-HRESULT AviWriter::create(const std::string& path, std::unique_ptr<AviWriter>& out)
+HRESULT AviWriter::create(const std::string& path, std::unique_ptr<AviWriter>& out, int* systemError)
 {
     out.reset();
     std::unique_ptr<AviWriter> writer(new AviWriter());
     writer->m_impl = std::make_unique<Impl>();
-    if (!writer->m_impl->file.create(path))
+    if (!writer->m_impl->file.create(path)) {
+        if (systemError)
+            *systemError = writer->m_impl->file.error();
         return AVIERR_FILEOPEN;
+    }
     out = std::move(writer);
     return AVIERR_OK;
 }
@@ -525,6 +529,13 @@ HRESULT AviWriter::finish()
     const bool closed = d.file.close();
     d.result = (closed && !d.refused) ? AVIERR_OK : AVIERR_FILEWRITE;
     return d.result;
+}
+
+int AviWriter::systemError() const
+{
+    if (m_impl->file.failed())
+        return m_impl->file.error();
+    return m_impl->refused ? EFBIG : 0;
 }
 
 std::int32_t AviWriter::length(int stream) const

@@ -15,8 +15,9 @@ namespace kestro::avi {
 
 class AviWriter {
 public:
-    // Creates or replaces the file. AVIERR_FILEOPEN when the path cannot be written.
-    static HRESULT create(const std::string& path, std::unique_ptr<AviWriter>& out);
+    // Creates or replaces the file. AVIERR_FILEOPEN when the path cannot be written, with the
+    // system's error number in *systemError when asked for.
+    static HRESULT create(const std::string& path, std::unique_ptr<AviWriter>& out, int* systemError = nullptr);
     ~AviWriter(); // completes the file if finish() was not called
 
     // Adds a stream; allowed until the first sample is written. Returns its number in
@@ -32,6 +33,10 @@ public:
     HRESULT finish();
 
     std::int32_t length(int stream) const;
+
+    // The system's error number behind the first failed write (EFBIG when the file reached the
+    // largest size the format can index), 0 when nothing failed.
+    int systemError() const;
 
     // Size of each RIFF before the writer starts the next one. Tests lower it to exercise
     // the OpenDML layout without writing gigabytes.

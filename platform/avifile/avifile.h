@@ -178,6 +178,11 @@ ULONG AVIFileRelease(PAVIFILE pfile);
 // disk is never reported as success. Later writes to the file are refused.
 HRESULT AVIFileCommit(PAVIFILE pfile);
 
+// The system's error number (errno) behind the last AVIERR_FILEOPEN or AVIERR_FILEWRITE that a
+// writing call (AVIFileOpenA for writing, AVIStreamWrite, AVIFileCommit) returned on this thread,
+// 0 after one that succeeded. It lets an exporter say "no space left on device" rather than a code.
+int AVIFileLastSystemError();
+
 // The lParam-th stream of type fccType (0 for any type).
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam);
 HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize);

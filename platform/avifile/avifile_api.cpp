@@ -52,6 +52,16 @@ struct Registry {
     int initCount = 0;
 };
 
+// Per thread, like errno itself: exports may run side by side.
+thread_local int t_lastSystemError = 0;
+
+// Notes the system error behind a writing call's result and passes the result on.
+HRESULT noteWriteResult(HRESULT hr, int systemError)
+{
+    t_lastSystemError = hr == AVIERR_OK ? 0 : systemError;
+    return hr;
+}
+
 Registry& registry()
 {
     static Registry r;
@@ -221,7 +231,9 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
         return AVIERR_BADPARAM;
     auto file = std::make_shared<AviFileObject>();
     if (uMode & OF_CREATE) {
-        const HRESULT hr = AviWriter::create(szFile, file->writer);
+        int systemError = 0;
+        const HRESULT created = AviWriter::create(szFile, file->writer, &systemError);
+        const HRESULT hr = noteWriteResult(created, systemError);
         if (hr != AVIERR_OK)
             return hr;
     } else if (uMode & (OF_WRITE | 0x0002 /* OF_READWRITE */)) {
@@ -244,8 +256,11 @@ HRESULT AVIFileCommit(PAVIFILE pfile)
         return AVIERR_BADHANDLE;
     if (!file->writer)
         return AVIERR_READONLY;
-    return file->writer->finish();
+    const HRESULT hr = file->writer->finish();
+    return noteWriteResult(hr, file->writer->systemError());
 }
+
+int AVIFileLastSystemError() { return t_lastSystemError; }
 
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam)
 {
@@ -468,8 +483,9 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
         return AVIERR_READONLY;
     if (lStart < 0 || lSamples != 1 || cbBuffer < 0 || (!lpBuffer && cbBuffer > 0))
         return AVIERR_BADPARAM;
-    const HRESULT hr = s->file->writer->write(s->number, lStart, lpBuffer, static_cast<std::uint32_t>(cbBuffer),
-                                              (dwFlags & AVIIF_KEYFRAME) != 0);
+    const HRESULT written = s->file->writer->write(s->number, lStart, lpBuffer, static_cast<std::uint32_t>(cbBuffer),
+                                                   (dwFlags & AVIIF_KEYFRAME) != 0);
+    const HRESULT hr = noteWriteResult(written, s->file->writer->systemError());
     if (hr != AVIERR_OK)
         return hr;
     if (plSampWritten)

@@ -9,6 +9,7 @@
 
 #include <ostream>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -177,6 +178,8 @@ TEST(WriteApi, RefusalsAndErrorsComeBackAsCodes)
         Export e;
         EXPECT_EQ(e.begin(dir.file("no-such-folder/out.avi"), b, 5), AVIERR_FILEOPEN);
         EXPECT_EQ(e.file, nullptr);
+        // The reason goes with the code, so an exporter can say it in words.
+        EXPECT_EQ(AVIFileLastSystemError(), ENOENT);
     }
     {
         // Only frames stored unchanged are offered.
@@ -202,6 +205,7 @@ TEST(WriteApi, RefusalsAndErrorsComeBackAsCodes)
         const HRESULT commit = AVIFileCommit(e.file);
         EXPECT_TRUE(hr == AVIERR_FILEWRITE || commit == AVIERR_FILEWRITE) << std::hex << hr << " " << commit;
         EXPECT_EQ(commit, AVIERR_FILEWRITE);
+        EXPECT_EQ(AVIFileLastSystemError(), ENOSPC);
         EXPECT_NE(e.frame(5, b), AVIERR_OK); // nothing more after completion
     }
 }
