@@ -52,6 +52,23 @@ bool CCfaConverter::ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, cons
     return true;
 }
 
+bool CCfaConverter::CanConvert(std::int32_t nWidth, std::int32_t nHeight) const
+{
+    if (nWidth <= 0 || nHeight <= 0)
+        return false;
+    if (m_nAlgorithm == kOwnAlgorithm)
+        return true;
+    if (nWidth <= 2 * DOR2EZU_MARGIN || nHeight <= 2 * DOR2EZU_MARGIN)
+        return false;
+    // The library numbers its algorithms by the first two characters of their names.
+    for (const std::string& name : m_algorithmNames) {
+        if (name.size() >= 2 && name[0] >= '0' && name[0] <= '9' && name[1] >= '0' && name[1] <= '9' &&
+            (name[0] - '0') * 10 + (name[1] - '0') == m_nAlgorithm)
+            return true;
+    }
+    return false;
+}
+
 void CCfaConverter::DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,
                                  std::uint8_t* pPixels)
 {

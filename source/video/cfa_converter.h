@@ -38,6 +38,11 @@ public:
     bool ConvertPlane(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane, std::uint8_t* pPixels,
                       std::int32_t& nOutWidth, std::int32_t& nOutHeight);
 
+    // Whether ConvertPlane would take a W x H plane with the algorithm chosen now, asked without
+    // converting anything: the library's algorithms need more than 8 photosites across and down
+    // and must be listed by the library.
+    bool CanConvert(std::int32_t nWidth, std::int32_t nHeight) const;
+
 private:
     void DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane, std::uint8_t* pPixels);
 

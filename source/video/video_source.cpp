@@ -16,16 +16,6 @@ using kestro::video::VideoMessage;
 constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
 constexpr std::size_t kGreyTableBytes = 256 * sizeof(RGBQUAD);
 
-void show(const VideoMessage& m) { kestro::ui::showMessage(m.text, m.caption); }
-
-// A message whose text is a printf format, filled in with the values given.
-template <class... Values> void showFormatted(const VideoMessage& m, Values... values)
-{
-    char text[256];
-    std::snprintf(text, sizeof text, m.text, values...);
-    kestro::ui::showMessage(text, m.caption);
-}
-
 void fillGreyTable(std::uint8_t* table)
 {
     for (int i = 0; i < 256; ++i) {
@@ -61,9 +51,27 @@ CVideoSource::~CVideoSource()
     m_avi.fileExit();
 }
 
+void CVideoSource::Tell(const std::string& strText, const std::string& strCaption)
+{
+    if (m_pHeldMessages)
+        m_pHeldMessages->push_back({strText, strCaption});
+    else
+        kestro::ui::showMessage(strText, strCaption);
+}
+
+void CVideoSource::Tell(const VideoMessage& m) { Tell(m.text, m.caption); }
+
+// A message whose text is a printf format, filled in with the values given.
+template <class... Values> void CVideoSource::TellFormatted(const VideoMessage& m, Values... values)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, m.text, values...);
+    Tell(text, m.caption);
+}
+
 bool CVideoSource::Fail(const VideoMessage& m, const std::string& detail)
 {
-    kestro::ui::showMessage(m.text + detail, m.caption);
+    Tell(m.text + detail, m.caption);
     Close();
     return false;
 }
@@ -189,12 +197,12 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
     using namespace kestro::video::messages;
     const std::int32_t w = frame.biWidth;
     if (w <= 0 || w % 4 != 0) {
-        showFormatted(kWidthNotMultipleOf4, static_cast<int>(w));
+        TellFormatted(kWidthNotMultipleOf4, static_cast<int>(w));
         return false;
     }
     // Decoders deliver bottom-up frames; anything else has no plane this image could hold.
     if (frame.biHeight <= 0) {
-        showFormatted(kHeightNotSupported, static_cast<int>(frame.biHeight));
+        TellFormatted(kHeightNotSupported, static_cast<int>(frame.biHeight));
         return false;
     }
     // The plane is W x H bytes whatever the decoder wrote into biSizeImage (0 is legal for
@@ -205,7 +213,7 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
     if (m_pRawImage.IsEmpty() || m_pColourImage.IsEmpty()) {
         m_pRawImage.Release();
         m_pColourImage.Release();
-        show(kReadMemory);
+        Tell(kReadMemory);
         return false;
     }
     BITMAPINFOHEADER raw = frame;
@@ -246,7 +254,7 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
     if (wanted > m_readBuffer.Size()) {
         m_readBuffer.Allocate(wanted);
         if (m_readBuffer.IsEmpty()) {
-            show(kReadMemory);
+            Tell(kReadMemory);
             return false;
         }
     }
@@ -256,13 +264,13 @@ bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nByte
     const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_readBuffer.Bytes(), capacity, &bytes, &samples);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
-            show(error.message);
+            Tell(error.message);
             return false;
         }
     }
     nBytesRead = static_cast<std::size_t>(std::clamp<LONG>(bytes, 0, capacity));
     if (static_cast<std::int64_t>(nBytesRead) < nPlaneBytes) {
-        showFormatted(kSampleTooShort, static_cast<long>(m_lFramePos), static_cast<long long>(nBytesRead),
+        TellFormatted(kSampleTooShort, static_cast<long>(m_lFramePos), static_cast<long long>(nBytesRead),
                       static_cast<long long>(nPlaneBytes));
         return false;
     }
@@ -278,7 +286,7 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     // from the first frame and leave the current one undecoded.
     const BITMAPINFOHEADER& frame = m_frameFormat;
     if (frame.biBitCount != 24) {
-        show(kNot24Bit);
+        Tell(kNot24Bit);
         m_bRaw = false;
         return DecodedFrame();
     }
@@ -305,7 +313,7 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     std::int32_t outWidth = 0, outHeight = 0;
     if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes, outWidth,
                                   outHeight)) {
-        showFormatted(kConverterRefused, static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
+        TellFormatted(kConverterRefused, static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
                       static_cast<int>(frame.biHeight));
         m_bRaw = false;
         return DecodedFrame();
@@ -315,6 +323,40 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     colour->biHeight = outHeight;
     colour->biSizeImage = static_cast<DWORD>(outWidth) * static_cast<DWORD>(outHeight) * 3;
     return colour;
+}
+
+bool CVideoSource::CanShowRaw(bool bColour, std::string* pReason) const
+{
+    auto refuse = [pReason](const char* format, auto... values) {
+        if (pReason) {
+            char text[256];
+            std::snprintf(text, sizeof text, format, values...);
+            *pReason = text;
+        }
+        return false;
+    };
+    if (!m_pGetFrame)
+        return refuse("no capture is open");
+    const BITMAPINFOHEADER& frame = m_frameFormat;
+    if (frame.biBitCount != 24)
+        return refuse("its frames decode to %d bits per pixel, not 24", static_cast<int>(frame.biBitCount));
+    if (frame.biWidth <= 0 || frame.biWidth % 4 != 0)
+        return refuse("its frame width of %d pixels is not a multiple of 4", static_cast<int>(frame.biWidth));
+    if (frame.biHeight <= 0)
+        return refuse("its frame height of %d rows is not supported", static_cast<int>(frame.biHeight));
+    // Compressed captures store far fewer bytes than a sensor plane; one stored frame tells.
+    const std::int64_t planeBytes = std::int64_t{frame.biWidth} * frame.biHeight;
+    const std::int32_t first = FindDataFrame(m_lStart);
+    LONG sampleBytes = 0;
+    if (first >= 0 && m_avi.streamRead(m_pStream, first, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK &&
+        sampleBytes < planeBytes)
+        return refuse("frame %ld is stored in %ld bytes, too few for its %lld sensor values", static_cast<long>(first),
+                      static_cast<long>(sampleBytes), static_cast<long long>(planeBytes));
+    if (bColour && !m_converter.CanConvert(frame.biWidth, frame.biHeight))
+        return refuse("the de-mosaic algorithm %d cannot convert a frame of %d x %d pixels",
+                      static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
+                      static_cast<int>(frame.biHeight));
+    return true;
 }
 
 const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap)
@@ -337,7 +379,7 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
     if (m_pGreyImage.Size() != total) {
         m_pGreyImage.Allocate(total);
         if (m_pGreyImage.IsEmpty()) {
-            show(kGreyMemory);
+            Tell(kGreyMemory);
             return nullptr;
         }
     }

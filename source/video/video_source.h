@@ -12,9 +12,13 @@
 #include "owned_bitmap.h"
 #include "video_messages.h"
 
+#include "message_box.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 // The AVI file services the video source calls, one entry per operation. The video source
 // normally uses the platform's; a test replaces single entries to produce failures that real
@@ -35,6 +39,14 @@ struct AviReadServices {
     void* (*getFrame)(PGETFRAME, LONG) = &AVIStreamGetFrame;
     HRESULT (*getFrameClose)(PGETFRAME) = &AVIStreamGetFrameClose;
 };
+
+struct ExportReport;
+
+// What an export engine is handed besides its output path: which frames to take (none: every
+// frame) and what to call once per source frame (none: nothing). The window passes
+// IsFrameChecked and StepExportProgress; a caller with its own frame list passes a lambda.
+using FramePredicate = std::function<bool(std::int32_t)>;
+using ProgressCallback = std::function<void()>;
 
 class CVideoSource {
 public:
@@ -82,7 +94,41 @@ public:
     // The position of the current frame, -1 when closed or when no frame with data precedes it.
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
 
+    // Whether the open capture can be shown in a RAW mode (RAW colour when bColour), asked without
+    // switching modes or telling anyone: the frames decode to 24 bits, the width is a positive
+    // multiple of 4, the first stored frame holds a whole sensor plane, and in RAW colour the
+    // chosen algorithm takes a frame of this size. When not, *pReason says why, in words.
+    bool CanShowRaw(bool bColour, std::string* pReason = nullptr) const;
+
+    // While an export runs, what the video source would tell the user (a frame that cannot be
+    // read, say) is kept in *pHeld instead, so the export can report it once at its end rather
+    // than in a box per frame. Null shows messages again.
+    void HoldMessages(std::vector<kestro::ui::Message>* pHeld) { m_pHeldMessages = pHeld; }
+
+    // The export engines (source/export, library kestro_export). Each walks every frame index,
+    // calls pfnStep once per index, takes the frames pfnTake accepts that hold data, and writes
+    // them as GetFrameBitmap renders them in the current display mode. They return true when every
+    // such frame was written. When pReport is given it receives what happened and the caller tells
+    // the user; without one the engine shows its one message itself.
+    //
+    // One AVI file at 5 frames per second.
+    bool SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
+                         ExportReport* pReport = nullptr);
+    // A BMP file per frame: the path's name + "_0000", "_0001", ... + the path's extension.
+    bool SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
+                         ExportReport* pReport = nullptr);
+    // The current frame as one BMP file.
+    bool WriteBmpFile(std::string strPath, ExportReport* pReport = nullptr);
+    // Three 8-bit AVI files at 2 frames per second, the blue, green and red planes of 24-bit
+    // frames: the path without its extension + "_b.avi", "_g.avi", "_r.avi".
+    bool SaveRgbChannels(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
+                         ExportReport* pReport = nullptr);
+
 private:
+    // Tells the user, or keeps the message while they are held.
+    void Tell(const std::string& strText, const std::string& strCaption);
+    void Tell(const kestro::video::VideoMessage& m);
+    template <class... Values> void TellFormatted(const kestro::video::VideoMessage& m, Values... values);
     // Shows the message (its text followed by detail), closes and returns false.
     bool Fail(const kestro::video::VideoMessage& m, const std::string& detail = {});
     // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
@@ -117,4 +163,6 @@ private:
     // The stored sample of the RAW modes, kept between calls so that stepping through a file
     // does not allocate (and fault in) a frame's worth of memory per frame.
     COwnedBitmap m_readBuffer;
+
+    std::vector<kestro::ui::Message>* m_pHeldMessages = nullptr;
 };

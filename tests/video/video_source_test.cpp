@@ -665,3 +665,63 @@ TEST_F(VideoSource, GreyscaleInEachMode)
 }
 
 } // namespace
+
+// The exports ask before they start whether a RAW mode can be rendered; asking tells nobody and
+// switches nothing, and the answer matches what showing the capture raw would do.
+TEST_F(VideoSource, CanShowRawAnswersWithoutTellingOrSwitching)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    struct Case {
+        std::string name, path;
+        bool grey, colour;
+        std::string reason; // part of the reason given, empty when it can
+    };
+    const std::vector<Case> cases = {
+        {"raw capture", noDrops(), true, true, ""},
+        {"32-bit frames",
+         ffmpegCapture("bgra.avi", "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3",
+                       "-c:v rawvideo -pix_fmt bgra"),
+         false, false, "32 bits per pixel"},
+        {"width 322", sample("--width 322 --height 240 --frames 3 --dropped none"), false, false, "322 pixels"},
+        {"compressed frames",
+         ffmpegCapture("mjpeg.avi", "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3", "-c:v mjpeg"), false, false,
+         "too few for its 3072 sensor values"},
+        // Grey needs only the plane; the library's algorithms need more than 8 sites across.
+        {"8 x 8 frames", sample("--width 8 --height 8 --frames 2 --dropped none"), true, false,
+         "algorithm 4 cannot convert a frame of 8 x 8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.path.empty());
+        CVideoSource v;
+        ASSERT_TRUE(v.Open(c.path));
+        v.m_converter.SetAlgorithm(4);
+        messages.clear();
+        std::string grey, colour;
+        EXPECT_EQ(v.CanShowRaw(false, &grey), c.grey) << grey;
+        EXPECT_EQ(v.CanShowRaw(true, &colour), c.colour) << colour;
+        EXPECT_NE((c.grey ? colour : grey).find(c.reason), std::string::npos) << grey << " / " << colour;
+        EXPECT_TRUE(messages.messages().empty());
+        EXPECT_FALSE(v.m_bRaw);
+    }
+    CVideoSource closed;
+    EXPECT_FALSE(closed.CanShowRaw(false));
+}
+
+// While messages are held (an export runs) they are kept for the caller instead of shown.
+TEST_F(VideoSource, HeldMessagesAreKeptNotShown)
+{
+    CVideoSource v(spyServices());
+    ASSERT_TRUE(v.Open(noDrops()));
+    v.m_bRaw = true;
+    g_spy.readResult = AVIERR_FILEREAD;
+    std::vector<Message> held;
+    v.HoldMessages(&held);
+    EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+    v.HoldMessages(nullptr);
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_EQ(held, (std::vector<Message>{{"A disk error occurred while reading the file.", "AVIStreamRead"}}));
+    EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+    EXPECT_EQ(messages.messages().size(), 1u) << "shown again once no longer held";
+}
