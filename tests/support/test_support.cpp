@@ -95,6 +95,18 @@ std::vector<std::uint8_t> ffmpegFrame(const std::string& path, int n, const std:
     return {out.begin(), out.end()};
 }
 
+std::vector<std::vector<std::uint8_t>> ffmpegFrames(const std::string& path, const std::string& pixFmt,
+                                                    std::size_t frameBytes)
+{
+    std::string out;
+    run("ffmpeg -v error -i " + quote(path) + " -vsync 0 -f rawvideo -pix_fmt " + pixFmt + " - 2>/dev/null", &out);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::size_t at = 0; frameBytes > 0 && at + frameBytes <= out.size(); at += frameBytes)
+        frames.emplace_back(out.begin() + static_cast<std::ptrdiff_t>(at),
+                            out.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+    return frames;
+}
+
 void makeSample(const std::string& path, const std::string& args)
 {
     const std::string cmd = std::string(KESTRO_SAMPLE_TOOL) + " --output " + quote(path) + " " + args;

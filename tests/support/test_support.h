@@ -39,6 +39,9 @@ std::string probe(const std::string& path, const std::string& entry, bool countF
 // ffmpeg's decode of frame n (0-based, counted over decoded frames) converted to the
 // pixel format given (for example "bgr24", "gray"), top row first, no padding.
 std::vector<std::uint8_t> ffmpegFrame(const std::string& path, int n, const std::string& pixFmt);
+// ffmpeg's decode of every frame of the file in one run, each frameBytes long, in order.
+std::vector<std::vector<std::uint8_t>> ffmpegFrames(const std::string& path, const std::string& pixFmt,
+                                                    std::size_t frameBytes);
 
 // Runs the sample-capture tool with the arguments given; asserts success.
 void makeSample(const std::string& path, const std::string& args = "");

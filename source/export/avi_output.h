@@ -1,0 +1,37 @@
+// One AVI file being exported: its staged temporary file and the three handles the writer needs,
+// released whatever way the export ends. Every failure is recorded in the export's report with
+// the file, the frame and the reason.
+#pragma once
+
+#include "avi_write.h"
+#include "export_report.h"
+#include "staged_file.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestro::exports {
+
+class CAviOutput {
+public:
+    explicit CAviOutput(std::string strTarget) : m_staged(std::move(strTarget)) {}
+
+    const std::string& Target() const { return m_staged.Target(); }
+
+    // Creates the file and its stream of dwRate frames per second in the format of the bitmap.
+    bool Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINFOHEADER& format, ExportReport& report);
+    // The bitmap as the frame at nPosition; nSourceFrame names it in a message.
+    bool Write(LONG nPosition, const BITMAPINFOHEADER& bitmap, std::int32_t nSourceFrame, ExportReport& report);
+    // Completes the file and releases its handles; then PutInPlace renames it over the target.
+    bool Complete(ExportReport& report);
+    bool PutInPlace(ExportReport& report);
+
+private:
+    // Destroyed last, after the handles: the file is closed before its temporary name goes.
+    CStagedFile m_staged;
+    CAviFileHandle m_file;
+    CAviStreamHandle m_plain;
+    CAviStreamHandle m_compressed;
+};
+
+} // namespace kestro::exports

@@ -1,0 +1,91 @@
+// What every export engine shares: the checks before anything is written, the format that every
+// written frame must have, and the walk over the frames.
+#pragma once
+
+#include "export_report.h"
+#include "video_source.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestro::exports {
+
+// For the length of one export: the video source's messages are held for the report, and the
+// frame that was current before is made current again at the end, so that the picture shown
+// afterwards is still the one the user chose.
+class CExportScope {
+public:
+    explicit CExportScope(CVideoSource& source);
+    ~CExportScope();
+    CExportScope(const CExportScope&) = delete;
+    CExportScope& operator=(const CExportScope&) = delete;
+
+    // The text of the last message the video source gave since the previous call, or empty.
+    std::string TakeLastMessage();
+
+private:
+    CVideoSource& m_source;
+    std::int32_t m_nCurrent;
+    std::vector<kestro::ui::Message> m_held;
+};
+
+// The header and colour table of the first frame rendered, which fix the output's format. Every
+// frame written must match it: a frame of another size would not fit the stream it goes into.
+class CFrameFormat {
+public:
+    void Take(const BITMAPINFOHEADER& bitmap);
+    bool Empty() const { return m_block.empty(); }
+    const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_block.data()); }
+    bool Matches(const BITMAPINFOHEADER& bitmap) const;
+
+private:
+    std::vector<std::uint8_t> m_block;
+};
+
+// The name of the display mode in force, as the display bar calls it.
+std::string DisplayModeName(const CVideoSource& source);
+
+// Everything an export checks before it writes anything: a capture is open, the display mode can
+// render it, and some frame holds a picture, whose format it takes. False, with the reason in the
+// report, when the export cannot go ahead.
+bool PrepareExport(CVideoSource& source, CExportScope& scope, ExportReport& report, CFrameFormat& format);
+
+// Calls pfnStep once per frame index and hands every frame that pfnTake accepts and that holds
+// data to sink(frame, bitmap) as the display mode renders it. A frame without a picture, or with
+// one of another format, is left out and recorded. The walk ends early when the sink returns false
+// (it has recorded why) or when the display mode changed under it.
+template <class Sink>
+void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, const ProgressCallback& pfnStep,
+                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink)
+{
+    const bool bRaw = source.m_bRaw;
+    for (std::int32_t i = 0; i < source.GetFrameCount(); ++i) {
+        if (pfnStep)
+            pfnStep();
+        if (pfnTake && !pfnTake(i))
+            continue;
+        if (source.GoToFrame(i) != i)
+            continue;
+        const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap();
+        if (source.m_bRaw != bRaw) {
+            // The video source gave up the RAW mode (out of memory, say); the frames from here on
+            // would not be those the user chose to export.
+            const std::string why = scope.TakeLastMessage();
+            report.Fail(messages::kModeLost, Format(messages::kModeLost.text, static_cast<int>(i), why.c_str()));
+            return;
+        }
+        if (!pBitmap) {
+            report.LeaveOut(i, scope.TakeLastMessage());
+            continue;
+        }
+        if (!format.Matches(*pBitmap)) {
+            report.LeaveOut(i, messages::kOtherFormat);
+            continue;
+        }
+        if (!sink(i, *pBitmap))
+            return;
+    }
+}
+
+} // namespace kestro::exports

@@ -1,0 +1,60 @@
+// What the exports tell the user, in one table. Captions name the operation that failed or the
+// condition met; texts say what happened, to which file and why, and what was left on disk.
+// Each text is a printf format; the comment above it names its values in order.
+#pragma once
+
+#include "message_box.h"
+
+namespace kestro::exports::messages {
+
+struct ExportMessage {
+    const char* text;
+    const char* caption;
+    kestro::ui::Icon icon = kestro::ui::Icon::Warning;
+};
+
+inline constexpr ExportMessage kNoVideo{"No AVI file open", "Open AVI file first"};
+// Capture file name.
+inline constexpr ExportMessage kNothingToExport{"No frame of %s holds a picture, so there is nothing to export.",
+                                                "Nothing to export"};
+// Capture file name, display mode, reason.
+inline constexpr ExportMessage kRawRefused{"%s cannot be exported in %s: %s.\nNothing was written.", "RAW display"};
+inline constexpr ExportMessage kNot24Bit{"Unable to split video into R, G, B channels", "Input is not 24 bit frame",
+                                         kestro::ui::Icon::None};
+
+// AVI files. Output file, reason.
+inline constexpr ExportMessage kAviCreate{"Unable to create %s: %s.\nNothing was written.", "AVIFileOpen"};
+// Output file.
+inline constexpr ExportMessage kAviStream{"Unable to set up the video stream of %s.\nNothing was written.",
+                                          "AVIFileCreateStream"};
+// Source frame, output file, reason.
+inline constexpr ExportMessage kAviWrite{
+    "Unable to write frame %d to %s: %s.\nThe export stopped; the unfinished file was removed and an earlier "
+    "file of that name is unchanged.",
+    "AVIStreamWrite"};
+// Output file, reason.
+inline constexpr ExportMessage kAviComplete{
+    "Unable to complete %s: %s.\nThe export stopped; the unfinished file was removed and an earlier file of that "
+    "name is unchanged.",
+    "AVIFileCommit"};
+inline constexpr ExportMessage kAviReplace{
+    "Unable to put the finished export in place as %s: %s.\nThe export stopped; an earlier file of that name is "
+    "unchanged.",
+    "rename"};
+
+// BMP files. Output file, source frame, reason, files written before.
+inline constexpr ExportMessage kBmpWrite{
+    "Unable to write %s (frame %d): %s.\nThe export stopped there; the %d files written before it are kept.",
+    "WriteBmpFile"};
+
+// The RAW mode was given up while exporting. Source frame, what the video source said.
+inline constexpr ExportMessage kModeLost{"The display mode could not be kept at frame %d: %s\nThe export stopped.",
+                                         "GetFrameBitmap"};
+// Why a frame was left out when its picture did not match the first.
+inline constexpr const char* kOtherFormat = "its picture has another size or depth than the first frame's";
+
+// Frames that gave no picture. Count, list, frame of the first, what the video source said.
+inline constexpr ExportMessage kLeftOut{"%d of the frames to export could not be read and were left out: %s.",
+                                        "Frames left out"};
+
+} // namespace kestro::exports::messages

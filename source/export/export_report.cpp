@@ -1,0 +1,85 @@
+#include "export_report.h"
+
+#include <cerrno>
+#include <cstring>
+
+using kestro::exports::Format;
+namespace messages = kestro::exports::messages;
+
+void ExportReport::LeaveOut(std::int32_t nFrame, const std::string& strReason)
+{
+    if (nFramesLeftOut == 0)
+        strLeftOutReason = strReason;
+    ++nFramesLeftOut;
+    if (leftOut.size() < kListedLeftOut)
+        leftOut.push_back(nFrame);
+}
+
+void ExportReport::Fail(const messages::ExportMessage& m, const std::string& strText)
+{
+    if (!failure)
+        failure = kestro::ui::Message{strText, m.caption, m.icon};
+}
+
+namespace {
+
+std::string ListFrames(const ExportReport& r)
+{
+    std::string list;
+    for (std::size_t i = 0; i < r.leftOut.size(); ++i) {
+        if (i > 0)
+            list += i + 1 == r.leftOut.size() && r.nFramesLeftOut == static_cast<std::int32_t>(r.leftOut.size())
+                        ? " and "
+                        : ", ";
+        list += std::to_string(r.leftOut[i]);
+    }
+    const std::int32_t nMore = r.nFramesLeftOut - static_cast<std::int32_t>(r.leftOut.size());
+    if (nMore > 0)
+        list += Format(" and %d more", static_cast<int>(nMore));
+    return list;
+}
+
+} // namespace
+
+std::optional<kestro::ui::Message> DescribeExport(const ExportReport& r)
+{
+    std::optional<kestro::ui::Message> m = r.failure;
+    if (r.nFramesLeftOut > 0) {
+        std::string text = Format(messages::kLeftOut.text, static_cast<int>(r.nFramesLeftOut), ListFrames(r).c_str());
+        if (!r.strLeftOutReason.empty())
+            text += Format("\nFrame %d: %s", static_cast<int>(r.leftOut.front()), r.strLeftOutReason.c_str());
+        if (m)
+            m->text += "\n\n" + text;
+        else
+            m = kestro::ui::Message{text, messages::kLeftOut.caption, messages::kLeftOut.icon};
+    }
+    return m;
+}
+
+bool FinishExport(const ExportReport& report, bool bTellUser)
+{
+    if (bTellUser) {
+        if (const std::optional<kestro::ui::Message> m = DescribeExport(report))
+            kestro::ui::showMessage(m->text, m->caption, m->icon, m->buttons);
+    }
+    return report.Complete();
+}
+
+std::string kestro::exports::DescribeSystemError(int nError)
+{
+    switch (nError) {
+    case ENOSPC:
+    case EDQUOT: return "the disk is full";
+    case ENOENT: return "the folder does not exist";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM: return "permission to write there was refused";
+    case EROFS: return "the disk is read-only";
+    case EFBIG: return "the file would grow larger than the file system or the AVI format allows";
+    case EISDIR: return "a folder of that name is in the way";
+    case ENAMETOOLONG: return "the name is too long";
+    case EIO: return "the disk reported an input/output error";
+    case 0: return "the reason is unknown";
+    default: return std::strerror(nError);
+    }
+}

@@ -1,0 +1,106 @@
+// Save RGB channels: the ticked frames' blue, green and red planes as three 8-bit AVI files.
+#include "avi_output.h"
+#include "avi_write.h"
+#include "channel_split.h"
+#include "export_frames.h"
+#include "export_names.h"
+#include "export_report.h"
+#include "video_source.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using namespace kestro::exports;
+
+constexpr DWORD kChannelRate = 2;
+constexpr int kChannels = 3;
+
+std::size_t PaddedRow(std::size_t bytes) { return (bytes + 3) & ~std::size_t{3}; }
+
+// One channel's frame bitmap: the 24-bit frame's header made 8-bit, the grey colour table, and
+// rows padded to 4 bytes as every bitmap row is, the padding zero.
+std::vector<std::uint8_t> ChannelBitmap(const BITMAPINFOHEADER& frame, std::size_t imageBytes)
+{
+    std::vector<std::uint8_t> block(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + imageBytes, 0);
+    BITMAPINFOHEADER bih = frame;
+    bih.biBitCount = 8;
+    bih.biSizeImage = static_cast<DWORD>(imageBytes);
+    bih.biClrUsed = 256;
+    std::memcpy(block.data(), &bih, sizeof bih);
+    std::uint8_t* table = block.data() + sizeof bih;
+    for (int v = 0; v < 256; ++v) {
+        table[4 * v] = table[4 * v + 1] = table[4 * v + 2] = static_cast<std::uint8_t>(v);
+        table[4 * v + 3] = 0;
+    }
+    return block;
+}
+
+} // namespace
+
+bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
+                                   ExportReport* pReport)
+{
+    ExportReport local;
+    ExportReport& report = pReport ? *pReport : local;
+    report = {};
+    {
+        CExportScope scope(*this);
+        CFrameFormat format;
+        if (PrepareExport(*this, scope, report, format)) {
+            const BITMAPINFOHEADER& frame = format.Header();
+            if (frame.biBitCount != 24) {
+                // RAW Y-channel and greyscale frames have no colour planes to split.
+                report.Fail(messages::kNot24Bit, messages::kNot24Bit.text);
+            } else {
+                const std::size_t width = static_cast<std::size_t>(frame.biWidth);
+                const std::size_t rows =
+                    static_cast<std::size_t>(frame.biHeight < 0 ? -std::int64_t{frame.biHeight} : frame.biHeight);
+                const std::size_t inStride = PaddedRow(3 * width), outStride = PaddedRow(width);
+                std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
+                for (auto& b : bitmaps)
+                    b = ChannelBitmap(frame, outStride * rows);
+
+                CAviWriteSession session;
+                std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
+                                                          CAviOutput(RgbChannelFile(strPath, 1)),
+                                                          CAviOutput(RgbChannelFile(strPath, 2))};
+                bool bOpen = true;
+                for (int c = 0; c < kChannels && bOpen; ++c)
+                    bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,
+                                            *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report);
+                if (bOpen) {
+                    const std::size_t pixelOffset = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
+                    LONG nWritten = 0;
+                    ForEachExportFrame(
+                        *this, pfnTake, pfnStep, format, scope, report,
+                        [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                            const std::uint8_t* in = DibPixels(&bitmap);
+                            for (std::size_t y = 0; y < rows; ++y)
+                                SplitChannels(in + y * inStride, width, bitmaps[0].data() + pixelOffset + y * outStride,
+                                              bitmaps[1].data() + pixelOffset + y * outStride,
+                                              bitmaps[2].data() + pixelOffset + y * outStride);
+                            for (int c = 0; c < kChannels; ++c) {
+                                const auto* channel = reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
+                                if (!outputs[c].Write(nWritten, *channel, nFrame, report))
+                                    return false;
+                            }
+                            ++nWritten;
+                            return true;
+                        });
+                    report.nFramesWritten = nWritten;
+                    // All three are completed before any replaces its target, so that a full disk
+                    // met by the last one leaves all three earlier files as they were.
+                    bool bComplete = !report.failure;
+                    for (int c = 0; c < kChannels && bComplete; ++c)
+                        bComplete = outputs[c].Complete(report);
+                    for (int c = 0; c < kChannels && bComplete; ++c)
+                        bComplete = outputs[c].PutInPlace(report);
+                }
+            }
+        }
+    }
+    return FinishExport(report, pReport == nullptr);
+}

@@ -1,0 +1,182 @@
+// Save and Save As: the ticked frames as one AVI file or as a numbered series of BMP files.
+#include "avi_output.h"
+#include "avi_write.h"
+#include "export_frames.h"
+#include "export_names.h"
+#include "export_report.h"
+#include "staged_file.h"
+#include "video_source.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace kestro::exports;
+
+constexpr DWORD kAviRate = 5;
+constexpr std::size_t kFileHeaderBytes = 14;
+constexpr std::size_t kColourTableBytes = 256 * sizeof(RGBQUAD);
+
+// The file header and, for 8-bit bitmaps, the full 256-entry colour table (taken from the
+// bitmap, zero-filled where it lists fewer). Bitmaps of more bits per pixel have no table: the
+// pixels follow the information header, at offset 54.
+std::vector<std::uint8_t> BmpHead(const BITMAPINFOHEADER& bih, std::size_t imageBytes)
+{
+    const bool bTable = bih.biBitCount <= 8;
+    const std::size_t offBits = kFileHeaderBytes + sizeof(BITMAPINFOHEADER) + (bTable ? kColourTableBytes : 0);
+    std::vector<std::uint8_t> head(offBits, 0);
+    auto put32 = [&](std::size_t at, std::uint64_t v) {
+        for (int k = 0; k < 4; ++k)
+            head[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+    };
+    head[0] = 'B';
+    head[1] = 'M';
+    put32(2, offBits + imageBytes);
+    put32(10, offBits);
+    BITMAPINFOHEADER info = bih;
+    info.biSize = sizeof(BITMAPINFOHEADER);
+    info.biSizeImage = static_cast<DWORD>(imageBytes);
+    std::memcpy(head.data() + kFileHeaderBytes, &info, sizeof info);
+    if (bTable) {
+        const std::size_t have = DibFormatBytes(bih) - bih.biSize;
+        std::memcpy(head.data() + kFileHeaderBytes + sizeof info,
+                    reinterpret_cast<const std::uint8_t*>(&bih) + bih.biSize, std::min(have, kColourTableBytes));
+    }
+    return head;
+}
+
+bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// One BMP file, staged so that a failure leaves neither a half-written file nor a damaged earlier
+// one. False with the system's error number when it could not be written.
+bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nError)
+{
+    CStagedFile staged(strPath);
+    if (!staged.Create(&nError))
+        return false;
+    const int fd = ::open(staged.TempPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        nError = errno;
+        return false;
+    }
+    const std::size_t imageBytes = DibImageBytes(bih);
+    const std::vector<std::uint8_t> head = BmpHead(bih, imageBytes);
+    bool bOk = WriteAll(fd, head.data(), head.size()) && WriteAll(fd, DibPixels(&bih), imageBytes);
+    if (!bOk)
+        nError = errno;
+    if (::close(fd) != 0 && bOk) {
+        bOk = false;
+        nError = errno;
+    }
+    return bOk && staged.Commit(&nError);
+}
+
+ExportReport& Fresh(ExportReport* pReport, ExportReport& local)
+{
+    ExportReport& r = pReport ? *pReport : local;
+    r = {};
+    return r;
+}
+
+} // namespace
+
+bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
+                                   ExportReport* pReport)
+{
+    ExportReport local;
+    ExportReport& report = Fresh(pReport, local);
+    {
+        CExportScope scope(*this);
+        CFrameFormat format;
+        if (PrepareExport(*this, scope, report, format)) {
+            CAviWriteSession session;
+            CAviOutput output(strPath);
+            const BITMAPINFOHEADER& first = format.Header();
+            if (output.Open(kAviRate, first.biSizeImage, first, report)) {
+                // Positions count written frames, so gaps in the ticks leave none in the file.
+                LONG nWritten = 0;
+                ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
+                                   [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                                       if (!output.Write(nWritten, bitmap, nFrame, report))
+                                           return false;
+                                       ++nWritten;
+                                       return true;
+                                   });
+                report.nFramesWritten = nWritten;
+                if (!report.failure && output.Complete(report))
+                    output.PutInPlace(report);
+            }
+        }
+    }
+    return FinishExport(report, pReport == nullptr);
+}
+
+bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
+                                   ExportReport* pReport)
+{
+    ExportReport local;
+    ExportReport& report = Fresh(pReport, local);
+    {
+        CExportScope scope(*this);
+        CFrameFormat format;
+        if (PrepareExport(*this, scope, report, format)) {
+            const SplitPath parts = SplitExtension(strPath);
+            ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
+                               [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                                   const std::string name = NumberedName(parts, report.nFramesWritten);
+                                   int nError = 0;
+                                   if (!WriteBmp(name, bitmap, nError)) {
+                                       report.Fail(messages::kBmpWrite,
+                                                   Format(messages::kBmpWrite.text, name.c_str(),
+                                                          static_cast<int>(nFrame), DescribeSystemError(nError).c_str(),
+                                                          static_cast<int>(report.nFramesWritten)));
+                                       return false;
+                                   }
+                                   ++report.nFramesWritten;
+                                   return true;
+                               });
+        }
+    }
+    return FinishExport(report, pReport == nullptr);
+}
+
+bool CVideoSource::WriteBmpFile(std::string strPath, ExportReport* pReport)
+{
+    ExportReport local;
+    ExportReport& report = Fresh(pReport, local);
+    const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
+    if (pBitmap) {
+        int nError = 0;
+        if (WriteBmp(strPath, *pBitmap, nError)) {
+            report.nFramesWritten = 1;
+            report.files.push_back(strPath);
+        } else {
+            report.Fail(messages::kBmpWrite,
+                        Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
+                               DescribeSystemError(nError).c_str(), 0));
+        }
+    }
+    return FinishExport(report, pReport == nullptr) && pBitmap != nullptr;
+}
