@@ -22,6 +22,8 @@ struct FileDialogRequest {
     // Pairs of a description and a pattern list, each part ended by '|', the whole by "||":
     // "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||". The first pair is preselected.
     std::string filter;
+    // A save dialog asks before it returns the name of a file that exists.
+    bool confirmOverwrite = true;
     bool operator==(const FileDialogRequest&) const = default;
 };
 

@@ -2,13 +2,17 @@
 
 #include "bayer_pattern.h"
 #include "display_bar.h"
+#include "export_names.h"
+#include "export_report.h"
 #include "file_dialog.h"
 #include "kestro_app.h"
 #include "kestro_view.h"
 #include "left_view.h"
 #include "main_frame.h"
 #include "message_box.h"
+#include "progress_bar.h"
 #include "resource_ids.h"
+#include "wait_cursor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -172,20 +176,76 @@ bool CKestroDoc::RefuseWithoutVideo()
     return true;
 }
 
+// Runs one export under the wait cursor with the status bar's progress bar stepped once per
+// frame, then tells the user once what went wrong, if anything, after both are gone.
+template <class Engine> void CKestroDoc::RunExport(const char* pszMessage, Engine&& engine)
+{
+    ExportReport report;
+    {
+        CProgressBar bar;
+        bar.Create(QString::fromLatin1(pszMessage), 100, 100, false, 0);
+        bar.SetRange(0, m_videoSource.GetFrameCount(), 1);
+        g_pProgressBar = &bar;
+        CWaitCursor wait;
+        engine(report);
+    }
+    g_pProgressBar = nullptr;
+    // The engine made the frame current again that was shown before; its bitmap is a new one.
+    InvalidateView();
+    if (const std::optional<kestro::ui::Message> m = DescribeExport(report))
+        kestro::ui::showMessage(m->text, m->caption, m->icon, m->buttons);
+}
+
 void CKestroDoc::OnSaveFrames()
 {
     if (RefuseWithoutVideo())
         return;
-    kestro::ui::showMessage("Saving frames is not available in this version of Kestro.", "Kestro",
-                            kestro::ui::Icon::Information);
+    kestro::ui::FileDialogRequest request;
+    request.mode = kestro::ui::FileDialogMode::Save;
+    request.defaultExtension = "avi";
+    request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
+    request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
+    request.confirmOverwrite = true;
+    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    if (!path)
+        return;
+    // The extension of the name chosen decides, not the filter entry picked.
+    const bool bAvi = kestro::exports::IsAviPath(*path);
+    RunExport("Saving AVI Frames", [&](ExportReport& report) {
+        if (bAvi)
+            m_videoSource.SaveFramesAsAvi(*path, IsFrameChecked, StepExportProgress, &report);
+        else
+            m_videoSource.SaveFramesAsBmp(*path, IsFrameChecked, StepExportProgress, &report);
+    });
 }
 
 void CKestroDoc::OnSaveRgbChannels()
 {
     if (RefuseWithoutVideo())
         return;
-    kestro::ui::showMessage("Saving RGB channels is not available in this version of Kestro.", "Kestro",
-                            kestro::ui::Icon::Information);
+    kestro::ui::FileDialogRequest request;
+    request.mode = kestro::ui::FileDialogMode::Save;
+    request.defaultExtension = "avi";
+    request.fileName = kestro::exports::ProposedRgbName(m_videoSource);
+    request.filter = "3 AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||";
+    // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
+    // to ask about it.
+    request.confirmOverwrite = false;
+    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    if (!path)
+        return;
+    RunExport("Saving AVI Frames", [&](ExportReport& report) {
+        m_videoSource.SaveRgbChannels(*path, IsFrameChecked, StepExportProgress, &report);
+    });
+}
+
+// The toolbar's RGB button takes the ticks as they are now, as the menu command does: the set
+// of the last collection would be empty before the first export and stale after it.
+void CKestroDoc::OnToolbarRgb()
+{
+    if (m_pFrameList != nullptr && m_videoSource.IsOpen())
+        m_pFrameList->CollectCheckedFrames();
+    OnSaveRgbChannels();
 }
 
 void CKestroDoc::OnExportFitsFrames()
@@ -219,7 +279,7 @@ bool CKestroDoc::OnCmdMsg(int nId)
     }
     switch (nId) {
     case ids::ID_FILE_OPEN: OnFileOpen(); return true;
-    case ids::ID_TOOLBAR_RGB: OnSaveRgbChannels(); return true;
+    case ids::ID_TOOLBAR_RGB: OnToolbarRgb(); return true;
     case ids::ID_EXPORT_FITS: OnExportFitsFrames(); return true;
     case ids::IDC_DISPLAY_NORMAL: OnDisplayNormal(); return true;
     case ids::IDC_DISPLAY_RAW_Y: OnDisplayRawY(); return true;

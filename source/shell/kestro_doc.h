@@ -55,6 +55,7 @@ public:
     // Export commands.
     void OnSaveFrames();
     void OnSaveRgbChannels();
+    void OnToolbarRgb();
     void OnExportFitsFrames();
 
     const QString& GetTitle() const { return m_strTitle; }
@@ -74,6 +75,7 @@ private:
     void SelectPattern(int nButton, std::int32_t nPattern);
     void InvalidateView(bool bErase = false);
     bool RefuseWithoutVideo();
+    template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
 
     QString m_strTitle;
 };

@@ -78,6 +78,7 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     dialog.setAcceptMode(bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
     if (!r.fileName.empty())
         dialog.selectFile(QString::fromStdString(r.fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
