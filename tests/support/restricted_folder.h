@@ -1,0 +1,47 @@
+// A folder that refuses what an export writes into it, for tests of how writers fail.
+//
+// Tests run as root here, and root writes through a chmod 0555 folder. So, as root, the folder is
+// a small tmpfs mounted for the test alone: remounted read-only, or filled to the last byte. Without
+// root a read-only folder is an ordinary folder with its write permission taken away, and a full
+// folder is not available.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace kestro::test {
+
+class RestrictedFolder {
+public:
+    enum class Kind {
+        ReadOnly, // nothing can be created, replaced or removed in it
+        Full,     // empty files can be created, but not one byte written: no space left
+    };
+    using Fill = std::function<void(const std::filesystem::path& folder)>;
+
+    // fill, when given, puts files into the folder before it is restricted, such as an earlier
+    // export that a failed one must leave alone.
+    explicit RestrictedFolder(Kind kind, const Fill& fill = {});
+    ~RestrictedFolder();
+    RestrictedFolder(const RestrictedFolder&) = delete;
+    RestrictedFolder& operator=(const RestrictedFolder&) = delete;
+
+    // False when this machine cannot make such a folder; reason() then says why, for GTEST_SKIP.
+    bool available() const { return m_reason.empty(); }
+    const std::string& reason() const { return m_reason; }
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    void restrictAsRoot(Kind kind, const Fill& fill);
+
+    std::filesystem::path m_root; // the mount point when mounted
+    std::filesystem::path m_path; // the folder handed to the test, inside m_root
+    std::string m_reason;
+    bool m_mounted = false;
+    bool m_chmodded = false;
+};
+
+} // namespace kestro::test
