@@ -122,7 +122,8 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
     int osError = 0;
     if (!staged.reserve(&osError))
         return fail("cannot create a file in its folder: " + osReason(osError));
-    // CFITSIO's disk-file call creates the file itself and refuses a name that exists.
+    // CFITSIO's disk-file call creates the file itself and refuses a name that exists. It creates it
+    // with fopen, which leaves the permissions to the umask as the reservation did.
     staged.yield();
 
     const std::string creator = options && !options->version.empty()

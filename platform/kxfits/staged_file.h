@@ -15,9 +15,10 @@ public:
     // Removes the temporary file unless commit() put it in place.
     ~StagedFile();
 
-    // Claims a fresh hidden name ".<target's name>.XXXXXX" in the target's folder, created with
-    // O_EXCL and mode 0666 so that the umask decides the final permissions as for any new file.
-    // False, with the operating system's reason in *osError, when the folder refuses it.
+    // Claims a fresh hidden name ".<target's name>.XXXXXX" in the target's folder by creating it
+    // with O_EXCL, so that two saves into one folder never share one; mode 0666 leaves the
+    // permissions to the umask, as for any new file. False, with the operating system's reason in
+    // *osError, when the folder refuses it.
     bool reserve(int* osError);
     // Removes the claimed file but keeps its name, for a writer that insists on creating the file
     // itself. The name stays practically unique: it is random and was free a moment ago. Until
