@@ -86,11 +86,10 @@ TEST_F(ExportFailure, AReadOnlyFolderIsToldOnceAndKeepsItsFiles)
 {
     for (const Engine& e : kEngines) {
         SCOPED_TRACE(e.name);
-        RestrictedFolder folder(RestrictedFolder::Kind::ReadOnly, out.path());
+        RestrictedFolder folder(RestrictedFolder::Kind::ReadOnly,
+                                [&](const std::filesystem::path& p) { writeFile((p / e.earlier).string(), kEarlier); });
         if (!folder.available())
-            GTEST_SKIP() << folder.whyNot();
-        writeFile(folder.file(e.earlier), kEarlier);
-        folder.seal();
+            GTEST_SKIP() << folder.reason();
         messages.clear();
         CVideoSource v;
         ASSERT_TRUE(v.Open(capture));
@@ -110,10 +109,11 @@ TEST_F(ExportFailure, AFullDiskStopsTheExportAndLeavesNoHalfFile)
 {
     for (const Engine& e : kEngines) {
         SCOPED_TRACE(e.name);
-        RestrictedFolder folder(RestrictedFolder::Kind::Full, out.path(), 1536 * 1024);
+        RestrictedFolder folder(
+            RestrictedFolder::Kind::Full,
+            [&](const std::filesystem::path& p) { writeFile((p / e.earlier).string(), kEarlier); }, 1536 * 1024);
         if (!folder.available())
-            GTEST_SKIP() << folder.whyNot();
-        writeFile(folder.file(e.earlier), kEarlier);
+            GTEST_SKIP() << folder.reason();
         messages.clear();
         CVideoSource v;
         ASSERT_TRUE(v.Open(capture));
