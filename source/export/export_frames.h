@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestro::exports {
@@ -53,11 +54,13 @@ bool PrepareExport(CVideoSource& source, CExportScope& scope, ExportReport& repo
 
 // Calls pfnStep once per frame index and hands every frame that pfnTake accepts and that holds
 // data to sink(frame, bitmap) as the display mode renders it. A frame without a picture, or with
-// one of another format, is left out and recorded. The walk ends early when the sink returns false
-// (it has recorded why) or when the display mode changed under it.
-template <class Sink>
+// one of another format, is left out, recorded, and handed to leftOut(frame). The walk ends early
+// when the sink or leftOut returns false (it has recorded why) or when the display mode changed
+// under it.
+template <class Sink, class LeftOut>
 void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, const ProgressCallback& pfnStep,
-                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink)
+                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink,
+                        LeftOut&& leftOut)
 {
     const bool bRaw = source.m_bRaw;
     for (std::int32_t i = 0; i < source.GetFrameCount(); ++i) {
@@ -75,17 +78,23 @@ void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, con
             report.Fail(messages::kModeLost, Format(messages::kModeLost.text, static_cast<int>(i), why.c_str()));
             return;
         }
-        if (!pBitmap) {
-            report.LeaveOut(i, scope.TakeLastMessage());
-            continue;
-        }
-        if (!format.Matches(*pBitmap)) {
-            report.LeaveOut(i, messages::kOtherFormat);
+        if (!pBitmap || !format.Matches(*pBitmap)) {
+            report.LeaveOut(i, pBitmap ? std::string(messages::kOtherFormat) : scope.TakeLastMessage());
+            if (!leftOut(i))
+                return;
             continue;
         }
         if (!sink(i, *pBitmap))
             return;
     }
+}
+
+template <class Sink>
+void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, const ProgressCallback& pfnStep,
+                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink)
+{
+    ForEachExportFrame(source, pfnTake, pfnStep, format, scope, report, std::forward<Sink>(sink),
+                       [](std::int32_t) { return true; });
 }
 
 } // namespace kestro::exports

@@ -53,6 +53,19 @@ inline constexpr ExportMessage kModeLost{"The display mode could not be kept at 
 // Why a frame was left out when its picture did not match the first.
 inline constexpr const char* kOtherFormat = "its picture has another size or depth than the first frame's";
 
+// FITS files. Block size.
+inline constexpr ExportMessage kFitsNoBlock{"The block size must be at least 1 frame.\nNothing was written.",
+                                            "SaveFitsBlocks"};
+inline constexpr ExportMessage kFitsHugeBlock{
+    "Blocks of %u frames could add up to more than 32 bits hold; blocks of up to 16843009 frames are summed "
+    "exactly.\nNothing was written.",
+    "SaveFitsBlocks"};
+// First and last frame of the block, what the FITS library said (it names the file), files saved.
+inline constexpr ExportMessage kFitsSave{
+    "Unable to save the sum of frames %d to %d: %s.\nThe export stopped; the %d FITS files saved before it are "
+    "kept.",
+    "kxFitsFile::saveToFile"};
+
 // Frames that gave no picture. Count, list, frame of the first, what the video source said.
 inline constexpr ExportMessage kLeftOut{"%d of the frames to export could not be read and were left out: %s.",
                                         "Frames left out"};

@@ -41,6 +41,7 @@ struct AviReadServices {
 };
 
 struct ExportReport;
+struct CSumImage;
 
 // What an export engine is handed besides its output path: which frames to take (none: every
 // frame) and what to call once per source frame (none: nothing). The window passes
@@ -123,6 +124,15 @@ public:
     // frames: the path without its extension + "_b.avi", "_g.avi", "_r.avi".
     bool SaveRgbChannels(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
                          ExportReport* pReport = nullptr);
+    // FITS images, each the sum of a block of nBlockSize frames taken as 8-bit grey values: the
+    // path + "_0000", "_0001", ... before its extension, and ".fit". The last block may be short.
+    bool SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize, FramePredicate pfnTake = {},
+                        ProgressCallback pfnStep = {}, ExportReport* pReport = nullptr);
+    // Adds the current frame, in grey, to the sum; false when there is no picture or it is not the
+    // sum's size.
+    bool AddFrameToSum(CSumImage& sum);
+    // Saves the sum as strName + ".fit"; false, with the reason in *pError, when it cannot be.
+    bool SaveFitsFile(const CSumImage& sum, std::string strName, std::string* pError = nullptr);
 
 private:
     // Tells the user, or keeps the message while they are held.

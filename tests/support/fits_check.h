@@ -1,4 +1,4 @@
-// The FITS writer's tests check its files with programs that share none of its code: astropy reads
+// FITS files are checked with programs that share none of the writer's code: astropy reads
 // them back through the system's Python, and fitsverify judges them against the FITS standard.
 #pragma once
 

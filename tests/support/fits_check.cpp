@@ -47,7 +47,7 @@ FitsReadBack readWithAstropy(const std::string& path)
 {
     FitsReadBack result;
     std::string out;
-    if (run(std::string(kPython) + " " + quote(KXFITS_DUMP_SCRIPT) + " " + quote(path) + " 2>&1", &out) != 0) {
+    if (run(std::string(kPython) + " " + quote(KESTRO_FITS_DUMP_SCRIPT) + " " + quote(path) + " 2>&1", &out) != 0) {
         result.failure = out.empty() ? "astropy failed without a word" : out;
         return result;
     }

@@ -1,0 +1,165 @@
+// Export Fits Frames: the ticked frames summed, as 8-bit grey values, in blocks, each block's sum
+// saved as one FITS image through the FITS library.
+#include "bayer_pattern.h"
+#include "export_frames.h"
+#include "export_names.h"
+#include "export_report.h"
+#include "fits_sum.h"
+#include "kxfits.h"
+#include "video_source.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#ifndef KESTRO_VERSION
+#define KESTRO_VERSION ""
+#endif
+
+void CSumImage::Reset(std::int32_t width, std::int32_t height)
+{
+    nWidth = width;
+    nHeight = height;
+    values.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    Clear();
+}
+
+void CSumImage::Clear()
+{
+    std::fill(values.begin(), values.end(), 0u);
+    nFrames = 0;
+    nFirstFrame = nLastFrame = -1;
+}
+
+namespace kestro::exports {
+
+bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey)
+{
+    const std::int64_t rows = grey.biHeight < 0 ? -std::int64_t{grey.biHeight} : grey.biHeight;
+    if (grey.biBitCount != 8 || grey.biWidth != sum.nWidth || rows != sum.nHeight)
+        return false;
+    const std::size_t width = static_cast<std::size_t>(sum.nWidth);
+    const std::size_t stride = (width + 3) & ~std::size_t{3};
+    const std::uint8_t* pixels = reinterpret_cast<const std::uint8_t*>(&grey) + grey.biSize + 256 * sizeof(RGBQUAD);
+    for (std::int64_t y = 0; y < rows; ++y) {
+        // Bitmaps store their bottom row first unless the height says they are top-down.
+        const std::int64_t row = grey.biHeight < 0 ? y : rows - 1 - y;
+        AddRow(sum.values.data() + static_cast<std::size_t>(y) * width, pixels + static_cast<std::size_t>(row) * stride,
+               width);
+    }
+    return true;
+}
+
+} // namespace kestro::exports
+
+using namespace kestro::exports;
+
+namespace {
+
+// Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
+bool AddToSum(CVideoSource& source, CSumImage& sum, const BITMAPINFOHEADER& bitmap, std::int32_t nFrame)
+{
+    const BITMAPINFOHEADER* grey = source.MakeGreyscale(&bitmap);
+    if (!grey || !AddGreyBitmap(sum, *grey))
+        return false;
+    if (sum.nFrames++ == 0)
+        sum.nFirstFrame = nFrame;
+    sum.nLastFrame = nFrame;
+    return true;
+}
+
+} // namespace
+
+bool CVideoSource::AddFrameToSum(CSumImage& sum)
+{
+    const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
+    return pBitmap && AddToSum(*this, sum, *pBitmap, GetCurrentPosition());
+}
+
+bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::string* pError)
+{
+    kxFitsFile file;
+    file.params().set_params(16, 2, sum.nWidth, sum.nHeight);
+    kxFitsFile::saveOptions options;
+    options.version = KESTRO_VERSION;
+    options.add("NCOMBINE", std::int64_t{sum.nFrames}, "frames summed into this image");
+    options.add("SRCFILE", std::filesystem::path(m_strFileName).filename().string(), "capture the frames came from");
+    if (sum.nFrames > 0) {
+        options.add("FRAME1", std::int64_t{sum.nFirstFrame}, "first frame summed (0-based)");
+        options.add("FRAMEN", std::int64_t{sum.nLastFrame}, "last frame summed (0-based)");
+    }
+    options.add("DISPMODE", DisplayModeName(*this) + (m_bGreyscale ? ", greyscale" : ""), "display mode summed");
+    if (m_bRaw && !m_bRawColour) {
+        // The sums are still a mosaic; stacking programs de-mosaic it when told its layout, named
+        // from the picture's top-left as shown, whatever order the rows are stored in.
+        options.add("BAYERPAT", kestro::bayer::patternFromCode(m_converter.GetPattern()).sensorName,
+                    "Bayer pattern at the top-left, read top-down");
+        options.add("XBAYROFF", std::int64_t{0}, "Bayer pattern offset in x");
+        options.add("YBAYROFF", std::int64_t{0}, "Bayer pattern offset in y");
+    }
+    const bool bSaved = file.saveToFile(strName + ".fit", sum.values.data(), &options);
+    if (!bSaved && pError)
+        *pError = file.lastError();
+    return bSaved;
+}
+
+bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize, FramePredicate pfnTake,
+                                  ProgressCallback pfnStep, ExportReport* pReport)
+{
+    ExportReport local;
+    ExportReport& report = pReport ? *pReport : local;
+    report = {};
+    {
+        CExportScope scope(*this);
+        CFrameFormat format;
+        if (nBlockSize == 0) {
+            report.Fail(messages::kFitsNoBlock, messages::kFitsNoBlock.text);
+        } else if (std::min<std::int64_t>(nBlockSize, GetFrameCount()) > kMaxFramesInSum) {
+            report.Fail(messages::kFitsHugeBlock, Format(messages::kFitsHugeBlock.text, nBlockSize));
+        } else if (PrepareExport(*this, scope, report, format)) {
+            // The sum takes the size of the pictures summed, which in RAW colour with the library's
+            // algorithms is smaller than the stream's frame rectangle.
+            const BITMAPINFOHEADER& first = format.Header();
+            CSumImage sum;
+            sum.Reset(first.biWidth, first.biHeight < 0 ? -first.biHeight : first.biHeight);
+            const SplitPath parts = SplitExtension(strPath);
+            std::uint32_t nCounted = 0; // frames counted in this block, summed or not
+            std::int32_t nFiles = 0, nFirstOfBlock = -1, nLast = -1;
+            auto saveBlock = [&] {
+                const std::string name = NumberedName(parts, nFiles);
+                std::string error;
+                if (!SaveFitsFile(sum, name, &error)) {
+                    report.Fail(messages::kFitsSave,
+                                Format(messages::kFitsSave.text, static_cast<int>(nFirstOfBlock),
+                                       static_cast<int>(nLast), error.c_str(), static_cast<int>(nFiles)));
+                    return false;
+                }
+                ++nFiles;
+                report.files.push_back(name + ".fit");
+                sum.Clear();
+                nCounted = 0;
+                return true;
+            };
+            // A frame without a picture adds nothing but still counts towards its block, so that
+            // the blocks keep the frames they would have had.
+            auto count = [&](std::int32_t nFrame) {
+                if (nCounted++ == 0)
+                    nFirstOfBlock = nFrame;
+                nLast = nFrame;
+                return nCounted < nBlockSize || saveBlock();
+            };
+            ForEachExportFrame(
+                *this, pfnTake, pfnStep, format, scope, report,
+                [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                    if (AddToSum(*this, sum, bitmap, nFrame))
+                        ++report.nFramesWritten;
+                    else
+                        report.LeaveOut(nFrame, scope.TakeLastMessage());
+                    return count(nFrame);
+                },
+                count);
+            if (!report.failure && nCounted > 0)
+                saveBlock();
+        }
+    }
+    return FinishExport(report, pReport == nullptr);
+}
