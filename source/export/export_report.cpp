@@ -1,7 +1,7 @@
 #include "export_report.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 using kestro::exports::Format;
 namespace messages = kestro::exports::messages;
@@ -80,6 +80,7 @@ std::string kestro::exports::DescribeSystemError(int nError)
     case ENAMETOOLONG: return "the name is too long";
     case EIO: return "the disk reported an input/output error";
     case 0: return "the reason is unknown";
-    default: return std::strerror(nError);
+    // Exports may run side by side; strerror's buffer is shared between threads.
+    default: return std::system_category().message(nError);
     }
 }
