@@ -1,10 +1,12 @@
 #include "qt_seams.h"
 
 #include "file_dialog.h"
+#include "folder_browser.h"
 #include "kestro_app.h"
 #include "main_frame.h"
 #include "message_box.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -86,20 +88,24 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     return dialog.selectedFiles().front().toStdString();
 }
 
-std::optional<std::string> ShowFolderDialog(const FolderRequest& r)
-{
-    const QString folder = QFileDialog::getExistingDirectory(MainWindow(), QString::fromStdString(r.title),
-                                                             QString::fromStdString(r.startFolder));
-    if (folder.isEmpty())
-        return std::nullopt;
-    return folder.toStdString();
-}
-
 } // namespace
+
+std::optional<std::string> ShowFolderBrowser(const FolderRequest& r)
+{
+    // Over the window that asked (the Export Fits Frames dialog, say), so it opens where the
+    // user is looking rather than wherever the window manager puts a window of its own.
+    CStartFolderBrowser browser(QApplication::activeWindow());
+    browser.m_strStartFolder = QString::fromStdString(r.startFolder);
+    browser.SetTitle(QString::fromStdString(r.title));
+    browser.SetFlags(CFolderBrowser::OnlyFileSystemFolders | CFolderBrowser::StatusText);
+    if (!browser.Browse())
+        return std::nullopt;
+    return browser.m_strPath.toStdString();
+}
 
 void InstallQtSeams()
 {
     setMessageHandler(ShowMessageBox);
     setFileDialogHandler(ShowFileDialog);
-    setFolderHandler(ShowFolderDialog);
+    setFolderHandler(ShowFolderBrowser);
 }
