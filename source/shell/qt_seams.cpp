@@ -1,5 +1,6 @@
 #include "qt_seams.h"
 
+#include "export_fits_dlg.h"
 #include "file_dialog.h"
 #include "folder_browser.h"
 #include "kestro_app.h"
@@ -103,9 +104,21 @@ std::optional<std::string> ShowFolderBrowser(const FolderRequest& r)
     return browser.m_strPath.toStdString();
 }
 
+std::optional<FitsExportRequest> ShowExportFitsDialog(const FitsExportRequest& r)
+{
+    CExportFitsDlg dlg(MainWindow());
+    dlg.m_nBlockSize = r.blockSize;
+    dlg.m_strPrefix = QString::fromStdString(r.prefix);
+    dlg.m_strFolder = QString::fromStdString(r.folder);
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return FitsExportRequest{dlg.m_nBlockSize, dlg.m_strPrefix.toStdString(), dlg.m_strFolder.toStdString()};
+}
+
 void InstallQtSeams()
 {
     setMessageHandler(ShowMessageBox);
     setFileDialogHandler(ShowFileDialog);
     setFolderHandler(ShowFolderBrowser);
+    setFitsExportHandler(ShowExportFitsDialog);
 }
