@@ -51,7 +51,7 @@ protected:
     virtual void OnInitialized() {}
     // Called whenever the selected folder changes; path is empty when the selection is not a
     // folder on disk.
-    virtual void OnSelChanged(const QString& path) { (void)path; }
+    virtual void OnSelChanged([[maybe_unused]] const QString& path) {}
 
 private:
     QWidget* m_pOwner;
