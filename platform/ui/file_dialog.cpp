@@ -20,10 +20,21 @@ FolderHandler& folderHandler()
     return handler;
 }
 
-std::optional<std::string> nobodyToAsk(const std::string& what)
+FitsExportHandler& fitsHandler()
+{
+    static FitsExportHandler handler;
+    return handler;
+}
+
+void sayNobodyToAsk(const std::string& what)
 {
     std::fprintf(stderr, "%s: no dialog can be shown here; cancelled\n", what.c_str());
     std::fflush(stderr);
+}
+
+std::optional<std::string> nobodyToAsk(const std::string& what)
+{
+    sayNobodyToAsk(what);
     return std::nullopt;
 }
 
@@ -78,12 +89,32 @@ std::optional<std::string> askForFolder(const FolderRequest& request)
     return handler ? handler(request) : nobodyToAsk(request.title.empty() ? "Browse for Folder" : request.title);
 }
 
+std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& request)
+{
+    const FitsExportHandler& handler = fitsHandler();
+    if (!handler) {
+        sayNobodyToAsk("Export Fits Frames");
+        return std::nullopt;
+    }
+    std::optional<FitsExportRequest> answer = handler(request);
+    // The caller puts the prefix straight after the folder, so a folder without its separator
+    // would turn into the start of the file names; whatever the handler, the promise holds.
+    if (answer && !answer->folder.empty() && answer->folder.back() != '/')
+        answer->folder += '/';
+    return answer;
+}
+
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
 {
     return std::exchange(fileHandler(), std::move(handler));
 }
 
 FolderHandler setFolderHandler(FolderHandler handler) { return std::exchange(folderHandler(), std::move(handler)); }
+
+FitsExportHandler setFitsExportHandler(FitsExportHandler handler)
+{
+    return std::exchange(fitsHandler(), std::move(handler));
+}
 
 DialogScript::DialogScript()
 {
@@ -95,12 +126,21 @@ DialogScript::DialogScript()
         m_folderRequests.push_back(r);
         return next();
     });
+    m_previousFits = setFitsExportHandler([this](const FitsExportRequest& r) -> std::optional<FitsExportRequest> {
+        m_fitsRequests.push_back(r);
+        if (m_fitsAnswers.empty())
+            return std::nullopt;
+        std::optional<FitsExportRequest> a = std::move(m_fitsAnswers.front());
+        m_fitsAnswers.pop_front();
+        return a;
+    });
 }
 
 DialogScript::~DialogScript()
 {
     setFileDialogHandler(std::move(m_previousFile));
     setFolderHandler(std::move(m_previousFolder));
+    setFitsExportHandler(std::move(m_previousFits));
 }
 
 std::optional<std::string> DialogScript::next()

@@ -1,9 +1,11 @@
-// The dialog seam: the file dialogs and the folder browser. Commands ask through these
-// functions; the program installs handlers that show the real dialogs, tests install a
-// DialogScript that answers from a list, and without a handler nobody can be asked, so the
-// answer is "cancelled" (said on standard error), and headless runs never block.
+// The dialog seam: the file dialogs, the folder browser and the FITS export's parameters.
+// Commands ask through these functions; the program installs handlers that show the real
+// dialogs, tests install a DialogScript that answers from a list, and without a handler nobody
+// can be asked, so the answer is "cancelled" (said on standard error), and headless runs never
+// block.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -33,6 +35,13 @@ struct FolderRequest {
     bool operator==(const FolderRequest&) const = default;
 };
 
+struct FitsExportRequest {
+    std::uint32_t blockSize = 1; // the number of ticked frames summed into each file
+    std::string prefix;          // start of every file name
+    std::string folder;          // folder that receives the files
+    bool operator==(const FitsExportRequest&) const = default;
+};
+
 struct FileFilter {
     std::string description;
     std::vector<std::string> patterns;
@@ -45,17 +54,24 @@ std::vector<FileFilter> parseFileFilter(const std::string& filter);
 
 using FileDialogHandler = std::function<std::optional<std::string>(const FileDialogRequest&)>;
 using FolderHandler = std::function<std::optional<std::string>(const FolderRequest&)>;
+using FitsExportHandler = std::function<std::optional<FitsExportRequest>(const FitsExportRequest&)>;
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<std::string> askForFile(const FileDialogRequest& request);
 std::optional<std::string> askForFolder(const FolderRequest& request);
+// Asks for the FITS export's parameters, proposing those given. The answer's folder ends with a
+// path separator unless it is empty; nothing when the user cancelled. Without a handler nobody can
+// be asked: cancelled (said on standard error).
+std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& request);
 
 // Install a handler and return the one replaced; an empty handler brings back the default.
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
 FolderHandler setFolderHandler(FolderHandler handler);
+FitsExportHandler setFitsExportHandler(FitsExportHandler handler);
 
 // Answers every dialog from a queue while it lives (nothing, that is Cancel, once the queue is
-// empty), records the requests, and puts the previous handlers back when it goes.
+// empty), records the requests, and puts the previous handlers back when it goes. File and
+// folder dialogs share one queue of paths; the FITS parameters have a queue of their own.
 class DialogScript {
 public:
     DialogScript();
@@ -64,8 +80,10 @@ public:
     DialogScript& operator=(const DialogScript&) = delete;
 
     void answer(std::optional<std::string> path) { m_answers.push_back(std::move(path)); }
+    void answerFits(std::optional<FitsExportRequest> answer) { m_fitsAnswers.push_back(std::move(answer)); }
     const std::vector<FileDialogRequest>& fileRequests() const { return m_fileRequests; }
     const std::vector<FolderRequest>& folderRequests() const { return m_folderRequests; }
+    const std::vector<FitsExportRequest>& fitsRequests() const { return m_fitsRequests; }
 
 private:
     std::optional<std::string> next();
@@ -73,8 +91,11 @@ private:
     std::deque<std::optional<std::string>> m_answers;
     std::vector<FileDialogRequest> m_fileRequests;
     std::vector<FolderRequest> m_folderRequests;
+    std::deque<std::optional<FitsExportRequest>> m_fitsAnswers;
+    std::vector<FitsExportRequest> m_fitsRequests;
     FileDialogHandler m_previousFile;
     FolderHandler m_previousFolder;
+    FitsExportHandler m_previousFits;
 };
 
 } // namespace kestro::ui

@@ -1,10 +1,13 @@
 #include "qt_seams.h"
 
+#include "export_fits_dlg.h"
 #include "file_dialog.h"
+#include "folder_browser.h"
 #include "kestro_app.h"
 #include "main_frame.h"
 #include "message_box.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -86,20 +89,36 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     return dialog.selectedFiles().front().toStdString();
 }
 
-std::optional<std::string> ShowFolderDialog(const FolderRequest& r)
+} // namespace
+
+std::optional<std::string> ShowFolderBrowser(const FolderRequest& r)
 {
-    const QString folder = QFileDialog::getExistingDirectory(MainWindow(), QString::fromStdString(r.title),
-                                                             QString::fromStdString(r.startFolder));
-    if (folder.isEmpty())
+    // Over the window that asked (the Export Fits Frames dialog, say), so it opens where the
+    // user is looking rather than wherever the window manager puts a window of its own.
+    CStartFolderBrowser browser(QApplication::activeWindow());
+    browser.m_strStartFolder = QString::fromStdString(r.startFolder);
+    browser.SetTitle(QString::fromStdString(r.title));
+    browser.SetFlags(CFolderBrowser::OnlyFileSystemFolders | CFolderBrowser::StatusText);
+    if (!browser.Browse())
         return std::nullopt;
-    return folder.toStdString();
+    return browser.m_strPath.toStdString();
 }
 
-} // namespace
+std::optional<FitsExportRequest> ShowExportFitsDialog(const FitsExportRequest& r)
+{
+    CExportFitsDlg dlg(MainWindow());
+    dlg.m_nBlockSize = r.blockSize;
+    dlg.m_strPrefix = QString::fromStdString(r.prefix);
+    dlg.m_strFolder = QString::fromStdString(r.folder);
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return FitsExportRequest{dlg.m_nBlockSize, dlg.m_strPrefix.toStdString(), dlg.m_strFolder.toStdString()};
+}
 
 void InstallQtSeams()
 {
     setMessageHandler(ShowMessageBox);
     setFileDialogHandler(ShowFileDialog);
-    setFolderHandler(ShowFolderDialog);
+    setFolderHandler(ShowFolderBrowser);
+    setFitsExportHandler(ShowExportFitsDialog);
 }

@@ -52,6 +52,15 @@ inline constexpr int IDC_PATTERN_RG = 1012;
 inline constexpr int IDC_PATTERN_GR = 1013;
 inline constexpr int IDC_GRAYSCALE = 1016;
 
+// The Export Fits Frames dialog and its controls.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDD_EXPORT_FITS = 153;
+inline constexpr int IDC_BLOCK_SIZE = 1017;
+inline constexpr int IDC_PREFIX = 1018;
+inline constexpr int IDC_FOLDER = 1019;
+inline constexpr int IDC_BROWSE_FOLDER = 1020;
+
 // Strings.
 inline constexpr int AFX_IDS_APP_TITLE = 57344;
 inline constexpr int AFX_IDS_IDLEMESSAGE = 57345;

@@ -1,15 +1,19 @@
 // The dialog seam: filter strings split into their pairs, a script answers in order and
-// records what was asked, and without a handler every dialog counts as cancelled.
+// records what was asked, the FITS answer's folder always ends with a separator, and without a
+// handler every dialog counts as cancelled.
 #include "file_dialog.h"
 
 #include <gtest/gtest.h>
 
 using kestro::ui::askForFile;
+using kestro::ui::askForFitsExport;
 using kestro::ui::askForFolder;
 using kestro::ui::DialogScript;
 using kestro::ui::FileDialogMode;
 using kestro::ui::FileDialogRequest;
 using kestro::ui::FileFilter;
+using kestro::ui::FitsExportHandler;
+using kestro::ui::FitsExportRequest;
 using kestro::ui::FolderRequest;
 using kestro::ui::parseFileFilter;
 
@@ -49,16 +53,71 @@ TEST(FileDialog, ScriptAnswersInOrderThenCancels)
     EXPECT_EQ(script.folderRequests(), (std::vector<FolderRequest>{{"Choose a folder", "/data"}}));
 }
 
+TEST(FileDialog, FitsAnswersHaveTheirOwnQueue)
+{
+    DialogScript script;
+    script.answer("/data/out");
+    script.answerFits(FitsExportRequest{5, "m42", "/data/fits/"});
+    script.answerFits(std::nullopt);
+
+    const FitsExportRequest proposed{1, "m42", "/videos/"};
+    EXPECT_EQ(askForFitsExport(proposed), (FitsExportRequest{5, "m42", "/data/fits/"}));
+    EXPECT_EQ(askForFolder({"Choose a folder", "/data"}), "/data/out") << "a FITS answer is not a path";
+    EXPECT_EQ(askForFitsExport(proposed), std::nullopt);
+    EXPECT_EQ(askForFitsExport(proposed), std::nullopt) << "an empty script cancels";
+    EXPECT_EQ(script.fitsRequests(), std::vector<FitsExportRequest>(3, proposed));
+    EXPECT_EQ(script.folderRequests().size(), 1u);
+}
+
+TEST(FileDialog, FitsFolderAlwaysEndsWithASeparator)
+{
+    struct Case {
+        const char* answered;
+        const char* received;
+    };
+    const Case cases[] = {
+        {"/data/fits", "/data/fits/"},
+        {"/data/fits/", "/data/fits/"},
+        {"/", "/"},
+        {"", ""}, // the current folder: the prefix alone names the files
+    };
+    DialogScript script;
+    for (const Case& c : cases)
+        script.answerFits(FitsExportRequest{3, "p", c.answered});
+    for (const Case& c : cases)
+        EXPECT_EQ(askForFitsExport({}), (FitsExportRequest{3, "p", c.received})) << c.answered;
+}
+
+TEST(FileDialog, ScriptPutsThePreviousFitsHandlerBack)
+{
+    int nAsked = 0;
+    const FitsExportHandler mine = [&nAsked](const FitsExportRequest& r) {
+        ++nAsked;
+        return std::optional<FitsExportRequest>(r);
+    };
+    const FitsExportHandler before = kestro::ui::setFitsExportHandler(mine);
+    {
+        DialogScript script;
+        EXPECT_EQ(askForFitsExport({2, "a", "/b/"}), std::nullopt);
+    }
+    EXPECT_EQ(askForFitsExport({2, "a", "/b/"}), (FitsExportRequest{2, "a", "/b/"}));
+    EXPECT_EQ(nAsked, 1);
+    kestro::ui::setFitsExportHandler(before);
+}
+
 TEST(FileDialog, WithoutHandlerEveryDialogIsCancelled)
 {
     {
         DialogScript script;
         script.answer("/left/over.avi");
+        script.answerFits(FitsExportRequest{});
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(askForFile({FileDialogMode::Save, "", "avi", "x.avi", ""}), std::nullopt);
     EXPECT_EQ(askForFolder({}), std::nullopt);
+    EXPECT_EQ(askForFitsExport({}), std::nullopt);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Save As: no dialog can be shown here; cancelled"), std::string::npos) << err;
     EXPECT_NE(err.find("Browse for Folder"), std::string::npos) << err;
+    EXPECT_NE(err.find("Export Fits Frames: no dialog can be shown here; cancelled"), std::string::npos) << err;
 }
