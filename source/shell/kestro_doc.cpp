@@ -2,6 +2,7 @@
 
 #include "bayer_pattern.h"
 #include "display_bar.h"
+#include "export_fits_dlg.h"
 #include "export_names.h"
 #include "export_report.h"
 #include "file_dialog.h"
@@ -18,6 +19,8 @@
 #include <QComboBox>
 
 #include <boost/lexical_cast.hpp>
+
+#include <filesystem>
 
 namespace {
 
@@ -254,8 +257,21 @@ void CKestroDoc::OnExportFitsFrames()
         return;
     if (m_pFrameList != nullptr)
         m_pFrameList->CollectCheckedFrames();
-    kestro::ui::showMessage("Exporting FITS frames is not available in this version of Kestro.", "Kestro",
-                            kestro::ui::Icon::Information);
+    // The files are proposed beside the capture, named after it; the block size is the last one
+    // confirmed in this run.
+    const std::filesystem::path video(m_videoSource.GetFileName());
+    kestro::ui::FitsExportRequest request;
+    request.blockSize = g_nLastBlockSize;
+    request.prefix = kestro::exports::SplitExtension(video.filename().string()).base;
+    request.folder = video.has_parent_path() ? video.parent_path().string() + "/" : std::string();
+    const std::optional<kestro::ui::FitsExportRequest> answer = kestro::ui::askForFitsExport(request);
+    if (!answer)
+        return;
+    // The folder ends with its separator, so folder and prefix make the files' base path.
+    const std::string path = answer->folder + answer->prefix;
+    RunExport("Saving FITS Frames", [&](ExportReport& report) {
+        m_videoSource.SaveFitsBlocks(path, answer->blockSize, IsFrameChecked, StepExportProgress, &report);
+    });
 }
 
 void CKestroDoc::SetTitle(const QString& title)

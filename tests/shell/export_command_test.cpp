@@ -61,6 +61,7 @@ private slots:
     void progressStepsOncePerSourceFrameAndGoesAway();
     void exportsWriteTheTickedFramesFromEitherPane();
     void aFailureIsToldOnceAfterTheBarIsGone();
+    void fitsExportProposesTheCapturesFolderAndSumsTheTickedFrames();
 };
 
 void ExportCommandTest::init()
@@ -207,6 +208,40 @@ void ExportCommandTest::aFailureIsToldOnceAfterTheBarIsGone()
     QVERIFY(seen[0].message.text.find(target.toStdString()) != std::string::npos);
     QVERIFY(!seen[0].bBar);
     QVERIFY(!seen[0].bWaitCursor);
+}
+
+void ExportCommandTest::fitsExportProposesTheCapturesFolderAndSumsTheTickedFrames()
+{
+    ShellFixture f;
+    const QString capture =
+        f.sample(QStringLiteral("m42.avi"), {"--width", "16", "--height", "8", "--frames", "8", "--dropped", "4"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    f.frame().GetFrameList()->GetModel().SetTicked(1, false); // frames 0, 2, 3, 5, 6, 7 stay ticked
+    QVERIFY(QDir(f.folder()).mkdir(QStringLiteral("sums")));
+
+    // Cancelled: nothing is written and no bar is shown.
+    ProgressWatch watch(&f.frame().GetStatusBar());
+    f.command(ids::ID_EXPORT_FITS);
+    QCOMPARE(watch.nBars, 0);
+    kestro::ui::FitsExportRequest proposed;
+    proposed.blockSize = 1;
+    proposed.prefix = "m42";
+    proposed.folder = f.folder().toStdString() + "/";
+    QVERIFY(f.dialogs().fitsRequests() == std::vector<kestro::ui::FitsExportRequest>{proposed});
+
+    // A folder without its separator still receives the files.
+    kestro::ui::FitsExportRequest answer = proposed;
+    answer.blockSize = 4;
+    answer.prefix = "jup.lum";
+    answer.folder = f.folder().toStdString() + "/sums";
+    f.dialogs().answerFits(answer);
+    f.command(ids::ID_EXPORT_FITS);
+    QCOMPARE(watch.nBars, 1);
+    QCOMPARE(watch.values.size(), 9); // the range's 0, then one step per frame
+    QCOMPARE(FilesIn(f.folder() + "/sums"), (QStringList{"jup_0000.lum.fit", "jup_0001.lum.fit"}));
+    QVERIFY(f.messages().empty());
+    QCOMPARE(f.frame().GetStatusBar().GetPaneText(0), QStringLiteral("Ready"));
 }
 
 QTEST_MAIN(ExportCommandTest)
