@@ -6,6 +6,8 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -62,6 +64,26 @@ bool isFileStatus(int status)
     case SEEK_ERROR: return true;
     default: return false;
     }
+}
+
+// Now, in UTC, as FITS dates are written; or the time SOURCE_DATE_EPOCH gives (seconds since 1970),
+// the convention of reproducible builds, so that two exports of the same frames can be compared
+// byte for byte.
+std::string fileDate()
+{
+    std::time_t when = std::time(nullptr);
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        errno = 0;
+        const long long seconds = std::strtoll(epoch, &end, 10);
+        if (end != epoch && *end == '\0' && errno == 0 && seconds >= 0)
+            when = static_cast<std::time_t>(seconds);
+    }
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return text;
 }
 
 std::string osReason(int osError) { return std::system_category().message(osError); }
@@ -141,7 +163,9 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
     });
     long axes[2] = {static_cast<long>(width), static_cast<long>(height)};
     step([&](int* s) { fits_create_img(file.get(), imageType(bitpix, largest), 2, axes, s); });
-    step([&](int* s) { fits_write_date(file.get(), s); });
+    step([&](int* s) {
+        fits_write_key_str(file.get(), "DATE", fileDate().c_str(), "file creation date (YYYY-MM-DDThh:mm:ss UT)", s);
+    });
     step(
         [&](int* s) { fits_write_key_str(file.get(), "CREATOR", creator.c_str(), "program that wrote this file", s); });
     step([&](int* s) {

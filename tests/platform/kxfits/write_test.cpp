@@ -205,6 +205,32 @@ TEST_F(KxFitsTest, CreatorIsTheProgramsNameWithoutOptions)
     EXPECT_FALSE(back.card("LONGSTRN")); // only a header with CONTINUE cards announces them
 }
 
+// SOURCE_DATE_EPOCH fixes the date written, so that two exports of the same frames are the same
+// bytes; a value that is not a number of seconds is ignored.
+TEST_F(KxFitsTest, SourceDateEpochFixesTheDate)
+{
+    const auto image = pattern(3, 2, 9);
+    const std::pair<const char*, const char*> cases[] = {{"86400", "1970-01-02T00:00:00"},
+                                                         {"1765370096", "2025-12-10T12:34:56"}};
+    for (const auto& [epoch, date] : cases) {
+        ::setenv("SOURCE_DATE_EPOCH", epoch, 1);
+        kxFitsFile file;
+        const bool saved = save(file, scratch.file("dated.fit"), image, 3, 2);
+        ::unsetenv("SOURCE_DATE_EPOCH");
+        ASSERT_TRUE(saved) << file.lastError();
+        const FitsReadBack back = readWithAstropy(scratch.file("dated.fit"));
+        ASSERT_TRUE(back.card("DATE"));
+        EXPECT_EQ(back.card("DATE")->value, date);
+    }
+    ::setenv("SOURCE_DATE_EPOCH", "yesterday", 1);
+    kxFitsFile file;
+    const std::string before = utcNow();
+    const bool saved = save(file, scratch.file("undated.fit"), image, 3, 2);
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_TRUE(saved) << file.lastError();
+    EXPECT_LE(before, readWithAstropy(scratch.file("undated.fit")).card("DATE")->value);
+}
+
 // Restores the working folder when a test changed it.
 class WorkingFolder {
 public:
