@@ -64,6 +64,10 @@ void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, con
 {
     const bool bRaw = source.m_bRaw;
     for (std::int32_t i = 0; i < source.GetFrameCount(); ++i) {
+        if (source.StopRequested()) {
+            report.Stop(i);
+            return;
+        }
         if (pfnStep)
             pfnStep();
         if (pfnTake && !pfnTake(i))

@@ -66,6 +66,11 @@ inline constexpr ExportMessage kFitsSave{
     "kept.",
     "kxFitsFile::saveToFile"};
 
+// Asked to stop. Source frame.
+inline constexpr ExportMessage kStopped{
+    "Stopped before frame %d, as asked. Files completed before it are kept; no unfinished file was left.",
+    "Stopped"};
+
 // Frames that gave no picture. Count, list, frame of the first, what the video source said.
 inline constexpr ExportMessage kLeftOut{"%d of the frames to export could not be read and were left out: %s.",
                                         "Frames left out"};

@@ -21,6 +21,12 @@ void ExportReport::Fail(const messages::ExportMessage& m, const std::string& str
         failure = kestro::ui::Message{strText, m.caption, m.icon};
 }
 
+void ExportReport::Stop(std::int32_t nFrame)
+{
+    bStopped = true;
+    Fail(messages::kStopped, Format(messages::kStopped.text, static_cast<int>(nFrame)));
+}
+
 namespace {
 
 std::string ListFrames(const ExportReport& r)

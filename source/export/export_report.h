@@ -26,12 +26,16 @@ struct ExportReport {
     std::string strLeftOutReason;
     // Why the export stopped before its end, or wrote nothing; empty when it ran through.
     std::optional<kestro::ui::Message> failure;
+    // The export was asked to stop (the failure says so).
+    bool bStopped = false;
 
     bool Complete() const { return !failure && nFramesLeftOut == 0; }
 
     void LeaveOut(std::int32_t nFrame, const std::string& strReason);
     // Records the first failure only: what follows from it says nothing new.
     void Fail(const kestro::exports::messages::ExportMessage& m, const std::string& strText);
+    // Records that the export stopped as asked, before source frame nFrame.
+    void Stop(std::int32_t nFrame);
 };
 
 // The one message that tells the user what went wrong, or nothing when every frame was written.

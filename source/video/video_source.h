@@ -14,6 +14,7 @@
 
 #include "message_box.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,11 @@ public:
     // than in a box per frame. Null shows messages again.
     void HoldMessages(std::vector<kestro::ui::Message>* pHeld) { m_pHeldMessages = pHeld; }
 
+    // An export looks at this flag before each frame and stops once it is set (Ctrl+C on the
+    // command line), leaving no unfinished file behind. Null: it never stops early.
+    void SetStopFlag(const std::atomic<bool>* pStop) { m_pStop = pStop; }
+    bool StopRequested() const { return m_pStop != nullptr && m_pStop->load(std::memory_order_relaxed); }
+
     // The export engines (source/export, library kestro_export). Each walks every frame index,
     // calls pfnStep once per index, takes the frames pfnTake accepts that hold data, and writes
     // them as GetFrameBitmap renders them in the current display mode. They return true when every
@@ -175,4 +181,5 @@ private:
     COwnedBitmap m_readBuffer;
 
     std::vector<kestro::ui::Message>* m_pHeldMessages = nullptr;
+    const std::atomic<bool>* m_pStop = nullptr;
 };

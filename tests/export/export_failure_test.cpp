@@ -141,6 +141,36 @@ TEST_F(ExportFailure, AFullDiskStopsTheExportAndLeavesNoHalfFile)
     }
 }
 
+// Asked to stop (Ctrl+C on the command line), an export ends at the next frame like a failed one:
+// no unfinished file, earlier files as they were, and the report says it stopped.
+TEST_F(ExportFailure, StoppingLeavesNoUnfinishedFile)
+{
+    for (const Engine& e : kEngines) {
+        SCOPED_TRACE(e.name);
+        ScratchDir folder;
+        writeFile(folder.file(e.earlier), kEarlier);
+        CVideoSource v;
+        ASSERT_TRUE(v.Open(capture));
+        std::atomic<bool> stop{false};
+        v.SetStopFlag(&stop);
+        int steps = 0;
+        ExportReport report;
+        const FramePredicate all = [](std::int32_t) { return true; };
+        const ProgressCallback stopAtThree = [&] { stop = ++steps == 3; };
+        const bool ok =
+            e.name == std::string("AVI")   ? v.SaveFramesAsAvi(folder.file(e.chosen), all, stopAtThree, &report)
+            : e.name == std::string("BMP") ? v.SaveFramesAsBmp(folder.file(e.chosen), all, stopAtThree, &report)
+                                           : v.SaveRgbChannels(folder.file(e.chosen), all, stopAtThree, &report);
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(report.bStopped);
+        EXPECT_EQ(steps, 3);
+        ASSERT_TRUE(report.failure.has_value());
+        EXPECT_EQ(report.failure->caption, "Stopped");
+        expectNothingHalfWritten(folder.path(), e, 3);
+        EXPECT_TRUE(messages.messages().empty());
+    }
+}
+
 // Frames the video source cannot read in a RAW mode are left out and told about once, at the
 // end, with how many and which; the others are all written.
 TEST_F(ExportFailure, UnreadableFramesAreLeftOutAndToldOnce)
