@@ -1,0 +1,44 @@
+// What kestro-convert is asked to do, read from its command line.
+#pragma once
+
+#include "frame_list.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestro::cli {
+
+enum class Target { Avi, Bmp, Rgb, Fits };
+enum class DisplayMode { Normal, RawY, RawColour };
+
+struct ConvertOptions {
+    std::vector<std::string> inputs; // captures and folders, as given
+    Target target = Target::Avi;
+    std::optional<std::string> output;
+    DisplayMode mode = DisplayMode::Normal;
+    std::int32_t pattern = 0;    // code of the pattern button
+    std::int32_t algorithm = 11; // the converter's number
+    bool greyscale = false;
+    std::optional<FrameList> frames; // none: every frame that holds data
+    std::uint32_t block = 1;
+    unsigned jobs = 1;
+    bool overwrite = false;
+    bool dryRun = false;
+    bool quiet = false;
+};
+
+// Reads the command line into `options`. Returns the exit status when the program is to end
+// here: 0 after --help or --version (printed), 2 after a usage error (said on standard error,
+// naming the option).
+std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& options);
+
+// The algorithm a --algorithm value names: its number ("11", "4", "04") or its name in the
+// de-mosaic library's list, whole or after the number ("04-AHD", "AHD", "ahd").
+std::optional<std::int32_t> algorithmNamed(const std::string& value);
+
+// The captures the inputs name: files as given, and the *.avi files of folders, sorted.
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);
+
+} // namespace kestro::cli

@@ -1,0 +1,77 @@
+#include "convert_plan.h"
+
+#include "export_names.h"
+#include "video_source.h"
+
+#include <filesystem>
+
+namespace kestro::cli {
+
+namespace fs = std::filesystem;
+
+void applyDisplay(const ConvertOptions& o, CVideoSource& source)
+{
+    source.m_bRaw = o.mode != DisplayMode::Normal;
+    source.m_bRawColour = o.mode == DisplayMode::RawColour;
+    source.m_bGreyscale = o.greyscale;
+    source.m_converter.SetPattern(o.pattern);
+    source.m_converter.SetAlgorithm(o.algorithm);
+}
+
+bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
+
+CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, bool singleCapture,
+                        std::vector<std::string>* outOfRange)
+{
+    CapturePlan plan;
+    plan.capture = capture;
+    CVideoSource source;
+    if (!source.Open(capture))
+        return plan;
+    plan.opened = true;
+    applyDisplay(o, source);
+    plan.sourceFrames = source.GetFrameCount();
+    for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
+        if (takesFrame(o, i) && source.FindDataFrame(i) == i)
+            ++plan.framesTaken;
+    if (o.frames && outOfRange)
+        *outOfRange = o.frames->outOfRange(plan.sourceFrames);
+
+    // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
+    std::error_code ec;
+    const bool outputIsFile = o.output && singleCapture && o.target == Target::Avi &&
+                              !fs::is_directory(*o.output, ec) && !o.output->ends_with('/');
+    const fs::path folder = o.output ? fs::path(*o.output) : fs::path(capture).parent_path();
+    const std::string stem = kestro::exports::SplitExtension(fs::path(capture).filename().string()).base;
+    switch (o.target) {
+    case Target::Avi:
+        plan.enginePath =
+            outputIsFile ? *o.output : (folder / (kestro::exports::ProposedSaveName(source) + ".avi")).string();
+        plan.files = {plan.enginePath};
+        break;
+    case Target::Bmp: {
+        plan.enginePath = (folder / (kestro::exports::ProposedSaveName(source) + ".bmp")).string();
+        const auto parts = kestro::exports::SplitExtension(plan.enginePath);
+        for (std::int32_t k = 0; k < plan.framesTaken; ++k)
+            plan.files.push_back(kestro::exports::NumberedName(parts, k));
+        break;
+    }
+    case Target::Rgb:
+        plan.enginePath = (folder / (kestro::exports::ProposedRgbName(source) + ".avi")).string();
+        for (int c = 0; c < 3; ++c)
+            plan.files.push_back(kestro::exports::RgbChannelFile(plan.enginePath, c));
+        break;
+    case Target::Fits: {
+        // The window proposes the capture's name as the prefix and its folder.
+        plan.enginePath = (folder / stem).string();
+        const auto parts = kestro::exports::SplitExtension(plan.enginePath);
+        const std::int64_t blocks = (std::int64_t{plan.framesTaken} + o.block - 1) / o.block;
+        for (std::int64_t k = 0; k < blocks; ++k)
+            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
+        break;
+    }
+    }
+    return plan;
+}
+
+} // namespace kestro::cli
