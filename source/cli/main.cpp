@@ -171,6 +171,17 @@ int main(int argc, char** argv)
         return allOpened ? 0 : 1;
     }
 
+    // An output folder that does not exist yet is made, as a night's sums usually go to a new one.
+    if (o.output && !(captures.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output)) {
+        std::error_code ec;
+        fs::create_directories(*o.output, ec);
+        if (ec) {
+            std::fprintf(stderr, "kestro-convert: cannot make the folder %s: %s\nNothing was written.\n",
+                         o.output->c_str(), ec.message().c_str());
+            return 1;
+        }
+    }
+
     catchInterrupts();
     std::vector<Result> results(plans.size());
     for (std::size_t i = 0; i < plans.size(); ++i)

@@ -78,8 +78,7 @@ TEST_F(Convert, ANightFolderIsConvertedAroundAFileThatIsNoCapture)
     capture("night/b.AVI", "--width 64 --height 48 --frames 5 --dropped none");
     writeFile(dir.file("night/notes.avi"), {'n', 'o', 't', 'e', 's'});
     writeFile(dir.file("night/readme.txt"), {'x'});
-    fs::create_directory(dir.path() / "out");
-    const Outcome r = convert("--to avi --mode raw-y --jobs 2 -o out night");
+    const Outcome r = convert("--to avi --mode raw-y --jobs 2 -o out night"); // out/ is made
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(namesIn(dir.path() / "out"), (std::vector<std::string>{"a_rlum.avi", "b_rlum.avi"}));
     EXPECT_EQ(probe(dir.file("out/a_rlum.avi"), "nb_read_frames", true), "5") << "the dropped frame is left out";
