@@ -129,7 +129,6 @@ std::unique_ptr<FrameDecoder> FrameDecoder::create(const AVISTREAMINFOA& info, c
 {
     if (!format || formatSize < sizeof(BITMAPINFOHEADER))
         return nullptr;
-    quietLibraryLog();
 
     const auto width = static_cast<std::int32_t>(le32(format + 4));
     const auto height = static_cast<std::int32_t>(le32(format + 8));

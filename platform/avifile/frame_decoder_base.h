@@ -94,9 +94,6 @@ private:
     const BITMAPINFOHEADER* m_lastFrame = nullptr;
 };
 
-// Silences the FFmpeg libraries' own messages (once per process).
-void quietLibraryLog();
-
 std::unique_ptr<FrameDecoder> makeDibDecoder(const StoredPicture& picture, const SampleSource& source);
 std::unique_ptr<FrameDecoder> makeRawYuvDecoder(const StoredPicture& picture, StoredLayout layout,
                                                 const SampleSource& source);

@@ -6,18 +6,10 @@
 #include "frame_decoder_ffmpeg.h"
 #include "riff.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
-}
-
 #include <algorithm>
 #include <cstring>
-#include <cstdlib>
 #include <deque>
 #include <limits>
-#include <mutex>
 
 namespace kestro::avi {
 
@@ -211,6 +203,7 @@ private:
     bool prepareScaler(const AVFrame& frame);
 
     StoredPicture m_picture;
+    const FfmpegLibrary* m_ffmpeg = nullptr;
     CodecContextPtr m_codec;
     PacketPtr m_packet;
     FramePtr m_frame;
@@ -238,14 +231,17 @@ bool CodecDecoder::init(FOURCC fourcc)
     const AVCodecID id = codecOf(fourcc);
     if (id == AV_CODEC_ID_NONE)
         return false;
-    const AVCodec* codec = avcodec_find_decoder(id);
+    m_ffmpeg = ffmpeg();
+    if (!m_ffmpeg)
+        return false;
+    const AVCodec* codec = m_ffmpeg->avcodec_find_decoder(id);
     if (!codec)
         return false;
 
-    m_codec.reset(avcodec_alloc_context3(codec));
-    m_packet.reset(av_packet_alloc());
-    m_frame.reset(av_frame_alloc());
-    m_pending.reset(av_frame_alloc());
+    m_codec.reset(m_ffmpeg->avcodec_alloc_context3(codec));
+    m_packet.reset(m_ffmpeg->av_packet_alloc());
+    m_frame.reset(m_ffmpeg->av_frame_alloc());
+    m_pending.reset(m_ffmpeg->av_frame_alloc());
     if (!m_codec || !m_packet || !m_frame || !m_pending)
         return false;
 
@@ -259,19 +255,19 @@ bool CodecDecoder::init(FOURCC fourcc)
     m_codec->thread_type = FF_THREAD_SLICE;
     if (!m_picture.extra.empty() && m_picture.extra.size() <= kMaxExtradata) {
         const std::size_t n = m_picture.extra.size();
-        m_codec->extradata = static_cast<std::uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+        m_codec->extradata = static_cast<std::uint8_t*>(m_ffmpeg->av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!m_codec->extradata)
             return false;
         std::memcpy(m_codec->extradata, m_picture.extra.data(), n);
         m_codec->extradata_size = static_cast<int>(n);
     }
-    return avcodec_open2(m_codec.get(), codec, nullptr) >= 0;
+    return m_ffmpeg->avcodec_open2(m_codec.get(), codec, nullptr) >= 0;
 }
 
 void CodecDecoder::restartAt(std::int32_t key)
 {
-    avcodec_flush_buffers(m_codec.get());
-    av_frame_unref(m_pending.get());
+    m_ffmpeg->avcodec_flush_buffers(m_codec.get());
+    m_ffmpeg->av_frame_unref(m_pending.get());
     m_pendingPosition = kNothingShown;
     m_sent.clear();
     m_nextSend = key;
@@ -286,14 +282,14 @@ bool CodecDecoder::send(std::int32_t position, const std::uint8_t* data, std::si
         return true; // no codec takes such a packet; skip it like a damaged one
     // Not reference counted: the codec copies what it keeps, and data carries the
     // zeroed padding libavcodec's bit readers run into.
-    av_packet_unref(m_packet.get());
+    m_ffmpeg->av_packet_unref(m_packet.get());
     m_packet->data = const_cast<std::uint8_t*>(data);
     m_packet->size = static_cast<int>(size);
     m_packet->pts = position;
     m_packet->dts = position;
     if (m_source.findSample(position, FIND_KEY | FIND_PREV) == position)
         m_packet->flags |= AV_PKT_FLAG_KEY;
-    const int result = avcodec_send_packet(m_codec.get(), m_packet.get());
+    const int result = m_ffmpeg->avcodec_send_packet(m_codec.get(), m_packet.get());
     m_packet->data = nullptr;
     m_packet->size = 0;
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
@@ -333,12 +329,12 @@ const BITMAPINFOHEADER* CodecDecoder::decode(std::int32_t position, const std::u
     if (m_pendingPosition == position) {
         m_pendingPosition = kNothingShown;
         const BITMAPINFOHEADER* shown = show(*m_pending, position);
-        av_frame_unref(m_pending.get());
+        m_ffmpeg->av_frame_unref(m_pending.get());
         return shown;
     }
 
     if (m_pendingPosition < position) {
-        av_frame_unref(m_pending.get());
+        m_ffmpeg->av_frame_unref(m_pending.get());
         m_pendingPosition = kNothingShown;
     }
 
@@ -363,22 +359,22 @@ const BITMAPINFOHEADER* CodecDecoder::decode(std::int32_t position, const std::u
         if (m_codec->has_b_frames > 0 && m_runStart > first)
             restartAt(first);
         int received;
-        while ((received = avcodec_receive_frame(m_codec.get(), m_frame.get())) >= 0) {
+        while ((received = m_ffmpeg->avcodec_receive_frame(m_codec.get(), m_frame.get())) >= 0) {
             const std::int64_t at = outputPosition(*m_frame);
             if (at == position) {
                 const BITMAPINFOHEADER* shown = show(*m_frame, position);
-                av_frame_unref(m_frame.get());
+                m_ffmpeg->av_frame_unref(m_frame.get());
                 return shown;
             }
             if (at > position) {
                 // The codec produced nothing for the wanted packet; keep what it did
                 // produce for the request that most likely follows.
-                av_frame_unref(m_pending.get());
-                av_frame_move_ref(m_pending.get(), m_frame.get());
+                m_ffmpeg->av_frame_unref(m_pending.get());
+                m_ffmpeg->av_frame_move_ref(m_pending.get(), m_frame.get());
                 m_pendingPosition = at;
                 return nullptr;
             }
-            av_frame_unref(m_frame.get());
+            m_ffmpeg->av_frame_unref(m_frame.get());
         }
         if (received != AVERROR(EAGAIN)) {
             // Drained or broken: the codec takes nothing more until it is flushed.
@@ -392,7 +388,7 @@ const BITMAPINFOHEADER* CodecDecoder::decode(std::int32_t position, const std::u
         if (m_nextSend >= end) {
             // Pictures still held back for reordering come out when the codec is told
             // no more packets follow.
-            avcodec_send_packet(m_codec.get(), nullptr);
+            m_ffmpeg->avcodec_send_packet(m_codec.get(), nullptr);
             m_draining = true;
             continue;
         }
@@ -432,8 +428,8 @@ bool CodecDecoder::prepareScaler(const AVFrame& frame)
     if (m_sws && key == m_scalerKey)
         return true;
     m_scalerKey = {};
-    m_sws.reset(sws_getContext(frame.width, frame.height, format, frame.width, frame.height, AV_PIX_FMT_BGR24,
-                               kScalerFlags, nullptr, nullptr, nullptr));
+    m_sws.reset(m_ffmpeg->sws_getContext(frame.width, frame.height, format, frame.width, frame.height, AV_PIX_FMT_BGR24,
+                                         kScalerFlags, nullptr, nullptr, nullptr));
     if (!m_sws)
         return false;
 
@@ -446,15 +442,15 @@ bool CodecDecoder::prepareScaler(const AVFrame& frame)
     int brightness = 0;
     int contrast = 0;
     int saturation = 0;
-    const bool yuv = !(av_pix_fmt_desc_get(format)->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
-    if (yuv && sws_getColorspaceDetails(m_sws.get(), &inverse, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                        &saturation) >= 0) {
+    const bool yuv = !(m_ffmpeg->av_pix_fmt_desc_get(format)->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+    if (yuv && m_ffmpeg->sws_getColorspaceDetails(m_sws.get(), &inverse, &srcRange, &table, &dstRange, &brightness,
+                                                  &contrast, &saturation) >= 0) {
         if (key.range == AVCOL_RANGE_JPEG || key.range == AVCOL_RANGE_MPEG)
             srcRange = key.range == AVCOL_RANGE_JPEG ? 1 : 0;
-        const int* coefficients =
-            sws_getCoefficients(frame.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame.colorspace);
-        sws_setColorspaceDetails(m_sws.get(), coefficients, srcRange, table, dstRange, brightness, contrast,
-                                 saturation);
+        const int* coefficients = m_ffmpeg->sws_getCoefficients(
+            frame.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame.colorspace);
+        m_ffmpeg->sws_setColorspaceDetails(m_sws.get(), coefficients, srcRange, table, dstRange, brightness, contrast,
+                                           saturation);
     }
     m_scalerKey = key;
     return true;
@@ -465,7 +461,7 @@ const BITMAPINFOHEADER* CodecDecoder::show(const AVFrame& frame, std::int64_t po
     m_shown = kNothingShown;
     if (frame.width <= 0 || frame.height <= 0 || frame.width > kMaxDimension || frame.height > kMaxDimension)
         return nullptr;
-    if (!av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format)))
+    if (!m_ffmpeg->av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format)))
         return nullptr;
     // The codec may decide on another size than the stream header announced.
     if (!m_bitmap.reset(frame.width, frame.height, 24) || !prepareScaler(frame))
@@ -478,19 +474,6 @@ const BITMAPINFOHEADER* CodecDecoder::show(const AVFrame& frame, std::int64_t po
 }
 
 } // namespace
-
-// libavcodec reports damaged pictures on standard error, which in a desktop program only
-// scares; failures reach the caller as null frames. KESTRO_AV_LOG=1 brings the messages
-// back for diagnosis.
-void quietLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        const char* env = std::getenv("KESTRO_AV_LOG");
-        if (!env || !*env || *env == '0')
-            av_log_set_level(AV_LOG_QUIET);
-    });
-}
 
 std::unique_ptr<FrameDecoder> makeCodecDecoder(const StoredPicture& picture, FOURCC fourcc, const SampleSource& source)
 {

@@ -1,11 +1,7 @@
 // Owning handles for the FFmpeg objects the decoders keep.
 #pragma once
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libswscale/swscale.h>
-}
+#include "ffmpeg_library.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,17 +9,18 @@ extern "C" {
 
 namespace kestro::avi {
 
+// Only objects FFmpeg made are ever held, so the library is loaded whenever one is released.
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { ffmpeg()->avcodec_free_context(&c); }
 };
 struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { ffmpeg()->av_frame_free(&f); }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { ffmpeg()->av_packet_free(&p); }
 };
 struct SwsContextDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
+    void operator()(SwsContext* s) const { ffmpeg()->sws_freeContext(s); }
 };
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;

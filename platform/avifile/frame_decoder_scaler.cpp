@@ -24,7 +24,7 @@ bool BottomUpScaler::run(SwsContext* scaler, const std::uint8_t* const planes[],
     const std::size_t stride = prepare(bitmap, height);
     std::uint8_t* out[4] = {m_scratch.data(), nullptr, nullptr, nullptr};
     const int outStrides[4] = {static_cast<int>(stride), 0, 0, 0};
-    if (sws_scale(scaler, planes, strides, 0, height, out, outStrides) != height)
+    if (ffmpeg()->sws_scale(scaler, planes, strides, 0, height, out, outStrides) != height)
         return false;
     const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width()) * 3;
     for (int y = 0; y < height; ++y)
@@ -50,7 +50,7 @@ bool BottomUpScaler::runBands(SwsContext* band, SwsContext* tail, const std::uin
         for (int p = 0; p < 4; ++p)
             if (planes[p])
                 in[p] = planes[p] + static_cast<std::size_t>(top >> rowShift[p]) * static_cast<std::size_t>(strides[p]);
-        if (sws_scale(scaler, in, strides, 0, rows, out, outStrides) != rows)
+        if (ffmpeg()->sws_scale(scaler, in, strides, 0, rows, out, outStrides) != rows)
             return false;
         for (int y = 0; y < rows; ++y)
             std::memcpy(bitmap.topRow(top + y), m_scratch.data() + static_cast<std::size_t>(y) * stride, rowBytes);

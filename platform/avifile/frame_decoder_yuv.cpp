@@ -69,11 +69,14 @@ bool RawYuvDecoder::init()
     m_pictureBytes = rawYuvPictureBytes(m_layout, m_picture.width, m_picture.height);
     if (m_pictureBytes == 0 || !m_bitmap.reset(m_picture.width, m_picture.height, 24))
         return false;
+    const FfmpegLibrary* av = ffmpeg();
+    if (!av)
+        return false;
     // No colour details are set: the library's defaults (BT.601, limited range for YUV,
     // full range for grey) are what ffmpeg applies to these untagged samples.
     const auto scaler = [&](int rows) {
-        return SwsContextPtr(sws_getContext(m_picture.width, rows, format, m_picture.width, rows, AV_PIX_FMT_BGR24,
-                                            kScalerFlags, nullptr, nullptr, nullptr));
+        return SwsContextPtr(av->sws_getContext(m_picture.width, rows, format, m_picture.width, rows, AV_PIX_FMT_BGR24,
+                                                kScalerFlags, nullptr, nullptr, nullptr));
     };
     // Bands, and the split across two threads, are used only where they give exactly the
     // bytes of a whole-picture conversion: grey, and 4:2:0 planes of even height, which

@@ -91,7 +91,8 @@ std::string checkCards(const std::vector<kxFitsFile::headerCard>& cards)
     return {};
 }
 
-int writeCards(fitsfile* file, const std::vector<kxFitsFile::headerCard>& cards, int* status)
+int writeCards(const CfitsioLibrary& fits, fitsfile* file, const std::vector<kxFitsFile::headerCard>& cards,
+               int* status)
 {
     for (const auto& card : cards) {
         const std::string keyword = upper(card.keyword);
@@ -100,27 +101,27 @@ int writeCards(fitsfile* file, const std::vector<kxFitsFile::headerCard>& cards,
         if (const auto* text = std::get_if<std::string>(&card.value)) {
             const std::string value = headerText(*text);
             if (keyword == "COMMENT")
-                fits_write_comment(file, value.c_str(), status);
+                fits.write_comment(file, value.c_str(), status);
             else if (keyword == "HISTORY")
-                fits_write_history(file, value.c_str(), status);
+                fits.write_history(file, value.c_str(), status);
             else
                 // Continues on CONTINUE cards when one card is too short, as source file paths often are.
-                fits_write_key_longstr(file, keyword.c_str(), value.c_str(), comm, status);
+                fits.write_key_longstr(file, keyword.c_str(), value.c_str(), comm, status);
         } else if (const auto* integer = std::get_if<std::int64_t>(&card.value)) {
-            fits_write_key_lng(file, keyword.c_str(), static_cast<LONGLONG>(*integer), comm, status);
+            fits.write_key_lng(file, keyword.c_str(), static_cast<LONGLONG>(*integer), comm, status);
         } else {
-            fits_write_key_dbl(file, keyword.c_str(), std::get<double>(card.value), -kRealDigits, comm, status);
+            fits.write_key_dbl(file, keyword.c_str(), std::get<double>(card.value), -kRealDigits, comm, status);
         }
     }
     // Readers are told of CONTINUE cards by LONGSTRN, which CFITSIO leaves to its caller. Which values
     // CFITSIO continues depends on their quotes and comments, so the header itself is asked.
     int cardCount = 0;
-    fits_get_hdrspace(file, &cardCount, nullptr, status);
+    fits.get_hdrspace(file, &cardCount, nullptr, status);
     for (int i = 1; i <= cardCount && *status == 0; ++i) {
         char record[FLEN_CARD] = {};
-        fits_read_record(file, i, record, status);
+        fits.read_record(file, i, record, status);
         if (std::string_view(record).substr(0, 8) == "CONTINUE") {
-            fits_write_key_longwarn(file, status);
+            fits.write_key_longwarn(file, status);
             break;
         }
     }

@@ -1,9 +1,8 @@
 // The caller's header cards: checked before anything is written, then written through CFITSIO.
 #pragma once
 
+#include "cfitsio_library.h"
 #include "kxfits.h"
-
-#include <fitsio.h>
 
 #include <string>
 #include <vector>
@@ -15,7 +14,8 @@ namespace kestro::kxfits {
 std::string checkCards(const std::vector<kxFitsFile::headerCard>& cards);
 
 // Writes the cards in order to the current HDU; CFITSIO's status convention.
-int writeCards(fitsfile* file, const std::vector<kxFitsFile::headerCard>& cards, int* status);
+int writeCards(const CfitsioLibrary& fits, fitsfile* file, const std::vector<kxFitsFile::headerCard>& cards,
+               int* status);
 
 // Text as a FITS header can hold it: printable ASCII, with '?' for each other character.
 std::string headerText(const std::string& text);

@@ -1,9 +1,8 @@
 #include "kxfits.h"
 
+#include "cfitsio_library.h"
 #include "header_cards.h"
 #include "staged_file.h"
-
-#include <fitsio.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,16 +17,19 @@ static_assert(sizeof(unsigned int) == sizeof(std::uint32_t));
 
 namespace {
 
+using kestro::kxfits::CfitsioLibrary;
 using kestro::kxfits::StagedFile;
 
 constexpr const char* kProgram = "Kestro";
 
+// Only a file CFITSIO opened is ever held, so the library is loaded whenever one is closed.
 struct FitsCloser {
     void operator()(fitsfile* file) const
     {
+        const CfitsioLibrary& fits = *kestro::kxfits::cfitsio().library;
         int status = 0;
-        fits_close_file(file, &status);
-        fits_clear_errmsg();
+        fits.close_file(file, &status);
+        fits.clear_errmsg();
     }
 };
 using FitsHandle = std::unique_ptr<fitsfile, FitsCloser>;
@@ -140,6 +142,11 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
     const auto height = static_cast<std::size_t>(m_params.height());
     const std::uint32_t largest = *std::max_element(image, image + width * height);
 
+    const kestro::kxfits::CfitsioLoad& loaded = kestro::kxfits::cfitsio();
+    if (!loaded.library)
+        return fail("FITS files cannot be written without CFITSIO: " + loaded.error);
+    const CfitsioLibrary& fits = *loaded.library;
+
     StagedFile staged(fileName);
     int osError = 0;
     if (!staged.reserve(&osError))
@@ -156,27 +163,27 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
     step([&](int* s) {
         // The disk-file call takes the name as it stands, without CFITSIO's filter and extension syntax.
         fitsfile* raw = nullptr;
-        fits_create_diskfile(&raw, staged.tempPath().c_str(), s);
+        fits.create_diskfile(&raw, staged.tempPath().c_str(), s);
         file.reset(raw);
         if (*s == 0)
             staged.reclaim();
     });
     long axes[2] = {static_cast<long>(width), static_cast<long>(height)};
-    step([&](int* s) { fits_create_img(file.get(), imageType(bitpix, largest), 2, axes, s); });
+    step([&](int* s) { fits.create_img(file.get(), imageType(bitpix, largest), 2, axes, s); });
     step([&](int* s) {
-        fits_write_key_str(file.get(), "DATE", fileDate().c_str(), "file creation date (YYYY-MM-DDThh:mm:ss UT)", s);
+        fits.write_key_str(file.get(), "DATE", fileDate().c_str(), "file creation date (YYYY-MM-DDThh:mm:ss UT)", s);
     });
     step(
-        [&](int* s) { fits_write_key_str(file.get(), "CREATOR", creator.c_str(), "program that wrote this file", s); });
+        [&](int* s) { fits.write_key_str(file.get(), "CREATOR", creator.c_str(), "program that wrote this file", s); });
     step([&](int* s) {
-        fits_write_key_str(file.get(), "ROWORDER", "BOTTOM-UP", "first stored row is the bottom of the picture", s);
+        fits.write_key_str(file.get(), "ROWORDER", "BOTTOM-UP", "first stored row is the bottom of the picture", s);
     });
-    step([&](int* s) { kestro::kxfits::writeCards(file.get(), cards, s); });
+    step([&](int* s) { kestro::kxfits::writeCards(fits, file.get(), cards, s); });
     // With the header complete CFITSIO knows where the data end, which is the size the finished file
     // must have.
     LONGLONG headerStart = 0, dataStart = 0, fileSize = 0;
-    step([&](int* s) { fits_set_hdustruc(file.get(), s); });
-    step([&](int* s) { fits_get_hduaddrll(file.get(), &headerStart, &dataStart, &fileSize, s); });
+    step([&](int* s) { fits.set_hdustruc(file.get(), s); });
+    step([&](int* s) { fits.get_hduaddrll(file.get(), &headerStart, &dataStart, &fileSize, s); });
     if (step.status == 0 && !staged.makeRoom(static_cast<std::uint64_t>(fileSize), &osError))
         return fail("no room for its " + std::to_string(fileSize) + " bytes: " + osReason(osError));
 
@@ -187,16 +194,16 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
         // CFITSIO takes the values through a non-const pointer; it gets a copy it may touch.
         std::copy(source, source + width, row.begin());
         step([&](int* s) {
-            fits_write_img(file.get(), TUINT, static_cast<LONGLONG>(fitsRow * width + 1), static_cast<LONGLONG>(width),
+            fits.write_img(file.get(), TUINT, static_cast<LONGLONG>(fitsRow * width + 1), static_cast<LONGLONG>(width),
                            row.data(), s);
         });
     }
-    step([&](int* s) { fits_close_file(file.release(), s); });
+    step([&](int* s) { fits.close_file(file.release(), s); });
 
     if (step.status != 0) {
         char text[FLEN_STATUS] = {};
-        fits_get_errstatus(step.status, text);
-        fits_clear_errmsg();
+        fits.get_errstatus(step.status, text);
+        fits.clear_errmsg();
         std::string why = std::string("CFITSIO could not write it: ") + text;
         if (isFileStatus(step.status) && step.osError != 0)
             why += " (" + osReason(step.osError) + ")";

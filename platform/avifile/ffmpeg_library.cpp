@@ -1,0 +1,139 @@
+#include "ffmpeg_library.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+// A function left out of the table below would stay a null pointer and crash the first frame
+// that calls it; the compiler is made to refuse that instead.
+#pragma GCC diagnostic error "-Wmissing-field-initializers"
+
+namespace kestro::avi {
+
+namespace {
+
+struct LibraryCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+// One opened library; the first thing that could not be found is kept in error, and every
+// lookup after it gives null.
+class OpenedLibrary {
+public:
+    OpenedLibrary(const std::string& name, std::string& error) : m_error(error)
+    {
+        if (!m_error.empty())
+            return;
+        // Every symbol bound now: a library that does not fit its dependencies fails here, in
+        // words, instead of aborting the process at its first call.
+        m_handle.reset(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
+        if (!m_handle)
+            fail(name + ": cannot be loaded");
+    }
+
+    template <class Function> Function find(const char* symbol)
+    {
+        if (!m_error.empty())
+            return nullptr;
+        dlerror();
+        void* address = dlsym(m_handle.get(), symbol);
+        if (!address) {
+            fail(std::string("no ") + symbol);
+            return nullptr;
+        }
+        return reinterpret_cast<Function>(address);
+    }
+
+    void keep() { static_cast<void>(m_handle.release()); }
+
+private:
+    void fail(const std::string& fallback)
+    {
+        const char* why = dlerror();
+        m_error = why ? why : fallback;
+    }
+
+    LibraryHandle m_handle;
+    std::string& m_error;
+};
+
+} // namespace
+
+FfmpegNames ffmpegNames()
+{
+    return {"libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR),
+            "libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR),
+            "libswscale.so." + std::to_string(LIBSWSCALE_VERSION_MAJOR)};
+}
+
+FfmpegLoad loadFfmpeg(const FfmpegNames& names)
+{
+    FfmpegLoad load;
+    OpenedLibrary avutil(names.avutil, load.error);
+    OpenedLibrary swscale(names.swscale, load.error);
+    OpenedLibrary avcodec(names.avcodec, load.error);
+
+// The member, the symbol and the type from one name, so that none of the three can drift.
+#define KESTRO_FIND(library, name) .name = library.find<decltype(&::name)>(#name)
+    FfmpegLibrary library{
+        KESTRO_FIND(avcodec, avcodec_find_decoder),
+        KESTRO_FIND(avcodec, avcodec_alloc_context3),
+        KESTRO_FIND(avcodec, avcodec_open2),
+        KESTRO_FIND(avcodec, avcodec_flush_buffers),
+        KESTRO_FIND(avcodec, avcodec_send_packet),
+        KESTRO_FIND(avcodec, avcodec_receive_frame),
+        KESTRO_FIND(avcodec, avcodec_free_context),
+        KESTRO_FIND(avcodec, av_packet_alloc),
+        KESTRO_FIND(avcodec, av_packet_unref),
+        KESTRO_FIND(avcodec, av_packet_free),
+        KESTRO_FIND(avutil, av_frame_alloc),
+        KESTRO_FIND(avutil, av_frame_unref),
+        KESTRO_FIND(avutil, av_frame_move_ref),
+        KESTRO_FIND(avutil, av_frame_free),
+        KESTRO_FIND(avutil, av_mallocz),
+        KESTRO_FIND(avutil, av_pix_fmt_desc_get),
+        KESTRO_FIND(avutil, av_log_set_level),
+        KESTRO_FIND(swscale, sws_getContext),
+        KESTRO_FIND(swscale, sws_scale),
+        KESTRO_FIND(swscale, sws_freeContext),
+        KESTRO_FIND(swscale, sws_getColorspaceDetails),
+        KESTRO_FIND(swscale, sws_getCoefficients),
+        KESTRO_FIND(swscale, sws_setColorspaceDetails),
+    };
+#undef KESTRO_FIND
+
+    if (!load.error.empty())
+        return load;
+    // Never unloaded: the codecs' worker threads and the scalers' code tables live as long as
+    // the process, and unloading at exit would only cost time.
+    avutil.keep();
+    swscale.keep();
+    avcodec.keep();
+    load.library = library;
+    return load;
+}
+
+const FfmpegLibrary* ffmpeg()
+{
+    static const FfmpegLoad load = [] {
+        FfmpegLoad loaded = loadFfmpeg(ffmpegNames());
+        if (!loaded.library) {
+            std::fprintf(stderr, "FFmpeg: %s; compressed and YUV video cannot be decoded\n", loaded.error.c_str());
+            std::fflush(stderr);
+            return loaded;
+        }
+        // libavcodec reports damaged pictures on standard error, which in a desktop program only
+        // scares; failures reach the caller as null frames. KESTRO_AV_LOG=1 brings the messages
+        // back for diagnosis.
+        const char* env = std::getenv("KESTRO_AV_LOG");
+        if (!env || !*env || *env == '0')
+            loaded.library->av_log_set_level(AV_LOG_QUIET);
+        return loaded;
+    }();
+    return load.library ? &*load.library : nullptr;
+}
+
+} // namespace kestro::avi

@@ -1,0 +1,107 @@
+#include "cfitsio_library.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+
+// A function left out of the table below would stay a null pointer and crash the first save that
+// calls it; the compiler is made to refuse that instead.
+#pragma GCC diagnostic error "-Wmissing-field-initializers"
+
+namespace kestro::kxfits {
+
+namespace {
+
+struct LibraryCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+// The opened library; the first thing that could not be found is kept in error, and every lookup
+// after it gives null.
+class OpenedLibrary {
+public:
+    OpenedLibrary(const std::string& name, std::string& error) : m_error(error)
+    {
+        // Every symbol bound now: a library that does not fit its dependencies fails here, in
+        // words, instead of aborting the process at its first call.
+        m_handle.reset(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
+        if (!m_handle)
+            fail(name + ": cannot be loaded");
+    }
+
+    template <class Function> Function find(const char* symbol)
+    {
+        if (!m_error.empty())
+            return nullptr;
+        dlerror();
+        void* address = dlsym(m_handle.get(), symbol);
+        if (!address) {
+            fail(std::string("no ") + symbol);
+            return nullptr;
+        }
+        return reinterpret_cast<Function>(address);
+    }
+
+    void keep() { static_cast<void>(m_handle.release()); }
+
+private:
+    void fail(const std::string& fallback)
+    {
+        const char* why = dlerror();
+        m_error = why ? why : fallback;
+    }
+
+    LibraryHandle m_handle;
+    std::string& m_error;
+};
+
+} // namespace
+
+std::string cfitsioName() { return "libcfitsio.so." + std::to_string(CFITSIO_SONAME); }
+
+CfitsioLoad loadCfitsio(const std::string& name)
+{
+    CfitsioLoad load;
+    OpenedLibrary opened(name, load.error);
+
+// The member, the symbol and its type on one line, so that none of the three can drift.
+#define KESTRO_FIND(member, symbol) .member = opened.find<decltype(&::symbol)>(#symbol)
+    // clang-format off
+    const CfitsioLibrary library{
+        KESTRO_FIND(create_diskfile, ffdkinit),
+        KESTRO_FIND(close_file, ffclos),
+        KESTRO_FIND(clear_errmsg, ffcmsg),
+        KESTRO_FIND(get_errstatus, ffgerr),
+        KESTRO_FIND(create_img, ffcrim),
+        KESTRO_FIND(write_key_str, ffpkys),
+        KESTRO_FIND(write_key_longstr, ffpkls),
+        KESTRO_FIND(write_key_longwarn, ffplsw),
+        KESTRO_FIND(write_key_lng, ffpkyj),
+        KESTRO_FIND(write_key_dbl, ffpkyd),
+        KESTRO_FIND(write_comment, ffpcom),
+        KESTRO_FIND(write_history, ffphis),
+        KESTRO_FIND(get_hdrspace, ffghsp),
+        KESTRO_FIND(read_record, ffgrec),
+        KESTRO_FIND(set_hdustruc, ffrdef),
+        KESTRO_FIND(get_hduaddrll, ffghadll),
+        KESTRO_FIND(write_img, ffppr),
+    };
+    // clang-format on
+#undef KESTRO_FIND
+
+    if (!load.error.empty())
+        return load;
+    // Never unloaded: unloading at exit would only cost time.
+    opened.keep();
+    load.library = library;
+    return load;
+}
+
+const CfitsioLoad& cfitsio()
+{
+    static const CfitsioLoad load = loadCfitsio(cfitsioName());
+    return load;
+}
+
+} // namespace kestro::kxfits
