@@ -2,8 +2,8 @@
 // much memory they hold whatever the number of frames, beside ffmpeg and dd doing the same jobs
 // timed in the same run.
 //
-//   export_bench [--dir DIR] [--out DIR] [--disk-out DIR|none] [--frames N] [--sample PATH]
-//                [--benchmark_... flags]
+//   export_bench [--dir DIR] [--out DIR] [--disk-out DIR|none] [--frames N] [--runs R]
+//                [--sample PATH] [--benchmark_... flags for the channel split alone]
 //   export_bench --export-once KIND MODE INPUT OUTPUT [--report FILE]
 //
 // The fixtures are I420 captures whose Y plane holds a Bayer mosaic ("BG"), written by the sample
@@ -26,8 +26,10 @@
 // file systems synced, so that every run, ours or a peer's, starts with its input in the page
 // cache and nothing waiting to be written back; after it the output is removed at once.
 //
-// Five repetitions by default, in random order with the peers', after one untimed round of every
-// command. The last thing printed is a Markdown table for docs/PERFORMANCE.md.
+// One untimed round of every command, then R rounds (default 5), each running every command once
+// in an order of its own; figures are medians over the rounds. The channel split alone is timed
+// in process by Google Benchmark. The last thing printed is a Markdown table for
+// docs/PERFORMANCE.md, then the ratios round by round.
 #include "bench_report.h"
 #include "channel_split.h"
 #include "export_report.h"
@@ -38,6 +40,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +121,7 @@ int exportOnce(const std::string& kind, const std::string& mode, const std::stri
 
     ExportReport report;
     bool ok = true;
+    const auto start = std::chrono::steady_clock::now();
     if (kind == "avi")
         ok = source.SaveFramesAsAvi(output, take, step, &report);
     else if (kind == "bmp")
@@ -131,12 +136,13 @@ int exportOnce(const std::string& kind, const std::string& mode, const std::stri
         std::fprintf(stderr, "export_bench: unknown export %s\n", kind.c_str());
         return 2;
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (const auto m = DescribeExport(report))
         std::fprintf(stderr, "export_bench: %s: %s\n", m->caption.c_str(), m->text.c_str());
     ok = ok && report.Complete() && messages == 0 && report.nFramesWritten == source.GetFrameCount();
     if (!reportFile.empty()) {
         std::ofstream out(reportFile);
-        out << report.nFramesWritten << ' ' << peakRssKiB() << '\n';
+        out << report.nFramesWritten << ' ' << peakRssKiB() << ' ' << seconds << '\n';
     }
     return ok ? 0 : 1;
 }
@@ -219,10 +225,73 @@ std::uint64_t freeBytes(const fs::path& dir)
     return statvfs(dir.c_str(), &s) == 0 ? std::uint64_t(s.f_bavail) * s.f_frsize : 0;
 }
 
+bool isTmpfs(const fs::path& p)
+{
+    struct statfs s {};
+    return statfs(p.c_str(), &s) == 0 && s.f_type == TMPFS_MAGIC;
+}
+
+std::uint64_t memAvailableBytes()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key, unit;
+    std::uint64_t kib = 0;
+    while (meminfo >> key >> kib >> unit)
+        if (key == "MemAvailable:")
+            return kib * 1024;
+    return 0;
+}
+
+// Room for the largest output (Normal, 24-bit: every frame's picture) and, in memory, beside the
+// capture that must stay in the page cache.
+bool checkRoom(const fs::path& dir, std::uint64_t need, std::uint64_t inputBytes)
+{
+    if (freeBytes(dir) < need) {
+        std::fprintf(stderr, "export_bench: %s has %.1f GB free, %.1f GB needed\n", dir.c_str(), freeBytes(dir) / 1e9,
+                     need / 1e9);
+        return false;
+    }
+    const std::uint64_t memoryNeed = need + inputBytes + (1ull << 30);
+    if (isTmpfs(dir) && memAvailableBytes() < memoryNeed) {
+        std::fprintf(stderr,
+                     "export_bench: %s is in memory, which has %.1f GB available; %.1f GB are needed for the "
+                     "output beside the capture\n",
+                     dir.c_str(), memAvailableBytes() / 1e9, memoryNeed / 1e9);
+        return false;
+    }
+    return true;
+}
+
+// A folder made for this run and removed with everything in it at the end.
+class RunFolder {
+public:
+    RunFolder() = default;
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+    ~RunFolder()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ec);
+    }
+    bool make(const fs::path& parent)
+    {
+        std::string tmpl = (parent / "kestro-export-bench.XXXXXX").string();
+        if (!mkdtemp(tmpl.data()))
+            return false;
+        m_path = tmpl;
+        return true;
+    }
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
 // ---- one command, timed ------------------------------------------------------------------
 
-// A command that writes into a folder of its own. Ours also leaves its frame count and peak
-// memory in a report file.
+// A command that writes into a folder of its own. Ours also leaves its frame count, peak memory
+// and the time of the export call alone in a report file.
 struct Job {
     std::string name;
     std::vector<std::string> command;
@@ -235,8 +304,8 @@ struct Job {
 
 struct Outcome {
     ProcessTime time;
-    long peakKiB = 0; // ours: the child's VmHWM; a peer: its ru_maxrss
-    std::uint64_t outputBytes = 0;
+    long peakKiB = 0;       // ours: the child's VmHWM; a peer: its ru_maxrss
+    double callSeconds = 0; // ours: the export call alone, inside the child
 };
 
 // Untimed: reads the input (this machine pages out file pages left unread for a minute), empties
@@ -254,139 +323,41 @@ std::optional<Outcome> runJob(const Job& job, std::string& why)
     fs::remove(job.reportFile, ec);
     ::sync();
     const auto t = timeProcess(job.command);
-    Outcome o;
-    o.outputBytes = folderBytes(job.outDir);
+    const std::uint64_t written = folderBytes(job.outDir);
     emptyFolder(job.outDir);
     if (!t) {
         why = job.command[0] + " failed";
         return std::nullopt;
     }
-    o.time = *t;
-    o.peakKiB = t->maxRssKiB;
+    Outcome o{*t, t->maxRssKiB, 0};
     if (!job.reportFile.empty()) {
         std::ifstream in(job.reportFile);
-        int written = -1;
-        if (!(in >> written >> o.peakKiB) || written != job.frames) {
-            why = "the export wrote " + std::to_string(written) + " of " + std::to_string(job.frames) + " frames";
+        int frames = -1;
+        if (!(in >> frames >> o.peakKiB >> o.callSeconds) || frames != job.frames) {
+            why = "the export wrote " + std::to_string(frames) + " of " + std::to_string(job.frames) + " frames";
             return std::nullopt;
         }
     }
-    if (o.outputBytes < job.minOutputBytes) {
-        why = "wrote " + std::to_string(o.outputBytes) + " bytes, at least " + std::to_string(job.minOutputBytes) +
-              " expected";
+    if (written < job.minOutputBytes) {
+        why =
+            "wrote " + std::to_string(written) + " bytes, at least " + std::to_string(job.minOutputBytes) + " expected";
         return std::nullopt;
     }
     return o;
 }
 
-std::map<std::string, std::vector<long>> g_peakKiB;
-
-// A job as a benchmark: one run per iteration, so that its repetitions interleave with the others.
-void benchJob(benchmark::State& state, const Job& job)
-{
-    double cpu = 0;
-    for (auto _ : state) {
-        std::string why;
-        const auto o = runJob(job, why);
-        if (!o) {
-            state.SkipWithError(why.c_str());
-            break;
-        }
-        state.SetIterationTime(o->time.wall);
-        cpu += o->time.cpu;
-        g_peakKiB[job.name].push_back(o->peakKiB);
-    }
-    state.counters[CollectingReporter::kChildCpuCounter] =
-        benchmark::Counter(cpu * 1e3, benchmark::Counter::kAvgIterations);
-    state.counters["frames/s"] = benchmark::Counter(job.frames, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-// ---- the channel split alone -------------------------------------------------------------
-
-// One 1920x1080 24-bit frame split row by row, as the RGB channel export does, on one core; and
-// a copy of the same bytes (the frame into one buffer of its size) as the bound: the split reads
-// and writes as many bytes as that copy does.
-struct SplitBuffers {
-    static constexpr std::size_t kWidth = 1920, kRows = 1080, kStride = 3 * kWidth, kPixels = kWidth * kRows;
-    std::vector<std::uint8_t> bgr = std::vector<std::uint8_t>(kStride * kRows);
-    std::vector<std::uint8_t> planes = std::vector<std::uint8_t>(3 * kPixels);
-    SplitBuffers()
-    {
-        for (std::size_t k = 0; k < bgr.size(); ++k)
-            bgr[k] = static_cast<std::uint8_t>(k * 7 + k / 4099);
-    }
-};
-
-void benchSplit(benchmark::State& state)
-{
-    SplitBuffers b;
-    const std::size_t n = SplitBuffers::kPixels;
-    for (auto _ : state) {
-        for (std::size_t y = 0; y < SplitBuffers::kRows; ++y) {
-            const std::size_t at = y * SplitBuffers::kWidth;
-            kestro::exports::SplitChannels(b.bgr.data() + y * SplitBuffers::kStride, SplitBuffers::kWidth,
-                                           b.planes.data() + at, b.planes.data() + n + at,
-                                           b.planes.data() + 2 * n + at);
-        }
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(b.bgr.size()));
-}
-
-void benchCopy(benchmark::State& state)
-{
-    SplitBuffers b;
-    for (auto _ : state) {
-        std::memcpy(b.planes.data(), b.bgr.data(), b.bgr.size());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(b.bgr.size()));
-}
-
-// ---- summary -----------------------------------------------------------------------------
-
-std::string rate(const ProcessTime& t, int frames)
-{
-    return fmt("%.0f frames/s", frames / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu / frames * 1e3);
-}
-
-std::string mib(double kib) { return fmt("%.1f MiB", kib / 1024.0); }
-
-long medianKiB(const std::string& name)
-{
-    const auto it = g_peakKiB.find(name);
-    if (it == g_peakKiB.end() || it->second.empty())
-        return 0;
-    std::vector<double> v(it->second.begin(), it->second.end());
-    return static_cast<long>(median(v));
-}
-
-long medianOf(std::vector<long> v)
-{
-    std::vector<double> d(v.begin(), v.end());
-    return static_cast<long>(median(d));
-}
-
-// ---- the run -----------------------------------------------------------------------------
-
-struct Options {
-    fs::path dir;     // fixtures
-    fs::path out;     // the outputs the goals are checked on: a file system in memory
-    fs::path diskOut; // the same exports to a disk, for comparison; empty: not run
-    int frames = 1000;
-    std::string sample = KESTRO_SAMPLE;
-};
-
-// Makes the commands of one run: ours run this program with --export-once, a peer's command
-// names its input and has "OUT/" where its output folder goes. Every job writes into a folder of
-// its own under `root`.
+// Makes the commands of one run: ours run this program with --export-once, a peer's command names
+// its input and has "OUT/" where its output folder goes. Every job writes into a folder of its own
+// under `root`.
 struct JobMaker {
     std::string self;
     fs::path root;
 
     fs::path folder(const std::string& name) const
     {
-        fs::path p = root / name;
+        std::string safe = name;
+        std::replace(safe.begin(), safe.end(), '/', '-');
+        fs::path p = root / safe;
         std::error_code ec;
         fs::create_directories(p, ec);
         return p;
@@ -395,7 +366,7 @@ struct JobMaker {
              const std::string& file, int frames, std::uint64_t minBytes) const
     {
         const fs::path d = folder(name);
-        const fs::path report = root / (name + ".report");
+        const fs::path report = d.string() + ".report";
         return Job{
             name,
             {self, "--export-once", kind, mode, input.string(), (d / file).string(), "--report", report.string()},
@@ -457,68 +428,77 @@ std::vector<Job> speedJobs(const JobMaker& make, const std::string& suffix, cons
     return jobs;
 }
 
-bool isTmpfs(const fs::path& p)
+using Results = std::map<std::string, std::vector<Outcome>>;
+
+// One untimed round of every job, then `runs` rounds, each running every job once in an order of
+// its own, so that a neighbour's build that starts or stops between rounds slows ours and the
+// peers alike, and round k of ours can be set against round k of a peer. The untimed round loads
+// the programs' libraries from the disk, and the first pages a large write takes cost more in
+// this virtual machine than reused ones.
+bool runRounds(const std::vector<Job>& jobs, int runs, Results& results)
 {
-    struct statfs s {};
-    return statfs(p.c_str(), &s) == 0 && s.f_type == TMPFS_MAGIC;
-}
-
-std::uint64_t memAvailableBytes()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib >> unit)
-        if (key == "MemAvailable:")
-            return kib * 1024;
-    return 0;
-}
-
-// A folder made for this run and removed with everything in it at the end.
-class RunFolder {
-public:
-    RunFolder(const RunFolder&) = delete;
-    RunFolder& operator=(const RunFolder&) = delete;
-    RunFolder() = default;
-    ~RunFolder()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    bool make(const fs::path& parent)
-    {
-        std::string tmpl = (parent / "kestro-export-bench.XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            return false;
-        m_path = tmpl;
-        return true;
-    }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-// Room for the largest output (Normal, 24-bit: the frames' pictures) and, in memory, beside the
-// input that must stay in the page cache.
-bool checkRoom(const fs::path& dir, std::uint64_t need, std::uint64_t inputBytes)
-{
-    if (freeBytes(dir) < need) {
-        std::fprintf(stderr, "export_bench: %s has %.1f GB free, %.1f GB needed\n", dir.c_str(), freeBytes(dir) / 1e9,
-                     need / 1e9);
-        return false;
-    }
-    if (isTmpfs(dir) && memAvailableBytes() < need + inputBytes + (1ull << 30)) {
-        std::fprintf(stderr,
-                     "export_bench: %s is in memory, and %.1f GB of memory is available, %.1f GB needed for the "
-                     "output beside the capture\n",
-                     dir.c_str(), memAvailableBytes() / 1e9, (need + inputBytes + (1ull << 30)) / 1e9);
-        return false;
+    std::vector<std::size_t> order(jobs.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::mt19937 shuffle(20261210);
+    for (int round = -1; round < runs; ++round) {
+        if (round >= 0)
+            std::shuffle(order.begin(), order.end(), shuffle);
+        for (std::size_t i : order) {
+            const Job& job = jobs[i];
+            std::string why;
+            const auto o = runJob(job, why);
+            if (!o) {
+                std::fprintf(stderr, "export_bench: %s: %s\n", job.name.c_str(), why.c_str());
+                return false;
+            }
+            if (round < 0) {
+                std::printf("warm-up   %-24s %8.0f ms\n", job.name.c_str(), o->time.wall * 1e3);
+            } else {
+                std::printf("round %d/%d %-24s %8.0f ms  CPU %8.0f ms  peak %6.1f MiB\n", round + 1, runs,
+                            job.name.c_str(), o->time.wall * 1e3, o->time.cpu * 1e3, o->peakKiB / 1024.0);
+                results[job.name].push_back(*o);
+            }
+            std::fflush(stdout);
+        }
     }
     return true;
 }
+
+struct Summary {
+    ProcessTime time;
+    long peakKiB = 0;
+    double callSeconds = 0;
+};
+
+Summary summarise(const Results& results, const std::string& name)
+{
+    const auto it = results.find(name);
+    if (it == results.end() || it->second.empty())
+        return {};
+    std::vector<ProcessTime> times;
+    std::vector<double> peaks, calls;
+    for (const Outcome& o : it->second) {
+        times.push_back(o.time);
+        peaks.push_back(static_cast<double>(o.peakKiB));
+        calls.push_back(o.callSeconds);
+    }
+    return {medianOf(times), static_cast<long>(median(peaks)), median(calls)};
+}
+
+// Round by round, the first job's time over the second's, e.g. the peer's over ours.
+std::vector<double> roundRatios(const Results& results, const std::string& over, const std::string& under)
+{
+    std::vector<double> r;
+    const auto a = results.find(over), b = results.find(under);
+    if (a == results.end() || b == results.end())
+        return r;
+    for (std::size_t k = 0; k < a->second.size() && k < b->second.size(); ++k)
+        r.push_back(a->second[k].time.wall / b->second[k].time.wall);
+    return r;
+}
+
+// ---- memory ------------------------------------------------------------------------------
 
 constexpr int kMemoryRuns = 5;
 
@@ -547,11 +527,11 @@ const std::vector<MemoryCase>& memoryCases()
     return cases;
 }
 
-// Peak memory of every case at both frame counts, the median of kMemoryRuns runs each, the runs
-// of all cases in turn. Keys "label/frames", ffmpeg's under "peer/label/frames".
+// Peak memory of every case at both frame counts: the median of kMemoryRuns rounds, each running
+// every case once. Keys "label/frames", ffmpeg's "peer/label/frames".
 bool measureMemory(const JobMaker& make, const fs::path& dir, std::map<std::string, long>& peaks)
 {
-    std::map<std::string, std::vector<long>> runs;
+    std::map<std::string, std::vector<double>> runs;
     for (int run = 0; run < kMemoryRuns; ++run) {
         for (int n : kMemoryCounts) {
             const fs::path input = dir / captureName(kSmall, n);
@@ -571,15 +551,83 @@ bool measureMemory(const JobMaker& make, const fs::path& dir, std::map<std::stri
                         std::fprintf(stderr, "export_bench: %s: %s\n", key.c_str(), why.c_str());
                         return false;
                     }
-                    runs[key].push_back(got->peakKiB);
+                    runs[key].push_back(static_cast<double>(got->peakKiB));
                 }
             }
         }
     }
     for (const auto& [key, v] : runs)
-        peaks[key] = medianOf(v);
+        peaks[key] = static_cast<long>(median(v));
     return true;
 }
+
+// ---- the channel split alone -------------------------------------------------------------
+
+// One 1920x1080 24-bit frame split row by row, as the RGB channel export does, on one core; and
+// a copy of the same bytes (the frame into one buffer of its size) as the bound: the split reads
+// and writes as many bytes as that copy does.
+struct SplitBuffers {
+    static constexpr std::size_t kWidth = 1920, kRows = 1080, kStride = 3 * kWidth, kPixels = kWidth * kRows;
+    std::vector<std::uint8_t> bgr = std::vector<std::uint8_t>(kStride * kRows);
+    std::vector<std::uint8_t> planes = std::vector<std::uint8_t>(3 * kPixels);
+    SplitBuffers()
+    {
+        for (std::size_t k = 0; k < bgr.size(); ++k)
+            bgr[k] = static_cast<std::uint8_t>(k * 7 + k / 4099);
+    }
+};
+
+void benchSplit(benchmark::State& state)
+{
+    SplitBuffers b;
+    const std::size_t n = SplitBuffers::kPixels;
+    for (auto _ : state) {
+        for (std::size_t y = 0; y < SplitBuffers::kRows; ++y) {
+            const std::size_t at = y * SplitBuffers::kWidth;
+            kestro::exports::SplitChannels(b.bgr.data() + y * SplitBuffers::kStride, SplitBuffers::kWidth,
+                                           b.planes.data() + at, b.planes.data() + n + at,
+                                           b.planes.data() + 2 * n + at);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(b.bgr.size()));
+}
+
+void benchCopy(benchmark::State& state)
+{
+    SplitBuffers b;
+    for (auto _ : state) {
+        std::memcpy(b.planes.data(), b.bgr.data(), b.bgr.size());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * std::int64_t(b.bgr.size()));
+}
+
+// ---- summary -----------------------------------------------------------------------------
+
+std::string rate(const ProcessTime& t, int frames)
+{
+    return fmt("%.0f frames/s", frames / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu / frames * 1e3);
+}
+
+std::string mib(double kib) { return fmt("%.1f MiB", kib / 1024.0); }
+
+std::string listed(const std::vector<double>& v)
+{
+    std::string s;
+    for (double x : v)
+        s += fmt(s.empty() ? "%.2f" : " %.2f", x);
+    return s;
+}
+
+struct Options {
+    fs::path dir;     // fixtures
+    fs::path out;     // the outputs the goals are checked on: a file system in memory
+    fs::path diskOut; // the same exports to a disk, for comparison; empty: not run
+    int frames = 1000;
+    int runs = 5;
+    std::string sample = KESTRO_SAMPLE;
+};
 
 } // namespace
 
@@ -591,17 +639,20 @@ int main(int argc, char** argv)
     }
 
     Options o;
-    std::string dir, out, diskOut, frameCount;
+    std::string dir, out, diskOut, frameCount, runCount;
     if (!initialiseBenchmark(argc, argv,
                              {{"--dir", &dir},
                               {"--out", &out},
                               {"--disk-out", &diskOut},
                               {"--frames", &frameCount},
+                              {"--runs", &runCount},
                               {"--sample", &o.sample}},
                              5))
         return 2;
     if (!frameCount.empty())
         o.frames = std::max(2, std::atoi(frameCount.c_str()));
+    if (!runCount.empty())
+        o.runs = std::max(1, std::atoi(runCount.c_str()));
 
     FixtureDir fixtures;
     if (!fixtures.prepare(dir, "export_bench"))
@@ -652,7 +703,7 @@ int main(int argc, char** argv)
 
     // The memory runs come first, while this process is still small: a peer's ru_maxrss is never
     // below the high-water mark of the process that started it.
-    std::printf("Memory: every export %d times at 1,000 and 10,000 frames of %dx%d\n", kMemoryRuns, kSmall.width,
+    std::printf("Memory: every export in %d rounds at 1,000 and 10,000 frames of %dx%d\n", kMemoryRuns, kSmall.width,
                 kSmall.height);
     std::fflush(stdout);
     std::map<std::string, long> memory;
@@ -660,93 +711,83 @@ int main(int argc, char** argv)
         return 1;
     const long harnessKiB = peakRssKiB();
 
-    // One untimed round: ffmpeg's and our libraries come from the disk the first time, and the
-    // first pages a large write takes cost more in this virtual machine than reused ones.
-    std::printf("Warm-up: every command once, untimed\n");
-    std::fflush(stdout);
-    for (const Job& j : jobs) {
-        std::string why;
-        if (!runJob(j, why)) {
-            std::fprintf(stderr, "export_bench: %s: %s\n", j.name.c_str(), why.c_str());
-            return 1;
-        }
-    }
+    Results results;
+    if (!runRounds(jobs, o.runs, results))
+        return 1;
 
-    for (const Job& j : jobs)
-        benchmark::RegisterBenchmark(j.name.c_str(), benchJob, j)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1);
+    // The channel split alone, in process.
     benchmark::RegisterBenchmark("SplitChannels", benchSplit)->Unit(benchmark::kMillisecond)->MinTime(0.5);
     benchmark::RegisterBenchmark("CopyFrame", benchCopy)->Unit(benchmark::kMillisecond)->MinTime(0.5);
-
     CollectingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    for (const Job& j : jobs)
-        fs::remove(j.reportFile, ec);
-    fs::remove(o.out / "Memory.report", ec);
-
     if (!reporter.errors().empty()) {
         for (const std::string& e : reporter.errors())
             std::fprintf(stderr, "export_bench: %s\n", e.c_str());
-        std::fprintf(stderr, "export_bench: %zu failed run(s); no figures\n", reporter.errors().size());
         return 1;
     }
 
     // ---- the table ----
     const int n = o.frames;
     const std::string frames = std::to_string(n) + " frames";
-    auto peak = [&](const std::string& name) { return ", peak " + mib(medianKiB(name)); };
     std::vector<Row> rows;
+    std::vector<std::string> notes;
 
+    // Ours: rate, CPU, peak memory and the export call alone (what the program spends once the
+    // capture is open, without this process's start-up).
+    auto oursText = [&](const Summary& s) {
+        return rate(s.time, n) + ", peak " + mib(s.peakKiB) +
+               fmt("; the export call alone %.0f frames/s", n / s.callSeconds);
+    };
+    auto peerText = [&](const Summary& s, const std::string& what, bool peak) {
+        return rate(s.time, n) + ", " + what + (peak ? ", peak " + mib(s.peakKiB) : "");
+    };
     // The exports against their peers; on the disk the same comparisons are shown for what the
     // disk does to them, without a verdict.
     auto speedRows = [&](const std::string& suffix, const std::string& where) {
         const bool goals = suffix.empty();
-        auto goal = [&](const char* text, bool met, std::string what, std::string ours, std::string peer,
-                        std::string ratio) {
-            rows.push_back({what, ours, peer, ratio, goals ? text : "—", goals ? yesNo(met) : "info"});
+        auto add = [&](const char* goal, bool met, std::string what, std::string ours, std::string peer,
+                       std::string ratio, const std::string& over, const std::string& under) {
+            rows.push_back({what, ours, peer, ratio, goals ? goal : "—", goals ? yesNo(met) : "info"});
+            notes.push_back(what + ": " + listed(roundRatios(results, over + suffix, under + suffix)));
         };
-        const ProcessTime aviNormal = reporter.median("AviNormal" + suffix);
-        const ProcessTime aviRaw = reporter.median("AviRawY" + suffix);
-        const ProcessTime bmp = reporter.median("BmpNormal" + suffix);
-        const ProcessTime rgb = reporter.median("RgbNormal" + suffix);
-        const ProcessTime ffAvi = reporter.median("PeerFfmpegAvi" + suffix);
-        const ProcessTime ffBmp = reporter.median("PeerFfmpegBmp" + suffix);
-        const ProcessTime dd = reporter.median("PeerDd" + suffix);
-        if (aviNormal.wall > 0 && ffAvi.wall > 0) {
-            const double r = ffAvi.wall / aviNormal.wall;
-            goal("≥ 1.0× the peer", r >= 1.0, "AVI, Normal (decoded to 24-bit), " + frames + where,
-                 rate(aviNormal, n) + peak("AviNormal" + suffix),
-                 rate(ffAvi, n) + ", ffmpeg to raw BGR AVI" + peak("PeerFfmpegAvi" + suffix), fmt("%.2f×", r));
+        const Summary aviNormal = summarise(results, "AviNormal" + suffix);
+        const Summary aviRaw = summarise(results, "AviRawY" + suffix);
+        const Summary bmp = summarise(results, "BmpNormal" + suffix);
+        const Summary rgb = summarise(results, "RgbNormal" + suffix);
+        const Summary ffAvi = summarise(results, "PeerFfmpegAvi" + suffix);
+        const Summary ffBmp = summarise(results, "PeerFfmpegBmp" + suffix);
+        const Summary dd = summarise(results, "PeerDd" + suffix);
+        if (aviNormal.time.wall > 0 && ffAvi.time.wall > 0) {
+            const double r = ffAvi.time.wall / aviNormal.time.wall;
+            add("≥ 1.0× the peer", r >= 1.0, "AVI, Normal (decoded to 24-bit), " + frames + where, oursText(aviNormal),
+                peerText(ffAvi, "ffmpeg to raw BGR AVI", true), fmt("%.2f×", r), "PeerFfmpegAvi", "AviNormal");
         }
-        if (aviRaw.wall > 0 && ffAvi.wall > 0) {
-            const double r = ffAvi.wall / aviRaw.wall;
-            goal("≥ 3× the peer", r >= 3.0, "AVI, RAW Y-channel (8-bit), " + frames + where,
-                 rate(aviRaw, n) + peak("AviRawY" + suffix), rate(ffAvi, n) + ", ffmpeg to raw BGR AVI (Normal's peer)",
-                 fmt("%.2f×", r));
+        if (aviRaw.time.wall > 0 && ffAvi.time.wall > 0) {
+            const double r = ffAvi.time.wall / aviRaw.time.wall;
+            add("≥ 3× the peer", r >= 3.0, "AVI, RAW Y-channel (8-bit), " + frames + where, oursText(aviRaw),
+                peerText(ffAvi, "ffmpeg to raw BGR AVI (Normal's peer)", false), fmt("%.2f×", r), "PeerFfmpegAvi",
+                "AviRawY");
         }
-        if (aviRaw.wall > 0 && dd.wall > 0) {
-            const double r = aviRaw.wall / dd.wall;
-            goal("≤ 1.5× its time", r <= 1.5, "AVI, RAW Y-channel, against copying the capture" + where,
-                 fmt("%.2f s", aviRaw.wall) + fmt(" (CPU %.2f s)", aviRaw.cpu),
-                 fmt("%.2f s", dd.wall) + fmt(" (CPU %.2f s), dd bs=4M, ", dd.cpu) +
-                     fmt("%.2f GB/s", fs::file_size(large) / 1e9 / dd.wall),
-                 fmt("%.2f× its time", r));
+        if (aviRaw.time.wall > 0 && dd.time.wall > 0) {
+            const double r = aviRaw.time.wall / dd.time.wall;
+            add("≤ 1.5× its time", r <= 1.5, "AVI, RAW Y-channel, against copying the capture" + where,
+                fmt("%.2f s", aviRaw.time.wall) + fmt(" (CPU %.2f s)", aviRaw.time.cpu),
+                fmt("%.2f s", dd.time.wall) + fmt(" (CPU %.2f s), dd bs=4M, ", dd.time.cpu) +
+                    fmt("%.2f GB/s", fs::file_size(large) / 1e9 / dd.time.wall),
+                fmt("%.2f× its time", r), "AviRawY", "PeerDd");
         }
-        if (bmp.wall > 0 && ffBmp.wall > 0) {
-            const double r = ffBmp.wall / bmp.wall;
-            goal("≥ 1.0× the peer", r >= 1.0, "BMP series, Normal, " + frames + where,
-                 rate(bmp, n) + peak("BmpNormal" + suffix),
-                 rate(ffBmp, n) + ", ffmpeg to BMP files" + peak("PeerFfmpegBmp" + suffix), fmt("%.2f×", r));
+        if (bmp.time.wall > 0 && ffBmp.time.wall > 0) {
+            const double r = ffBmp.time.wall / bmp.time.wall;
+            add("≥ 1.0× the peer", r >= 1.0, "BMP series, Normal, " + frames + where, oursText(bmp),
+                peerText(ffBmp, "ffmpeg to BMP files", true), fmt("%.2f×", r), "PeerFfmpegBmp", "BmpNormal");
         }
-        if (rgb.wall > 0 && aviNormal.wall > 0) {
-            const double r = rgb.wall / aviNormal.wall;
-            goal("≤ 1.25× its time", r <= 1.25, "RGB channels, Normal, " + frames + " (three 8-bit AVI files)" + where,
-                 rate(rgb, n) + peak("RgbNormal" + suffix),
-                 rate(aviNormal, n) + ", our AVI export, Normal, in the same run", fmt("%.2f× its time", r));
+        if (rgb.time.wall > 0 && aviNormal.time.wall > 0) {
+            const double r = rgb.time.wall / aviNormal.time.wall;
+            add("≤ 1.25× its time", r <= 1.25, "RGB channels, Normal, " + frames + " (three 8-bit AVI files)" + where,
+                oursText(rgb), rate(aviNormal.time, n) + ", our AVI export, Normal, in the same run",
+                fmt("%.2f× its time", r), "RgbNormal", "AviNormal");
         }
     };
     speedRows("", ", to memory (tmpfs)");
@@ -763,12 +804,13 @@ int main(int argc, char** argv)
              fmt("%.3f ms", copy.wall * 1e3) + fmt(", %.1f GB/s, memcpy of the same 6.2 MB", bytes / copy.wall / 1e9),
              fmt("%.2f× its time", split.wall / copy.wall), "—", "info"});
     }
-    const ProcessTime open = reporter.median("OpenOnly");
-    const ProcessTime ff1 = reporter.median("PeerFfmpegAvi1Frame");
-    if (open.wall > 0 && ff1.wall > 0)
+    const Summary open = summarise(results, "OpenOnly");
+    const Summary ff1 = summarise(results, "PeerFfmpegAvi1Frame");
+    if (open.time.wall > 0 && ff1.time.wall > 0)
         rows.push_back({"Costs once per run: start, open the capture, first frame (ours); a 1-frame export (peer)",
-                        fmt("%.0f ms", open.wall * 1e3) + fmt(" (CPU %.0f ms)", open.cpu * 1e3),
-                        fmt("%.0f ms", ff1.wall * 1e3) + fmt(" (CPU %.0f ms)", ff1.cpu * 1e3), "—", "—", "info"});
+                        fmt("%.0f ms", open.time.wall * 1e3) + fmt(" (CPU %.0f ms)", open.time.cpu * 1e3),
+                        fmt("%.0f ms", ff1.time.wall * 1e3) + fmt(" (CPU %.0f ms)", ff1.time.cpu * 1e3), "—", "—",
+                        "info"});
 
     // Memory: what the export holds above the open capture, at 1,000 and at 10,000 frames. The
     // capture's own index (16 bytes a frame) is in both and left out of the growth.
@@ -780,17 +822,17 @@ int main(int argc, char** argv)
         const long a = memory[c.label + few], b = memory[c.label + many];
         const bool isBase = c.label == base;
         const double growth = isBase ? double(b - a) : double((b - memory[base + many]) - (a - memory[base + few]));
-        std::string peerText = "—";
+        std::string peer = "—";
         if (c.peer) {
             const long pa = memory["peer/" + c.label + few], pb = memory["peer/" + c.label + many];
-            peerText = mib(pa) + " / " + mib(pb) + ", ffmpeg";
+            peer = mib(pa) + " / " + mib(pb) + ", ffmpeg";
             if (harnessKiB >= std::min(pa, pb))
-                peerText += " (not below the harness's " + mib(harnessKiB) + ")";
+                peer += " (not below the harness's " + mib(harnessKiB) + ")";
         }
         Row row{"Peak RSS, " + c.label + ", 1,000 / 10,000 frames of 320×240",
-                mib(a) + " / " + mib(b) + fmt(isBase ? "; %+.0f KiB, " : "; export's own %+.0f KiB, ", growth) +
+                mib(a) + " / " + mib(b) + fmt(isBase ? "; %+.0f KiB, " : "; the export's own %+.0f KiB, ", growth) +
                     fmt("%.1f B a frame added", growth * 1024.0 / added),
-                peerText,
+                peer,
                 "—",
                 "—",
                 "info"};
@@ -807,10 +849,12 @@ int main(int argc, char** argv)
     }
 
     std::printf("\nCapture: %d frames of %dx%d I420 (a \"BG\" mosaic in Y), in the page cache; outputs to %s%s%s. "
-                "Medians over the repetitions, interleaved with the peers'; memory medians of %d runs. The "
-                "harness's own peak RSS: %s.\n",
+                "Medians of %d rounds; memory medians of %d rounds. The harness's own peak RSS: %s.\n",
                 n, kLarge.width, kLarge.height, o.out.c_str(), o.diskOut.empty() ? "" : " and ", o.diskOut.c_str(),
-                kMemoryRuns, mib(harnessKiB).c_str());
+                o.runs, kMemoryRuns, mib(harnessKiB).c_str());
     printTable(rows);
+    std::printf("\nRatios round by round (as in the table's ratio column):\n");
+    for (const std::string& line : notes)
+        std::printf("- %s\n", line.c_str());
     return 0;
 }
