@@ -54,7 +54,7 @@ std::optional<ProcessTime> timeProcess(const std::vector<std::string>& args)
         return static_cast<double>(tv.tv_sec) + 1e-6 * static_cast<double>(tv.tv_usec);
     };
     return ProcessTime{std::chrono::duration<double>(t1 - t0).count(),
-                       seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+                       seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss};
 }
 
 ProcessTime medianOf(const std::vector<ProcessTime>& v)

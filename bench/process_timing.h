@@ -13,6 +13,10 @@ double median(std::vector<double> v);
 struct ProcessTime {
     double wall = 0; // seconds from spawn to exit
     double cpu = 0;  // the child's user + system seconds
+    // The child's ru_maxrss. posix_spawn starts the child in the parent's address space, and the
+    // kernel carries that space's high-water mark over the exec, so this is never below the
+    // parent's own peak at the time: it tells a child's memory only when the parent is smaller.
+    long maxRssKiB = 0;
 };
 
 // Runs a program (looked up in PATH) with its output thrown away; nullopt when it cannot
