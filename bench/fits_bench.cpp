@@ -316,7 +316,8 @@ int main(int argc, char** argv)
     const double planeBytes = double(kWidth) * kHeight;
     std::vector<Row> rows;
     rows.push_back(
-        {fmt("Sum %.0f frames in RAW Y-channel, blocks of 100, to memory (tmpfs)", g.frames), perFrame(rawY),
+        {"Sum " + std::to_string(g.frames) + " frames in RAW Y-channel, blocks of 100, to memory (tmpfs)",
+         perFrame(rawY),
          perFrame(bound) + fmt(": our reader alone %.2f s", read) + fmt(" + CFITSIO writing the files %.2f s", write),
          fmt("%.2f×", bound / rawY), "≥ 0.8× the bound", yesNo(bound / rawY >= 0.8)});
     for (const auto& [mode, label] : {std::pair{"Normal", "Normal"}, std::pair{"RawColour", "RAW colour (11)"}}) {
