@@ -38,6 +38,10 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
         addPermanentWidget(pPane);
         m_panes[i + 1] = pPane;
     }
+    // Left of the indicators; it takes the room its text needs, the message pane the rest.
+    m_pFramePane = new QLabel(this);
+    m_pFramePane->setObjectName(QStringLiteral("framePane"));
+    insertPermanentWidget(1, m_pFramePane);
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -56,6 +60,15 @@ void CStatusBar::SetPaneText(int nPane, const QString& text)
 {
     if (QLabel* p = GetPane(nPane))
         p->setText(text);
+}
+
+QString CStatusBar::GetFrameText() const { return m_pFramePane->text(); }
+
+void CStatusBar::SetFrameText(const QString& text)
+{
+    // Stepping sets the same pane many times a second; an unchanged text costs no layout.
+    if (m_pFramePane->text() != text)
+        m_pFramePane->setText(text);
 }
 
 QRect CStatusBar::GetItemRect(int nPane) const
