@@ -65,7 +65,9 @@ void CKestroView::OnInitialUpdate()
 void CKestroView::Invalidate(bool bErase)
 {
     m_bErasePending = m_bErasePending || bErase;
-    update();
+    // Only the picture's part of the pane: the scroll bars would otherwise be drawn again at
+    // every step, which costs more than the picture itself.
+    update(PictureArea());
 }
 
 bool CKestroView::OnCmdMsg(int nId)
@@ -140,7 +142,7 @@ void CKestroView::ScrollTo(QPoint pos)
     }
     if (pos != m_scroll) {
         m_scroll = pos;
-        update();
+        update(PictureArea());
     }
 }
 
@@ -217,26 +219,28 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
 
     QPainter painter(this);
     if (m_bErasePending)
-        painter.fillRect(rect(), kBackground);
+        painter.fillRect(pEvent->rect(), kBackground);
     m_bErasePending = false;
 
     QRegion uncovered = pEvent->region();
-    if (pBitmap != nullptr) {
+    // The picture stays clear of the scroll bars and of the corner between them.
+    const QRect area = pEvent->rect() & PictureArea();
+    if (pBitmap != nullptr && !area.isEmpty()) {
         const double dZoom = GetZoom();
         bool bDrawn = false;
         QRect covered;
         if (dZoom == 1.0) {
             // Actual size: a plain copy of the rows in sight.
-            bDrawn = m_doc.m_hDrawDib->Draw(painter, -m_scroll.x(), -m_scroll.y(), pBitmap, pEvent->rect());
+            bDrawn = m_doc.m_hDrawDib->Draw(painter, -m_scroll.x(), -m_scroll.y(), pBitmap, area);
             covered = QRect(-m_scroll, m_pictureSize);
         } else {
             const QSize scaled = ScaledSize();
             const QRectF target(QPointF(-m_scroll), QSizeF(scaled));
-            bDrawn = m_doc.m_hDrawDib->DrawScaled(painter, target, pBitmap, pEvent->rect(), !IsWholeNumber(dZoom));
+            bDrawn = m_doc.m_hDrawDib->DrawScaled(painter, target, pBitmap, area, !IsWholeNumber(dZoom));
             covered = target.toAlignedRect();
         }
         if (bDrawn)
-            uncovered -= covered;
+            uncovered -= covered & area;
     }
     for (const QRect& r : uncovered)
         painter.fillRect(r, kBackground);

@@ -66,9 +66,13 @@ QString CStatusBar::GetFrameText() const { return m_pFramePane->text(); }
 
 void CStatusBar::SetFrameText(const QString& text)
 {
-    // Stepping sets the same pane many times a second; an unchanged text costs no layout.
-    if (m_pFramePane->text() != text)
-        m_pFramePane->setText(text);
+    if (m_pFramePane->text() == text)
+        return;
+    m_pFramePane->setText(text);
+    // Stepping changes the text many times a second. The pane only ever grows, so the status
+    // bar is laid out again when a longer text first comes, not at every step.
+    if (const int nWidth = m_pFramePane->sizeHint().width(); nWidth > m_pFramePane->minimumWidth())
+        m_pFramePane->setMinimumWidth(nWidth);
 }
 
 QRect CStatusBar::GetItemRect(int nPane) const
