@@ -28,7 +28,7 @@ public:
 
     QString GetFrameText() const;
     void SetFrameText(const QString& text);
-    QLabel* GetFramePane() const { return m_pFramePane; }
+    QWidget* GetFramePane() const;
 
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
@@ -38,5 +38,5 @@ protected:
 
 private:
     std::array<QLabel*, kPaneCount> m_panes{};
-    QLabel* m_pFramePane = nullptr;
+    class CFramePane* m_pFramePane = nullptr;
 };
