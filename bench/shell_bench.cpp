@@ -11,7 +11,8 @@
 //
 // Stepping: the 300-frame 1920x1080 capture of the video source benchmark (the same file when
 // DIR is shared), in RAW colour with algorithm 11, in a window of 1920x1080 (the whole frame
-// drawn) and in one of the start-up size. One iteration is one Down key sent to the frame list
+// drawn) and in one of the start-up size, each at actual size and at Fit to Window (the frame
+// scaled down to the pane, smoothed). One iteration is one Down key sent to the frame list
 // and the events handled until the frame view has painted. The peer is the video source alone
 // stepping through the same capture in the same run (GoToFrame and GetFrameBitmap), so the
 // difference is what the windows cost on top. The last thing printed is a Markdown table for
@@ -214,11 +215,13 @@ void benchFillStandardModel(benchmark::State& state)
     }
 }
 
-void benchStepShell(benchmark::State& state, fs::path capture, std::string name, QSize window)
+void benchStepShell(benchmark::State& state, fs::path capture, std::string name, QSize window, bool bFit)
 {
     Program program(capture);
     program.frame().resize(window);
     program.frame().OnCommand(ids::IDC_DISPLAY_RAW_COLOUR);
+    if (bFit)
+        program.frame().OnCommand(ids::ID_VIEW_FIT);
     CLeftView& list = program.list();
     CKestroView& view = *program.frame().GetFrameView();
     QCoreApplication::processEvents();
@@ -326,9 +329,18 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
-    for (const auto& [name, window] :
-         {std::pair{std::string("StepFullHdWindow"), fullHd}, std::pair{std::string("StepUsualWindow"), usual}})
-        benchmark::RegisterBenchmark(name.c_str(), benchStepShell, stepCapture, name, window)
+    const struct {
+        std::string name;
+        QSize window;
+        bool bFit;
+    } steps[] = {
+        {"StepFullHdWindow", fullHd, false},
+        {"StepUsualWindow", usual, false},
+        {"StepFullHdWindowFit", fullHd, true},
+        {"StepUsualWindowFit", usual, true},
+    };
+    for (const auto& [name, window, bFit] : steps)
+        benchmark::RegisterBenchmark(name.c_str(), benchStepShell, stepCapture, name, window, bFit)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(1.0)
             ->UseRealTime()
@@ -365,14 +377,15 @@ int main(int argc, char** argv)
     if (find.wall > 0)
         rows.push_back({"… of the fill: FindDataFrame for every frame", milliseconds(find), "—", "—", "—", "info"});
     const ProcessTime source = reporter.median("PeerStepSource");
-    for (const char* name : {"StepFullHdWindow", "StepUsualWindow"}) {
+    for (const char* name : {"StepFullHdWindow", "StepUsualWindow", "StepFullHdWindowFit", "StepUsualWindowFit"}) {
         const ProcessTime step = reporter.median(name);
         if (step.wall <= 0 || source.wall <= 0)
             continue;
         const QSize view = g_viewSizes[name];
         const bool bGoal = std::string(name) == "StepFullHdWindow";
+        const bool bFit = std::string(name).ends_with("Fit");
         rows.push_back({fmt("Step with Down, RAW colour, 11-DeBayerToRGB, frame view %.0f", view.width()) +
-                            fmt("×%.0f", view.height()),
+                            fmt("×%.0f", view.height()) + (bFit ? ", Fit to Window" : ", actual size"),
                         rate(step), rate(source) + ", the video source alone",
                         fmt("%.2f× its time", step.wall / source.wall), bGoal ? "≤ 1.25× its time" : "—",
                         bGoal ? yesNo(step.wall <= 1.25 * source.wall) : "info"});

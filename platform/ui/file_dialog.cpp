@@ -26,6 +26,12 @@ FitsExportHandler& fitsHandler()
     return handler;
 }
 
+NumberHandler& numberHandler()
+{
+    static NumberHandler handler;
+    return handler;
+}
+
 void sayNobodyToAsk(const std::string& what)
 {
     std::fprintf(stderr, "%s: no dialog can be shown here; cancelled\n", what.c_str());
@@ -104,6 +110,19 @@ std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& reque
     return answer;
 }
 
+std::optional<std::int32_t> askForNumber(const NumberRequest& request)
+{
+    const NumberHandler& handler = numberHandler();
+    if (!handler) {
+        sayNobodyToAsk(request.title);
+        return std::nullopt;
+    }
+    const std::optional<std::int32_t> answer = handler(request);
+    if (!answer)
+        return std::nullopt;
+    return std::clamp(*answer, request.minimum, std::max(request.minimum, request.maximum));
+}
+
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
 {
     return std::exchange(fileHandler(), std::move(handler));
@@ -115,6 +134,8 @@ FitsExportHandler setFitsExportHandler(FitsExportHandler handler)
 {
     return std::exchange(fitsHandler(), std::move(handler));
 }
+
+NumberHandler setNumberHandler(NumberHandler handler) { return std::exchange(numberHandler(), std::move(handler)); }
 
 DialogScript::DialogScript()
 {
@@ -134,6 +155,14 @@ DialogScript::DialogScript()
         m_fitsAnswers.pop_front();
         return a;
     });
+    m_previousNumber = setNumberHandler([this](const NumberRequest& r) -> std::optional<std::int32_t> {
+        m_numberRequests.push_back(r);
+        if (m_numberAnswers.empty())
+            return std::nullopt;
+        const std::optional<std::int32_t> a = m_numberAnswers.front();
+        m_numberAnswers.pop_front();
+        return a;
+    });
 }
 
 DialogScript::~DialogScript()
@@ -141,6 +170,7 @@ DialogScript::~DialogScript()
     setFileDialogHandler(std::move(m_previousFile));
     setFolderHandler(std::move(m_previousFolder));
     setFitsExportHandler(std::move(m_previousFits));
+    setNumberHandler(std::move(m_previousNumber));
 }
 
 std::optional<std::string> DialogScript::next()

@@ -1,4 +1,5 @@
-// The dialog seam: the file dialogs, the folder browser and the FITS export's parameters.
+// The dialog seam: the file dialogs, the folder browser, the FITS export's parameters and the
+// one number the Go to Frame command asks for.
 // Commands ask through these functions; the program installs handlers that show the real
 // dialogs, tests install a DialogScript that answers from a list, and without a handler nobody
 // can be asked, so the answer is "cancelled" (said on standard error), and headless runs never
@@ -42,6 +43,15 @@ struct FitsExportRequest {
     bool operator==(const FitsExportRequest&) const = default;
 };
 
+struct NumberRequest {
+    std::string title;
+    std::string label;      // what the number stands for, shown beside the field
+    std::int32_t value = 0; // proposed
+    std::int32_t minimum = 0;
+    std::int32_t maximum = 0;
+    bool operator==(const NumberRequest&) const = default;
+};
+
 struct FileFilter {
     std::string description;
     std::vector<std::string> patterns;
@@ -55,6 +65,7 @@ std::vector<FileFilter> parseFileFilter(const std::string& filter);
 using FileDialogHandler = std::function<std::optional<std::string>(const FileDialogRequest&)>;
 using FolderHandler = std::function<std::optional<std::string>(const FolderRequest&)>;
 using FitsExportHandler = std::function<std::optional<FitsExportRequest>(const FitsExportRequest&)>;
+using NumberHandler = std::function<std::optional<std::int32_t>(const NumberRequest&)>;
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<std::string> askForFile(const FileDialogRequest& request);
@@ -63,15 +74,20 @@ std::optional<std::string> askForFolder(const FolderRequest& request);
 // path separator unless it is empty; nothing when the user cancelled. Without a handler nobody can
 // be asked: cancelled (said on standard error).
 std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& request);
+// A whole number from minimum to maximum (an answer outside is brought inside); nothing when the
+// user cancelled or nobody can be asked.
+std::optional<std::int32_t> askForNumber(const NumberRequest& request);
 
 // Install a handler and return the one replaced; an empty handler brings back the default.
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
 FolderHandler setFolderHandler(FolderHandler handler);
 FitsExportHandler setFitsExportHandler(FitsExportHandler handler);
+NumberHandler setNumberHandler(NumberHandler handler);
 
 // Answers every dialog from a queue while it lives (nothing, that is Cancel, once the queue is
 // empty), records the requests, and puts the previous handlers back when it goes. File and
-// folder dialogs share one queue of paths; the FITS parameters have a queue of their own.
+// folder dialogs share one queue of paths; the FITS parameters and the numbers have queues of
+// their own.
 class DialogScript {
 public:
     DialogScript();
@@ -81,9 +97,11 @@ public:
 
     void answer(std::optional<std::string> path) { m_answers.push_back(std::move(path)); }
     void answerFits(std::optional<FitsExportRequest> answer) { m_fitsAnswers.push_back(std::move(answer)); }
+    void answerNumber(std::optional<std::int32_t> answer) { m_numberAnswers.push_back(answer); }
     const std::vector<FileDialogRequest>& fileRequests() const { return m_fileRequests; }
     const std::vector<FolderRequest>& folderRequests() const { return m_folderRequests; }
     const std::vector<FitsExportRequest>& fitsRequests() const { return m_fitsRequests; }
+    const std::vector<NumberRequest>& numberRequests() const { return m_numberRequests; }
 
 private:
     std::optional<std::string> next();
@@ -93,9 +111,12 @@ private:
     std::vector<FolderRequest> m_folderRequests;
     std::deque<std::optional<FitsExportRequest>> m_fitsAnswers;
     std::vector<FitsExportRequest> m_fitsRequests;
+    std::deque<std::optional<std::int32_t>> m_numberAnswers;
+    std::vector<NumberRequest> m_numberRequests;
     FileDialogHandler m_previousFile;
     FolderHandler m_previousFolder;
     FitsExportHandler m_previousFits;
+    NumberHandler m_previousNumber;
 };
 
 } // namespace kestro::ui

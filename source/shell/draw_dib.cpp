@@ -4,11 +4,12 @@
 
 #include <QPainter>
 
+#include <cmath>
 #include <cstdlib>
 
 using namespace kestro::shell;
 
-bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area)
+bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
 {
     if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 || pBitmap->biHeight == INT32_MIN ||
         pBitmap->biCompression != 0)
@@ -16,47 +17,90 @@ bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBi
     const int nBits = pBitmap->biBitCount;
     if (nBits != 8 && nBits != 24 && nBits != 32)
         return false;
-    const int nWidth = pBitmap->biWidth;
-    const int nHeight = std::abs(pBitmap->biHeight);
-    const std::size_t nStride = ((static_cast<std::size_t>(nWidth) * nBits + 31) / 32) * 4;
     const std::uint32_t nColours = nBits == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
     if (nColours > 256)
         return false;
-
-    const auto* pBlock = reinterpret_cast<const std::uint8_t*>(pBitmap);
-    const auto* pTable = pBlock + pBitmap->biSize;
-    const auto* pRows = pTable + 4 * nColours;
-
-    // The part to draw, in the picture's own coordinates (row 0 at the top).
-    QRect part(0, 0, nWidth, nHeight);
-    if (!area.isEmpty())
-        part &= area.translated(-x, -y);
-    if (part.isEmpty())
-        return true;
-
+    layout.pBitmap = pBitmap;
+    layout.nBits = nBits;
+    layout.nWidth = pBitmap->biWidth;
+    layout.nHeight = std::abs(pBitmap->biHeight);
+    layout.nStride = ((static_cast<std::size_t>(layout.nWidth) * nBits + 31) / 32) * 4;
+    const auto* pTable = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize;
+    layout.pRows = pTable + 4 * nColours;
     if (nBits == 8) {
         for (std::uint32_t i = 0; i < 256; ++i) {
             // Pixel values beyond a short table draw black rather than reading past it.
             m_colourTable[i] = i < nColours ? qRgb(pTable[4 * i + 2], pTable[4 * i + 1], pTable[4 * i]) : qRgb(0, 0, 0);
         }
     }
+    return true;
+}
+
+void CDrawDib::Convert(const Layout& layout, const QRect& part)
+{
     if (m_pixels.size() != part.size())
         m_pixels = QImage(part.size(), QImage::Format_RGB32);
-
-    const std::size_t nBytesPerPixel = static_cast<std::size_t>(nBits) / 8;
+    const std::size_t nBytesPerPixel = static_cast<std::size_t>(layout.nBits) / 8;
     for (int row = 0; row < part.height(); ++row) {
         const int nPictureRow = part.top() + row;
         // Bottom-up rows: the first row in memory is the bottom line of the picture.
-        const int nStoredRow = pBitmap->biHeight > 0 ? nHeight - 1 - nPictureRow : nPictureRow;
-        const std::uint8_t* pIn = pRows + nStride * static_cast<std::size_t>(nStoredRow) +
+        const int nStoredRow = layout.pBitmap->biHeight > 0 ? layout.nHeight - 1 - nPictureRow : nPictureRow;
+        const std::uint8_t* pIn = layout.pRows + layout.nStride * static_cast<std::size_t>(nStoredRow) +
                                   nBytesPerPixel * static_cast<std::size_t>(part.left());
         auto* pOut = reinterpret_cast<std::uint32_t*>(m_pixels.scanLine(row));
-        switch (nBits) {
+        switch (layout.nBits) {
         case 8: IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width()); break;
         case 24: BgrRowToRgb32(pIn, pOut, part.width()); break;
         default: Bgrx32RowToRgb32(pIn, pOut, part.width()); break;
         }
     }
+}
+
+bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area)
+{
+    Layout layout;
+    if (!Read(pBitmap, layout))
+        return false;
+    // The part to draw, in the picture's own coordinates (row 0 at the top).
+    QRect part(0, 0, layout.nWidth, layout.nHeight);
+    if (!area.isEmpty())
+        part &= area.translated(-x, -y);
+    if (part.isEmpty())
+        return true;
+    Convert(layout, part);
     painter.drawImage(x + part.left(), y + part.top(), m_pixels);
+    return true;
+}
+
+bool CDrawDib::DrawScaled(QPainter& painter, const QRectF& target, const BITMAPINFOHEADER* pBitmap, const QRect& area,
+                          bool bSmooth)
+{
+    Layout layout;
+    if (!Read(pBitmap, layout) || target.isEmpty())
+        return false;
+    const double sx = target.width() / layout.nWidth;
+    const double sy = target.height() / layout.nHeight;
+    // The picture's pixels that land in the area, and one more all round for the smoothing to
+    // blend the edge pixels with their neighbours rather than with nothing.
+    const QRectF visible = area.isEmpty() ? target : target.intersected(QRectF(area));
+    if (visible.isEmpty())
+        return true;
+    const int nMargin = bSmooth ? 1 : 0;
+    const QRect part = QRect(QPoint(static_cast<int>(std::floor((visible.left() - target.left()) / sx)) - nMargin,
+                                    static_cast<int>(std::floor((visible.top() - target.top()) / sy)) - nMargin),
+                             QPoint(static_cast<int>(std::ceil((visible.right() - target.left()) / sx)) + nMargin,
+                                    static_cast<int>(std::ceil((visible.bottom() - target.top()) / sy)) + nMargin)) &
+                       QRect(0, 0, layout.nWidth, layout.nHeight);
+    if (part.isEmpty())
+        return true;
+    Convert(layout, part);
+    const QRectF dest(target.left() + part.left() * sx, target.top() + part.top() * sy, part.width() * sx,
+                      part.height() * sy);
+    painter.save();
+    painter.setClipRect(visible);
+    // Without smoothing Qt repeats each pixel, so a sensor pixel shows as a sharp square.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, bSmooth);
+    painter.drawImage(dest, m_pixels);
+    painter.restore();
     return true;
 }

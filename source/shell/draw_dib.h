@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRectF>
 
 #include <array>
 #include <cstdint>
@@ -23,8 +24,25 @@ public:
     // coordinates; an empty one means all of it) is drawn, so a paint of part of the window
     // converts only that part. False, with nothing drawn, for a bitmap it cannot read.
     bool Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area = {});
+    // Draws the bitmap stretched over `target` (painter coordinates), nearest neighbour or, with
+    // bSmooth, interpolated. Only the pixels that land inside `area` are converted.
+    bool DrawScaled(QPainter& painter, const QRectF& target, const BITMAPINFOHEADER* pBitmap, const QRect& area,
+                    bool bSmooth);
 
 private:
+    struct Layout {
+        const BITMAPINFOHEADER* pBitmap = nullptr;
+        const std::uint8_t* pRows = nullptr;
+        int nBits = 0;
+        int nWidth = 0;
+        int nHeight = 0;
+        std::size_t nStride = 0;
+    };
+    // Checks the bitmap and finds its rows (and colour table); false for one it cannot read.
+    bool Read(const BITMAPINFOHEADER* pBitmap, Layout& layout);
+    // Converts `part` (picture coordinates, inside the picture) into m_pixels.
+    void Convert(const Layout& layout, const QRect& part);
+
     std::array<std::uint32_t, 256> m_colourTable{};
     // The drawn part, converted to the window's own pixel format.
     QImage m_pixels;

@@ -99,7 +99,10 @@ void CKestroApp::OnAppAbout()
 
 void CKestroApp::OnFileNew()
 {
-    m_pDocument->SetTitle(LoadResourceString(ids::AFX_IDS_UNTITLED));
+    // New keeps the open capture, its rows and its ticks, so the caption goes on naming it.
+    const CVideoSource& source = m_pDocument->m_videoSource;
+    m_pDocument->SetTitle(source.IsOpen() ? QString::fromStdString(source.GetFileName())
+                                          : LoadResourceString(ids::AFX_IDS_UNTITLED));
     if (m_pDocument->OnNewDocument())
         InitialUpdateViews();
 }

@@ -13,10 +13,12 @@
 #include "message_box.h"
 #include "progress_bar.h"
 #include "resource_ids.h"
+#include "status_bar.h"
 #include "wait_cursor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QRadioButton>
 
 #include <boost/lexical_cast.hpp>
 
@@ -91,24 +93,121 @@ void CKestroDoc::OnOpenRecentFile(int n)
 
 void CKestroDoc::OpenVideoFile(const QString& path)
 {
+    const std::string strPath = path.toStdString();
+    // The ticks are the user's work, and the video source closes its capture before it tries
+    // another. So a file is first tried by a source of its own: one that fails has told the
+    // user why and leaves the capture on show, ticks, current frame and scroll position, as it
+    // was.
+    if (m_videoSource.IsOpen()) {
+        CVideoSource trial;
+        if (!trial.Open(strPath))
+            return;
+    }
     const std::string strPrevious = m_videoSource.GetFileName();
-    if (m_videoSource.Open(path.toStdString())) {
+    const bool bOpened = m_videoSource.Open(strPath);
+    if (bOpened) {
         CKestroApp::Instance()->AddToRecentList(path);
         SetTitle(path);
+        if (m_pFrameView != nullptr)
+            m_pFrameView->ScrollToTopLeft();
     } else if (!strPrevious.empty()) {
-        // The video source has told the user why; it reports its own failure here, too.
+        // Only a file that changed between the trial and now gets here; the video source has
+        // told the user why.
         m_videoSource.Open(strPrevious);
     }
+    m_nCurrentRow = -1;
+    m_nDroppedFrames = 0;
     if (m_pFrameList != nullptr)
         m_pFrameList->FillFrameList();
+    else
+        SetCurrentFrame(0);
     InvalidateView();
 }
 
 std::int32_t CKestroDoc::SetCurrentFrame(std::int32_t n)
 {
     const std::int32_t r = m_videoSource.GoToFrame(n);
+    if (!m_videoSource.IsOpen())
+        m_nCurrentRow = -1;
+    else if (n >= 0 && n < m_videoSource.GetFrameCount())
+        m_nCurrentRow = n;
     InvalidateView();
+    UpdateFrameStatus();
     return r;
+}
+
+bool CKestroDoc::IsFrameMissing() const
+{
+    return m_videoSource.IsOpen() && m_nCurrentRow >= 0 && m_videoSource.GetCurrentPosition() < 0;
+}
+
+const BITMAPINFOHEADER* CKestroDoc::RenderCurrentFrame()
+{
+    // Without a frame with data at or before the chosen row, the decoder still holds whatever
+    // was shown before: no picture is better than a wrong one.
+    const BITMAPINFOHEADER* pBitmap = IsFrameMissing() ? nullptr : m_videoSource.GetFrameBitmap();
+    // The video source falls back to Normal by itself when a capture cannot be shown raw.
+    ShowDisplayModeInForce();
+    return pBitmap;
+}
+
+namespace {
+
+// The stream's four-character code as text; uncompressed frames often carry none.
+QString FormatName(std::uint32_t fcc)
+{
+    QString name;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((fcc >> (8 * i)) & 0xFF);
+        if (c < 0x20 || c > 0x7E)
+            return QStringLiteral("uncompressed");
+        name += QLatin1Char(c);
+    }
+    name = name.trimmed();
+    return name.isEmpty() ? QStringLiteral("uncompressed") : name;
+}
+
+} // namespace
+
+QString CKestroDoc::FrameStatusText() const
+{
+    if (!m_videoSource.IsOpen() || m_nCurrentRow < 0)
+        return {};
+    QString text = QStringLiteral("Frame %1 of %2").arg(m_nCurrentRow).arg(m_videoSource.GetFrameCount());
+    if (m_videoSource.GetCurrentPosition() != m_nCurrentRow)
+        text += QStringLiteral(" (dropped)");
+    const AVISTREAMINFOA& info = m_videoSource.GetStreamInfo();
+    text += QStringLiteral(" \u00b7 %1\u00d7%2 \u00b7 %3")
+                .arg(m_videoSource.GetFrameWidth())
+                .arg(m_videoSource.GetFrameHeight())
+                .arg(FormatName(info.fccHandler));
+    if (info.dwScale != 0 && info.dwRate != 0)
+        text += QStringLiteral(" \u00b7 %1 fps").arg(QString::number(double(info.dwRate) / info.dwScale, 'g', 4));
+    text += QStringLiteral(" \u00b7 %1 dropped").arg(m_nDroppedFrames);
+    return text;
+}
+
+void CKestroDoc::UpdateFrameStatus()
+{
+    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+        pFrame->GetStatusBar().SetFrameText(FrameStatusText());
+}
+
+void CKestroDoc::OnGoToFrame()
+{
+    if (RefuseWithoutVideo())
+        return;
+    const std::int32_t nCount = m_videoSource.GetFrameCount();
+    if (nCount <= 0 || m_pFrameList == nullptr)
+        return;
+    kestro::ui::NumberRequest request;
+    request.title = "Go to Frame";
+    request.label = "Frame number (0 to " + std::to_string(nCount - 1) + "):";
+    request.value = std::max(m_nCurrentRow, 0);
+    request.minimum = 0;
+    request.maximum = nCount - 1;
+    if (const std::optional<std::int32_t> n = kestro::ui::askForNumber(request))
+        m_pFrameList->GoToRow(*n);
 }
 
 void CKestroDoc::OnDisplayNormal()
@@ -129,6 +228,16 @@ void CKestroDoc::OnDisplayRawColour()
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = true;
     InvalidateView();
+}
+
+void CKestroDoc::ShowDisplayModeInForce()
+{
+    const int nButton = !m_videoSource.m_bRaw        ? ids::IDC_DISPLAY_NORMAL
+                        : m_videoSource.m_bRawColour ? ids::IDC_DISPLAY_RAW_COLOUR
+                                                     : ids::IDC_DISPLAY_RAW_Y;
+    // The buttons are exclusive: checking one clears the others, and raises no command.
+    if (auto* pButton = static_cast<QRadioButton*>(DisplayBarControl(nButton)); pButton && !pButton->isChecked())
+        pButton->setChecked(true);
 }
 
 void CKestroDoc::OnPatternBG() { SelectPattern(ids::IDC_PATTERN_BG, kestro::bayer::kBG.code); }
@@ -160,8 +269,10 @@ void CKestroDoc::OnAlgorithmSelChange()
         return;
     // An entry that does not start with a number names no algorithm; the one in use stays.
     const std::optional<std::int32_t> nNumber = AlgorithmNumberOf(pList->itemText(pList->currentIndex()));
-    if (!nNumber)
+    if (!nNumber) {
+        ShowAlgorithmInUse();
         return;
+    }
     m_videoSource.m_converter.SetAlgorithm(*nNumber);
     // Algorithm 11 draws the whole frame, the library's algorithms 4 pixels less on each
     // side: switching between the two kinds erases the old picture's rim.
@@ -169,6 +280,24 @@ void CKestroDoc::OnAlgorithmSelChange()
                         (*nNumber == CCfaConverter::kOwnAlgorithm || m_nSelAlgorithm == CCfaConverter::kOwnAlgorithm);
     m_nSelAlgorithm = *nNumber;
     InvalidateView(bErase);
+}
+
+void CKestroDoc::ShowAlgorithmInUse()
+{
+    QComboBox* pList = AlgorithmList();
+    if (pList == nullptr)
+        return;
+    // The entry selected normally is the one in use; when it names no algorithm, the first
+    // entry that names the one in use is selected instead.
+    if (AlgorithmNumberOf(pList->itemText(pList->currentIndex())) != m_nSelAlgorithm) {
+        for (int i = 0; i < pList->count(); ++i) {
+            if (AlgorithmNumberOf(pList->itemText(i)) == m_nSelAlgorithm) {
+                pList->setCurrentIndex(i);
+                break;
+            }
+        }
+    }
+    pList->setEditText(pList->itemText(pList->currentIndex()));
 }
 
 bool CKestroDoc::RefuseWithoutVideo()
@@ -193,8 +322,12 @@ template <class Engine> void CKestroDoc::RunExport(const char* pszMessage, Engin
         engine(report);
     }
     g_pProgressBar = nullptr;
-    // The engine made the frame current again that was shown before; its bitmap is a new one.
-    InvalidateView();
+    // The engine walked the frames; the row chosen before is made current again, and shown
+    // anew (its bitmap is a new one).
+    if (m_nCurrentRow >= 0)
+        SetCurrentFrame(m_nCurrentRow);
+    else
+        InvalidateView();
     if (const std::optional<kestro::ui::Message> m = DescribeExport(report))
         kestro::ui::showMessage(m->text, m->caption, m->icon, m->buttons);
 }
@@ -306,6 +439,7 @@ bool CKestroDoc::OnCmdMsg(int nId)
     case ids::IDC_PATTERN_RG: OnPatternRG(); return true;
     case ids::IDC_GRAYSCALE: OnGrayscale(); return true;
     case ids::IDC_ALGORITHM: OnAlgorithmSelChange(); return true;
+    case ids::ID_GOTO_FRAME: OnGoToFrame(); return true;
     default: return false;
     }
 }

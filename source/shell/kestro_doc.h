@@ -35,11 +35,27 @@ public:
     bool OnNewDocument();
     void OnFileOpen();
     void OnOpenRecentFile(int n);
-    // Opens a capture; after a failure the previous one is opened again. Either way the frame
-    // list is rebuilt and the frame view repainted.
+    // Opens a capture: the frame list is rebuilt and the frame view repainted. A file that
+    // cannot be opened changes nothing: the capture on show stays with its ticks, its current
+    // frame and the list's scroll position.
     void OpenVideoFile(const QString& path);
     // Makes frame n current and repaints the frame view; returns what GoToFrame returned.
     std::int32_t SetCurrentFrame(std::int32_t n);
+    // The frame the user chose last (the frame list's current row), -1 with no capture open.
+    // A row stored empty shows the nearest earlier frame with data, so this may differ from
+    // the video source's current position.
+    std::int32_t GetCurrentRow() const { return m_nCurrentRow; }
+    // The chosen row holds no data and no frame with data comes before it: there is no picture
+    // to show for it.
+    bool IsFrameMissing() const;
+    // The picture of the chosen row in the display settings in force, or null; the mode
+    // buttons then show the mode the video source actually used.
+    const BITMAPINFOHEADER* RenderCurrentFrame();
+    // The text of the status bar's frame pane: the chosen frame, the capture's size, format,
+    // rate and dropped frames; empty with no capture open.
+    QString FrameStatusText() const;
+    // Frames stored empty in the open capture, counted when the frame list was filled.
+    std::int32_t m_nDroppedFrames = 0;
 
     // Display bar.
     void OnDisplayNormal();
@@ -51,6 +67,12 @@ public:
     void OnPatternRG();
     void OnGrayscale();
     void OnAlgorithmSelChange();
+    // Checks the mode button of the mode in force (after the video source fell back to Normal,
+    // say) and shows the entry of the algorithm in use in the algorithm list's field.
+    void ShowDisplayModeInForce();
+    void ShowAlgorithmInUse();
+    // Ctrl+G: asks for a frame number and makes that frame current and visible in the list.
+    void OnGoToFrame();
 
     // Export commands.
     void OnSaveFrames();
@@ -74,8 +96,10 @@ public:
 private:
     void SelectPattern(int nButton, std::int32_t nPattern);
     void InvalidateView(bool bErase = false);
+    void UpdateFrameStatus();
     bool RefuseWithoutVideo();
     template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
 
     QString m_strTitle;
+    std::int32_t m_nCurrentRow = -1;
 };

@@ -55,6 +55,11 @@ CLeftView::CLeftView(CKestroDoc& doc, QWidget* pParent)
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setColumnWidth(0, kColumnWidth);
+    // The picture follows the row the list has just moved to, however it got there.
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid())
+            m_doc.SetCurrentFrame(current.row());
+    });
 }
 
 CLeftView::~CLeftView()
@@ -79,16 +84,43 @@ void CLeftView::FillFrameList()
     const std::int32_t nCount = std::max<std::int32_t>(source.GetFrameCount(), 0);
     std::vector<std::uint8_t> ticked(static_cast<std::size_t>(nCount));
     // A frame stored empty (dropped by the recorder) starts unticked.
-    for (std::int32_t i = 0; i < nCount; ++i)
-        ticked[static_cast<std::size_t>(i)] = source.FindDataFrame(i) == i ? 1 : 0;
+    std::int32_t nDropped = 0;
+    for (std::int32_t i = 0; i < nCount; ++i) {
+        const bool bData = source.FindDataFrame(i) == i;
+        ticked[static_cast<std::size_t>(i)] = bData ? 1 : 0;
+        nDropped += bData ? 0 : 1;
+    }
+    m_doc.m_nDroppedFrames = nDropped;
     m_pModel->Reset(std::move(ticked));
     // A new capture shows from its first row, the frame made current below. Laying the rows
     // out now, not at the next turn of the event loop, keeps the list to the one paint below.
     scrollToTop();
     executeDelayedItemsLayout();
+    // Row 0 gets the focus frame without being selected, so the first Down steps to frame 1
+    // and the picture follows it.
+    if (nCount > 0)
+        selectionModel()->setCurrentIndex(m_pModel->index(0, 0), QItemSelectionModel::NoUpdate);
     m_doc.SetCurrentFrame(0);
     setUpdatesEnabled(true);
     repaint();
+}
+
+void CLeftView::GoToRow(int n)
+{
+    if (n < 0 || n >= m_pModel->rowCount())
+        return;
+    const QModelIndex index = m_pModel->index(n, 0);
+    const QModelIndex before = currentIndex();
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+    if (before == index)
+        ShowCurrentRow();
+}
+
+void CLeftView::ShowCurrentRow()
+{
+    if (const QModelIndex current = currentIndex(); current.isValid())
+        m_doc.SetCurrentFrame(current.row());
 }
 
 void CLeftView::CollectCheckedFrames()
@@ -136,16 +168,6 @@ void CLeftView::SetSelectedTicked(bool bTicked)
         m_pModel->SetTicked(range.top(), range.bottom(), bTicked);
 }
 
-int CLeftView::LowestSelectedRow() const
-{
-    int nLowest = -1;
-    for (const QItemSelectionRange& range : selectionModel()->selection()) {
-        if (nLowest < 0 || range.top() < nLowest)
-            nLowest = range.top();
-    }
-    return nLowest;
-}
-
 void CLeftView::ShowPopupMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
@@ -176,17 +198,6 @@ void CLeftView::contextMenuEvent(QContextMenuEvent* pEvent)
 
 void CLeftView::keyPressEvent(QKeyEvent* pEvent)
 {
-    // The current frame is decided before the list moves its selection: the arrows step from
-    // the lowest selected row, every other key keeps that row.
-    const int s = LowestSelectedRow();
-    if (s >= 0) {
-        int n = s;
-        if (pEvent->key() == Qt::Key_Up)
-            n = s - 1;
-        else if (pEvent->key() == Qt::Key_Down)
-            n = s + 1;
-        m_doc.SetCurrentFrame(n);
-    }
     // Shift+F10 is the other keyboard way to the pop-up menu; the menu key arrives as a
     // context-menu event of its own.
     if (pEvent->key() == Qt::Key_F10 && pEvent->modifiers() == Qt::ShiftModifier) {
@@ -195,17 +206,12 @@ void CLeftView::keyPressEvent(QKeyEvent* pEvent)
         pEvent->accept();
         return;
     }
+    // The list moves first; a row it moved to is shown through currentRowChanged. A key that
+    // left the row where it was (Down on the last row) still repaints it.
+    const QModelIndex before = currentIndex();
     QTableView::keyPressEvent(pEvent);
-}
-
-void CLeftView::mouseReleaseEvent(QMouseEvent* pEvent)
-{
-    QTableView::mouseReleaseEvent(pEvent);
-    // A right click opens the pop-up menu and leaves the frame on show as it was.
-    if (pEvent->button() != Qt::LeftButton)
-        return;
-    if (const int s = LowestSelectedRow(); s >= 0)
-        m_doc.SetCurrentFrame(s);
+    if (currentIndex() == before)
+        ShowCurrentRow();
 }
 
 QModelIndex CLeftView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)

@@ -1,9 +1,10 @@
 // The frame list: the left pane, one row per frame with a check box. A click or the arrow
 // keys make a frame current; the ticked rows are what the exports write.
 //
-// Selection, ticks and the current frame are three separate things. A click or a key in the
-// list sets the current frame from the lowest selected row; the pop-up menu ticks or clears
-// the selected rows; only a collection copies the ticks into g_checkedFrames.
+// Selection, ticks and the current frame are three separate things. The current frame is the
+// list's current row (the one with the focus frame), whatever moved it: a click, a key, Go to
+// Frame; the pop-up menu ticks or clears the selected rows; only a collection copies the ticks
+// into g_checkedFrames.
 #pragma once
 
 #include "cmd_target.h"
@@ -38,8 +39,10 @@ public:
     // Registers with the document and accepts dropped files; repeating it is harmless.
     void OnInitialUpdate();
     // Rebuilds the rows from the video source (frames holding data ticked) and makes frame 0
-    // current. No row is selected afterwards.
+    // current: row 0 has the focus frame, and no row is selected.
     void FillFrameList();
+    // Selects row n alone, makes it current and scrolls it into sight.
+    void GoToRow(int n);
     // Copies the ticked rows into g_checkedFrames.
     void CollectCheckedFrames();
 
@@ -51,7 +54,6 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
-    void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
     void dragEnterEvent(QDragEnterEvent* pEvent) override;
     void dragMoveEvent(QDragMoveEvent* pEvent) override;
@@ -62,8 +64,8 @@ private:
     // Shows the pop-up menu with its top-left corner at a screen position; the chosen command
     // goes through the main frame's routing.
     void ShowPopupMenu(const QPoint& globalPos);
-    // The lowest selected row, or -1.
-    int LowestSelectedRow() const;
+    // Makes the current row the current frame (and so repaints the frame view).
+    void ShowCurrentRow();
     void SetSelectedTicked(bool bTicked);
 
     CKestroDoc& m_doc;

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QToolBar>
 
 #include <algorithm>
@@ -88,6 +89,13 @@ int CMainFrame::OnCreate()
     m_wndDlgBar = new CDisplayBar(this);
     m_wndDlgBar->setObjectName(QStringLiteral("displayBar"));
     connect(m_wndDlgBar, &CDisplayBar::command, this, &CMainFrame::OnCommand);
+    // A choice in the bar hands the keyboard back to the pane that had it, so the arrow keys go
+    // on stepping through frames; the algorithm list's field then shows the algorithm in use.
+    connect(m_wndDlgBar, &CDisplayBar::choiceMade, this, [this] {
+        if (m_pActiveView != nullptr)
+            m_pActiveView->setFocus(Qt::OtherFocusReason);
+    });
+    connect(m_wndDlgBar, &CDisplayBar::algorithmEditFinished, this, [this] { m_doc.ShowAlgorithmInUse(); });
     m_wndDisplayBand = new QToolBar(QStringLiteral("Display"), this);
     m_wndDisplayBand->setObjectName(QStringLiteral("displayBand"));
     m_wndDisplayBand->addWidget(m_wndDlgBar);
@@ -174,6 +182,33 @@ void CMainFrame::BuildMenu()
     m_pViewToolBar->setCheckable(true);
     m_pViewStatusBar->setCheckable(true);
     connect(pViewMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateViewMenu);
+    pViewMenu->addSeparator();
+    // Ctrl+= as well as Ctrl++: on most keyboards "+" needs Shift, "=" shares its key.
+    const struct {
+        int nId;
+        const char* text;
+        QList<QKeySequence> keys;
+    } zoomItems[] = {
+        {ids::ID_VIEW_ZOOM_IN,
+         "Zoom &In",
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}},
+        {ids::ID_VIEW_ZOOM_OUT, "Zoom &Out", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}},
+        {ids::ID_VIEW_ACTUAL_SIZE, "&Actual Size", {QKeySequence(Qt::CTRL | Qt::Key_0)}},
+        {ids::ID_VIEW_FIT, "&Fit to Window", {QKeySequence(Qt::CTRL | Qt::Key_9)}},
+        {0, nullptr, {}},
+        {ids::ID_GOTO_FRAME, "&Go to Frame...", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
+    };
+    for (const auto& item : zoomItems) {
+        if (item.nId == 0) {
+            pViewMenu->addSeparator();
+            continue;
+        }
+        QAction* pAction = AddCommand(pViewMenu, item.nId, QString::fromLatin1(item.text));
+        pAction->setShortcuts(item.keys);
+        pAction->setShortcutContext(Qt::WindowShortcut);
+        // The menu bar is not the only way in: the keys work while the menu is closed.
+        addAction(pAction);
+    }
 
     QMenu* pHelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     AddCommand(pHelpMenu, ids::ID_APP_ABOUT, QStringLiteral("&About Kestro..."));
@@ -256,6 +291,10 @@ bool CMainFrame::OnCmdMsg(int nId)
         return true;
     }
     case ids::ID_APP_EXIT: close(); return true;
+    case ids::ID_VIEW_ZOOM_IN: m_pFrameView->OnZoomIn(); return true;
+    case ids::ID_VIEW_ZOOM_OUT: m_pFrameView->OnZoomOut(); return true;
+    case ids::ID_VIEW_ACTUAL_SIZE: m_pFrameView->OnActualSize(); return true;
+    case ids::ID_VIEW_FIT: m_pFrameView->OnFitToWindow(); return true;
     default: return false;
     }
 }
@@ -303,6 +342,27 @@ QMenu* CMainFrame::createPopupMenu()
     // Qt's menu of bars would let the display bar be hidden with no way back; the View menu
     // shows and hides what may be hidden.
     return nullptr;
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* pEvent)
+{
+    QMainWindow::resizeEvent(pEvent);
+    FitDisplayBar();
+}
+
+void CMainFrame::FitDisplayBar()
+{
+    if (m_wndDlgBar == nullptr || m_wndDisplayBand == nullptr)
+        return;
+    // The band's handle and margins come off the window's width; the bar wraps its controls
+    // into the rest, so none is ever out of reach.
+    const QStyle* pStyle = m_wndDisplayBand->style();
+    const int nOverhead = pStyle->pixelMetric(QStyle::PM_ToolBarHandleExtent, nullptr, m_wndDisplayBand) +
+                          2 * pStyle->pixelMetric(QStyle::PM_ToolBarFrameWidth, nullptr, m_wndDisplayBand) +
+                          2 * pStyle->pixelMetric(QStyle::PM_ToolBarItemMargin, nullptr, m_wndDisplayBand) +
+                          pStyle->pixelMetric(QStyle::PM_ToolBarItemSpacing, nullptr, m_wndDisplayBand) +
+                          pStyle->pixelMetric(QStyle::PM_ToolBarExtensionExtent, nullptr, m_wndDisplayBand) + 4;
+    m_wndDlgBar->SetAvailableWidth(width() - nOverhead);
 }
 
 bool CMainFrame::event(QEvent* pEvent)

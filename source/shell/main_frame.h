@@ -69,6 +69,7 @@ public:
 
 protected:
     bool event(QEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
     QAction* AddCommand(QWidget* pOwner, int nId, const QString& text);
@@ -77,6 +78,8 @@ private:
     bool BuildToolBar();
     void UpdateViewMenu();
     void OnFocusChanged(QWidget* pNow);
+    // Tells the display bar how wide it may be in this window.
+    void FitDisplayBar();
 
     CKestroDoc& m_doc;
     QSplitter* m_wndSplitter = nullptr;

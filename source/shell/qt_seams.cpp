@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -89,6 +90,14 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     return dialog.selectedFiles().front().toStdString();
 }
 
+std::optional<std::int32_t> AskForNumber(const NumberRequest& r)
+{
+    bool bOk = false;
+    const int n = QInputDialog::getInt(MainWindow(), QString::fromStdString(r.title), QString::fromStdString(r.label),
+                                       r.value, r.minimum, r.maximum, 1, &bOk);
+    return bOk ? std::optional<std::int32_t>(n) : std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> ShowFolderBrowser(const FolderRequest& r)
@@ -121,4 +130,5 @@ void InstallQtSeams()
     setFileDialogHandler(ShowFileDialog);
     setFolderHandler(ShowFolderBrowser);
     setFitsExportHandler(ShowExportFitsDialog);
+    setNumberHandler(AskForNumber);
 }

@@ -23,6 +23,13 @@ inline constexpr int ID_CHECK_SELECTED = 32774;
 inline constexpr int ID_UNCHECK_SELECTED = 32775;
 inline constexpr int ID_EXPORT_FITS = 32776;
 
+// View menu: zoom, and Go to Frame.
+inline constexpr int ID_VIEW_ZOOM_IN = 32777;
+inline constexpr int ID_VIEW_ZOOM_OUT = 32778;
+inline constexpr int ID_VIEW_ACTUAL_SIZE = 32779;
+inline constexpr int ID_VIEW_FIT = 32780;
+inline constexpr int ID_GOTO_FRAME = 32781;
+
 // Edit keys: they have no handler, so they do nothing.
 inline constexpr int ID_EDIT_UNDO = 57643;
 inline constexpr int ID_EDIT_CUT = 57635;

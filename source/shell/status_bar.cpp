@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 
 namespace {
 
@@ -21,6 +22,42 @@ constexpr std::array<Indicator, 3> kIndicators{
 };
 
 } // namespace
+
+// The frame pane: a line of text that changes at every step through a capture. A label would
+// lay the status bar out again and measure its text anew each time; this pane only grows, and
+// a new text is just painted.
+class CFramePane : public QWidget {
+public:
+    explicit CFramePane(QWidget* pParent) : QWidget(pParent)
+    {
+        // It fills its own background, so the status bar is not drawn under it at each step.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAutoFillBackground(false);
+    }
+    const QString& text() const { return m_text; }
+    void setText(const QString& text)
+    {
+        m_text = text;
+        const int nWidth = fontMetrics().horizontalAdvance(m_text) + 2 * kMargin;
+        if (nWidth > minimumWidth())
+            setMinimumWidth(nWidth);
+        update();
+    }
+    QSize sizeHint() const override { return {minimumWidth(), fontMetrics().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect().adjusted(kMargin, 0, -kMargin, 0), Qt::AlignLeft | Qt::AlignVCenter, m_text);
+    }
+
+private:
+    static constexpr int kMargin = 2;
+    QString m_text;
+};
 
 CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
 {
@@ -38,6 +75,10 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
         addPermanentWidget(pPane);
         m_panes[i + 1] = pPane;
     }
+    // Left of the indicators; it takes the room its text needs, the message pane the rest.
+    m_pFramePane = new CFramePane(this);
+    m_pFramePane->setObjectName(QStringLiteral("framePane"));
+    insertPermanentWidget(1, m_pFramePane);
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -57,6 +98,16 @@ void CStatusBar::SetPaneText(int nPane, const QString& text)
     if (QLabel* p = GetPane(nPane))
         p->setText(text);
 }
+
+QString CStatusBar::GetFrameText() const { return m_pFramePane->text(); }
+
+void CStatusBar::SetFrameText(const QString& text)
+{
+    if (m_pFramePane->text() != text)
+        m_pFramePane->setText(text);
+}
+
+QWidget* CStatusBar::GetFramePane() const { return m_pFramePane; }
 
 QRect CStatusBar::GetItemRect(int nPane) const
 {

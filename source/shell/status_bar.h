@@ -1,6 +1,7 @@
 // The status bar: the message pane (stretching; prompts while a command is hovered, "Ready"
 // when idle, and the home of an export's progress bar), then the CAP, NUM and SCRL
-// indicators, each showing its text while its lock key is on.
+// indicators, each showing its text while its lock key is on. Between the two stands the
+// frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ...").
 #pragma once
 
 #include <QStatusBar>
@@ -25,6 +26,10 @@ public:
     // The pane's widget, for placing a control inside it.
     QLabel* GetPane(int nPane) const;
 
+    QString GetFrameText() const;
+    void SetFrameText(const QString& text);
+    QWidget* GetFramePane() const;
+
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
 
@@ -33,4 +38,5 @@ protected:
 
 private:
     std::array<QLabel*, kPaneCount> m_panes{};
+    class CFramePane* m_pFramePane = nullptr;
 };

@@ -95,6 +95,9 @@ public:
 
     // The position of the current frame, -1 when closed or when no frame with data precedes it.
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
+    // The stream's header as the file gives it (its four-character code, rate and scale); only
+    // meaningful while a file is open.
+    const AVISTREAMINFOA& GetStreamInfo() const { return m_streamInfo; }
 
     // Whether the open capture can be shown in a RAW mode (RAW colour when bColour), asked without
     // switching modes or telling anyone: the frames decode to 24 bits, the width is a positive

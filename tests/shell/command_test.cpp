@@ -148,8 +148,7 @@ void CommandTest::editKeysDoNothing()
     f.start();
     f.doc().OpenVideoFile(capture);
     CLeftView& list = *f.frame().GetFrameList();
-    list.selectionModel()->select(list.model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    f.doc().SetCurrentFrame(1);
+    list.GoToRow(1);
     for (QWidget* pPane : {static_cast<QWidget*>(&list), static_cast<QWidget*>(f.frame().GetFrameView())}) {
         Activate(f, pPane);
         // The window's keys take them before the pane could act on them.

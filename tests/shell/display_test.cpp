@@ -2,6 +2,7 @@
 // which repaints erase, and that the controls reach the document whichever pane is active.
 #include "shell_fixture.h"
 
+#include "display_bar.h"
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
@@ -9,7 +10,10 @@
 #include "resource_ids.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 
 namespace {
@@ -50,6 +54,12 @@ private slots:
     void eraseOnlyAcrossAlgorithm11();
     void controlsReachTheDocumentFromEitherPane();
     void everyControlRepaintsTheView();
+    void modeButtonsFollowARefusal_data();
+    void modeButtonsFollowARefusal();
+    void algorithmFieldShowsTheAlgorithmInUse();
+    void mouseChoiceHandsTheKeyboardBack();
+    void patternToolTips();
+    void narrowWindowKeepsEveryControl();
 };
 
 void DisplayTest::modeButtons_data()
@@ -246,6 +256,208 @@ void DisplayTest::everyControlRepaintsTheView()
     QTest::mouseClick(&f.button(ids::IDC_PATTERN_GB), Qt::LeftButton);
     QVERIFY(f.frame().GetFrameList()->hasFocus());
     QVERIFY(f.messages().empty());
+}
+
+void DisplayTest::modeButtonsFollowARefusal_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("nMode");
+    // Normal: the refusal must have set the mode back; -1: whatever the video source did, the
+    // buttons show it.
+    QTest::addColumn<int>("nShown");
+    QTest::newRow("width not a multiple of 4, RAW Y")
+        << "width" << int(ids::IDC_DISPLAY_RAW_Y) << int(ids::IDC_DISPLAY_NORMAL);
+    QTest::newRow("width not a multiple of 4, RAW colour")
+        << "width" << int(ids::IDC_DISPLAY_RAW_COLOUR) << int(ids::IDC_DISPLAY_NORMAL);
+    QTest::newRow("not 24 bit") << "bgra" << int(ids::IDC_DISPLAY_RAW_Y) << int(ids::IDC_DISPLAY_NORMAL);
+    QTest::newRow("de-mosaic refusal") << "8x8" << int(ids::IDC_DISPLAY_RAW_COLOUR) << int(ids::IDC_DISPLAY_NORMAL);
+    QTest::newRow("compressed") << "mjpeg" << int(ids::IDC_DISPLAY_RAW_Y) << -1;
+}
+
+void DisplayTest::modeButtonsFollowARefusal()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, nMode);
+    QFETCH(int, nShown);
+    ShellFixture f;
+    QString capture;
+    if (kind == QStringLiteral("width"))
+        capture = f.sample(QStringLiteral("w322.avi"), {"--width", "322", "--height", "240", "--frames", "3"});
+    else if (kind == QStringLiteral("8x8"))
+        capture = f.sample(QStringLiteral("tiny.avi"), {"--width", "8", "--height", "8", "--frames", "2"});
+    else
+        capture = f.ffmpegCapture(kind + QStringLiteral(".avi"),
+                                  {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10", "-frames:v", "3", "-c:v",
+                                   kind == QStringLiteral("bgra") ? "rawvideo" : "mjpeg", "-pix_fmt",
+                                   kind == QStringLiteral("bgra") ? "bgra" : "yuvj420p"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    if (kind == QStringLiteral("8x8")) {
+        // The library's algorithms need more than 8 sites across.
+        const int nLibrary = IndexOfNumber(f, 4);
+        QVERIFY(nLibrary >= 0);
+        Pick(f, nLibrary);
+    }
+    CKestroView& view = *f.frame().GetFrameView();
+    QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
+    QVERIFY(f.button(nMode).isChecked());
+    // Several repaints, as a resize would make: told at most once.
+    for (int i = 0; i < 3; ++i)
+        view.repaint();
+    const CVideoSource& source = f.doc().m_videoSource;
+    const int nInForce = !source.m_bRaw        ? ids::IDC_DISPLAY_NORMAL
+                         : source.m_bRawColour ? ids::IDC_DISPLAY_RAW_COLOUR
+                                               : ids::IDC_DISPLAY_RAW_Y;
+    if (nShown >= 0) {
+        QCOMPARE(nInForce, nShown);
+        QCOMPARE(f.messages().size(), std::size_t(1));
+    }
+    for (int id : {ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR})
+        QVERIFY2(f.button(id).isChecked() == (id == nInForce), qPrintable(QString::number(id)));
+}
+
+void DisplayTest::algorithmFieldShowsTheAlgorithmInUse()
+{
+    ShellFixture f;
+    f.start();
+    QComboBox& box = f.algorithmList();
+    const QString inUse = box.itemText(IndexOfNumber(f, 11));
+    QCOMPARE(box.currentText(), inUse);
+
+    // Text that names no entry, confirmed with Enter: the algorithm stays, and so does the
+    // field's text of it.
+    box.setFocus();
+    box.lineEdit()->selectAll();
+    QTest::keyClicks(box.lineEdit(), QStringLiteral("hello"));
+    QCOMPARE(box.currentText(), QStringLiteral("hello"));
+    QTest::keyClick(box.lineEdit(), Qt::Key_Return);
+    QCOMPARE(f.doc().m_nSelAlgorithm, 11);
+    QCOMPARE(box.currentText(), inUse);
+
+    // Left without Enter: the same once the field loses the focus.
+    box.setFocus();
+    box.lineEdit()->selectAll();
+    QTest::keyClicks(box.lineEdit(), QStringLiteral("xyz"));
+    f.frame().GetFrameList()->setFocus();
+    QTRY_COMPARE(box.currentText(), inUse);
+    QCOMPARE(f.doc().m_nSelAlgorithm, 11);
+
+    // The start of an entry is completed in the field, and leaving the field takes it; the
+    // field and the algorithm agree either way.
+    box.setFocus();
+    box.lineEdit()->selectAll();
+    QTest::keyClicks(box.lineEdit(), QStringLiteral("02"));
+    f.frame().GetFrameList()->setFocus();
+    QTRY_COMPARE(box.currentText(), box.itemText(IndexOfNumber(f, f.doc().m_nSelAlgorithm)));
+    Pick(f, IndexOfNumber(f, 11));
+
+    // An entry's full text typed and confirmed picks it.
+    const QString vng = box.itemText(IndexOfNumber(f, 3));
+    box.setFocus();
+    box.lineEdit()->selectAll();
+    QTest::keyClicks(box.lineEdit(), vng);
+    QTest::keyClick(box.lineEdit(), Qt::Key_Return);
+    QCOMPARE(f.doc().m_nSelAlgorithm, 3);
+    QCOMPARE(box.currentText(), vng);
+
+    // An entry that names no number leaves the algorithm, and the field shows the one in use.
+    box.addItem(QStringLiteral("Custom"));
+    Pick(f, box.count() - 1);
+    QCOMPARE(f.doc().m_nSelAlgorithm, 3);
+    QCOMPARE(box.currentText(), vng);
+    QVERIFY(f.messages().empty());
+}
+
+void DisplayTest::mouseChoiceHandsTheKeyboardBack()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("steps.avi"),
+                                     {"--width", "64", "--height", "48", "--frames", "5", "--dropped", "none"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    CLeftView& list = *f.frame().GetFrameList();
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    QCOMPARE(f.doc().GetCurrentRow(), 1);
+
+    // A click on the field's arrow takes the keyboard into the box; choosing an entry from its
+    // list with the mouse hands it back to the frame list.
+    QComboBox& box = f.algorithmList();
+    box.setFocus(Qt::MouseFocusReason);
+    box.showPopup();
+    QAbstractItemView* pPopup = box.view();
+    QTRY_VERIFY(pPopup->isVisible());
+    const QModelIndex entry = box.model()->index(IndexOfNumber(f, 3), 0);
+    pPopup->scrollTo(entry);
+    const QPoint at = pPopup->visualRect(entry).center();
+    QTest::mouseMove(pPopup->viewport(), at);
+    QTest::mouseClick(pPopup->viewport(), Qt::LeftButton, {}, at);
+    QTRY_VERIFY(!pPopup->isVisible());
+    QCOMPARE(f.doc().m_nSelAlgorithm, 3);
+    QTRY_VERIFY(list.hasFocus());
+
+    // So Down steps to the next frame, and the algorithm stays.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(f.doc().GetCurrentRow(), 2);
+    QCOMPARE(f.doc().m_nSelAlgorithm, 3);
+
+    // The arrows inside the box, with the keyboard there on purpose, go on choosing.
+    box.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&box, Qt::Key_Down);
+    QVERIFY(box.hasFocus());
+    QCOMPARE(f.doc().m_nSelAlgorithm, box.currentText().left(2).toInt());
+    QCOMPARE(f.doc().GetCurrentRow(), 2);
+}
+
+void DisplayTest::patternToolTips()
+{
+    ShellFixture f;
+    f.start();
+    const std::pair<int, const char*> tips[] = {
+        {ids::IDC_PATTERN_BG, "BG: G R / B G \u2014 GRBG sensors"},
+        {ids::IDC_PATTERN_GB, "GB: R G / G B \u2014 RGGB sensors"},
+        {ids::IDC_PATTERN_GR, "GR: G B / R G \u2014 GBRG sensors"},
+        {ids::IDC_PATTERN_RG, "RG: B G / G R \u2014 BGGR sensors"},
+    };
+    for (const auto& [nId, tip] : tips)
+        QCOMPARE(f.button(nId).toolTip(), QString::fromUtf8(tip));
+}
+
+void DisplayTest::narrowWindowKeepsEveryControl()
+{
+    ShellFixture f;
+    f.start();
+    CMainFrame& frame = f.frame();
+    const QList<int> controls{ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR,
+                              ids::IDC_PATTERN_BG,     ids::IDC_PATTERN_GB,    ids::IDC_PATTERN_RG,
+                              ids::IDC_PATTERN_GR,     ids::IDC_ALGORITHM,     ids::IDC_GRAYSCALE};
+    const auto allInSight = [&] {
+        for (int id : controls) {
+            QWidget* pControl = frame.GetDisplayBar().GetDlgItem(id);
+            const QRect r(pControl->mapTo(&frame, QPoint()), pControl->size());
+            if (!pControl->isVisible() || !frame.rect().contains(r))
+                return false;
+        }
+        return true;
+    };
+    // Wide: one row, as always.
+    QVERIFY(allInSight());
+    const int nRow = frame.GetDisplayBar().GetDlgItem(ids::IDC_DISPLAY_NORMAL)->y();
+    QCOMPARE(frame.GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE)->geometry().center().y(),
+             frame.GetDisplayBar().GetDlgItem(ids::IDC_DISPLAY_NORMAL)->geometry().center().y());
+
+    // At 640 pixels the groups wrap, and every control stays in the window and usable.
+    frame.resize(640, 480);
+    QTRY_COMPARE(frame.width(), 640);
+    QTRY_VERIFY(allInSight());
+    QVERIFY(frame.GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE)->y() > nRow);
+    QTest::mouseClick(&f.button(ids::IDC_GRAYSCALE), Qt::LeftButton);
+    QVERIFY(f.doc().m_videoSource.m_bGreyscale);
+
+    // Wide again: one row again.
+    frame.resize(1100, 700);
+    QTRY_COMPARE(frame.GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE)->geometry().center().y(),
+                 frame.GetDisplayBar().GetDlgItem(ids::IDC_DISPLAY_NORMAL)->geometry().center().y());
 }
 
 QTEST_MAIN(DisplayTest)

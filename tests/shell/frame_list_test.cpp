@@ -1,5 +1,6 @@
 // The frame list: filling it from a capture, the collection of ticked frames, clicks and keys
-// choosing the current frame, and the pop-up menu that ticks and clears the selected rows.
+// choosing the current frame (and the picture shown), Go to Frame, and the pop-up menu that
+// ticks and clears the selected rows.
 #include "shell_fixture.h"
 
 #include "frame_list_model.h"
@@ -96,10 +97,11 @@ private slots:
     void longCaptures_data();
     void longCaptures();
     void collectionTakesTheTicksOfItsMoment();
-    void clickMakesTheLowestSelectedRowCurrent();
+    void clickMakesTheClickedRowCurrent();
     void keys_data();
     void keys();
-    void firstArrowSelectsTheFrameOnShow();
+    void firstArrowStepsFromTheFrameOnShow();
+    void goToFrame();
     void popupMenuTicksAndClearsSelectedRows();
     void popupMenuPlaces();
 };
@@ -205,25 +207,27 @@ void FrameListTest::collectionTakesTheTicksOfItsMoment()
     QCOMPARE(CheckedFrames(), (QList<int>{1, 2}));
 }
 
-void FrameListTest::clickMakesTheLowestSelectedRowCurrent()
+void FrameListTest::clickMakesTheClickedRowCurrent()
 {
     ShellFixture f;
     StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
 
+    // The frame shown is the row the list highlights with its focus frame, not the lowest one
+    // selected.
     ClickRow(list, 3);
     ClickRow(list, 7, Qt::ShiftModifier);
     QCOMPARE(SelectedRows(list), (QList<int>{3, 4, 5, 6, 7}));
-    QCOMPARE(CurrentFrame(f), 3);
+    QCOMPARE(CurrentFrame(f), 7);
     ClickRow(list, 1, Qt::ControlModifier);
     QCOMPARE(CurrentFrame(f), 1);
 
-    // A right click is for the pop-up menu (closed at once should it open here) and leaves the
-    // frame on show alone.
+    // A right click on a row moves the highlight there too (the pop-up menu, should it open
+    // here, is closed at once).
     Popup seen;
     AnswerPopup(seen, 0);
     QTest::mouseClick(list.viewport(), Qt::RightButton, {}, list.visualRect(list.model()->index(9, 0)).center());
-    QCOMPARE(CurrentFrame(f), 1);
+    QCOMPARE(CurrentFrame(f), list.currentIndex().row());
     QTest::qWait(0);
 
     // A click below the rows that leaves nothing selected changes nothing.
@@ -235,56 +239,114 @@ void FrameListTest::clickMakesTheLowestSelectedRowCurrent()
     QCOMPARE(TickedRows(list).size(), 10);
 }
 
+// A click in the table's script: the row, with Shift held when kShift is added.
+constexpr int kShift = 1 << 16;
+
 void FrameListTest::keys_data()
 {
+    QTest::addColumn<QList<int>>("clicks");
+    QTest::addColumn<QList<int>>("keys");
+    // The row the list ends on and whose frame must be painted; -1: wherever the key took the
+    // list (a page depends on the pane's height), as long as it moved.
     QTest::addColumn<int>("nRow");
-    QTest::addColumn<int>("nKey");
-    QTest::addColumn<int>("nCurrent");
-    QTest::addColumn<int>("nSelected");
-    QTest::newRow("Down on a middle row") << 4 << int(Qt::Key_Down) << 5 << 5;
-    QTest::newRow("Down on the last row") << 9 << int(Qt::Key_Down) << 9 << 9;
-    QTest::newRow("Up on a middle row") << 4 << int(Qt::Key_Up) << 3 << 3;
-    QTest::newRow("Up on row 0") << 0 << int(Qt::Key_Up) << 0 << 0;
-    QTest::newRow("End: the row selected before the key") << 4 << int(Qt::Key_End) << 4 << 9;
-    QTest::newRow("Home likewise") << 4 << int(Qt::Key_Home) << 4 << 0;
-    QTest::newRow("Page Down likewise") << 4 << int(Qt::Key_PageDown) << 4 << -1;
+    QTest::newRow("Down on a middle row") << QList<int>{4} << QList<int>{Qt::Key_Down} << 5;
+    QTest::newRow("Down on the last row") << QList<int>{9} << QList<int>{Qt::Key_Down} << 9;
+    QTest::newRow("Up on a middle row") << QList<int>{4} << QList<int>{Qt::Key_Up} << 3;
+    QTest::newRow("Up on row 0") << QList<int>{0} << QList<int>{Qt::Key_Up} << 0;
+    QTest::newRow("Down after Shift-select") << QList<int>{3, 8 | kShift} << QList<int>{Qt::Key_Down} << 9;
+    QTest::newRow("End") << QList<int>{2} << QList<int>{Qt::Key_End} << 9;
+    QTest::newRow("Home after End") << QList<int>{2} << QList<int>{Qt::Key_End, Qt::Key_Home} << 0;
+    QTest::newRow("Page Down") << QList<int>{2} << QList<int>{Qt::Key_PageDown} << -1;
+    QTest::newRow("Page Up") << QList<int>{9} << QList<int>{Qt::Key_PageUp} << -1;
+    QTest::newRow("first Down after open") << QList<int>{} << QList<int>{Qt::Key_Down} << 1;
 }
 
 void FrameListTest::keys()
 {
+    QFETCH(QList<int>, clicks);
+    QFETCH(QList<int>, keys);
     QFETCH(int, nRow);
-    QFETCH(int, nKey);
-    QFETCH(int, nCurrent);
-    QFETCH(int, nSelected);
     ShellFixture f;
-    StartWithCapture(f, 10, QStringLiteral("none"));
+    const QString capture = f.sample(QStringLiteral("keys.avi"),
+                                     {"--width", "64", "--height", "48", "--frames", "10", "--dropped", "none"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
     CLeftView& list = *f.frame().GetFrameList();
-    ClickRow(list, nRow);
-    QCOMPARE(CurrentFrame(f), nRow);
+    CKestroView& view = *f.frame().GetFrameView();
+    list.setFocus();
+    for (int click : clicks)
+        ClickRow(list, click & ~kShift, click & kShift ? Qt::ShiftModifier : Qt::NoModifier);
+    const int nStart = list.currentIndex().row();
 
-    PaintCounter paints(f.frame().GetFrameView());
-    QTest::keyClick(&list, static_cast<Qt::Key>(nKey));
-    // At once, not at the next turn of the event loop.
-    QCOMPARE(CurrentFrame(f), nCurrent);
-    if (nSelected >= 0)
-        QCOMPARE(SelectedRows(list), QList<int>{nSelected});
-    // The frame view shows the result, even when the frame stayed.
+    PaintCounter paints(&view);
+    for (int key : keys)
+        QTest::keyClick(&list, static_cast<Qt::Key>(key));
+    if (nRow < 0) {
+        nRow = list.currentIndex().row();
+        QVERIFY(nRow != nStart);
+    }
+    QCOMPARE(list.currentIndex().row(), nRow);
+    QVERIFY(list.selectionModel()->isRowSelected(nRow));
+    // At once, not at the next turn of the event loop; the view shows the result, even when
+    // the frame stayed.
+    QCOMPARE(CurrentFrame(f), nRow);
     QTRY_VERIFY(paints.nPaints > 0);
+    const QImage expected = ShellFixture::framePicture(capture, nRow);
+    QCOMPARE(ShellFixture::grab(view).copy(expected.rect()), expected);
 }
 
-void FrameListTest::firstArrowSelectsTheFrameOnShow()
+void FrameListTest::firstArrowStepsFromTheFrameOnShow()
 {
     ShellFixture f;
     StartWithCapture(f, 10, QStringLiteral("none"));
     CLeftView& list = *f.frame().GetFrameList();
     list.setFocus();
+    // Frame 0 is on show and its row has the focus frame, unselected.
     QVERIFY(SelectedRows(list).isEmpty());
-    QTest::keyClick(&list, Qt::Key_Down);
-    QCOMPARE(SelectedRows(list), QList<int>{0});
-    QCOMPARE(CurrentFrame(f), 0);
+    QCOMPARE(list.currentIndex().row(), 0);
     QTest::keyClick(&list, Qt::Key_Down);
     QCOMPARE(SelectedRows(list), QList<int>{1});
     QCOMPARE(CurrentFrame(f), 1);
+    QTest::keyClick(&list, Qt::Key_Down);
+    QCOMPARE(SelectedRows(list), QList<int>{2});
+    QCOMPARE(CurrentFrame(f), 2);
+}
+
+void FrameListTest::goToFrame()
+{
+    ShellFixture f;
+    StartWithCapture(f, 500, QStringLiteral("none"));
+    CLeftView& list = *f.frame().GetFrameList();
+    f.dialogs().answerNumber(321);
+    f.dialogs().answerNumber(std::nullopt);
+    f.dialogs().answerNumber(9999);
+
+    f.command(ids::ID_GOTO_FRAME);
+    QCOMPARE(f.dialogs().numberRequests().size(), std::size_t(1));
+    const kestro::ui::NumberRequest& asked = f.dialogs().numberRequests().front();
+    QCOMPARE(asked.value, 0);
+    QCOMPARE(asked.minimum, 0);
+    QCOMPARE(asked.maximum, 499);
+    QCOMPARE(CurrentFrame(f), 321);
+    QCOMPARE(SelectedRows(list), QList<int>{321});
+    QCOMPARE(list.currentIndex().row(), 321);
+    // In sight in the list.
+    QVERIFY(list.viewport()->rect().contains(list.visualRect(list.model()->index(321, 0))));
+
+    // Cancelled: nothing moves. A number past the end is brought inside.
+    f.command(ids::ID_GOTO_FRAME);
+    QCOMPARE(f.dialogs().numberRequests().back().value, 321);
+    QCOMPARE(CurrentFrame(f), 321);
+    f.command(ids::ID_GOTO_FRAME);
+    QCOMPARE(CurrentFrame(f), 499);
+    QVERIFY(f.messages().empty());
+
+    // The key asks the same.
+    QVERIFY(f.frame()
+                .GetCommandActions(ids::ID_GOTO_FRAME)
+                .front()
+                ->shortcuts()
+                .contains(QKeySequence(Qt::CTRL | Qt::Key_G)));
 }
 
 void FrameListTest::popupMenuTicksAndClearsSelectedRows()
@@ -307,7 +369,7 @@ void FrameListTest::popupMenuTicksAndClearsSelectedRows()
     ClickRow(list, 1);
     ClickRow(list, 3, Qt::ShiftModifier);
     ClickRow(list, 6, Qt::ControlModifier);
-    QCOMPARE(CurrentFrame(f), 1);
+    QCOMPARE(CurrentFrame(f), 6);
     AnswerPopup(seen, Qt::Key_U);
     QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
     QCOMPARE(TickedRows(list), (QList<int>{0, 4, 5, 7, 9}));
@@ -320,7 +382,7 @@ void FrameListTest::popupMenuTicksAndClearsSelectedRows()
     QApplication::sendEvent(&list, &menuKey);
     QCOMPARE(TickedRows(list), (QList<int>{0, 2, 3, 4, 5, 7, 9}));
     QCOMPARE(SelectedRows(list), (QList<int>{2, 3}));
-    QCOMPARE(CurrentFrame(f), 2);
+    QCOMPARE(CurrentFrame(f), 3);
     QCOMPARE(CheckedFrames(), collected);
 
     // The whole of a selection is handled, however it was made, as one change: a capture's

@@ -11,6 +11,8 @@
 #include "resource_ids.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QWheelEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -68,7 +70,11 @@ private slots:
     void drawsTheFrameAsFfmpegDecodesIt_data();
     void drawsTheFrameAsFfmpegDecodesIt();
     void drawsOnlyThePartAskedFor();
-    void largeFrameIsCutOffWithoutScrollBars();
+    void largeFrameScrollsFromTheTopLeft();
+    void zoomSteps();
+    void fitToWindow();
+    void wheelWithCtrlZoomsAtThePointer();
+    void rowsWithoutDataShowNoPicture();
     void eachStepPaintsTheViewOnce();
     void shortColourTableAndTopDownRows_data();
     void shortColourTableAndTopDownRows();
@@ -148,7 +154,7 @@ void FrameViewTest::drawsOnlyThePartAskedFor()
     }
 }
 
-void FrameViewTest::largeFrameIsCutOffWithoutScrollBars()
+void FrameViewTest::largeFrameScrollsFromTheTopLeft()
 {
     ShellFixture f;
     const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
@@ -157,19 +163,204 @@ void FrameViewTest::largeFrameIsCutOffWithoutScrollBars()
     f.doc().OpenVideoFile(capture);
     CKestroView& view = *f.frame().GetFrameView();
     QTRY_VERIFY(view.width() < 640 && view.height() < 480);
+    QScrollBar& across = view.GetHorizontalScrollBar();
+    QScrollBar& down = view.GetVerticalScrollBar();
 
+    // Actual size from the top-left corner, with scroll bars for the rest.
     const QImage expected = ShellFixture::ffmpegPicture(capture);
     QImage drawn = Grab(view);
-    QString difference = FirstDifference(drawn, expected, drawn.rect());
+    QTRY_VERIFY(across.isVisible() && down.isVisible());
+    const QRect area(0, 0, view.width() - down.width(), view.height() - across.height());
+    QString difference = FirstDifference(drawn, expected, area);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    QVERIFY(view.findChildren<QScrollBar*>().isEmpty());
+    QCOMPARE(across.maximum(), 640 - area.width());
+    QCOMPARE(down.maximum(), 480 - area.height());
 
-    // A larger window shows more of the frame, still unscaled.
+    // Scrolled to the far corner: the frame's bottom-right pixels at the area's bottom-right.
+    across.setValue(across.maximum());
+    down.setValue(down.maximum());
+    drawn = Grab(view);
+    difference = FirstDifference(drawn.copy(area), expected.copy(area.translated(across.value(), down.value())),
+                                 QRect(QPoint(), area.size()));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    // A window large enough shows the whole frame, unscaled, without bars.
     f.frame().resize(1000, 700);
     QTRY_VERIFY(view.width() > 640 && view.height() > 480);
+    QTRY_VERIFY(!across.isVisible() && !down.isVisible());
+    QCOMPARE(view.GetScrollPosition(), QPoint(0, 0));
     drawn = Grab(view);
     difference = FirstDifference(drawn, expected, expected.rect());
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void FrameViewTest::zoomSteps()
+{
+    ShellFixture f;
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {64, 48});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+    QCOMPARE(view.GetZoom(), 1.0);
+
+    struct Step {
+        int nCommand;
+        double dZoom;
+    };
+    const Step steps[] = {
+        {ids::ID_VIEW_ZOOM_IN, 2.0},     {ids::ID_VIEW_ZOOM_IN, 3.0},      {ids::ID_VIEW_ZOOM_OUT, 2.0},
+        {ids::ID_VIEW_ACTUAL_SIZE, 1.0}, {ids::ID_VIEW_ZOOM_OUT, 2.0 / 3}, {ids::ID_VIEW_ZOOM_OUT, 0.5},
+        {ids::ID_VIEW_ZOOM_IN, 2.0 / 3}, {ids::ID_VIEW_ACTUAL_SIZE, 1.0},  {ids::ID_VIEW_ZOOM_IN, 2.0},
+        {ids::ID_VIEW_ZOOM_IN, 3.0},
+    };
+    for (const Step& step : steps) {
+        f.command(step.nCommand);
+        QVERIFY2(std::abs(view.GetZoom() - step.dZoom) < 1e-9, qPrintable(QString::number(view.GetZoom())));
+    }
+
+    // At 3x every sensor pixel is a sharp 3 x 3 square of its own colour, from the top-left.
+    const QImage drawn = Grab(view);
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            for (int k = 0; k < 9; ++k) {
+                const QPoint p(3 * x + k % 3, 3 * y + k / 3);
+                QVERIFY2(drawn.pixel(p) == expected.pixel(x, y),
+                         qPrintable(QStringLiteral("(%1, %2) of pixel (%3, %4)").arg(p.x()).arg(p.y()).arg(x).arg(y)));
+            }
+        }
+    }
+    // Beyond the picture: the pane's background.
+    QCOMPARE(drawn.pixel(3 * 64 + 2, 10), drawn.pixel(view.width() - 1, view.height() - 1));
+    QVERIFY(!view.GetHorizontalScrollBar().isVisible());
+
+    // The keys of the View menu.
+    const std::pair<int, QKeySequence> keys[] = {
+        {ids::ID_VIEW_ZOOM_IN, QKeySequence(Qt::CTRL | Qt::Key_Plus)},
+        {ids::ID_VIEW_ZOOM_OUT, QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+        {ids::ID_VIEW_ACTUAL_SIZE, QKeySequence(Qt::CTRL | Qt::Key_0)},
+        {ids::ID_VIEW_FIT, QKeySequence(Qt::CTRL | Qt::Key_9)},
+    };
+    for (const auto& [nId, key] : keys)
+        QVERIFY(f.frame().GetCommandActions(nId).front()->shortcuts().contains(key));
+    f.frame().GetFrameList()->setFocus();
+    QTest::keyClick(f.frame().GetFrameList(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(view.GetZoom(), 1.0);
+    QTest::keyClick(f.frame().GetFrameList(), Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(view.GetZoom(), 2.0);
+}
+
+void FrameViewTest::fitToWindow()
+{
+    ShellFixture f;
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
+    f.start();
+    f.frame().resize(700, 500);
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+    f.command(ids::ID_VIEW_FIT);
+    QVERIFY(view.IsFitToWindow());
+    const double dZoom = std::min(view.width() / 640.0, view.height() / 480.0);
+    QCOMPARE(view.GetZoom(), dZoom);
+    QVERIFY(dZoom < 1.0);
+    QTRY_VERIFY(!view.GetHorizontalScrollBar().isVisible() && !view.GetVerticalScrollBar().isVisible());
+
+    // The whole frame in sight: a pixel in the middle of a flat patch lands where the scale
+    // puts it, whatever the smoothing does at the patch's edges.
+    const QImage drawn = Grab(view);
+    int nChecked = 0;
+    for (int y = 8; y < 480 - 8; y += 37) {
+        for (int x = 8; x < 640 - 8; x += 41) {
+            bool bFlat = true;
+            for (int k = -6; k <= 6 && bFlat; ++k)
+                bFlat = expected.pixel(x + k, y) == expected.pixel(x, y) &&
+                        expected.pixel(x, y + k) == expected.pixel(x, y);
+            if (!bFlat)
+                continue;
+            const QPoint p(static_cast<int>((x + 0.5) * dZoom), static_cast<int>((y + 0.5) * dZoom));
+            const QColor want(expected.pixel(x, y)), got(drawn.pixel(p));
+            QVERIFY2(std::abs(want.red() - got.red()) <= 8 && std::abs(want.green() - got.green()) <= 8 &&
+                         std::abs(want.blue() - got.blue()) <= 8,
+                     qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+            ++nChecked;
+        }
+    }
+    QVERIFY(nChecked > 20);
+
+    // It keeps fitting as the window changes, and Actual Size goes back to the top-left 1:1.
+    f.frame().resize(900, 650);
+    QTRY_COMPARE(view.GetZoom(), std::min(view.width() / 640.0, view.height() / 480.0));
+    f.command(ids::ID_VIEW_ACTUAL_SIZE);
+    QVERIFY(!view.IsFitToWindow());
+    QCOMPARE(view.GetZoom(), 1.0);
+    QCOMPARE(Grab(view).pixel(0, 0), expected.pixel(0, 0));
+}
+
+void FrameViewTest::wheelWithCtrlZoomsAtThePointer()
+{
+    ShellFixture f;
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
+    f.start();
+    f.frame().resize(700, 500);
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    const QImage expected = ShellFixture::ffmpegPicture(capture);
+
+    // The picture's pixel under the pointer stays under it.
+    const QPoint pointer(120, 90);
+    QWheelEvent wheel(pointer, view.mapToGlobal(pointer), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &wheel);
+    QCOMPARE(view.GetZoom(), 2.0);
+    QCOMPARE(view.GetScrollPosition(), pointer);
+    QCOMPARE(Grab(view).pixel(pointer), expected.pixel(pointer));
+
+    // Without Ctrl the wheel scrolls; dragging moves the picture with the pointer.
+    const QPoint before = view.GetScrollPosition();
+    QWheelEvent scroll(pointer, view.mapToGlobal(pointer), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &scroll);
+    QCOMPARE(view.GetZoom(), 2.0);
+    QVERIFY(view.GetScrollPosition().y() > before.y());
+    const QPoint scrolled = view.GetScrollPosition();
+    QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(200, 200));
+    QTest::mouseMove(&view, QPoint(170, 180));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(170, 180));
+    QCOMPARE(view.GetScrollPosition(), scrolled + QPoint(30, 20));
+}
+
+// A capture whose first frames were dropped: those rows have no earlier picture to fall back
+// on, and show none rather than whatever was on screen.
+void FrameViewTest::rowsWithoutDataShowNoPicture()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("lead.avi"),
+                                     {"--width", "160", "--height", "120", "--frames", "8", "--dropped", "0,1"});
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    CLeftView& list = *f.frame().GetFrameList();
+    const auto showsNoPicture = [&](int nRow) {
+        const QImage drawn = Grab(view);
+        // The note stands at the top; below it the pane is empty.
+        return f.doc().IsFrameMissing() && f.doc().GetCurrentRow() == nRow &&
+               IsBlank(drawn.copy(0, 40, drawn.width(), drawn.height() - 40)) &&
+               !IsBlank(drawn.copy(0, 0, drawn.width(), 40));
+    };
+    QVERIFY(showsNoPicture(0));
+    QCOMPARE(CKestroView::MissingFrameNote(0), QStringLiteral("no data stored for frame 0"));
+
+    for (int nRow : {5, 1, 2, 0}) {
+        list.GoToRow(nRow);
+        if (nRow < 2) {
+            QVERIFY2(showsNoPicture(nRow), qPrintable(QString::number(nRow)));
+        } else {
+            const QImage expected = ShellFixture::framePicture(capture, nRow);
+            QCOMPARE(Grab(view).copy(expected.rect()), expected);
+        }
+    }
+    QVERIFY(f.messages().empty());
 }
 
 void FrameViewTest::eachStepPaintsTheViewOnce()
@@ -182,7 +373,6 @@ void FrameViewTest::eachStepPaintsTheViewOnce()
     CLeftView& list = *f.frame().GetFrameList();
     CKestroView& view = *f.frame().GetFrameView();
     list.setFocus();
-    QTest::keyClick(&list, Qt::Key_Down); // selects frame 0
     QTest::qWait(0);
 
     PaintCounter paints(&view);
@@ -193,6 +383,7 @@ void FrameViewTest::eachStepPaintsTheViewOnce()
         QTRY_COMPARE(paints.nPaints, 1);
         QTest::qWait(20);
         QCOMPARE(paints.nPaints, 1);
+        // The first Down steps from frame 0, shown at open, to frame 1.
         QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), nStep);
         // The planet drifts, so each frame looks different.
         const QImage after = Grab(view);

@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 
@@ -57,7 +58,7 @@ class OpenTest : public QObject {
 private slots:
     void openSucceeds();
     void failureWithoutPreviousFile();
-    void failureGoesBackToThePreviousFile();
+    void failureKeepsTheOpenCapture();
     void fileDialog();
     void recentFileRules();
     void recentListSurvivesARestart();
@@ -110,10 +111,11 @@ void OpenTest::failureWithoutPreviousFile()
     QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 0);
 }
 
-void OpenTest::failureGoesBackToThePreviousFile()
+void OpenTest::failureKeepsTheOpenCapture()
 {
     ShellFixture f;
-    const QString capture = f.sample(QStringLiteral("previous.avi"), {"--frames", "6"});
+    const QString capture = f.sample(QStringLiteral("previous.avi"),
+                                     {"--width", "64", "--height", "48", "--frames", "300", "--dropped", "7"});
     const QString broken = f.folder() + QStringLiteral("/broken.avi");
     {
         QFile file(broken);
@@ -124,20 +126,31 @@ void OpenTest::failureGoesBackToThePreviousFile()
     }
     f.start();
     f.doc().OpenVideoFile(capture);
-    f.doc().SetCurrentFrame(4);
-    f.frame().GetFrameList()->GetModel().SetTicked(2, false);
+    CLeftView& list = *f.frame().GetFrameList();
+    list.GoToRow(250);
+    list.GetModel().SetTicked(2, false);
+    list.GetModel().SetTicked(7, true);
+    const int nScroll = list.verticalScrollBar()->value();
+    QVERIFY(nScroll > 0);
+    f.frame().GetFrameView()->OnZoomIn();
 
-    for (const QString& failing : {f.missing(QStringLiteral("gone.avi")), broken}) {
+    // The ticks are the user's work: a file that fails leaves the capture on show exactly as
+    // it was, rather than opening it again with every tick reset.
+    for (const QString& failing : {f.missing(QStringLiteral("gone.avi")), broken, f.folder()}) {
         f.clearMessages();
         f.doc().OpenVideoFile(failing);
         QCOMPARE(f.messages().size(), std::size_t(1));
         QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
-        QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 0);
+        QCOMPARE(f.doc().m_videoSource.GetCurrentPosition(), 250);
+        QCOMPARE(f.doc().GetCurrentRow(), 250);
+        QCOMPARE(list.currentIndex().row(), 250);
+        QCOMPARE(list.verticalScrollBar()->value(), nScroll);
         QCOMPARE(f.frame().windowTitle(), capture + QStringLiteral(" - Kestro"));
         QCOMPARE(RecentFiles(f.app()), QStringList{capture});
-        // The rows are built afresh: the tick taken off row 2 is back.
-        QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 6);
-        QVERIFY(f.frame().GetFrameList()->GetModel().IsTicked(2));
+        QCOMPARE(list.model()->rowCount(), 300);
+        QVERIFY(!list.GetModel().IsTicked(2));
+        QVERIFY(list.GetModel().IsTicked(7));
+        QCOMPARE(f.frame().GetFrameView()->GetZoom(), 2.0);
     }
 }
 

@@ -1,13 +1,16 @@
 #include "shell_fixture.h"
 
 #include "display_bar.h"
+#include "draw_dib.h"
 #include "kestro_app.h"
 #include "kestro_doc.h"
 #include "main_frame.h"
+#include "video_source.h"
 #include "resource_ids.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QPainter>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
@@ -111,6 +114,22 @@ QImage ShellFixture::ffmpegPicture(const QString& path)
     return QImage(reinterpret_cast<const uchar*>(rgb.constData()), nWidth, nHeight, nWidth * 3, QImage::Format_RGB888)
         .copy();
 }
+
+QImage ShellFixture::framePicture(const QString& path, int n)
+{
+    CVideoSource source;
+    if (!source.Open(path.toStdString()) || source.GoToFrame(n) != n)
+        qFatal("frame %d of %s cannot be read", n, qPrintable(path));
+    const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap();
+    QImage image(pBitmap->biWidth, std::abs(pBitmap->biHeight), QImage::Format_RGB32);
+    QPainter painter(&image);
+    CDrawDib dib;
+    if (!dib.Draw(painter, 0, 0, pBitmap))
+        qFatal("frame %d of %s cannot be drawn", n, qPrintable(path));
+    return image;
+}
+
+QImage ShellFixture::grab(QWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 QString ShellFixture::missing(const QString& name) const { return m_folderPath + u'/' + name; }
 

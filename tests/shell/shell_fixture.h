@@ -52,6 +52,11 @@ public:
     QString ffmpegCapture(const QString& name, const QStringList& arguments) const;
     // ffmpeg's own decode of the first frame of a file, for comparing with what is drawn.
     static QImage ffmpegPicture(const QString& path);
+    // Frame n of a capture as a video source of its own decodes it (Normal), for telling which
+    // frame the window shows.
+    static QImage framePicture(const QString& path, int n);
+    // What a widget shows, in 32-bit pixels.
+    static QImage grab(QWidget& widget);
     // A path in this test's folder that does not exist.
     QString missing(const QString& name) const;
     const QString& folder() const { return m_folderPath; }

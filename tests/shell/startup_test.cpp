@@ -8,6 +8,7 @@
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
+#include "frame_list_model.h"
 #include "main_frame.h"
 #include "resource_ids.h"
 #include "status_bar.h"
@@ -64,6 +65,7 @@ private slots:
     void displayStateAfterStartUp();
     void menusKeysAndToolbar();
     void statusBarPanesAndPrompts();
+    void framePaneFollowsTheCurrentFrame();
     void viewMenuTogglesBars();
     void newRefillsTheAlgorithmListOnce();
     void algorithmListSkipsEmptyNames();
@@ -145,7 +147,8 @@ void StartupTest::menusKeysAndToolbar()
     QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
     QCOMPARE(MenuTexts(menus[0]->menu()), (QStringList{"&Open...\tCtrl+O", "Save &As...", "Save RGB channels...", "-",
                                                        "Export Fits Frames...", "-", "Recent File", "-", "E&xit"}));
-    QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Toolbar", "&Status Bar"}));
+    QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out",
+                                                       "&Actual Size", "&Fit to Window", "-", "&Go to Frame..."}));
     QCOMPARE(MenuTexts(menus[2]->menu()), QStringList{"&About Kestro..."});
     for (const QAction* a : menus[0]->menu()->actions()) {
         if (a->text() == QStringLiteral("Recent File"))
@@ -171,6 +174,12 @@ void StartupTest::menusKeysAndToolbar()
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), ids::ID_EDIT_COPY},
         {QKeySequence(Qt::CTRL | Qt::Key_V), ids::ID_EDIT_PASTE},
         {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ids::ID_EDIT_PASTE},
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), ids::ID_VIEW_ZOOM_IN},
+        {QKeySequence(Qt::CTRL | Qt::Key_Equal), ids::ID_VIEW_ZOOM_IN},
+        {QKeySequence(Qt::CTRL | Qt::Key_Minus), ids::ID_VIEW_ZOOM_OUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_0), ids::ID_VIEW_ACTUAL_SIZE},
+        {QKeySequence(Qt::CTRL | Qt::Key_9), ids::ID_VIEW_FIT},
+        {QKeySequence(Qt::CTRL | Qt::Key_G), ids::ID_GOTO_FRAME},
     };
     for (const Key& k : keys) {
         bool bFound = false;
@@ -243,6 +252,35 @@ void StartupTest::statusBarPanesAndPrompts()
     QCOMPARE(prompt(ids::ID_EXPORT_FITS), QString());
 }
 
+void StartupTest::framePaneFollowsTheCurrentFrame()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("pane.avi"), {"--width", "64", "--height", "48", "--frames", "10",
+                                                                  "--rate", "25", "--dropped", "3,4"});
+    f.start();
+    CStatusBar& bar = f.frame().GetStatusBar();
+    QCOMPARE(bar.GetFrameText(), QString());
+    f.doc().OpenVideoFile(capture);
+    const QString kCapture = QStringLiteral(" \u00b7 64\u00d748 \u00b7 I420 \u00b7 25 fps \u00b7 2 dropped");
+    QCOMPARE(bar.GetFrameText(), QStringLiteral("Frame 0 of 10") + kCapture);
+    // Left of the lock-key indicators, in sight.
+    QVERIFY(bar.GetFramePane()->isVisible());
+    QTRY_VERIFY(bar.GetFramePane()->geometry().right() < bar.GetItemRect(1).left());
+
+    CLeftView& list = *f.frame().GetFrameList();
+    list.setFocus();
+    const std::pair<int, QString> steps[] = {
+        {Qt::Key_Down, QStringLiteral("Frame 1 of 10")},
+        {Qt::Key_Down, QStringLiteral("Frame 2 of 10")},
+        {Qt::Key_Down, QStringLiteral("Frame 3 of 10 (dropped)")},
+        {Qt::Key_End, QStringLiteral("Frame 9 of 10")},
+    };
+    for (const auto& [nKey, text] : steps) {
+        QTest::keyClick(&list, static_cast<Qt::Key>(nKey));
+        QCOMPARE(bar.GetFrameText(), text + kCapture);
+    }
+}
+
 void StartupTest::viewMenuTogglesBars()
 {
     ShellFixture f;
@@ -295,6 +333,16 @@ void StartupTest::newRefillsTheAlgorithmListOnce()
     // The display mode is left alone.
     QVERIFY(f.doc().m_videoSource.m_bRaw && f.doc().m_videoSource.m_bRawColour);
     QCOMPARE(f.frame().windowTitle(), QStringLiteral("Untitled - Kestro"));
+
+    // With a capture open, New keeps it, its rows and ticks, and the caption goes on naming it.
+    const QString capture = f.sample(QStringLiteral("kept.avi"), {"--frames", "4", "--dropped", "2"});
+    f.doc().OpenVideoFile(capture);
+    f.frame().GetFrameList()->GetModel().SetTicked(0, false);
+    QTest::keyClick(&f.frame(), Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(f.frame().windowTitle(), capture + QStringLiteral(" - Kestro"));
+    QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
+    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 4);
+    QVERIFY(!f.frame().GetFrameList()->GetModel().IsTicked(0));
 }
 
 void StartupTest::algorithmListSkipsEmptyNames()
