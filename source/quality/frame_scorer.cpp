@@ -1,0 +1,266 @@
+#include "frame_scorer.h"
+
+#include "avifile.h"
+#include "sharpness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+namespace kestro::quality {
+
+namespace {
+
+// The capture's handles, released in order whatever path leaves the scorer.
+class OpenCapture {
+public:
+    OpenCapture() { AVIFileInit(); }
+    ~OpenCapture()
+    {
+        if (m_stream)
+            AVIStreamRelease(m_stream);
+        if (m_file)
+            AVIFileRelease(m_file);
+        AVIFileExit();
+    }
+    OpenCapture(const OpenCapture&) = delete;
+    OpenCapture& operator=(const OpenCapture&) = delete;
+
+    std::string Open(const std::string& path)
+    {
+        if (AVIFileOpenA(&m_file, path.c_str(), OF_READ, nullptr) != AVIERR_OK) {
+            m_file = nullptr;
+            return path + " cannot be opened as an AVI file";
+        }
+        if (AVIFileGetStream(m_file, &m_stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+            m_stream = nullptr;
+            return path + " holds no video stream";
+        }
+        start = AVIStreamStart(m_stream);
+        count = std::max<LONG>(0, AVIStreamLength(m_stream));
+        return {};
+    }
+    PAVISTREAM Stream() const { return m_stream; }
+    bool HoldsData(std::int32_t frame) const
+    {
+        return frame >= start && frame < start + count &&
+               AVIStreamFindSample(m_stream, frame, FIND_ANY | FIND_NEXT) == frame;
+    }
+
+    LONG start = 0;
+    LONG count = 0;
+
+private:
+    PAVIFILE m_file = nullptr;
+    PAVISTREAM m_stream = nullptr;
+};
+
+// A decoder of the stream for one thread.
+class Decoder {
+public:
+    explicit Decoder(PAVISTREAM stream) : m_frames(AVIStreamGetFrameOpen(stream, nullptr)) {}
+    ~Decoder()
+    {
+        if (m_frames)
+            AVIStreamGetFrameClose(m_frames);
+    }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    const BITMAPINFOHEADER* Get(std::int32_t frame)
+    {
+        return m_frames ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(m_frames, frame)) : nullptr;
+    }
+
+private:
+    PGETFRAME m_frames;
+};
+
+const std::uint8_t* bitmapPixels(const BITMAPINFOHEADER& h)
+{
+    std::size_t offset = h.biSize;
+    if (h.biBitCount <= 8)
+        offset += (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * sizeof(RGBQUAD);
+    return reinterpret_cast<const std::uint8_t*>(&h) + offset;
+}
+
+std::string format(const char* text, long a, long long b = 0, long long c = 0)
+{
+    char buffer[200];
+    std::snprintf(buffer, sizeof buffer, text, a, b, c);
+    return buffer;
+}
+
+// What the threads share: the frames to take, the batch hand-in, and the first reason a frame
+// could not be scored.
+struct Shared {
+    const ScoreRequest& request;
+    const ScoreBatchCallback& onBatch;
+    const OpenCapture& capture;
+    std::int32_t width = 0, height = 0;
+    std::size_t batchFrames = 0;
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::size_t done = 0;
+    ScoreOutcome& outcome;
+
+    bool Stopped() const { return request.stop && request.stop->load(std::memory_order_relaxed); }
+
+    void HandIn(std::vector<FrameScore>& batch)
+    {
+        if (batch.empty())
+            return;
+        std::lock_guard lock(mutex);
+        done += batch.size();
+        outcome.scores.insert(outcome.scores.end(), batch.begin(), batch.end());
+        if (onBatch)
+            onBatch(batch, done, request.frames.size());
+        batch.clear();
+    }
+
+    void Unreadable(const std::string& why)
+    {
+        std::lock_guard lock(mutex);
+        if (outcome.unreadable++ == 0)
+            outcome.unreadableReason = why;
+    }
+};
+
+// A thread's share: frames taken a few at a time, so that neighbouring frames are read by one
+// thread and the file is read nearly in order.
+void work(Shared& s)
+{
+    constexpr std::size_t kChunk = 4;
+    SharpnessMeter meter;
+    std::vector<std::uint8_t> sample;
+    std::unique_ptr<Decoder> decoder;
+    if (s.request.source == ScoreSource::Decoded)
+        decoder = std::make_unique<Decoder>(s.capture.Stream());
+    const std::size_t plane = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+    std::vector<FrameScore> batch;
+    const std::vector<std::int32_t>& frames = s.request.frames;
+    for (;;) {
+        const std::size_t first = s.next.fetch_add(kChunk);
+        if (first >= frames.size())
+            break;
+        for (std::size_t k = first; k < std::min(first + kChunk, frames.size()); ++k) {
+            if (s.Stopped()) {
+                s.HandIn(batch);
+                return;
+            }
+            FrameScore result{frames[k], 0.0, false};
+            if (!s.capture.HoldsData(result.frame)) {
+                batch.push_back(result);
+                continue;
+            }
+            if (decoder) {
+                const BITMAPINFOHEADER* frame = decoder->Get(result.frame);
+                const double score = frame ? meter.MeasureBitmap(*frame, bitmapPixels(*frame)) : -1.0;
+                if (score < 0)
+                    s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
+                                                "scored"
+                                              : "frame %ld cannot be decoded",
+                                        result.frame, frame ? frame->biBitCount : 0));
+                result = {result.frame, std::max(score, 0.0), score >= 0};
+            } else {
+                LONG bytes = 0, samples = 0;
+                AVIStreamRead(s.capture.Stream(), result.frame, 1, nullptr, 0, &bytes, nullptr);
+                if (bytes > 0 && static_cast<std::size_t>(bytes) > sample.size())
+                    sample.resize(static_cast<std::size_t>(bytes));
+                const HRESULT hr = AVIStreamRead(s.capture.Stream(), result.frame, 1, sample.data(),
+                                                 static_cast<LONG>(sample.size()), &bytes, &samples);
+                if (hr != AVIERR_OK)
+                    s.Unreadable(format("frame %ld cannot be read from the file", result.frame));
+                else if (static_cast<std::size_t>(bytes) < plane)
+                    s.Unreadable(format("frame %ld is stored in %lld bytes, too few for its %lld sensor values",
+                                        result.frame, static_cast<long long>(bytes), static_cast<long long>(plane)));
+                else
+                    result = {result.frame,
+                              meter.Measure({sample.data(), s.width, s.height, static_cast<std::ptrdiff_t>(s.width)}),
+                              true};
+            }
+            batch.push_back(result);
+            if (batch.size() >= s.batchFrames)
+                s.HandIn(batch);
+        }
+    }
+    s.HandIn(batch);
+}
+
+} // namespace
+
+ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& onBatch)
+{
+    ScoreOutcome outcome;
+    OpenCapture capture;
+    outcome.error = capture.Open(asked.path);
+    if (!outcome.error.empty())
+        return outcome;
+    outcome.frameCount = capture.count;
+
+    ScoreRequest request = asked;
+    if (request.frames.empty())
+        for (LONG i = capture.start; i < capture.start + capture.count; ++i)
+            if (capture.HoldsData(i))
+                request.frames.push_back(i);
+    if (request.frames.empty())
+        return outcome;
+
+    // The size of the sensor plane is that of the decoded frames, as the RAW display modes take it.
+    std::int32_t width = 0, height = 0;
+    {
+        Decoder decoder(capture.Stream());
+        LONG first = AVIStreamFindSample(capture.Stream(), capture.start, FIND_ANY | FIND_NEXT);
+        const BITMAPINFOHEADER* frame = first >= 0 ? decoder.Get(first) : nullptr;
+        if (first >= 0 && !frame) {
+            outcome.error = asked.path + ": its first frame cannot be decoded";
+            return outcome;
+        }
+        if (frame) {
+            width = frame->biWidth;
+            height = frame->biHeight < 0 ? -frame->biHeight : frame->biHeight;
+        }
+    }
+
+    Shared shared{request, onBatch, capture, width, height, request.batchFrames, {}, {}, 0, outcome};
+    if (shared.batchFrames == 0)
+        shared.batchFrames = std::clamp<std::size_t>(request.frames.size() / 100, 8, 256);
+    unsigned threads = request.threads ? request.threads : std::max(1u, std::thread::hardware_concurrency());
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, (request.frames.size() + 3) / 4));
+    std::vector<std::thread> others;
+    for (unsigned t = 1; t < threads; ++t)
+        others.emplace_back([&shared] { work(shared); });
+    work(shared);
+    for (std::thread& t : others)
+        t.join();
+
+    std::sort(outcome.scores.begin(), outcome.scores.end(),
+              [](const FrameScore& a, const FrameScore& b) { return a.frame < b.frame; });
+    outcome.stopped = outcome.scores.size() < request.frames.size();
+    return outcome;
+}
+
+ScoringJob::ScoringJob(ScoreRequest request, ScoreBatchCallback onBatch,
+                       std::function<void(const ScoreOutcome&)> onFinished)
+{
+    request.stop = &m_stop;
+    m_thread = std::thread(
+        [this, request = std::move(request), onBatch = std::move(onBatch), onFinished = std::move(onFinished)] {
+            const ScoreOutcome outcome = ScoreFrames(request, onBatch);
+            if (onFinished)
+                onFinished(outcome);
+        });
+}
+
+ScoringJob::~ScoringJob()
+{
+    Cancel();
+    Wait();
+}
+
+void ScoringJob::Wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+} // namespace kestro::quality

@@ -1,0 +1,172 @@
+#include "sharpness.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace kestro::quality {
+
+namespace {
+
+// A binned value is the sum of four 8-bit sites.
+constexpr int kBinnedLevels = 4 * 255 + 1;
+// The object is where the binned picture rises this far from the sky towards the brightest part.
+constexpr double kObjectLevel = 0.25;
+// Rows and columns with fewer object pixels than this share of the fullest one are left out, so
+// a hot pixel, a star or a moon beside the planet does not stretch the region over the sky.
+constexpr double kRowShare = 0.10;
+// The region is widened by this many binned pixels on each side, so the limb's gradient stays in
+// it even when seeing spreads it: a sigma of 3 sensor pixels reaches about 5 binned pixels.
+constexpr std::int32_t kMargin = 6;
+// Below this contrast between sky and object (in binned levels, 4 per 8-bit level) there is no
+// object to measure: a dark frame scores 0 instead of a ratio of noise to noise.
+constexpr int kMinContrast = 16;
+
+void binRows(const std::uint8_t* __restrict r0, const std::uint8_t* __restrict r1, std::uint16_t* __restrict out,
+             std::int32_t n)
+{
+    for (std::int32_t x = 0; x < n; ++x)
+        out[x] = static_cast<std::uint16_t>(r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]);
+}
+
+// Counts the pixels above the threshold per column (added into `columns`) and in the row, and sums
+// their height above the sky.
+std::uint32_t countRow(const std::uint16_t* __restrict row, std::int32_t n, std::uint16_t threshold,
+                       std::uint32_t* __restrict columns, std::uint64_t& signal, std::uint16_t sky)
+{
+    std::uint32_t count = 0, sum = 0;
+    for (std::int32_t x = 0; x < n; ++x) {
+        const std::uint32_t above = row[x] > threshold ? 1u : 0u;
+        columns[x] += above;
+        count += above;
+        sum += above * static_cast<std::uint32_t>(row[x] - sky);
+    }
+    signal += sum;
+    return count;
+}
+
+// The squared Sobel gradient summed over columns [x0, x1) of the middle row.
+std::uint64_t sobelRow(const std::uint16_t* __restrict up, const std::uint16_t* __restrict mid,
+                       const std::uint16_t* __restrict down, std::int32_t x0, std::int32_t x1)
+{
+    std::uint64_t energy = 0;
+    for (std::int32_t x = x0; x < x1; ++x) {
+        const std::int32_t gx = (up[x + 1] - up[x - 1]) + 2 * (mid[x + 1] - mid[x - 1]) + (down[x + 1] - down[x - 1]);
+        const std::int32_t gy = (down[x - 1] - up[x - 1]) + 2 * (down[x] - up[x]) + (down[x + 1] - up[x + 1]);
+        energy += static_cast<std::uint32_t>(gx * gx) + static_cast<std::uint32_t>(gy * gy);
+    }
+    return energy;
+}
+
+// The first and last index whose count reaches `least`.
+std::pair<std::int32_t, std::int32_t> span(const std::uint32_t* counts, std::int32_t n, std::uint32_t least)
+{
+    std::int32_t first = 0, last = n - 1;
+    while (first < n && counts[first] < least)
+        ++first;
+    while (last > first && counts[last] < least)
+        --last;
+    return {first, last};
+}
+
+} // namespace
+
+double SharpnessMeter::Measure(const PlaneView& plane)
+{
+    m_region = {};
+    const std::int32_t w = plane.width / 2, h = plane.height / 2;
+    if (!plane.pixels || w < 4 || h < 4)
+        return 0.0;
+    const std::size_t bw = static_cast<std::size_t>(w);
+    m_binned.resize(bw * static_cast<std::size_t>(h));
+    for (std::int32_t y = 0; y < h; ++y) {
+        const std::uint8_t* r0 = plane.pixels + 2 * static_cast<std::ptrdiff_t>(y) * plane.stride;
+        binRows(r0, r0 + plane.stride, m_binned.data() + static_cast<std::size_t>(y) * bw, w);
+    }
+
+    // Sky and object levels from every fourth binned pixel of every fourth row: enough samples for
+    // two percentiles, at a sixteenth of the cost of all.
+    std::array<std::uint32_t, kBinnedLevels> histogram{};
+    std::uint32_t samples = 0;
+    for (std::int32_t y = 0; y < h; y += 4) {
+        const std::uint16_t* row = m_binned.data() + static_cast<std::size_t>(y) * bw;
+        for (std::int32_t x = 0; x < w; x += 4)
+            ++histogram[row[x]];
+        samples += static_cast<std::uint32_t>((w + 3) / 4);
+    }
+    auto percentile = [&](double share) {
+        const auto wanted = static_cast<std::uint32_t>(share * samples);
+        std::uint32_t seen = 0;
+        for (int v = 0; v < kBinnedLevels; ++v) {
+            seen += histogram[static_cast<std::size_t>(v)];
+            if (seen > wanted)
+                return v;
+        }
+        return kBinnedLevels - 1;
+    };
+    // The sky is the low tenth; the object's top the 99.9th percentile, so that a few hot pixels
+    // do not set it.
+    const int sky = percentile(0.10);
+    const int top = percentile(0.999);
+    if (top - sky < kMinContrast)
+        return 0.0;
+    const auto threshold = static_cast<std::uint16_t>(sky + kObjectLevel * (top - sky));
+
+    m_columns.assign(bw, 0);
+    m_rows.assign(static_cast<std::size_t>(h), 0);
+    std::uint64_t signal = 0;
+    for (std::int32_t y = 0; y < h; ++y)
+        m_rows[static_cast<std::size_t>(y)] = countRow(m_binned.data() + static_cast<std::size_t>(y) * bw, w, threshold,
+                                                       m_columns.data(), signal, static_cast<std::uint16_t>(sky));
+    const std::uint32_t fullestRow = *std::max_element(m_rows.begin(), m_rows.end());
+    const std::uint32_t fullestColumn = *std::max_element(m_columns.begin(), m_columns.end());
+    if (fullestRow == 0)
+        return 0.0;
+    const auto [y0, y1] = span(m_rows.data(), h, std::max<std::uint32_t>(1, std::uint32_t(kRowShare * fullestRow)));
+    const auto [x0, x1] =
+        span(m_columns.data(), w, std::max<std::uint32_t>(1, std::uint32_t(kRowShare * fullestColumn)));
+    std::uint64_t objectPixels = 0;
+    for (std::int32_t y = y0; y <= y1; ++y)
+        objectPixels += m_rows[static_cast<std::size_t>(y)];
+
+    // The gradient needs a neighbour on each side.
+    const std::int32_t top0 = std::max(1, y0 - kMargin), bottom = std::min(h - 1, y1 + kMargin + 1);
+    const std::int32_t left = std::max(1, x0 - kMargin), right = std::min(w - 1, x1 + kMargin + 1);
+    std::uint64_t energy = 0;
+    for (std::int32_t y = top0; y < bottom; ++y) {
+        const std::uint16_t* mid = m_binned.data() + static_cast<std::size_t>(y) * bw;
+        energy += sobelRow(mid - bw, mid, mid + bw, left, right);
+    }
+    m_region = {2 * left, 2 * top0, 2 * right, 2 * bottom};
+    const double pixels = double(bottom - top0) * double(right - left);
+    const double level = double(signal) / double(objectPixels);
+    if (pixels <= 0 || level <= 0)
+        return 0.0;
+    return std::sqrt(double(energy) / pixels) / level;
+}
+
+double SharpnessMeter::MeasureBitmap(const BITMAPINFOHEADER& header, const std::uint8_t* pixels)
+{
+    const std::int32_t w = header.biWidth;
+    const std::int32_t h = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const int bytes = header.biBitCount / 8;
+    if (!pixels || w <= 0 || h <= 0 || header.biCompression != BI_RGB || (bytes != 1 && bytes != 3 && bytes != 4))
+        return -1.0;
+    const std::size_t stride = (static_cast<std::size_t>(w) * static_cast<std::size_t>(bytes) + 3) & ~std::size_t{3};
+    if (bytes == 1)
+        return Measure({pixels, w, h, static_cast<std::ptrdiff_t>(stride)});
+    // Luminance as (B + 2G + R) / 4: the weights of a Bayer block, so a frame scores alike decoded
+    // and raw.
+    m_grey.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (std::int32_t y = 0; y < h; ++y) {
+        const std::uint8_t* in = pixels + static_cast<std::size_t>(y) * stride;
+        std::uint8_t* out = m_grey.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (std::int32_t x = 0; x < w; ++x) {
+            const std::uint8_t* p = in + static_cast<std::size_t>(x) * static_cast<std::size_t>(bytes);
+            out[x] = static_cast<std::uint8_t>((p[0] + 2 * p[1] + p[2] + 2) >> 2);
+        }
+    }
+    return Measure({m_grey.data(), w, h, static_cast<std::ptrdiff_t>(w)});
+}
+
+} // namespace kestro::quality
