@@ -123,6 +123,18 @@ bool writeSample(const fs::path& path, const std::string& sampleTool, const std:
     return !ec;
 }
 
+bool warmPageCache(const std::filesystem::path& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::vector<char> buffer(1 << 20);
+    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
 std::string fmt(const char* format, double v)
 {
     char buf[64];

@@ -73,6 +73,9 @@ bool initialiseBenchmark(int argc, char** argv, const std::map<std::string, std:
 bool writeSample(const std::filesystem::path& path, const std::string& sampleTool,
                  const std::vector<std::string>& args);
 
+// Reads the whole file once, so that every run, ours or a peer's, finds it in the page cache.
+bool warmPageCache(const std::filesystem::path& path);
+
 std::string fmt(const char* format, double v);
 
 struct Row {

@@ -189,19 +189,6 @@ bool ensureCapture(const fs::path& path, Size size, int frames, const std::strin
            captureIsValid(path, size, frames);
 }
 
-// Reads the whole file once, so that every run, ours or a peer's, finds it in the page cache.
-bool warmPageCache(const fs::path& path)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::vector<char> buffer(1 << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 void emptyFolder(const fs::path& dir)
 {
     std::error_code ec;

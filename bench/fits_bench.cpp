@@ -81,18 +81,6 @@ bool captureIsValid(const fs::path& path)
     return ok;
 }
 
-bool warmPageCache(const fs::path& path)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::vector<char> buffer(1 << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 void emptyFolder(const fs::path& dir)
 {
     for (const auto& entry : fs::directory_iterator(dir))

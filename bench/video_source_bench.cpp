@@ -90,19 +90,6 @@ bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTo
            captureIsValid(path, frames);
 }
 
-// Reads the whole file once, so that ours and ffmpeg's steps both find it in the page cache.
-bool warmPageCache(const fs::path& path)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::vector<char> buffer(1 << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 // ---- messages ---------------------------------------------------------------------------
 
 // Stepping through a valid capture tells the user nothing. A message means the source took
