@@ -10,7 +10,25 @@ namespace kestro::avi {
 
 namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
+// Larger writes are handed to the kernel in pieces of this size. One write of a whole 6 MB
+// frame makes ext4 fill the page cache with large folios, which cost several times more than
+// small pieces on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
+constexpr std::size_t kWritePiece = 64 * 1024;
+
+std::string openFailure(int error)
+{
+    switch (error) {
+    case ENOENT: return "no such file";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EISDIR: return "it is a folder";
+    case ENAMETOOLONG: return "the name is too long";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case ELOOP: return "too many symbolic links";
+    default: return std::strerror(error);
+    }
 }
+} // namespace
 
 InputFile::~InputFile()
 {
@@ -18,13 +36,18 @@ InputFile::~InputFile()
         ::close(m_fd);
 }
 
-bool InputFile::open(const std::string& path)
+bool InputFile::open(const std::string& path, std::string* pWhy)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (pWhy)
+            *pWhy = openFailure(errno);
         return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (pWhy)
+            *pWhy = S_ISDIR(st.st_mode) ? openFailure(EISDIR) : "it is not a regular file";
         ::close(fd);
         return false;
     }
@@ -55,9 +78,18 @@ OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // No O_TRUNC: exports create their file empty just before, and ext4 takes a truncation, even
+    // of an empty file, as a file rewritten in place and writes all of it back at close
+    // (auto_da_alloc). Only a file that holds something is emptied.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+        m_error = errno;
+        ::close(fd);
         return false;
     }
     m_fd = fd;
@@ -71,7 +103,7 @@ void OutputFile::writeAll(const void* data, std::size_t n)
 {
     const auto* p = static_cast<const char*>(data);
     while (n > 0 && m_error == 0) {
-        const ssize_t put = ::write(m_fd, p, n);
+        const ssize_t put = ::write(m_fd, p, n < kWritePiece ? n : kWritePiece);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
