@@ -540,11 +540,12 @@ HRESULT AviReader::read(const SampleEntry& entry, void* buffer) const
     return m_file.readAt(entry.offset, buffer, entry.size) ? AVIERR_OK : AVIERR_FILEREAD;
 }
 
-HRESULT AviReader::readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t n, void* buffer) const
+HRESULT AviReader::readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t rowBytes, std::uint32_t n,
+                            std::uint8_t* firstRow, std::int64_t stride) const
 {
     if (n == 0)
         return AVIERR_OK;
-    return m_file.readAt(entry.offset + from, buffer, n) ? AVIERR_OK : AVIERR_FILEREAD;
+    return m_file.readRowsAt(entry.offset + from, rowBytes, n, firstRow, stride) ? AVIERR_OK : AVIERR_FILEREAD;
 }
 
 } // namespace kestro::avi

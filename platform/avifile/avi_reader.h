@@ -58,8 +58,10 @@ public:
 
     // Reads the stored bytes of one index entry; AVIERR_FILEREAD on an I/O failure.
     HRESULT read(const SampleEntry& entry, void* buffer) const;
-    // Reads n bytes of an entry from byte `from` of its data on; the caller keeps within it.
-    HRESULT readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t n, void* buffer) const;
+    // Reads n bytes of an entry from byte `from` of its data on, in rows of rowBytes, row k to
+    // firstRow + k * stride (the last row may be short); the caller keeps within the entry.
+    HRESULT readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t rowBytes, std::uint32_t n,
+                     std::uint8_t* firstRow, std::int64_t stride) const;
 
 private:
     AviReader() = default;

@@ -394,7 +394,8 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpB
     return AVIERR_OK;
 }
 
-HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, void* lpBuffer, LONG cbBuffer, LONG* plBytes)
+HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, LONG cbRow, LONG nRows, void* lpFirstRow,
+                          LONG lStride, LONG* plBytes)
 {
     if (plBytes)
         *plBytes = 0;
@@ -405,12 +406,16 @@ HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, void* lpBu
     if (!d)
         return AVIERR_UNSUPPORTED;
     const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
-    if (i < 0 || i >= d->index.size() || lOffset < 0 || cbBuffer < 0 || (!lpBuffer && cbBuffer > 0))
+    const std::int64_t asked = std::int64_t{cbRow} * nRows;
+    if (i < 0 || i >= d->index.size() || lOffset < 0 || cbRow < 0 || nRows < 0 || asked > 0x7FFFFFFF ||
+        (!lpFirstRow && asked > 0))
         return AVIERR_BADPARAM;
     const auto& entry = d->index[static_cast<std::int32_t>(i)];
     const auto from = static_cast<std::uint32_t>(lOffset);
-    const std::uint32_t n = from >= entry.size ? 0 : std::min(entry.size - from, static_cast<std::uint32_t>(cbBuffer));
-    const HRESULT hr = s->file->reader->readPart(entry, from, n, lpBuffer);
+    const std::uint64_t n = from >= entry.size ? 0 : std::min<std::uint64_t>(entry.size - from, asked);
+    const HRESULT hr =
+        s->file->reader->readPart(entry, from, static_cast<std::uint32_t>(cbRow), static_cast<std::uint32_t>(n),
+                                  static_cast<std::uint8_t*>(lpFirstRow), lStride);
     if (hr != AVIERR_OK)
         return hr;
     if (plBytes)

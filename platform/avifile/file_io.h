@@ -23,6 +23,10 @@ public:
     std::uint64_t size() const { return m_size; }
     // Reads exactly n bytes at offset; false on any shortfall or error.
     bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+    // Reads exactly n bytes at offset into rows of rowBytes, row k at firstRow + k * stride (the
+    // last row may be short), with as few system calls as the rows allow.
+    bool readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t n, std::uint8_t* firstRow,
+                    std::int64_t stride) const;
 
 private:
     int m_fd = -1;

@@ -261,11 +261,13 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
     return true;
 }
 
-// Reads the sensor plane at the start of the current frame's stored sample into the read
-// buffer, and only the plane: the rest of the sample (the U and V planes of an I420 frame, a
-// third of it) is never used by the RAW modes.
-bool CVideoSource::ReadStoredPlane(std::size_t nPlaneBytes)
+// Reads the sensor plane at the start of the current frame's stored sample, and only the plane:
+// the rest of the sample (the U and V planes of an I420 frame, a third of it) is never used by
+// the RAW modes. Stored row k goes to pRows + k * nStride: a negative stride turns the plane
+// upside down into a bottom-up bitmap as it is read.
+bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride)
 {
+    const std::size_t nPlaneBytes = nWidth * nHeight;
     using namespace kestro::video::messages;
     const std::int32_t pos = m_lFramePos;
     // The sample's own size tells first whether it holds a plane at all.
@@ -280,16 +282,9 @@ bool CVideoSource::ReadStoredPlane(std::size_t nPlaneBytes)
         TellAboutFrame(pos, kReadMemory);
         return false;
     }
-    if (nPlaneBytes > m_readBuffer.Size()) {
-        m_readBuffer.Allocate(nPlaneBytes);
-        if (m_readBuffer.IsEmpty()) {
-            TellAboutFrame(pos, kReadMemory);
-            return false;
-        }
-    }
     LONG bytes = 0;
-    const HRESULT hr =
-        m_avi.streamReadPart(m_pStream, pos, 0, m_readBuffer.Bytes(), static_cast<LONG>(nPlaneBytes), &bytes);
+    const HRESULT hr = m_avi.streamReadPart(m_pStream, pos, 0, static_cast<LONG>(nWidth), static_cast<LONG>(nHeight),
+                                            pRows, static_cast<LONG>(nStride), &bytes);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
             TellAboutFrame(pos, error.message);
@@ -333,18 +328,25 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     }
     const std::size_t width = static_cast<std::size_t>(frame.biWidth);
     const std::size_t height = static_cast<std::size_t>(frame.biHeight);
-    if (!ReadStoredPlane(width * height))
-        return nullptr;
-
-    // The plane is stored top row first; the bitmap's first row is the bottom one. RAW colour
-    // never hands the 8-bit image out, so it is only written for RAW Y-channel.
-    const std::uint8_t* plane = m_readBuffer.Bytes();
+    // The plane is stored top row first; the bitmap's first row is the bottom one, so RAW
+    // Y-channel reads the rows straight into the 8-bit image from its top row down. RAW colour
+    // never hands the 8-bit image out; it reads the plane as stored, for the converter.
     if (!m_bRawColour) {
         std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
-        for (std::size_t k = 0; k < height; ++k)
-            std::memcpy(rawPixels + k * width, plane + (height - 1 - k) * width, width);
+        if (!ReadStoredPlane(width, height, rawPixels + (height - 1) * width, -static_cast<std::int64_t>(width)))
+            return nullptr;
         return m_pRawImage.Header();
     }
+    if (width * height > m_readBuffer.Size()) {
+        m_readBuffer.Allocate(width * height);
+        if (m_readBuffer.IsEmpty()) {
+            TellAboutFrame(m_lFramePos, kReadMemory);
+            return nullptr;
+        }
+    }
+    if (!ReadStoredPlane(width, height, m_readBuffer.Bytes(), static_cast<std::int64_t>(width)))
+        return nullptr;
+    const std::uint8_t* plane = m_readBuffer.Bytes();
 
     std::int32_t outWidth = 0, outHeight = 0;
     if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes, outWidth,

@@ -36,7 +36,7 @@ struct AviReadServices {
     LONG (*streamLength)(PAVISTREAM) = &AVIStreamLength;
     LONG (*streamFindSample)(PAVISTREAM, LONG, LONG) = &AVIStreamFindSample;
     HRESULT (*streamRead)(PAVISTREAM, LONG, LONG, void*, LONG, LONG*, LONG*) = &AVIStreamRead;
-    HRESULT (*streamReadPart)(PAVISTREAM, LONG, LONG, void*, LONG, LONG*) = &AVIStreamReadPart;
+    HRESULT (*streamReadPart)(PAVISTREAM, LONG, LONG, LONG, LONG, void*, LONG, LONG*) = &AVIStreamReadPart;
     const char* (*lastErrorText)() = &AVIFileLastErrorText;
     ULONG (*streamRelease)(PAVISTREAM) = &AVIStreamRelease;
     PGETFRAME (*getFrameOpen)(PAVISTREAM, const BITMAPINFOHEADER*) = &AVIStreamGetFrameOpen;
@@ -160,7 +160,7 @@ private:
     // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
     const BITMAPINFOHEADER* DecodedFrame();
     bool CreateRawImages(const BITMAPINFOHEADER& frame);
-    bool ReadStoredPlane(std::size_t nPlaneBytes);
+    bool ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
 
     AviReadServices m_avi;
 

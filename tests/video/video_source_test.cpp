@@ -98,7 +98,7 @@ struct Spy {
     bool emptyRect = false, noSuggestedSize = false;
     HRESULT readResult = AVIERR_OK; // for reads into a buffer
     LONG readShortBy = 0;           // bytes the sample is reported shorter than it is
-    int partReads = 0;              // AVIStreamReadPart calls
+    LONG partBytes = 0;             // bytes the last AVIStreamReadPart asked for
 };
 Spy g_spy;
 
@@ -165,11 +165,12 @@ AviReadServices spyServices()
             *bytes -= g_spy.readShortBy;
         return hr;
     };
-    s.streamReadPart = [](PAVISTREAM st, LONG start, LONG offset, void* buf, LONG size, LONG* bytes) {
-        ++g_spy.partReads;
+    s.streamReadPart = [](PAVISTREAM st, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                          LONG* bytes) {
+        g_spy.partBytes = row * rows;
         if (g_spy.readResult != AVIERR_OK)
             return g_spy.readResult;
-        const HRESULT hr = AVIStreamReadPart(st, start, offset, buf, size, bytes);
+        const HRESULT hr = AVIStreamReadPart(st, start, offset, row, rows, buf, stride, bytes);
         LONG stored = 0;
         AVIStreamRead(st, start, 1, nullptr, 0, &stored, nullptr);
         if (bytes)
@@ -662,6 +663,7 @@ TEST_F(VideoSource, ReadErrorsAreToldOncePerFrameAndLeaveTheModeAlone)
             g_spy.readResult = AVIERR_OK;
             g_spy.readShortBy = 0;
             EXPECT_NE(v.GetFrameBitmap(), nullptr) << "the next good read shows the frame again";
+            EXPECT_EQ(g_spy.partBytes, 640 * 480) << "the plane is read, not the whole I420 sample";
         }
     }
 }
