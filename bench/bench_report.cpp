@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace kestro::bench {
@@ -125,14 +126,16 @@ bool writeSample(const fs::path& path, const std::string& sampleTool, const std:
 
 bool warmPageCache(const std::filesystem::path& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     std::vector<char> buffer(1 << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {}
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+    ssize_t got;
+    while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {}
+    ::close(fd);
+    return got == 0;
 }
 
 std::string fmt(const char* format, double v)

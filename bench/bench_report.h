@@ -74,6 +74,10 @@ bool writeSample(const std::filesystem::path& path, const std::string& sampleToo
                  const std::vector<std::string>& args);
 
 // Reads the whole file once, so that every run, ours or a peer's, finds it in the page cache.
+// Its pages are dropped first (once written back), so every capture is cached the way reading
+// caches it, whoever wrote it: a file still cached from being written keeps the page sizes of
+// its writer's writes (64 KiB pieces for ours, 256 KiB for ffmpeg), and RAW Y-channel steps
+// through a capture our writer has just written at half the speed it does once it is read back.
 bool warmPageCache(const std::filesystem::path& path);
 
 std::string fmt(const char* format, double v);

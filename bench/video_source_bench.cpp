@@ -10,11 +10,17 @@
 // the long capture; a short one of 30 frames is timed with ffmpeg as well, so that the peer's
 // start-up and per-file costs can be told apart from its rate per frame.
 //
+// A second capture of the same size, written by ffmpeg (testsrc2 as raw yuv420p, 'I420'), is
+// stepped in RAW Y-channel and RAW colour beside two peers in the same run: ffmpeg decoding it,
+// and reading the same plane bytes of every frame with pread alone, in process (the floor for a
+// step that must get the plane out of the page cache).
+//
 // One benchmark iteration is one step: GoToFrame(i) and GetFrameBitmap(), i running through the
 // capture in order and starting again at 0, so a slow de-mosaic steps through fewer frames in
 // the same time. Five repetitions of each by default, in random order with the peer's, so that
 // a neighbour's build slows both alike. The last thing printed is a Markdown table for
 // docs/PERFORMANCE.md.
+#include "avi_reader.h"
 #include "message_box.h"
 #include "bench_report.h"
 #include "process_timing.h"
@@ -31,6 +37,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +58,7 @@ constexpr int kShortFrames = 30;
 constexpr int kLibraryMargin = 4;
 
 std::string captureName(int frames) { return "step-" + std::to_string(frames) + "f-1920x1080-bg-i420.avi"; }
+std::string ffmpegCaptureName(int frames) { return "ffmpeg-" + std::to_string(frames) + "f-1920x1080-i420.avi"; }
 
 // ---- fixtures ---------------------------------------------------------------------------
 
@@ -88,6 +98,28 @@ bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTo
                        {"--width", std::to_string(kWidth), "--height", std::to_string(kHeight), "--frames",
                         std::to_string(frames), "--dropped", "none"}) &&
            captureIsValid(path, frames);
+}
+
+// The same size of capture as ffmpeg writes it: its own AVI muxer, its own index.
+bool ensureFfmpegCapture(const fs::path& path, int frames)
+{
+    if (fs::exists(path) && captureIsValid(path, frames)) {
+        std::printf("Reusing %s\n", path.c_str());
+        return true;
+    }
+    std::printf("Writing %s with ffmpeg (%d frames of %dx%d I420)\n", path.c_str(), frames, kWidth, kHeight);
+    std::fflush(stdout);
+    const std::vector<std::string> args = {
+        "ffmpeg",     "-v",
+        "error",      "-y",
+        "-f",         "lavfi",
+        "-i",         "testsrc2=size=" + std::to_string(kWidth) + "x" + std::to_string(kHeight) + ":rate=25",
+        "-frames:v",  std::to_string(frames),
+        "-c:v",       "rawvideo",
+        "-pix_fmt",   "yuv420p",
+        "-vtag",      "I420",
+        path.string()};
+    return timeProcess(args).has_value() && captureIsValid(path, frames);
 }
 
 // ---- messages ---------------------------------------------------------------------------
@@ -177,6 +209,39 @@ void benchStep(benchmark::State& state, Mode mode, std::string path)
     state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The floor for a RAW step: the plane bytes of frame i (the first W x H bytes of its sample) read
+// with one pread into one buffer, i running through the capture as in benchStep. The offsets come
+// from the reader's index, so the peer pays nothing for finding them.
+void benchPlanePread(benchmark::State& state, std::string path)
+{
+    std::unique_ptr<kestro::avi::AviReader> reader;
+    if (kestro::avi::AviReader::open(path, reader) != AVIERR_OK || reader->streamCount() < 1) {
+        state.SkipWithError("cannot read the capture's index");
+        return;
+    }
+    const kestro::avi::SampleIndex& index = reader->stream(0).index;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        state.SkipWithError("cannot open the capture");
+        return;
+    }
+    const std::size_t plane = static_cast<std::size_t>(kWidth) * kHeight;
+    std::vector<std::uint8_t> buffer(plane);
+    std::int32_t next = 0;
+    for (auto _ : state) {
+        const auto& entry = index[next];
+        if (::pread(fd, buffer.data(), plane, static_cast<off_t>(entry.offset)) != static_cast<ssize_t>(plane)) {
+            state.SkipWithError("short read");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+        if (++next == index.size())
+            next = 0;
+    }
+    ::close(fd);
+    state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // ---- whole processes --------------------------------------------------------------------
 
 // A peer program as a benchmark, so that its repetitions interleave with ours.
@@ -250,12 +315,18 @@ int main(int argc, char** argv)
     AVIFileInit();
     const fs::path longPath = o.dir / captureName(o.frames);
     const fs::path shortPath = o.dir / captureName(kShortFrames);
+    const fs::path ffmpegPath = o.dir / ffmpegCaptureName(o.frames);
     for (const auto& [path, frames] : {std::pair{longPath, o.frames}, std::pair{shortPath, kShortFrames}}) {
         if (!ensureCapture(path, frames, o.sample) || !warmPageCache(path)) {
             std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", path.c_str());
             AVIFileExit();
             return 1;
         }
+    }
+    if (!ensureFfmpegCapture(ffmpegPath, o.frames) || !warmPageCache(ffmpegPath)) {
+        std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", ffmpegPath.c_str());
+        AVIFileExit();
+        return 1;
     }
     AVIFileExit();
 
@@ -273,6 +344,25 @@ int main(int argc, char** argv)
             ->MinTime(1.0)
             ->UseRealTime()
             ->MeasureProcessCPUTime(); // the decoder and the library work on more than one thread
+    // The ffmpeg-written capture: RAW modes against reading the plane alone and against ffmpeg.
+    // Its Y plane is a test picture, not a mosaic, which changes nothing for the time a step takes.
+    const Mode ffmpegModes[] = {{"FfmpegCapture/RawY", "RAW Y-channel", true},
+                                {"FfmpegCapture/RawColour", "RAW colour, 11-DeBayerToRGB", true, true}};
+    for (const Mode& m : ffmpegModes)
+        benchmark::RegisterBenchmark(m.name.c_str(), benchStep, m, ffmpegPath.string())
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    benchmark::RegisterBenchmark("FfmpegCapture/PeerPlanePread", benchPlanePread, ffmpegPath.string())
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0)
+        ->UseRealTime()
+        ->MeasureProcessCPUTime();
+    benchmark::RegisterBenchmark("FfmpegCapture/PeerFfmpeg", benchProcess, ffmpegDecode(ffmpegPath), o.frames)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
     benchmark::RegisterBenchmark("PeerFfmpeg", benchProcess, ffmpegDecode(longPath), o.frames)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
@@ -343,8 +433,33 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("\nCapture: %d frames of %dx%d I420 (a \"BG\" mosaic in Y), in the page cache. Medians over the "
-                "repetitions, interleaved with the peer's.\n",
+    // The ffmpeg-written capture.
+    const ProcessTime pread = reporter.median("FfmpegCapture/PeerPlanePread");
+    const ProcessTime ffmpegPeer = reporter.median("FfmpegCapture/PeerFfmpeg");
+    for (const Mode& m : ffmpegModes) {
+        const ProcessTime ours = reporter.median(m.name);
+        if (ours.wall <= 0)
+            continue;
+        const bool y = !m.colour;
+        if (pread.wall > 0) {
+            const double ratio = pread.wall / ours.wall;
+            rows.push_back({"Step through every frame of the ffmpeg-written capture, " + m.label +
+                                ", against reading its plane bytes with pread alone",
+                            rate(ours.wall, ours.cpu), rate(pread.wall, pread.cpu) + ", pread of 2,073,600 bytes",
+                            fmt("%.2f×", ratio), y ? "≥ 0.9× pread" : "—", y ? yesNo(ratio >= 0.9) : "info"});
+        }
+        if (ffmpegPeer.wall > 0) {
+            const double ratio = ffmpegPeer.wall / frames / ours.wall;
+            rows.push_back({"Step through every frame of the ffmpeg-written capture, " + m.label,
+                            rate(ours.wall, ours.cpu),
+                            rate(ffmpegPeer.wall / frames, ffmpegPeer.cpu / frames) + ", ffmpeg, whole process",
+                            fmt("%.2f×", ratio), y ? "≥ 3× the peer" : "—", y ? yesNo(ratio >= 3.0) : "info"});
+        }
+    }
+
+    std::printf("\nCapture: %d frames of %dx%d I420 (a \"BG\" mosaic in Y), in the page cache; the last rows "
+                "step through the same number of frames written by ffmpeg. Medians over the repetitions, "
+                "interleaved with the peer's.\n",
                 o.frames, kWidth, kHeight);
     printTable(rows);
     return 0;

@@ -257,7 +257,10 @@ struct AviReader::Parser {
             index.append(offset, size, key);
     }
 
-    bool fromIdx1(int streamNo, SampleIndex& index) const
+    // False, with *pDisagrees set, when the index points outside movi or at chunks that are not
+    // there: a recorder that got its offsets wrong. Its entries would turn whole frames into
+    // dropped ones, so the caller walks movi instead.
+    bool fromIdx1(int streamNo, SampleIndex& index, bool* pDisagrees) const
     {
         if (!haveMovi || idx1Size < 16)
             return false;
@@ -270,6 +273,9 @@ struct AviReader::Parser {
         index.reserve(n); // at most; what other streams' entries leave over is given back by finish()
         std::uint64_t base = 0;
         bool baseKnown = false;
+        std::uint64_t lastHeader = 0;
+        FOURCC lastId = 0;
+        std::uint32_t lastSize = 0;
         for (std::size_t first = 0; first < n; first += kBlockEntries) {
             const std::size_t count = std::min(kBlockEntries, n - first);
             if (!r.m_file.readAt(idx1Offset + first * 16, block.data(), count * 16))
@@ -291,17 +297,35 @@ struct AviReader::Parser {
                             break;
                         }
                     }
-                    if (!baseKnown)
+                    if (!baseKnown) {
+                        *pDisagrees = true;
                         return false;
+                    }
                 }
                 if (!isDataChunkOf(id, streamNo))
                     continue;
                 const std::uint64_t header = base + le32(e + 8);
                 const std::uint32_t size = le32(e + 12);
-                if (header < movi.begin || header + 8 > movi.end || size > movi.end - (header + 8))
-                    index.append(0, 0, false);
-                else
-                    index.append(header + 8, size, (flags & kIdx1KeyFrame) != 0);
+                // Entries follow their chunks through movi; one that points back at or before the
+                // previous one serves some frame twice and loses another.
+                if (header < movi.begin || header + 8 > movi.end || size > movi.end - (header + 8) ||
+                    (!index.empty() && header <= lastHeader)) {
+                    *pDisagrees = true;
+                    return false;
+                }
+                index.append(header + 8, size, (flags & kIdx1KeyFrame) != 0);
+                lastHeader = header;
+                lastId = id;
+                lastSize = size;
+            }
+        }
+        // The first entry was checked against its chunk above; checking the last one too costs
+        // one read and catches an index whose offsets drift through the file.
+        if (!index.empty()) {
+            ChunkHeader h;
+            if (!readHeader(lastHeader, movi.end, h) || h.id != lastId || h.size != lastSize) {
+                *pDisagrees = true;
+                return false;
             }
         }
         return !index.empty();
@@ -355,11 +379,24 @@ struct AviReader::Parser {
         }
     }
 
-    HRESULT run()
+    HRESULT run(std::string& why)
     {
         std::uint8_t head[12];
-        if (fileSize < 12 || !r.m_file.readAt(0, head, 12) || le32(head) != fcc::RIFF || le32(head + 8) != fcc::AVI_)
+        if (fileSize == 0) {
+            why = "the file is empty";
             return AVIERR_BADFORMAT;
+        }
+        if (fileSize < 12 || !r.m_file.readAt(0, head, 12) || le32(head) != fcc::RIFF) {
+            why = "not an AVI file";
+            return AVIERR_BADFORMAT;
+        }
+        if (le32(head + 8) != fcc::AVI_) {
+            // Name what it is instead, when it says so in letters (a WAVE file, say).
+            std::string type(reinterpret_cast<const char*>(head + 8), 4);
+            const bool printable = std::all_of(type.begin(), type.end(), [](char c) { return c >= ' ' && c <= '~'; });
+            why = printable ? "not an AVI file (a RIFF '" + type + "' file)" : "not an AVI file";
+            return AVIERR_BADFORMAT;
+        }
 
         std::uint64_t pos = parseRiff(0, true);
         r.m_summary.riffCount = 1;
@@ -375,8 +412,15 @@ struct AviReader::Parser {
                 break;
             pos = end;
         }
-        if (headers.empty())
+        // A recorder that crashed before its first frame, or a copy cut short, ends before its
+        // stream headers are complete.
+        ChunkHeader riff;
+        r.m_summary.headersCut = !haveMovi && readHeader(0, fileSize, riff) && riff.dataEnd() > fileSize;
+        if (headers.empty()) {
+            why =
+                r.m_summary.headersCut || !haveMovi ? "the file ends inside its headers" : "it holds no stream headers";
             return AVIERR_BADFORMAT;
+        }
 
         std::vector<StreamData*> streams;
         for (std::size_t i = 0; i < headers.size(); ++i) {
@@ -390,6 +434,7 @@ struct AviReader::Parser {
 
         std::vector<std::uint64_t> after(streams.size(), 0);
         bool anyIndexed = false;
+        bool idx1Disagrees = false;
         std::uint64_t resume = std::numeric_limits<std::uint64_t>::max();
         for (StreamData* s : streams) {
             const auto& indx = headers[static_cast<std::size_t>(s->number)].indx;
@@ -397,7 +442,7 @@ struct AviReader::Parser {
                 s->indexSource = IndexSource::OpenDml;
             } else {
                 s->index.clear();
-                if (fromIdx1(s->number, s->index))
+                if (fromIdx1(s->number, s->index, &idx1Disagrees))
                     s->indexSource = IndexSource::Idx1;
                 else
                     s->index.clear();
@@ -414,7 +459,9 @@ struct AviReader::Parser {
         }
         // Frames behind the last index entry (a recorder that crashed before writing its
         // index, or before indexing its last RIFF) are found by walking movi.
-        scanMovi(anyIndexed ? resume : 0, after, streams);
+        // An index that disagrees with movi is not trusted for any of its frames: movi is walked
+        // from its start, as for a file without an index.
+        scanMovi(anyIndexed && !idx1Disagrees ? resume : 0, after, streams);
         for (StreamData* s : streams) {
             if (s->indexSource == IndexSource::None && s->scannedSamples > 0)
                 s->indexSource = IndexSource::Scan;
@@ -465,16 +512,23 @@ struct AviReader::Parser {
     }
 };
 
-HRESULT AviReader::open(const std::string& path, std::unique_ptr<AviReader>& out)
+HRESULT AviReader::open(const std::string& path, std::unique_ptr<AviReader>& out, std::string* pWhy)
 {
     out.reset();
     std::unique_ptr<AviReader> reader(new AviReader());
-    if (!reader->m_file.open(path))
+    std::string why;
+    if (!reader->m_file.open(path, &why)) {
+        if (pWhy)
+            *pWhy = why;
         return AVIERR_FILEOPEN;
+    }
     Parser parser(*reader);
-    const HRESULT hr = parser.run();
-    if (hr != AVIERR_OK)
+    const HRESULT hr = parser.run(why);
+    if (hr != AVIERR_OK) {
+        if (pWhy)
+            *pWhy = why;
         return hr;
+    }
     out = std::move(reader);
     return AVIERR_OK;
 }
@@ -484,6 +538,14 @@ HRESULT AviReader::read(const SampleEntry& entry, void* buffer) const
     if (entry.size == 0)
         return AVIERR_OK;
     return m_file.readAt(entry.offset, buffer, entry.size) ? AVIERR_OK : AVIERR_FILEREAD;
+}
+
+HRESULT AviReader::readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t rowBytes, std::uint32_t n,
+                            std::uint8_t* firstRow, std::int64_t stride) const
+{
+    if (n == 0)
+        return AVIERR_OK;
+    return m_file.readRowsAt(entry.offset + from, rowBytes, n, firstRow, stride) ? AVIERR_OK : AVIERR_FILEREAD;
 }
 
 } // namespace kestro::avi

@@ -40,13 +40,16 @@ struct FileSummary {
     std::uint32_t avihHeight = 0;
     std::uint32_t microSecPerFrame = 0;
     bool hasIdx1 = false;
+    // No movi list, and the RIFF claims more than the file holds: a recording cut short inside
+    // its headers. Streams may still be listed, with what was left of their headers.
+    bool headersCut = false;
 };
 
 class AviReader {
 public:
     // AVIERR_FILEOPEN when the file cannot be opened, AVIERR_BADFORMAT when it is not
-    // an AVI file (or its headers are unusable).
-    static HRESULT open(const std::string& path, std::unique_ptr<AviReader>& out);
+    // an AVI file (or its headers are unusable); *pWhy then says why, in words.
+    static HRESULT open(const std::string& path, std::unique_ptr<AviReader>& out, std::string* pWhy = nullptr);
 
     int streamCount() const { return static_cast<int>(m_streams.size()); }
     const StreamData& stream(int i) const { return *m_streams[static_cast<std::size_t>(i)]; }
@@ -55,6 +58,10 @@ public:
 
     // Reads the stored bytes of one index entry; AVIERR_FILEREAD on an I/O failure.
     HRESULT read(const SampleEntry& entry, void* buffer) const;
+    // Reads n bytes of an entry from byte `from` of its data on, in rows of rowBytes, row k to
+    // firstRow + k * stride (the last row may be short); the caller keeps within the entry.
+    HRESULT readPart(const SampleEntry& entry, std::uint32_t from, std::uint32_t rowBytes, std::uint32_t n,
+                     std::uint8_t* firstRow, std::int64_t stride) const;
 
 private:
     AviReader() = default;

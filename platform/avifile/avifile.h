@@ -183,6 +183,11 @@ HRESULT AVIFileCommit(PAVIFILE pfile);
 // 0 after one that succeeded. It lets an exporter say "no space left on device" rather than a code.
 int AVIFileLastSystemError();
 
+// Why the last AVIFileOpenA (for reading), AVIFileGetStream or AVIStreamGetFrameOpen called on
+// this thread failed, in words a message can show ("no such file", "not an AVI file", "the file
+// ends inside its headers", ...); empty after one that succeeded.
+const char* AVIFileLastErrorText();
+
 // The lParam-th stream of type fccType (0 for any type).
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam);
 HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize);
@@ -194,6 +199,13 @@ LONG AVIStreamFindSample(PAVISTREAM pavi, LONG lPos, LONG lFlags);
 // sample's size in *plBytes. A sample without data (a dropped frame) reads as 0 bytes.
 HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG lSamples, void* lpBuffer, LONG cbBuffer, LONG* plBytes,
                       LONG* plSamples);
+// Reads part of the sample at lStart unchanged: nRows rows of cbRow bytes each, from byte
+// lOffset of its stored bytes on, the k-th row to lpFirstRow + k * lStride. The part a caller
+// needs (the sensor plane at the start of a YUV frame) is read without the rest, and, with a
+// negative stride, straight into the rows of a bottom-up bitmap. nRows 1 reads cbRow bytes into
+// one buffer. *plBytes receives the bytes read, fewer than asked when the sample ends sooner.
+HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, LONG cbRow, LONG nRows, void* lpFirstRow,
+                          LONG lStride, LONG* plBytes);
 ULONG AVIStreamRelease(PAVISTREAM pavi);
 
 // The decoder delivers packed bitmaps: BITMAPINFOHEADER, 256-entry colour table for

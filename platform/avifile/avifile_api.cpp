@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <typeinfo>
 
 struct AviFileObject {
@@ -54,6 +55,14 @@ struct Registry {
 
 // Per thread, like errno itself: exports may run side by side.
 thread_local int t_lastSystemError = 0;
+thread_local std::string t_lastErrorText;
+
+// Notes why a reading call failed (or that it did not) and passes its result on.
+template <typename R> R noteReadFailure(R result, std::string why)
+{
+    t_lastErrorText = std::move(why);
+    return result;
+}
 
 // Notes the system error behind a writing call's result and passes the result on.
 HRESULT noteWriteResult(HRESULT hr, int systemError)
@@ -149,6 +158,7 @@ public:
         }
         return m_stream->file->reader->read(entry, out.data());
     }
+    std::uint64_t largestSample() const override { return m_data.index.largestSample(); }
 
 private:
     std::shared_ptr<AviStreamObject> m_stream; // keeps the file open
@@ -239,9 +249,11 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
     } else if (uMode & (OF_WRITE | 0x0002 /* OF_READWRITE */)) {
         return AVIERR_UNSUPPORTED; // existing files are never edited in place
     } else {
-        const HRESULT hr = AviReader::open(szFile, file->reader);
+        std::string why;
+        const HRESULT hr = AviReader::open(szFile, file->reader, &why);
         if (hr != AVIERR_OK)
-            return hr;
+            return noteReadFailure(hr, std::move(why));
+        t_lastErrorText.clear();
     }
     *ppfile = publish(std::move(file));
     return AVIERR_OK;
@@ -262,6 +274,8 @@ HRESULT AVIFileCommit(PAVIFILE pfile)
 
 int AVIFileLastSystemError() { return t_lastSystemError; }
 
+const char* AVIFileLastErrorText() { return t_lastErrorText.c_str(); }
+
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam)
 {
     if (!ppavi)
@@ -281,10 +295,15 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
             stream->file = file;
             stream->number = i;
             *ppavi = publish(std::move(stream));
-            return AVIERR_OK;
+            return noteReadFailure(AVIERR_OK, {});
         }
     }
-    return AVIERR_NODATA;
+    if (file->reader->summary().headersCut)
+        return noteReadFailure(AVIERR_NODATA, "the file ends inside its headers");
+    if (seen == 0)
+        return noteReadFailure(AVIERR_NODATA, fccType == streamtypeVIDEO ? "the file holds no video stream"
+                                                                         : "the file holds no such stream");
+    return noteReadFailure(AVIERR_NODATA, "the file holds fewer streams of that kind");
 }
 
 HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize)
@@ -375,6 +394,35 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpB
     return AVIERR_OK;
 }
 
+HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, LONG cbRow, LONG nRows, void* lpFirstRow,
+                          LONG lStride, LONG* plBytes)
+{
+    if (plBytes)
+        *plBytes = 0;
+    auto s = resolve(pavi);
+    if (!s)
+        return AVIERR_BADHANDLE;
+    const StreamData* d = readStream(*s);
+    if (!d)
+        return AVIERR_UNSUPPORTED;
+    const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
+    const std::int64_t asked = std::int64_t{cbRow} * nRows;
+    if (i < 0 || i >= d->index.size() || lOffset < 0 || cbRow < 0 || nRows < 0 || asked > 0x7FFFFFFF ||
+        (!lpFirstRow && asked > 0))
+        return AVIERR_BADPARAM;
+    const auto& entry = d->index[static_cast<std::int32_t>(i)];
+    const auto from = static_cast<std::uint32_t>(lOffset);
+    const std::uint64_t n = from >= entry.size ? 0 : std::min<std::uint64_t>(entry.size - from, asked);
+    const HRESULT hr =
+        s->file->reader->readPart(entry, from, static_cast<std::uint32_t>(cbRow), static_cast<std::uint32_t>(n),
+                                  static_cast<std::uint8_t*>(lpFirstRow), lStride);
+    if (hr != AVIERR_OK)
+        return hr;
+    if (plBytes)
+        *plBytes = static_cast<LONG>(n);
+    return AVIERR_OK;
+}
+
 ULONG AVIStreamRelease(PAVISTREAM pavi) { return release(pavi); }
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted)
@@ -384,13 +432,16 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     auto s = resolve(pavi);
     const StreamData* d = s ? readStream(*s) : nullptr;
     if (!d || d->info.fccType != streamtypeVIDEO)
-        return nullptr;
+        return noteReadFailure<PGETFRAME>(nullptr, "the stream is not a video stream of an open file");
     auto gf = std::make_shared<AviGetFrameObject>();
     gf->stream = s;
     gf->samples = std::make_unique<StreamSamples>(s, *d);
-    gf->decoder = kestro::avi::FrameDecoder::create(d->info, d->format.data(), d->format.size(), *gf->samples);
+    std::string why;
+    gf->decoder = kestro::avi::FrameDecoder::create(d->info, d->format.data(), d->format.size(), *gf->samples, &why);
     if (!gf->decoder)
-        return nullptr;
+        return noteReadFailure<PGETFRAME>(
+            nullptr, s->file->reader->summary().headersCut ? std::string("the file ends inside its headers") : why);
+    t_lastErrorText.clear();
     return publish(std::move(gf));
 }
 

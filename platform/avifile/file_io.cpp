@@ -1,16 +1,36 @@
 #include "file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestro::avi {
 
 namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
+// Larger writes are handed to the kernel in pieces of this size. One write of a whole 6 MB
+// frame makes ext4 fill the page cache with large folios, which cost several times more than
+// small pieces on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
+constexpr std::size_t kWritePiece = 64 * 1024;
+
+std::string openFailure(int error)
+{
+    switch (error) {
+    case ENOENT: return "no such file";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EISDIR: return "it is a folder";
+    case ENAMETOOLONG: return "the name is too long";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case ELOOP: return "too many symbolic links";
+    default: return std::strerror(error);
+    }
 }
+} // namespace
 
 InputFile::~InputFile()
 {
@@ -18,13 +38,18 @@ InputFile::~InputFile()
         ::close(m_fd);
 }
 
-bool InputFile::open(const std::string& path)
+bool InputFile::open(const std::string& path, std::string* pWhy)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (pWhy)
+            *pWhy = openFailure(errno);
         return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (pWhy)
+            *pWhy = S_ISDIR(st.st_mode) ? openFailure(EISDIR) : "it is not a regular file";
         ::close(fd);
         return false;
     }
@@ -51,13 +76,67 @@ bool InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
     return true;
 }
 
+bool InputFile::readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t n, std::uint8_t* firstRow,
+                           std::int64_t stride) const
+{
+    if (rowBytes == 0 || n == 0 || stride == static_cast<std::int64_t>(rowBytes))
+        return readAt(offset, firstRow, n);
+    if (m_fd < 0 || offset > m_size || n > m_size - offset)
+        return false;
+    // One preadv per IOV_MAX rows: the kernel copies each row to its place, so turning a plane
+    // upside down costs no pass of its own.
+    constexpr std::size_t kRowsPerCall = 1024;
+    iovec rows[kRowsPerCall];
+    std::size_t row = 0;
+    const std::size_t total = (n + rowBytes - 1) / rowBytes;
+    while (row < total) {
+        const std::size_t count = std::min(kRowsPerCall, total - row);
+        std::size_t bytes = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t r = row + k;
+            rows[k].iov_base = firstRow + static_cast<std::int64_t>(r) * stride;
+            rows[k].iov_len = std::min(rowBytes, n - r * rowBytes);
+            bytes += rows[k].iov_len;
+        }
+        const std::uint64_t at = offset + row * rowBytes;
+        ssize_t got;
+        do
+            got = ::preadv(m_fd, rows, static_cast<int>(count), static_cast<off_t>(at));
+        while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return false;
+        if (static_cast<std::size_t>(got) != bytes) {
+            // A short read (rare: a signal, a file on a network): the rest row by row.
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t done = std::min<std::size_t>(static_cast<std::size_t>(got), rows[k].iov_len);
+                got -= static_cast<ssize_t>(done);
+                if (done < rows[k].iov_len &&
+                    !readAt(at + k * rowBytes + done, static_cast<std::uint8_t*>(rows[k].iov_base) + done,
+                            rows[k].iov_len - done))
+                    return false;
+            }
+        }
+        row += count;
+    }
+    return true;
+}
+
 OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // No O_TRUNC: exports create their file empty just before, and ext4 takes a truncation, even
+    // of an empty file, as a file rewritten in place and writes all of it back at close
+    // (auto_da_alloc). Only a file that holds something is emptied.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+        m_error = errno;
+        ::close(fd);
         return false;
     }
     m_fd = fd;
@@ -71,7 +150,7 @@ void OutputFile::writeAll(const void* data, std::size_t n)
 {
     const auto* p = static_cast<const char*>(data);
     while (n > 0 && m_error == 0) {
-        const ssize_t put = ::write(m_fd, p, n);
+        const ssize_t put = ::write(m_fd, p, n < kWritePiece ? n : kWritePiece);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {

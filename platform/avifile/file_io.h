@@ -17,11 +17,16 @@ public:
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile();
 
-    // False when the path cannot be opened for reading or is not a regular file.
-    bool open(const std::string& path);
+    // False when the path cannot be opened for reading or is not a regular file; *pWhy then
+    // says which, in words ("no such file", "it is a folder", ...).
+    bool open(const std::string& path, std::string* pWhy = nullptr);
     std::uint64_t size() const { return m_size; }
     // Reads exactly n bytes at offset; false on any shortfall or error.
     bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+    // Reads exactly n bytes at offset into rows of rowBytes, row k at firstRow + k * stride (the
+    // last row may be short), with as few system calls as the rows allow.
+    bool readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t n, std::uint8_t* firstRow,
+                    std::int64_t stride) const;
 
 private:
     int m_fd = -1;
@@ -35,7 +40,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Creates or truncates the file. False (with errno kept in error()) on failure.
+    // Creates the file, or empties an existing one. False (with errno kept in error()) on failure.
     bool create(const std::string& path);
     bool isOpen() const { return m_fd >= 0; }
 

@@ -1,10 +1,13 @@
 #include "frame_decoder.h"
 
 #include "frame_decoder_base.h"
+#include "ffmpeg_library.h"
 #include "frame_decoder_formats.h"
 #include "riff.h"
 
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace kestro::avi {
 
@@ -125,17 +128,24 @@ const BITMAPINFOHEADER* SampleDecoder::frame(std::int32_t position)
 }
 
 std::unique_ptr<FrameDecoder> FrameDecoder::create(const AVISTREAMINFOA& info, const std::uint8_t* format,
-                                                   std::size_t formatSize, const SampleSource& source)
+                                                   std::size_t formatSize, const SampleSource& source,
+                                                   std::string* pWhy)
 {
-    if (!format || formatSize < sizeof(BITMAPINFOHEADER))
+    auto refuse = [pWhy](std::string why) -> std::unique_ptr<FrameDecoder> {
+        if (pWhy)
+            *pWhy = std::move(why);
         return nullptr;
+    };
+    if (!format || formatSize < sizeof(BITMAPINFOHEADER))
+        return refuse("its video format block is missing or too short");
 
     const auto width = static_cast<std::int32_t>(le32(format + 4));
     const auto height = static_cast<std::int32_t>(le32(format + 8));
     // 64 bits, so that the most negative height turns positive without overflow.
     const std::int64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
     if (width <= 0 || width > kMaxDimension || rows <= 0 || rows > kMaxDimension)
-        return nullptr;
+        return refuse("its frame size " + std::to_string(width) + "\u00d7" + std::to_string(rows) +
+                      " is 0 or too large");
 
     StoredPicture picture;
     picture.width = width;
@@ -147,17 +157,46 @@ std::unique_ptr<FrameDecoder> FrameDecoder::create(const AVISTREAMINFOA& info, c
     picture.handler = info.fccHandler;
     picture.extra = {format + sizeof(BITMAPINFOHEADER), formatSize - sizeof(BITMAPINFOHEADER)};
 
-    if (picture.compression == BI_RGB || picture.compression == BI_BITFIELDS)
-        return makeDibDecoder(picture, source);
-    if (auto decoder = decoderFor(picture, picture.compression, source))
+    // Uncompressed frames have a known size: a stream none of whose samples could hold one is
+    // refused here, before a bitmap is sized by a header that may claim anything (a 14 KB file
+    // announcing 18000 x 18000 pixels). Compressed frames get their bitmap when the first one
+    // has decoded, at the size the codec reports.
+    const bool dib = picture.compression == BI_RGB || picture.compression == BI_BITFIELDS;
+    std::optional<StoredLayout> layout = dib ? std::optional{StoredLayout::Dib} : storedLayoutOf(picture.compression);
+    std::uint64_t needed = 0;
+    if (layout == StoredLayout::Dib)
+        needed = (static_cast<std::uint64_t>(width) * picture.bitCount + 7) / 8 * static_cast<std::uint64_t>(rows);
+    else if (layout)
+        needed = rawYuvPictureBytes(*layout, width, rows);
+    const std::uint64_t largest = layout ? source.largestSample() : 0;
+    if (layout && needed > largest) {
+        const std::string size = std::to_string(width) + "\u00d7" + std::to_string(rows);
+        if (largest == 0)
+            return refuse("none of its " + size + " frames holds data");
+        return refuse("its frames of " + size + " pixels need " + std::to_string(needed) +
+                      " bytes each, but the largest stored frame holds " + std::to_string(largest));
+    }
+
+    std::unique_ptr<FrameDecoder> decoder;
+    if (dib)
+        decoder = makeDibDecoder(picture, source);
+    else if (!(decoder = decoderFor(picture, picture.compression, source))) {
+        // Some writers leave biCompression at a code nobody knows and name the codec only
+        // in the stream header.
+        // A handler that only says "uncompressed" tells nothing about such a sample.
+        const FOURCC handler = picture.handler;
+        if (handler != 0 && handler != picture.compression && storedLayoutOf(handler) != StoredLayout::Dib)
+            decoder = decoderFor(picture, handler, source);
+    }
+    if (decoder)
         return decoder;
-    // Some writers leave biCompression at a code nobody knows and name the codec only
-    // in the stream header.
-    // A handler that only says "uncompressed" tells nothing about such a sample.
-    const FOURCC handler = picture.handler;
-    if (handler == 0 || handler == picture.compression || storedLayoutOf(handler) == StoredLayout::Dib)
-        return nullptr;
-    return decoderFor(picture, handler, source);
+    if (dib)
+        return refuse("its uncompressed frames of " + std::to_string(picture.bitCount) +
+                      " bits per pixel cannot be decoded");
+    if (!layout && !ffmpeg())
+        return refuse("the FFmpeg libraries that decode its compression '" + fourccText(picture.compression) +
+                      "' could not be loaded");
+    return refuse("its compression '" + fourccText(picture.compression) + "' cannot be decoded");
 }
 
 } // namespace kestro::avi

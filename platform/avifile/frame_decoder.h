@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kestro::avi {
@@ -21,15 +22,20 @@ public:
     virtual std::int32_t findSample(std::int32_t position, std::int32_t flags) const = 0;
     // Reads the stored bytes of the sample at position into out (resized to fit).
     virtual HRESULT readSample(std::int32_t position, std::vector<std::uint8_t>& out) const = 0;
+    // Bytes of the largest stored sample: what the stream can really deliver, whatever its
+    // format block claims.
+    virtual std::uint64_t largestSample() const = 0;
 };
 
 class FrameDecoder {
 public:
     virtual ~FrameDecoder() = default;
-    // Null when the format cannot be decoded (unknown codec, bad dimensions, ...).
+    // Null when the format cannot be decoded (unknown codec, bad dimensions, uncompressed
+    // frames larger than any stored sample, ...); *pWhy then says which, in words.
     // `format` is the stream's strf block; the source outlives the decoder.
     static std::unique_ptr<FrameDecoder> create(const AVISTREAMINFOA& info, const std::uint8_t* format,
-                                                std::size_t formatSize, const SampleSource& source);
+                                                std::size_t formatSize, const SampleSource& source,
+                                                std::string* pWhy = nullptr);
     // The frame at position as a packed bitmap, valid until the next call; null on failure.
     virtual const BITMAPINFOHEADER* frame(std::int32_t position) = 0;
     // Bit depth of the frames this decoder delivers (8, 24 or 32).

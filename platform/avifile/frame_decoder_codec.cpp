@@ -245,8 +245,15 @@ bool CodecDecoder::init(FOURCC fourcc)
     if (!m_codec || !m_packet || !m_frame || !m_pending)
         return false;
 
-    m_codec->width = m_picture.width;
-    m_codec->height = m_picture.height;
+    // The header's size is only a hint to codecs whose bitstream carries its own; one that
+    // libavcodec's size check would refuse (a damaged or hostile header claiming 18000 x 18000)
+    // is left out, so the codec opens and the first picture decides the size.
+    const std::uint64_t paddedPixels =
+        (static_cast<std::uint64_t>(m_picture.width) + 128) * (static_cast<std::uint64_t>(m_picture.height) + 128);
+    if (paddedPixels < static_cast<std::uint64_t>(std::numeric_limits<int>::max() / 8)) {
+        m_codec->width = m_picture.width;
+        m_codec->height = m_picture.height;
+    }
     m_codec->codec_tag = fourcc;
     m_codec->bits_per_coded_sample = m_picture.bitCount;
     // Slice threads only: frame threads would add a delay of one frame a thread, which

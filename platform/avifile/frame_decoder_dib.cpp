@@ -104,11 +104,7 @@ bool DibDecoder::init()
     default: return false;
     }
     m_rowBytes = static_cast<std::size_t>((static_cast<std::uint64_t>(m_picture.width) * bits + 7) / 8);
-    // The shape never changes, so the block and its colour table are set up once.
-    if (!m_bitmap.reset(m_picture.width, m_picture.height, m_outBits))
-        return false;
-    if (m_outBits == 8)
-        std::memcpy(m_bitmap.palette(), m_palette.data(), sizeof m_palette);
+    // The bitmap is made by the first sample that holds a whole picture, not by the header.
     return true;
 }
 
@@ -170,6 +166,11 @@ const BITMAPINFOHEADER* DibDecoder::decode(std::int32_t, const std::uint8_t* dat
             return nullptr;
         stride = m_rowBytes;
     }
+    // The shape never changes, so the block is made once, by the first whole picture.
+    if (!m_bitmap.reset(m_picture.width, m_picture.height, m_outBits))
+        return nullptr;
+    if (m_outBits == 8)
+        std::memcpy(m_bitmap.palette(), m_palette.data(), sizeof m_palette);
 
     const std::int32_t rows = m_picture.height;
     for (std::int32_t y = 0; y < rows; ++y) {

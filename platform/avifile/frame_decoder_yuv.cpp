@@ -67,7 +67,7 @@ bool RawYuvDecoder::init()
     if (format == AV_PIX_FMT_NONE)
         return false;
     m_pictureBytes = rawYuvPictureBytes(m_layout, m_picture.width, m_picture.height);
-    if (m_pictureBytes == 0 || !m_bitmap.reset(m_picture.width, m_picture.height, 24))
+    if (m_pictureBytes == 0)
         return false;
     const FfmpegLibrary* av = ffmpeg();
     if (!av)
@@ -101,7 +101,8 @@ bool RawYuvDecoder::init()
 
 const BITMAPINFOHEADER* RawYuvDecoder::decode(std::int32_t, const std::uint8_t* data, std::size_t size)
 {
-    if (size < m_pictureBytes)
+    // The bitmap is made by the first sample that holds a whole picture, not by the header.
+    if (size < m_pictureBytes || !m_bitmap.reset(m_picture.width, m_picture.height, 24))
         return nullptr;
 
     const auto w = static_cast<std::size_t>(m_picture.width);

@@ -7,6 +7,7 @@
 #include "staged_file.h"
 #include "video_source.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -52,10 +53,15 @@ std::vector<std::uint8_t> BmpHead(const BITMAPINFOHEADER& bih, std::size_t image
     return head;
 }
 
+// Large blocks go to the kernel in pieces of this size: one write of a whole 6 MB frame makes
+// ext4 fill the page cache with large folios, which cost several times more than small pieces
+// on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
+constexpr std::size_t kWritePiece = 64 * 1024;
+
 bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
 {
     while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
+        const ssize_t put = ::write(fd, p, std::min(n, kWritePiece));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -76,7 +82,9 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
     CStagedFile staged(strPath);
     if (!staged.Create(&nError))
         return false;
-    const int fd = ::open(staged.TempPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // Not O_TRUNC: the staged file was just created empty, and ext4 takes a truncation, even of
+    // an empty file, as a file rewritten in place and writes all of it back at close.
+    const int fd = ::open(staged.TempPath().c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         nError = errno;
         return false;

@@ -18,7 +18,8 @@ struct ReadError {
 
 namespace messages {
 
-// Open, one per step; the file name follows the first text directly.
+// Open, one per step; the file name follows the first text directly. The services' reason, when
+// they give one, follows on a line of its own.
 inline constexpr VideoMessage kOpenFile{"Unable to open ", "AVIFileOpen"};
 inline constexpr VideoMessage kGetStream{"Unable to open the AVI stream", "AVIFileGetStream"};
 inline constexpr VideoMessage kStreamInfo{"Unable to obtain stream header information", "AVIStreamInfo"};
@@ -28,10 +29,15 @@ inline constexpr VideoMessage kGetFrame{"Unable to read video frame", "AVIStream
 
 // The RAW modes' refusals. %i is the decoded width.
 inline constexpr VideoMessage kNot24Bit{"Reverting to normal display", "Input AVI is not 24 bit"};
-inline constexpr VideoMessage kWidthNotMultipleOf4{"Image width = %i is not a multiplum of 4.\nReverting to colour",
-                                                   "Image dimension not supported in greyscale"};
+inline constexpr VideoMessage kWidthNotMultipleOf4{
+    "Image width = %i is not a multiple of 4.\nReverting to normal display", "RAW display"};
 inline constexpr VideoMessage kHeightNotSupported{"Image height = %i is not supported.\nReverting to normal display",
-                                                  "Image dimension not supported in greyscale"};
+                                                  "RAW display"};
+// %ld: frame; %lld: bytes stored, sensor values of a plane. A compressed capture: its frames
+// cannot begin with a raw plane, so it is refused once rather than at every frame shown.
+inline constexpr VideoMessage kNoRawPlanes{"Frame %ld is stored in %lld bytes, too few for its %lld sensor values: "
+                                           "this capture holds no raw sensor planes.\nReverting to normal display",
+                                           "RAW display"};
 // %d: algorithm number, frame width, frame height.
 inline constexpr VideoMessage kConverterRefused{
     "The de-mosaic algorithm %d cannot convert a frame of %d x %d pixels.\nReverting to normal display",

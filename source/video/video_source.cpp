@@ -5,6 +5,7 @@
 #include "video_messages.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -71,9 +72,22 @@ template <class... Values> void CVideoSource::TellFormatted(const VideoMessage& 
 
 bool CVideoSource::Fail(const VideoMessage& m, const std::string& detail)
 {
-    Tell(m.text + detail, m.caption);
+    const char* why = m_avi.lastErrorText ? m_avi.lastErrorText() : nullptr;
+    std::string text = m.text + detail;
+    if (why && *why)
+        text += std::string("\n") + char(std::toupper(static_cast<unsigned char>(*why))) + (why + 1) + ".";
+    Tell(text, m.caption);
     Close();
     return false;
+}
+
+template <class... Values>
+void CVideoSource::TellAboutFrame(std::int32_t nFrame, const VideoMessage& m, Values... values)
+{
+    // While an export holds the messages it reports each frame itself; they are not counted.
+    if (!m_pHeldMessages && !m_framesTold.insert(nFrame).second)
+        return;
+    TellFormatted(m, values...);
 }
 
 bool CVideoSource::Open(std::string strFileName)
@@ -130,6 +144,7 @@ void CVideoSource::Close()
     m_pRawImage.Release();
     m_pColourImage.Release();
     m_readBuffer.Release();
+    m_framesTold.clear();
 }
 
 std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
@@ -208,6 +223,15 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
     // The plane is W x H bytes whatever the decoder wrote into biSizeImage (0 is legal for
     // uncompressed frames), so the image is sized from the dimensions.
     const std::size_t planeBytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(frame.biHeight);
+    // A compressed capture stores far fewer bytes than a plane: refused once, here, rather than
+    // told at every frame shown.
+    std::int32_t first = -1;
+    if (const std::int64_t stored = FirstSampleBytes(&first);
+        stored >= 0 && stored < static_cast<std::int64_t>(planeBytes)) {
+        TellFormatted(kNoRawPlanes, static_cast<long>(first), static_cast<long long>(stored),
+                      static_cast<long long>(planeBytes));
+        return false;
+    }
     m_pRawImage.Allocate(kHeaderBytes + kGreyTableBytes + planeBytes);
     m_pColourImage.Allocate(kHeaderBytes + planeBytes * 3);
     if (m_pRawImage.IsEmpty() || m_pColourImage.IsEmpty()) {
@@ -237,44 +261,52 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
     return true;
 }
 
-// Reads the stored sample of the current frame into the read buffer and checks that it holds
-// the whole plane.
-bool CVideoSource::ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead)
+// Reads the sensor plane at the start of the current frame's stored sample, and only the plane:
+// the rest of the sample (the U and V planes of an I420 frame, a third of it) is never used by
+// the RAW modes. Stored row k goes to pRows + k * nStride: a negative stride turns the plane
+// upside down into a bottom-up bitmap as it is read.
+bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride)
 {
+    const std::size_t nPlaneBytes = nWidth * nHeight;
     using namespace kestro::video::messages;
-    // The sample's own size decides. The header's suggestion is only the fallback for services
-    // that cannot tell, because a stale or hostile header may claim anything up to 4 GiB.
+    const std::int32_t pos = m_lFramePos;
+    // The sample's own size tells first whether it holds a plane at all.
     LONG sampleBytes = 0;
-    const bool known =
-        m_avi.streamRead(m_pStream, m_lFramePos, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK && sampleBytes >= 0;
-    const std::size_t wanted =
-        (known ? static_cast<std::size_t>(sampleBytes)
-               : std::min<std::size_t>(m_streamInfo.dwSuggestedBufferSize, std::numeric_limits<LONG>::max())) +
-        1024;
-    if (wanted > m_readBuffer.Size()) {
-        m_readBuffer.Allocate(wanted);
-        if (m_readBuffer.IsEmpty()) {
-            Tell(kReadMemory);
-            return false;
-        }
+    if (m_avi.streamRead(m_pStream, pos, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK && sampleBytes >= 0 &&
+        static_cast<std::size_t>(sampleBytes) < nPlaneBytes) {
+        TellAboutFrame(pos, kSampleTooShort, static_cast<long>(pos), static_cast<long long>(sampleBytes),
+                       static_cast<long long>(nPlaneBytes));
+        return false;
     }
-    const LONG capacity =
-        static_cast<LONG>(std::min<std::size_t>(m_readBuffer.Size(), std::numeric_limits<LONG>::max()));
-    LONG bytes = 0, samples = 0;
-    const HRESULT hr = m_avi.streamRead(m_pStream, m_lFramePos, 1, m_readBuffer.Bytes(), capacity, &bytes, &samples);
+    if (nPlaneBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max())) {
+        TellAboutFrame(pos, kReadMemory);
+        return false;
+    }
+    LONG bytes = 0;
+    const HRESULT hr = m_avi.streamReadPart(m_pStream, pos, 0, static_cast<LONG>(nWidth), static_cast<LONG>(nHeight),
+                                            pRows, static_cast<LONG>(nStride), &bytes);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
-            Tell(error.message);
+            TellAboutFrame(pos, error.message);
             return false;
         }
     }
-    nBytesRead = static_cast<std::size_t>(std::clamp<LONG>(bytes, 0, capacity));
-    if (static_cast<std::int64_t>(nBytesRead) < nPlaneBytes) {
-        TellFormatted(kSampleTooShort, static_cast<long>(m_lFramePos), static_cast<long long>(nBytesRead),
-                      static_cast<long long>(nPlaneBytes));
+    if (bytes < 0 || static_cast<std::size_t>(bytes) < nPlaneBytes) {
+        TellAboutFrame(pos, kSampleTooShort, static_cast<long>(pos), static_cast<long long>(std::max<LONG>(bytes, 0)),
+                       static_cast<long long>(nPlaneBytes));
         return false;
     }
     return true;
+}
+
+std::int64_t CVideoSource::FirstSampleBytes(std::int32_t* pFrame) const
+{
+    const std::int32_t first = FindDataFrame(m_lStart);
+    *pFrame = first;
+    LONG sampleBytes = 0;
+    if (first < 0 || m_avi.streamRead(m_pStream, first, 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
+        return -1;
+    return sampleBytes;
 }
 
 const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
@@ -296,19 +328,25 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     }
     const std::size_t width = static_cast<std::size_t>(frame.biWidth);
     const std::size_t height = static_cast<std::size_t>(frame.biHeight);
-    std::size_t bytesRead = 0;
-    if (!ReadStoredSample(static_cast<std::int64_t>(width * height), bytesRead))
-        return nullptr;
-
-    // The plane is stored top row first; the bitmap's first row is the bottom one. RAW colour
-    // never hands the 8-bit image out, so it is only written for RAW Y-channel.
-    const std::uint8_t* plane = m_readBuffer.Bytes();
+    // The plane is stored top row first; the bitmap's first row is the bottom one, so RAW
+    // Y-channel reads the rows straight into the 8-bit image from its top row down. RAW colour
+    // never hands the 8-bit image out; it reads the plane as stored, for the converter.
     if (!m_bRawColour) {
         std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
-        for (std::size_t k = 0; k < height; ++k)
-            std::memcpy(rawPixels + k * width, plane + (height - 1 - k) * width, width);
+        if (!ReadStoredPlane(width, height, rawPixels + (height - 1) * width, -static_cast<std::int64_t>(width)))
+            return nullptr;
         return m_pRawImage.Header();
     }
+    if (width * height > m_readBuffer.Size()) {
+        m_readBuffer.Allocate(width * height);
+        if (m_readBuffer.IsEmpty()) {
+            TellAboutFrame(m_lFramePos, kReadMemory);
+            return nullptr;
+        }
+    }
+    if (!ReadStoredPlane(width, height, m_readBuffer.Bytes(), static_cast<std::int64_t>(width)))
+        return nullptr;
+    const std::uint8_t* plane = m_readBuffer.Bytes();
 
     std::int32_t outWidth = 0, outHeight = 0;
     if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes, outWidth,
@@ -346,12 +384,10 @@ bool CVideoSource::CanShowRaw(bool bColour, std::string* pReason) const
         return refuse("its frame height of %d rows is not supported", static_cast<int>(frame.biHeight));
     // Compressed captures store far fewer bytes than a sensor plane; one stored frame tells.
     const std::int64_t planeBytes = std::int64_t{frame.biWidth} * frame.biHeight;
-    const std::int32_t first = FindDataFrame(m_lStart);
-    LONG sampleBytes = 0;
-    if (first >= 0 && m_avi.streamRead(m_pStream, first, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK &&
-        sampleBytes < planeBytes)
-        return refuse("frame %ld is stored in %ld bytes, too few for its %lld sensor values", static_cast<long>(first),
-                      static_cast<long>(sampleBytes), static_cast<long long>(planeBytes));
+    std::int32_t first = -1;
+    if (const std::int64_t stored = FirstSampleBytes(&first); stored >= 0 && stored < planeBytes)
+        return refuse("frame %ld is stored in %lld bytes, too few for its %lld sensor values", static_cast<long>(first),
+                      static_cast<long long>(stored), static_cast<long long>(planeBytes));
     if (bColour && !m_converter.CanConvert(frame.biWidth, frame.biHeight))
         return refuse("the de-mosaic algorithm %d cannot convert a frame of %d x %d pixels",
                       static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),

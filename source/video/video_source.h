@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct AviReadServices {
     LONG (*streamLength)(PAVISTREAM) = &AVIStreamLength;
     LONG (*streamFindSample)(PAVISTREAM, LONG, LONG) = &AVIStreamFindSample;
     HRESULT (*streamRead)(PAVISTREAM, LONG, LONG, void*, LONG, LONG*, LONG*) = &AVIStreamRead;
+    HRESULT (*streamReadPart)(PAVISTREAM, LONG, LONG, LONG, LONG, void*, LONG, LONG*) = &AVIStreamReadPart;
+    const char* (*lastErrorText)() = &AVIFileLastErrorText;
     ULONG (*streamRelease)(PAVISTREAM) = &AVIStreamRelease;
     PGETFRAME (*getFrameOpen)(PAVISTREAM, const BITMAPINFOHEADER*) = &AVIStreamGetFrameOpen;
     void* (*getFrame)(PGETFRAME, LONG) = &AVIStreamGetFrame;
@@ -148,12 +151,19 @@ private:
     void Tell(const std::string& strText, const std::string& strCaption);
     void Tell(const kestro::video::VideoMessage& m);
     template <class... Values> void TellFormatted(const kestro::video::VideoMessage& m, Values... values);
-    // Shows the message (its text followed by detail), closes and returns false.
+    // Shows the message (its text followed by detail, then the services' reason on a line of
+    // its own when they gave one), closes and returns false.
     bool Fail(const kestro::video::VideoMessage& m, const std::string& detail = {});
+    // Tells what went wrong with one frame, once for each frame of the open capture: a frame
+    // shown again (a repaint, a resize) is not told about again.
+    template <class... Values>
+    void TellAboutFrame(std::int32_t nFrame, const kestro::video::VideoMessage& m, Values... values);
+    // Bytes stored for the first frame with data, or -1 when the services cannot tell.
+    std::int64_t FirstSampleBytes(std::int32_t* pFrame) const;
     // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
     const BITMAPINFOHEADER* DecodedFrame();
     bool CreateRawImages(const BITMAPINFOHEADER& frame);
-    bool ReadStoredSample(std::int64_t nPlaneBytes, std::size_t& nBytesRead);
+    bool ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
 
     AviReadServices m_avi;
 
@@ -179,9 +189,11 @@ private:
     COwnedBitmap m_pRawImage;
     COwnedBitmap m_pColourImage;
     COwnedBitmap m_pGreyImage;
-    // The stored sample of the RAW modes, kept between calls so that stepping through a file
-    // does not allocate (and fault in) a frame's worth of memory per frame.
+    // The sensor plane of the RAW modes as stored, kept between calls so that stepping through a
+    // file does not allocate (and fault in) a frame's worth of memory per frame.
     COwnedBitmap m_readBuffer;
+    // Frames of the open capture whose read failure the user has been told about.
+    std::set<std::int32_t> m_framesTold;
 
     std::vector<kestro::ui::Message>* m_pHeldMessages = nullptr;
     const std::atomic<bool>* m_pStop = nullptr;

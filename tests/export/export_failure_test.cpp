@@ -182,6 +182,12 @@ TEST_F(ExportFailure, UnreadableFramesAreLeftOutAndToldOnce)
             return AVIERR_FILEREAD;
         return AVIStreamRead(s, start, n, buf, size, bytes, samples);
     };
+    services.streamReadPart = [](PAVISTREAM s, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                                 LONG* bytes) {
+        if (unreadable.contains(start))
+            return AVIERR_FILEREAD;
+        return AVIStreamReadPart(s, start, offset, row, rows, buf, stride, bytes);
+    };
     CVideoSource v(services);
     ASSERT_TRUE(v.Open(sample("--width 64 --height 48 --frames 8 --dropped none")));
     v.m_bRaw = true;

@@ -309,6 +309,10 @@ TEST_F(FitsExport, UnreadableFramesCountTowardsTheirBlock)
     services.streamRead = [](PAVISTREAM s, LONG start, LONG n, void* buf, LONG size, LONG* bytes, LONG* samples) {
         return buf && start == 3 ? AVIERR_FILEREAD : AVIStreamRead(s, start, n, buf, size, bytes, samples);
     };
+    services.streamReadPart = [](PAVISTREAM s, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                                 LONG* bytes) {
+        return start == 3 ? AVIERR_FILEREAD : AVIStreamReadPart(s, start, offset, row, rows, buf, stride, bytes);
+    };
     CVideoSource v(services);
     ASSERT_TRUE(v.Open(sample("--width 16 --height 8 --frames 7 --dropped none")));
     v.m_bRaw = true;

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -26,6 +28,7 @@ namespace {
 using kestro::test::haveTool;
 using kestro::test::quote;
 using kestro::test::run;
+using kestro::test::writeFile;
 using kestro::ui::Message;
 using kestro::ui::MessageRecorder;
 using Bytes = std::vector<std::uint8_t>;
@@ -94,7 +97,8 @@ struct Spy {
     bool failInfo = false, failDecoderOpen = false, failDecode = false;
     bool emptyRect = false, noSuggestedSize = false;
     HRESULT readResult = AVIERR_OK; // for reads into a buffer
-    LONG readShortBy = 0;           // bytes the read reports fewer than it read
+    LONG readShortBy = 0;           // bytes the sample is reported shorter than it is
+    LONG partBytes = 0;             // bytes the last AVIStreamReadPart asked for
 };
 Spy g_spy;
 
@@ -152,12 +156,25 @@ AviReadServices spyServices()
         g_spy.decoded.push_back(pos);
         return g_spy.failDecode ? nullptr : AVIStreamGetFrame(g, pos);
     };
+    // readShortBy makes the sample that much shorter, to the size query and to a read alike.
     s.streamRead = [](PAVISTREAM st, LONG start, LONG n, void* buf, LONG size, LONG* bytes, LONG* samples) {
         if (buf && g_spy.readResult != AVIERR_OK)
             return g_spy.readResult;
         const HRESULT hr = AVIStreamRead(st, start, n, buf, size, bytes, samples);
-        if (buf && bytes)
+        if (bytes)
             *bytes -= g_spy.readShortBy;
+        return hr;
+    };
+    s.streamReadPart = [](PAVISTREAM st, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                          LONG* bytes) {
+        g_spy.partBytes = row * rows;
+        if (g_spy.readResult != AVIERR_OK)
+            return g_spy.readResult;
+        const HRESULT hr = AVIStreamReadPart(st, start, offset, row, rows, buf, stride, bytes);
+        LONG stored = 0;
+        AVIStreamRead(st, start, 1, nullptr, 0, &stored, nullptr);
+        if (bytes)
+            *bytes = std::min(*bytes, std::max<LONG>(stored - g_spy.readShortBy - offset, 0));
         return hr;
     };
     return s;
@@ -192,7 +209,20 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
     // ffmpeg writes the audio-only file; without it that one case is left out.
     const std::string audioOnly =
         haveTool("ffmpeg") ? ffmpegCapture("audio.avi", "-f lavfi -i sine=duration=0.2", "-c:a pcm_s16le") : "";
+    // A WAVE file, the most common RIFF file that is not an AVI one.
+    const std::string wave =
+        haveTool("ffmpeg") ? ffmpegCapture("sound.wav", "-f lavfi -i sine=duration=0.1", "-c:a pcm_s16le") : "";
     const std::string missing = scratch().file("no such capture.avi");
+    const std::string folder = scratch().path().string();
+    const std::string empty = scratch().file("empty.avi");
+    writeFile(empty, {});
+    // The first 100 bytes of a capture: a recording cut short before its stream headers end.
+    const std::string cut = scratch().file("cut.avi");
+    {
+        Bytes b = kestro::test::readFile(noDrops());
+        b.resize(100);
+        writeFile(cut, b);
+    }
     struct Case {
         const char* what;
         std::string path;
@@ -200,8 +230,22 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
         Message expected;
     };
     const Case cases[] = {
-        {"missing file", missing, nullptr, {"Unable to open " + missing, "AVIFileOpen"}},
-        {"audio only", audioOnly, nullptr, {"Unable to open the AVI stream", "AVIFileGetStream"}},
+        {"missing file", missing, nullptr, {"Unable to open " + missing + "\nNo such file.", "AVIFileOpen"}},
+        {"folder", folder, nullptr, {"Unable to open " + folder + "\nIt is a folder.", "AVIFileOpen"}},
+        {"device", "/dev/zero", nullptr, {"Unable to open /dev/zero\nIt is not a regular file.", "AVIFileOpen"}},
+        {"empty file", empty, nullptr, {"Unable to open " + empty + "\nThe file is empty.", "AVIFileOpen"}},
+        {"WAVE file",
+         wave,
+         nullptr,
+         {"Unable to open " + wave + "\nNot an AVI file (a RIFF 'WAVE' file).", "AVIFileOpen"}},
+        {"cut inside its headers",
+         cut,
+         nullptr,
+         {"Unable to open the AVI stream\nThe file ends inside its headers.", "AVIFileGetStream"}},
+        {"audio only",
+         audioOnly,
+         nullptr,
+         {"Unable to open the AVI stream\nThe file holds no video stream.", "AVIFileGetStream"}},
         {"no stream header",
          dropped(),
          &Spy::failInfo,
@@ -235,6 +279,66 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
             EXPECT_EQ(messages.messages().size(), 1u) << "the closed source reported something";
         }
     }
+}
+
+// The format block of a capture, rewritten to claim another frame size.
+std::string claimingSize(const std::string& from, const std::string& name, std::uint32_t width, std::uint32_t height)
+{
+    Bytes b = kestro::test::readFile(from);
+    const std::string tag = "strf";
+    const auto at = std::search(b.begin(), b.end(), tag.begin(), tag.end()) - b.begin() + 8;
+    for (int i = 0; i < 4; ++i) {
+        b[static_cast<std::size_t>(at) + 4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(width >> (8 * i));
+        b[static_cast<std::size_t>(at) + 8 + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(height >> (8 * i));
+    }
+    const std::string path = scratch().file(name);
+    writeFile(path, b);
+    return path;
+}
+
+long peakResidentKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A few kilobytes whose header claims 18000 x 18000 pixels must not make opening take a
+// gigabyte: uncompressed frames that no stored sample can hold are refused with the sizes,
+// and compressed ones get a picture of the size the codec decodes.
+TEST_F(VideoSource, AHeaderClaimingAHugeFrameTakesNoMemory)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string small = "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3";
+    const std::string i420 =
+        claimingSize(sample("--width 64 --height 48 --frames 3 --dropped none"), "i420.avi", 18000, 18000);
+    const std::string bgr =
+        claimingSize(ffmpegCapture("bgr.avi", small, "-c:v rawvideo -pix_fmt bgr24"), "bgr.avi", 18000, 18000);
+    const std::string mjpeg = claimingSize(ffmpegCapture("mjpeg.avi", small, "-c:v mjpeg"), "mj.avi", 18000, 18000);
+    const long before = peakResidentKiB();
+    CVideoSource v;
+    for (const auto& [path, stored] : {std::pair{i420, 4608}, std::pair{bgr, 9216}}) {
+        SCOPED_TRACE(path);
+        messages.clear();
+        EXPECT_FALSE(v.Open(path));
+        const std::string need = path == i420 ? "486000000" : "972000000";
+        EXPECT_EQ(messages.messages(),
+                  (std::vector<Message>{{"Unable to prepare decompression for video stream\nIts frames of "
+                                         "18000\u00d718000 pixels need " +
+                                             need + " bytes each, but the largest stored frame holds " +
+                                             std::to_string(stored) + ".",
+                                         "AVIStreamGetFrameOpen"}}));
+    }
+    messages.clear();
+    ASSERT_TRUE(v.Open(mjpeg));
+    const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->biWidth, 64) << "the codec's size, not the header's";
+    EXPECT_EQ(b->biHeight, 48);
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_LT(peakResidentKiB() - before, 64 * 1024) << "opening took the memory the header claims";
 }
 
 TEST_F(VideoSource, StartsAndEndsTheLibraryOnceWhateverIsOpened)
@@ -516,19 +620,22 @@ TEST_F(VideoSource, ReadBufferFollowsTheSampleWhenTheHeaderSuggestsNothing)
     EXPECT_TRUE(messages.messages().empty());
 }
 
-TEST_F(VideoSource, ReadErrorsAreToldAtEveryCallAndLeaveTheModeAlone)
+// A frame that cannot be read is told about once, not again at each repaint of it; another
+// frame that fails is told about in turn, and the mode stays.
+TEST_F(VideoSource, ReadErrorsAreToldOncePerFrameAndLeaveTheModeAlone)
 {
     struct Case {
         HRESULT result;
         LONG shortBy;
-        std::string text;
+        std::string text, frame1; // frame1: the text for frame 1
     };
     const Case cases[] = {
-        {AVIERR_BUFFERTOOSMALL, 0, "The buffer size was smaller than a single sample of data"},
-        {AVIERR_MEMORY, 0, "There was not enough memory to complete the read operation."},
-        {AVIERR_FILEREAD, 0, "A disk error occurred while reading the file."},
+        {AVIERR_BUFFERTOOSMALL, 0, "The buffer size was smaller than a single sample of data", ""},
+        {AVIERR_MEMORY, 0, "There was not enough memory to complete the read operation.", ""},
+        {AVIERR_FILEREAD, 0, "A disk error occurred while reading the file.", ""},
         // A sample one byte shorter than its plane must not be read past its end.
-        {AVIERR_OK, 460800 - 307199, "Frame 0 is stored in 307199 bytes, too few for its 307200 sensor values."},
+        {AVIERR_OK, 460800 - 307199, "Frame 0 is stored in 307199 bytes, too few for its 307200 sensor values.",
+         "Frame 1 is stored in 307199 bytes, too few for its 307200 sensor values."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -537,18 +644,65 @@ TEST_F(VideoSource, ReadErrorsAreToldAtEveryCallAndLeaveTheModeAlone)
             ASSERT_TRUE(v.Open(noDrops()));
             v.m_bRaw = true;
             v.m_bRawColour = colour;
+            ASSERT_NE(v.GetFrameBitmap(), nullptr);
             g_spy.readResult = c.result;
             g_spy.readShortBy = c.shortBy;
             messages.clear();
-            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
-            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+            for (int repaint = 0; repaint < 3; ++repaint)
+                EXPECT_EQ(v.GetFrameBitmap(), nullptr);
             const Message expected{c.text, "AVIStreamRead"};
-            EXPECT_EQ(messages.messages(), (std::vector<Message>{expected, expected}));
+            EXPECT_EQ(messages.messages(), std::vector<Message>{expected}) << "told once for frame 0";
+            ASSERT_EQ(v.GoToFrame(1), 1);
+            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+            ASSERT_EQ(v.GoToFrame(0), 0);
+            EXPECT_EQ(v.GetFrameBitmap(), nullptr);
+            const Message second{c.frame1.empty() ? c.text : c.frame1, "AVIStreamRead"};
+            EXPECT_EQ(messages.messages(), (std::vector<Message>{expected, second})) << "frame 1 in turn, once";
             EXPECT_TRUE(v.m_bRaw);
             EXPECT_EQ(v.m_bRawColour, colour);
             g_spy.readResult = AVIERR_OK;
             g_spy.readShortBy = 0;
             EXPECT_NE(v.GetFrameBitmap(), nullptr) << "the next good read shows the frame again";
+            EXPECT_EQ(g_spy.partBytes, 640 * 480) << "the plane is read, not the whole I420 sample";
+        }
+    }
+}
+
+// A compressed capture holds no raw sensor planes: a RAW mode is refused once, when it is
+// chosen or when such a capture is opened in it, and Normal is shown from then on, however
+// often the view repaints.
+TEST_F(VideoSource, ACaptureWithoutRawPlanesIsRefusedOnceAndShownNormal)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string mjpeg =
+        ffmpegCapture("mjpeg_320x240.avi", "-f lavfi -i testsrc2=size=320x240:rate=10 -frames:v 3", "-c:v mjpeg");
+    ASSERT_FALSE(mjpeg.empty());
+    for (bool colour : {false, true}) {
+        SCOPED_TRACE(colour ? "RAW colour" : "RAW Y-channel");
+        CVideoSource v;
+        for (bool chosenBeforeOpen : {false, true}) {
+            messages.clear();
+            if (chosenBeforeOpen) {
+                v.m_bRaw = true;
+                v.m_bRawColour = colour;
+            }
+            ASSERT_TRUE(v.Open(mjpeg));
+            v.m_bRaw = true;
+            v.m_bRawColour = colour;
+            for (int repaint = 0; repaint < 4; ++repaint) {
+                const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+                ASSERT_NE(b, nullptr);
+                EXPECT_EQ(b->biBitCount, 24) << "the decoded picture";
+                EXPECT_FALSE(v.m_bRaw) << "Normal is in force";
+            }
+            ASSERT_EQ(messages.messages().size(), 1u);
+            const Message& m = messages.messages().front();
+            EXPECT_EQ(m.caption, "RAW display");
+            EXPECT_TRUE(m.text.starts_with("Frame 0 is stored in ")) << m.text;
+            EXPECT_TRUE(m.text.ends_with(" bytes, too few for its 76800 sensor values: this capture holds no raw "
+                                         "sensor planes.\nReverting to normal display"))
+                << m.text;
         }
     }
 }
@@ -557,8 +711,7 @@ TEST_F(VideoSource, AWidthThatIsNotAMultipleOfFourRevertsOnceAndIsCheckedAgain)
 {
     CVideoSource v;
     ASSERT_TRUE(v.Open(sample("--width 322 --height 240 --frames 3 --dropped none")));
-    const Message expected{"Image width = 322 is not a multiplum of 4.\nReverting to colour",
-                           "Image dimension not supported in greyscale"};
+    const Message expected{"Image width = 322 is not a multiple of 4.\nReverting to normal display", "RAW display"};
     for (bool colour : {false, true}) {
         messages.clear();
         v.m_bRaw = true;

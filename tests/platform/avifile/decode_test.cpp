@@ -57,6 +57,13 @@ public:
         }
         return -1;
     }
+    std::uint64_t largestSample() const override
+    {
+        std::uint64_t largest = 0;
+        for (const auto& s : samples)
+            largest = std::max<std::uint64_t>(largest, s.bytes.size());
+        return largest;
+    }
     HRESULT readSample(std::int32_t position, Bytes& out) const override
     {
         if (position < 0 || position >= length())
@@ -505,9 +512,38 @@ TEST(FrameDecode, ShortUncompressedSampleGivesNull)
 {
     FakeSource source;
     source.samples.push_back({Bytes(5 * 3 * 2 - 1)}); // not even tight rows fit
+    source.samples.push_back({Bytes(16 * 2)});        // padded rows
     auto decoder = makeDecoder(makeStrf(5, 2, 24, BI_RGB), source);
     ASSERT_NE(decoder, nullptr);
     EXPECT_EQ(decoder->frame(0), nullptr);
+    EXPECT_NE(decoder->frame(1), nullptr);
+}
+
+// Uncompressed frames larger than every stored sample are refused, with the sizes, before the
+// header can size a bitmap: a 14 KB stream claiming 18000 x 18000 pixels would take a gigabyte.
+TEST(FrameDecode, UncompressedFramesLargerThanAnySampleAreRefusedWithTheReason)
+{
+    struct Case {
+        const char* name;
+        Bytes strf;
+        std::size_t sample;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"24-bit", makeStrf(18000, 18000, 24, BI_RGB), 14000,
+         "its frames of 18000\u00d718000 pixels need 972000000 bytes each, but the largest stored frame holds 14000"},
+        {"I420", makeStrf(18000, -18000, 12, mmioFOURCC('I', '4', '2', '0')), 14000,
+         "its frames of 18000\u00d718000 pixels need 486000000 bytes each, but the largest stored frame holds 14000"},
+        {"no data at all", makeStrf(64, 48, 24, BI_RGB), 0, "none of its 64\u00d748 frames holds data"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSource source;
+        source.samples.push_back({Bytes(c.sample)});
+        std::string why;
+        EXPECT_EQ(FrameDecoder::create(videoInfo(), c.strf.data(), c.strf.size(), source, &why), nullptr);
+        EXPECT_EQ(why, c.why);
+    }
 }
 
 // --- Hostile formats ----------------------------------------------------------------

@@ -246,6 +246,52 @@ TEST_P(Malformed, AnsweredThroughResultCodes)
 INSTANTIATE_TEST_SUITE_P(Read, Malformed, ::testing::ValuesIn(damages()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An idx1 that disagrees with movi (a recorder that got its offsets wrong) must not turn whole
+// frames into dropped ones: movi is walked instead, and each frame reads as its own bytes, the
+// dropped one (frame 1) still without data.
+TEST(DamagedIdx1, EveryWholeFrameIsFoundByWalkingMovi)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Bytes&, AviLayout&)> hurt;
+    };
+    const auto entry = [](const AviLayout& l, int k) { return l.idx1Offset + 8 + 16 * static_cast<std::size_t>(k); };
+    const Case cases[] = {
+        {"entries 2 and 3 outside movi",
+         [&](Bytes& b, AviLayout& l) {
+             poke32(b, entry(l, 2) + 8, 0x7FFF0000);
+             poke32(b, entry(l, 3) + 8, 0x00FFFF00);
+         }},
+        {"entry 3 into the headers", [&](Bytes& b, AviLayout& l) { poke32(b, entry(l, 3) + 8, 4); }},
+        {"last entry off its chunk",
+         [&](Bytes& b, AviLayout& l) { poke32(b, entry(l, 4) + 8, peek32(b, entry(l, 4) + 8) + 2); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AviLayout l = layout24(5, {1});
+        Bytes b = build(l);
+        c.hurt(b, l);
+        ScratchDir dir;
+        const std::string path = dir.file("index.avi");
+        writeFile(path, b);
+        PAVIFILE f = nullptr;
+        ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_READ, nullptr), AVIERR_OK);
+        PAVISTREAM s = nullptr;
+        ASSERT_EQ(AVIFileGetStream(f, &s, streamtypeVIDEO, 0), AVIERR_OK);
+        ASSERT_EQ(AVIStreamLength(s), 5);
+        for (LONG k = 0; k < 5; ++k) {
+            Bytes got(4096);
+            LONG bytes = -1;
+            ASSERT_EQ(AVIStreamRead(s, k, 1, got.data(), 4096, &bytes, nullptr), AVIERR_OK);
+            got.resize(static_cast<std::size_t>(bytes));
+            EXPECT_EQ(got, l.frames[static_cast<std::size_t>(k)]) << "frame " << k;
+            EXPECT_EQ(AVIStreamFindSample(s, k, FIND_ANY | FIND_PREV), k == 1 ? 0 : k) << "frame " << k;
+        }
+        AVIStreamRelease(s);
+        AVIFileRelease(f);
+    }
+}
+
 // OpenDML indexes, damaged. The fixture comes from our writer, which always writes
 // indx, ix00 and idx1 (ffmpeg leaves out the OpenDML indexes below 1 GiB; its reading
 // of our OpenDML files is checked in the writer's tests). The idx1 is renamed away first

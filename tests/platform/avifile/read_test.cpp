@@ -121,6 +121,49 @@ TEST(Read, BufferRules)
     EXPECT_EQ(samples, 1);
 }
 
+// A part of a sample: rows from an offset, each to its own place (upside down with a negative
+// stride), the last one short when the sample ends first; nothing outside the sample or the stream.
+TEST(Read, PartOfASampleInRows)
+{
+    ScratchDir dir;
+    AviLayout l = layout24(3, {1}); // 96 bytes a frame
+    Opened o(saveBuilt(dir, l));
+    ASSERT_EQ(o.streamResult, AVIERR_OK);
+    const Bytes& f = l.frames[2];
+    struct Case {
+        const char* name;
+        LONG offset, row, rows, stride;
+        LONG expectBytes;
+    };
+    const Case cases[] = {
+        {"one block", 10, 40, 1, 40, 40},       {"rows upside down", 0, 8, 12, -8, 96},
+        {"rows spread out", 16, 8, 5, 11, 40},  {"past the end of the sample", 80, 8, 4, 8, 16},
+        {"from past the end", 200, 8, 2, 8, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes out(400, 0xEE);
+        std::uint8_t* first = out.data() + (c.stride < 0 ? 200 : 0);
+        LONG bytes = -1;
+        ASSERT_EQ(AVIStreamReadPart(o.stream, 2, c.offset, c.row, c.rows, first, c.stride, &bytes), AVIERR_OK);
+        EXPECT_EQ(bytes, c.expectBytes);
+        Bytes expected(400, 0xEE);
+        for (LONG k = 0; k * c.row < c.expectBytes; ++k)
+            for (LONG b = 0; b < c.row && k * c.row + b < c.expectBytes; ++b)
+                expected[static_cast<std::size_t>((c.stride < 0 ? 200 : 0) + k * c.stride + b)] =
+                    f[static_cast<std::size_t>(c.offset + k * c.row + b)];
+        EXPECT_EQ(out, expected);
+    }
+    Bytes out(96);
+    LONG bytes = -1;
+    EXPECT_EQ(AVIStreamReadPart(o.stream, 1, 0, 96, 1, out.data(), 96, &bytes), AVIERR_OK) << "a dropped frame";
+    EXPECT_EQ(bytes, 0);
+    EXPECT_EQ(AVIStreamReadPart(o.stream, 3, 0, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(o.stream, 0, -1, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(o.stream, 0, 0, 96, 1, nullptr, 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(nullptr, 0, 0, 96, 1, out.data(), 96, &bytes), AVIERR_BADHANDLE);
+}
+
 // The frame rectangle is served as the header has it, even empty; the picture's size
 // comes from the format, and frames decode all the same.
 TEST(Read, EmptyFrameRectangleIsServedAsStored)
