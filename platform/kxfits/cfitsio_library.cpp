@@ -1,8 +1,6 @@
 #include "cfitsio_library.h"
 
-#include <dlfcn.h>
-
-#include <memory>
+#include "opened_library.h"
 
 // A function left out of the table below would stay a null pointer and crash the first save that
 // calls it; the compiler is made to refuse that instead.
@@ -10,53 +8,7 @@
 
 namespace kestro::kxfits {
 
-namespace {
-
-struct LibraryCloser {
-    void operator()(void* handle) const { dlclose(handle); }
-};
-using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
-
-// The opened library; the first thing that could not be found is kept in error, and every lookup
-// after it gives null.
-class OpenedLibrary {
-public:
-    OpenedLibrary(const std::string& name, std::string& error) : m_error(error)
-    {
-        // Every symbol bound now: a library that does not fit its dependencies fails here, in
-        // words, instead of aborting the process at its first call.
-        m_handle.reset(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
-        if (!m_handle)
-            fail(name + ": cannot be loaded");
-    }
-
-    template <class Function> Function find(const char* symbol)
-    {
-        if (!m_error.empty())
-            return nullptr;
-        dlerror();
-        void* address = dlsym(m_handle.get(), symbol);
-        if (!address) {
-            fail(std::string("no ") + symbol);
-            return nullptr;
-        }
-        return reinterpret_cast<Function>(address);
-    }
-
-    void keep() { static_cast<void>(m_handle.release()); }
-
-private:
-    void fail(const std::string& fallback)
-    {
-        const char* why = dlerror();
-        m_error = why ? why : fallback;
-    }
-
-    LibraryHandle m_handle;
-    std::string& m_error;
-};
-
-} // namespace
+using dynlib::OpenedLibrary;
 
 std::string cfitsioName() { return "libcfitsio.so." + std::to_string(CFITSIO_SONAME); }
 
