@@ -55,6 +55,7 @@ public:
     const ObjectRegion& LastRegion() const { return m_region; }
 
 private:
+    std::vector<std::uint16_t> m_grid;
     std::vector<std::uint16_t> m_binned;
     std::vector<std::uint32_t> m_columns;
     std::vector<std::uint32_t> m_rows;
