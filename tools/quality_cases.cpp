@@ -190,8 +190,8 @@ CaseResult SampleCase(const std::string& sampleTool, const std::string& folder)
             blurPlane(part, hw, hh, s.sigma / 2);
             for (int y = 0; y < hh; ++y)
                 for (int x = 0; x < hw; ++x)
-                    out[static_cast<std::size_t>((2 * y + oy) * w + 2 * x + ox)] = static_cast<std::uint8_t>(
-                        std::clamp(std::lround(kLevel * s.gain * part[static_cast<std::size_t>(y * hw + x)]), 0L, 255L));
+                    out[static_cast<std::size_t>((2 * y + oy) * w + 2 * x + ox)] = static_cast<std::uint8_t>(std::clamp(
+                        std::lround(kLevel * s.gain * part[static_cast<std::size_t>(y * hw + x)]), 0L, 255L));
         }
         return out;
     };
