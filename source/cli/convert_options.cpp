@@ -48,6 +48,8 @@ const char* const kExamples = R"(Examples:
     kestro-convert --to avi --mode raw-colour --pattern GR --algorithm AHD jupiter.avi
   The best-looking BMP series of frames 0 to 499 and 600 on, four captures side by side:
     kestro-convert --to bmp --mode raw-colour --algorithm RCD --frames 0-499,600- --jobs 4 *.avi
+  The sharpest 10% of the frames as a RAW Y-channel AVI for stacking; --dry-run lists them first:
+    kestro-convert --to avi --mode raw-y --best 10% --dry-run jupiter.avi
 
 Outputs are named as the window proposes, beside each capture unless --output says otherwise:
 _rgb (Normal), _rlum (RAW Y-channel), _rcolNN (RAW colour with algorithm NN), _raw (RGB channels
@@ -109,6 +111,15 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
                 return FrameList::parse(v, &why) ? std::string() : why;
             },
             "LIST"));
+    std::string best;
+    app.add_option("--best", best,
+                   "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                std::string why;
+                return kestro::quality::BestCount::Parse(v, &why) ? std::string() : why;
+            },
+            "N%|N"));
     app.add_option("--block", o.block, "Frames summed into each FITS file (default 1)")->check(CLI::PositiveNumber);
     o.jobs = std::max(1u, std::thread::hardware_concurrency());
     app.add_option("-j,--jobs", o.jobs, "Captures converted side by side (default: the number of cores)")
@@ -143,6 +154,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
     o.algorithm = *algorithmNamed(algorithm);
     if (!frames.empty())
         o.frames = FrameList::parse(frames, nullptr);
+    if (!best.empty())
+        o.best = kestro::quality::BestCount::Parse(best, nullptr);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 // What kestro-convert is asked to do, read from its command line.
 #pragma once
 
+#include "best_frames.h"
 #include "frame_list.h"
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct ConvertOptions {
     std::int32_t algorithm = 11; // the converter's number
     bool greyscale = false;
     std::optional<FrameList> frames; // none: every frame that holds data
+    // Keep only the sharpest of the frames taken (after --frames); none: keep them all.
+    std::optional<kestro::quality::BestCount> best;
     std::uint32_t block = 1;
     unsigned jobs = 1;
     bool overwrite = false;

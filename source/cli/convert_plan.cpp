@@ -33,7 +33,7 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     plan.sourceFrames = source.GetFrameCount();
     for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
         if (takesFrame(o, i) && source.FindDataFrame(i) == i)
-            ++plan.framesTaken;
+            plan.taken.push_back(i);
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
 
@@ -47,31 +47,36 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     case Target::Avi:
         plan.enginePath =
             outputIsFile ? *o.output : (folder / (kestro::exports::ProposedSaveName(source) + ".avi")).string();
-        plan.files = {plan.enginePath};
         break;
-    case Target::Bmp: {
-        plan.enginePath = (folder / (kestro::exports::ProposedSaveName(source) + ".bmp")).string();
-        const auto parts = kestro::exports::SplitExtension(plan.enginePath);
-        for (std::int32_t k = 0; k < plan.framesTaken; ++k)
-            plan.files.push_back(kestro::exports::NumberedName(parts, k));
-        break;
+    case Target::Bmp: plan.enginePath = (folder / (kestro::exports::ProposedSaveName(source) + ".bmp")).string(); break;
+    case Target::Rgb: plan.enginePath = (folder / (kestro::exports::ProposedRgbName(source) + ".avi")).string(); break;
+    // The window proposes the capture's name as the prefix and its folder.
+    case Target::Fits: plan.enginePath = (folder / stem).string(); break;
     }
+    listOutputs(o, plan);
+    return plan;
+}
+
+void listOutputs(const ConvertOptions& o, CapturePlan& plan)
+{
+    const std::int64_t taken = static_cast<std::int64_t>(plan.taken.size());
+    const auto parts = kestro::exports::SplitExtension(plan.enginePath);
+    plan.files.clear();
+    switch (o.target) {
+    case Target::Avi: plan.files = {plan.enginePath}; break;
+    case Target::Bmp:
+        for (std::int64_t k = 0; k < taken; ++k)
+            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)));
+        break;
     case Target::Rgb:
-        plan.enginePath = (folder / (kestro::exports::ProposedRgbName(source) + ".avi")).string();
         for (int c = 0; c < 3; ++c)
             plan.files.push_back(kestro::exports::RgbChannelFile(plan.enginePath, c));
         break;
-    case Target::Fits: {
-        // The window proposes the capture's name as the prefix and its folder.
-        plan.enginePath = (folder / stem).string();
-        const auto parts = kestro::exports::SplitExtension(plan.enginePath);
-        const std::int64_t blocks = (std::int64_t{plan.framesTaken} + o.block - 1) / o.block;
-        for (std::int64_t k = 0; k < blocks; ++k)
+    case Target::Fits:
+        for (std::int64_t k = 0; k < (taken + o.block - 1) / o.block; ++k)
             plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
         break;
     }
-    }
-    return plan;
 }
 
 } // namespace kestro::cli

@@ -1,5 +1,5 @@
 // What kestro-convert will do with each capture, worked out before anything is written: the
-// path handed to the export engine, every file it will write, and how many frames it takes.
+// path handed to the export engine, every file it will write, and the frames it takes.
 #pragma once
 
 #include "convert_options.h"
@@ -17,8 +17,13 @@ struct CapturePlan {
     std::string enginePath;         // the name the window's save dialog would return
     std::vector<std::string> files; // everything the export will write, in order
     std::int32_t sourceFrames = 0;  // frames of the capture, the progress's whole
-    std::int32_t framesTaken = 0;   // frames that hold data and are asked for
-    bool opened = false;            // false: the capture could not be opened (the reason was said)
+    // Frames that hold data and are asked for, ascending; with --best, the ones kept of them.
+    std::vector<std::int32_t> taken;
+    bool chosen = false;         // `taken` was narrowed by --best
+    std::int32_t candidates = 0; // frames --best chose among
+    bool opened = false;         // false: the capture could not be opened (the reason was said)
+    std::string failure;         // why a capture that opened cannot be exported (it cannot be scored)
+    std::string unscored;        // frames --best had to leave out because they could not be scored
 };
 
 // Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
@@ -26,6 +31,9 @@ void applyDisplay(const ConvertOptions& options, CVideoSource& source);
 
 // Whether the export takes frame i (the --frames list; every frame without one).
 bool takesFrame(const ConvertOptions& options, std::int32_t frame);
+
+// Names every file the export of plan.taken writes (the BMP and FITS series depend on their number).
+void listOutputs(const ConvertOptions& options, CapturePlan& plan);
 
 // Opens the capture to count its frames and names the outputs as the window proposes them,
 // beside the capture or in --output. Frames of the --frames list that the capture lacks go to

@@ -68,4 +68,19 @@ std::vector<std::string> FrameList::outOfRange(std::int32_t count) const
     return outside;
 }
 
+std::string rangesText(const std::vector<std::int32_t>& frames)
+{
+    std::string text;
+    for (std::size_t i = 0; i < frames.size();) {
+        std::size_t j = i;
+        while (j + 1 < frames.size() && frames[j + 1] == frames[j] + 1)
+            ++j;
+        text += (text.empty() ? "" : ",") + std::to_string(frames[i]);
+        if (j > i)
+            text += "-" + std::to_string(frames[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
 } // namespace kestro::cli

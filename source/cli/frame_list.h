@@ -27,4 +27,7 @@ private:
     std::vector<Range> m_ranges;
 };
 
+// Frames in ascending order written as --frames reads them, runs joined into ranges: "3,7-9,12".
+std::string rangesText(const std::vector<std::int32_t>& frames);
+
 } // namespace kestro::cli

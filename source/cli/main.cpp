@@ -1,5 +1,6 @@
 // kestro-convert: the window's exports from the command line, for one capture or a night's worth,
 // on the same engines and with the same names, display modes, patterns and algorithms.
+#include "best_choice.h"
 #include "convert_options.h"
 #include "convert_plan.h"
 #include "export_report.h"
@@ -7,6 +8,7 @@
 #include "progress_display.h"
 #include "video_source.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -22,8 +24,8 @@ namespace {
 using namespace kestro::cli;
 namespace fs = std::filesystem;
 
-// Set by Ctrl+C (or SIGTERM): the exports running stop at their next frame, leaving no unfinished
-// file, and no further capture is started.
+// Set by Ctrl+C (or SIGTERM): the scoring or the exports running stop at their next frame, leaving
+// no unfinished file, and no further capture is started.
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
@@ -64,8 +66,11 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     applyDisplay(o, source);
     source.SetStopFlag(&g_stop);
     ProgressDisplay::Line& line = display.begin(name(plan.capture), plan.sourceFrames);
-    const FramePredicate take =
-        o.frames ? FramePredicate([&o](std::int32_t i) { return takesFrame(o, i); }) : FramePredicate();
+    // The plan's frames are those asked for that hold data, and of those the best with --best.
+    const FramePredicate take = o.frames || plan.chosen ? FramePredicate([&plan](std::int32_t i) {
+        return std::binary_search(plan.taken.begin(), plan.taken.end(), i);
+    })
+                                                        : FramePredicate();
     const ProgressCallback step = [&line] { line.done.fetch_add(1, std::memory_order_relaxed); };
     ExportReport report;
     switch (o.target) {
@@ -78,6 +83,7 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     result.frames = report.nFramesWritten;
     if (report.bStopped) {
         result.outcome = Outcome::Stopped;
+        result.reason = "no unfinished file was left";
         return result;
     }
     if (const std::optional<kestro::ui::Message> m = DescribeExport(report)) {
@@ -85,6 +91,12 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
         result.reason = firstLine(m->text);
     }
     result.outcome = report.Complete() ? Outcome::Done : Outcome::Failed;
+    // Frames left out for want of a score count against the capture as frames left out by the
+    // export do: the user asked for the best of frames some of which were never looked at.
+    if (result.outcome == Outcome::Done && !plan.unscored.empty()) {
+        result.outcome = Outcome::Failed;
+        result.reason = plan.unscored;
+    }
     return result;
 }
 
@@ -99,6 +111,78 @@ std::string describeFiles(const CapturePlan& plan)
         return list;
     }
     return plan.files.front() + " … " + plan.files.back() + " (" + std::to_string(plan.files.size()) + " files)";
+}
+
+// Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
+// shared among them (all of them for one capture). Marks the captures whose scoring was stopped.
+void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, ProgressDisplay& display,
+                   std::vector<Result>& results)
+{
+    const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
+    const unsigned threads = std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / workers);
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
+            CapturePlan& plan = plans[i];
+            if (!plan.opened || g_stop.load())
+                continue;
+            ProgressDisplay::Line& line =
+                display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
+                              ProgressDisplay::Style::Percent);
+            const BestChoice choice = chooseBest(o, plan, threads, &g_stop, [&line](std::size_t done) {
+                line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
+            });
+            display.end(line);
+            plan.unscored = choice.unscored;
+            if (!plan.unscored.empty())
+                display.message("Frames not scored: " + plan.capture + ": " + plan.unscored);
+            if (choice.stopped)
+                results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", 0};
+        }
+    };
+    std::vector<std::thread> others;
+    for (unsigned t = 1; t < workers; ++t)
+        others.emplace_back(worker);
+    worker();
+    for (std::thread& t : others)
+        t.join();
+}
+
+// Says how each capture went and gives the exit status.
+int summarise(const ConvertOptions& o, const std::vector<CapturePlan>& plans, const std::vector<Result>& results,
+              ProgressDisplay& display)
+{
+    int done = 0, failed = 0, stopped = 0, notStarted = 0;
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        const Result& r = results[i];
+        switch (r.outcome) {
+        case Outcome::Done:
+            ++done;
+            if (!o.quiet)
+                display.message("done: " + plans[i].capture + " → " + describeFiles(plans[i]));
+            break;
+        case Outcome::Failed:
+            ++failed;
+            display.message("FAILED: " + plans[i].capture + ": " + r.reason);
+            break;
+        case Outcome::Stopped:
+            ++stopped;
+            display.message("stopped: " + plans[i].capture + " (" + r.reason + ")");
+            break;
+        case Outcome::NotStarted: ++notStarted; break;
+        }
+    }
+    if (!o.quiet || failed + stopped > 0) {
+        std::string summary = std::to_string(done) + " of " + std::to_string(plans.size()) + " captures exported";
+        if (failed > 0)
+            summary += ", " + std::to_string(failed) + " failed";
+        if (stopped + notStarted > 0)
+            summary += "; stopped by an interrupt, " + std::to_string(notStarted) + " not started";
+        display.message(summary);
+    }
+    if (g_stop.load())
+        return 130;
+    return failed > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -149,6 +233,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kestro-convert: %s", usage.c_str());
         return 2;
     }
+    catchInterrupts();
+    std::vector<Result> results(plans.size());
+    if (o.best) {
+        scoreCaptures(o, plans, display, results);
+        if (g_stop.load())
+            return summarise(o, plans, results, display);
+    }
     if (!o.overwrite && !o.dryRun) {
         std::string existing;
         for (const CapturePlan& plan : plans)
@@ -161,14 +252,20 @@ int main(int argc, char** argv)
         }
     }
     if (o.dryRun) {
-        bool allOpened = true;
+        bool allReady = true;
         for (const CapturePlan& plan : plans) {
-            allOpened = allOpened && plan.opened;
-            if (plan.opened)
-                std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.framesTaken),
+            allReady = allReady && plan.opened && plan.failure.empty();
+            if (!plan.failure.empty())
+                display.message("FAILED: " + plan.capture + ": " + plan.failure);
+            else if (plan.chosen)
+                std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
+                            static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates),
+                            o.best->Text().c_str(), rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
+            else if (plan.opened)
+                std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
                             describeFiles(plan).c_str());
         }
-        return allOpened ? 0 : 1;
+        return allReady ? 0 : 1;
     }
 
     // An output folder that does not exist yet is made, as a night's sums usually go to a new one.
@@ -182,15 +279,15 @@ int main(int argc, char** argv)
         }
     }
 
-    catchInterrupts();
-    std::vector<Result> results(plans.size());
     for (std::size_t i = 0; i < plans.size(); ++i)
         if (!plans[i].opened)
             results[i] = {Outcome::Failed, "it could not be opened", 0};
+        else if (!plans[i].failure.empty())
+            results[i] = {Outcome::Failed, plans[i].failure, 0};
     std::atomic<std::size_t> next{0};
     auto worker = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
-            if (plans[i].opened && !g_stop.load())
+            if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
                 results[i] = convert(o, plans[i], display);
         }
     };
@@ -201,36 +298,5 @@ int main(int argc, char** argv)
     worker();
     for (std::thread& t : threads)
         t.join();
-
-    int done = 0, failed = 0, stopped = 0, notStarted = 0;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        const Result& r = results[i];
-        switch (r.outcome) {
-        case Outcome::Done:
-            ++done;
-            if (!o.quiet)
-                display.message("done: " + plans[i].capture + " → " + describeFiles(plans[i]));
-            break;
-        case Outcome::Failed:
-            ++failed;
-            display.message("FAILED: " + plans[i].capture + ": " + r.reason);
-            break;
-        case Outcome::Stopped:
-            ++stopped;
-            display.message("stopped: " + plans[i].capture + " (no unfinished file was left)");
-            break;
-        case Outcome::NotStarted: ++notStarted; break;
-        }
-    }
-    if (!o.quiet || failed + stopped > 0) {
-        std::string summary = std::to_string(done) + " of " + std::to_string(plans.size()) + " captures exported";
-        if (failed > 0)
-            summary += ", " + std::to_string(failed) + " failed";
-        if (stopped + notStarted > 0)
-            summary += "; stopped by an interrupt, " + std::to_string(notStarted) + " not started";
-        display.message(summary);
-    }
-    if (g_stop.load())
-        return 130;
-    return failed > 0 ? 1 : 0;
+    return summarise(o, plans, results, display);
 }

@@ -12,7 +12,10 @@ std::string lineText(const ProgressDisplay::Line& line)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - line.started).count();
     const double rate = seconds > 0 ? done / seconds : 0;
     char text[512];
-    if (rate > 0 && done < line.total) {
+    if (line.style == ProgressDisplay::Style::Percent) {
+        const int percent = line.total > 0 ? static_cast<int>(100.0 * done / line.total) : 0;
+        std::snprintf(text, sizeof text, "%s  %d%%  %.0f frames/s", line.name.c_str(), percent, rate);
+    } else if (rate > 0 && done < line.total) {
         const long left = static_cast<long>((line.total - done) / rate + 0.5);
         std::snprintf(text, sizeof text, "%s  %d/%d frames  %.0f frames/s  %ld:%02ld left", line.name.c_str(), done,
                       line.total, rate, left / 60, left % 60);
@@ -42,11 +45,12 @@ ProgressDisplay::~ProgressDisplay()
         m_thread.join();
 }
 
-ProgressDisplay::Line& ProgressDisplay::begin(const std::string& name, std::int32_t total)
+ProgressDisplay::Line& ProgressDisplay::begin(const std::string& name, std::int32_t total, Style style)
 {
     std::lock_guard lock(m_mutex);
     Line& line = m_lines.emplace_back();
     line.name = name;
+    line.style = style;
     line.total = total;
     line.started = std::chrono::steady_clock::now();
     clearLocked();

@@ -1,6 +1,6 @@
 // What kestro-convert shows while it works. On a terminal: one line per capture being converted
-// (frames done of all, frames per second, time left), redrawn in place a few times a second, with
-// messages printed above them. Elsewhere: the messages only, so that a log holds no redraws.
+// (frames done of all, frames per second, time left) or scored (the share done), redrawn in place
+// a few times a second, with messages printed above them. Elsewhere: the messages only, so that a log holds no redraws.
 #pragma once
 
 #include <atomic>
@@ -16,9 +16,13 @@ namespace kestro::cli {
 
 class ProgressDisplay {
 public:
+    // Exports count frames; scoring, whose frames are not the export's, shows the share done.
+    enum class Style { Frames, Percent };
+
     // One capture's line; the worker counts frames into it without a lock.
     struct Line {
         std::string name;
+        Style style = Style::Frames;
         std::int32_t total = 0;
         std::atomic<std::int32_t> done{0};
         std::chrono::steady_clock::time_point started;
@@ -30,7 +34,7 @@ public:
     ProgressDisplay(const ProgressDisplay&) = delete;
     ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-    Line& begin(const std::string& name, std::int32_t total);
+    Line& begin(const std::string& name, std::int32_t total, Style style = Style::Frames);
     void end(Line& line);
     // Prints a message on standard error, above the progress lines.
     void message(const std::string& text);

@@ -162,12 +162,12 @@ void work(Shared& s)
                                         result.frame, frame ? frame->biBitCount : 0));
                 result = {result.frame, std::max(score, 0.0), score >= 0};
             } else {
-                LONG bytes = 0, samples = 0;
-                AVIStreamRead(s.capture.Stream(), result.frame, 1, nullptr, 0, &bytes, nullptr);
-                if (bytes > 0 && static_cast<std::size_t>(bytes) > sample.size())
-                    sample.resize(static_cast<std::size_t>(bytes));
-                const HRESULT hr = AVIStreamRead(s.capture.Stream(), result.frame, 1, sample.data(),
-                                                 static_cast<LONG>(sample.size()), &bytes, &samples);
+                // Only the plane is read: the rest of a sample (the chroma of an I420 capture, a
+                // third of it) would be copied for nothing.
+                LONG bytes = 0;
+                sample.resize(plane);
+                const HRESULT hr = AVIStreamReadPart(s.capture.Stream(), result.frame, 0, static_cast<LONG>(plane), 1,
+                                                     sample.data(), 0, &bytes);
                 if (hr != AVIERR_OK)
                     s.Unreadable(format("frame %ld cannot be read from the file", result.frame));
                 else if (static_cast<std::size_t>(bytes) < plane)

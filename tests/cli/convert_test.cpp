@@ -1,11 +1,16 @@
 // kestro-convert as a user runs it: a night's folder with a file that is no capture among good
 // ones, frame lists, bad options, existing outputs, an unwritable folder, captures side by side,
-// and Ctrl+C in the middle of an export. Outputs are read back with ffprobe.
+// the sharpest frames of a capture of known blur, and Ctrl+C in the middle of an export or of the
+// scoring. Outputs are read back with ffprobe.
+#include "avifile.h"
+#include "frame_list.h"
+#include "planet_scene.h"
 #include "restricted_folder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -13,8 +18,10 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -71,6 +78,25 @@ std::vector<std::string> namesIn(const fs::path& folder)
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// kestro-convert started on its own with standard error going to `errPath` (a file or a terminal),
+// for a test that interrupts it.
+pid_t spawnConvert(std::vector<std::string> args, const std::string& errPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
+    args.insert(args.begin(), KESTRO_CONVERT);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, KESTRO_CONVERT, &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
 TEST_F(Convert, ANightFolderIsConvertedAroundAFileThatIsNoCapture)
 {
@@ -221,19 +247,9 @@ TEST_F(Convert, AnInterruptLeavesNoPartialOutput)
     capture("big.avi", "--width 640 --height 480 --frames 300 --dropped none");
     fs::create_directory(dir.path() / "out");
     const std::string err = dir.file("stderr.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const std::string captureArg = dir.file("big.avi"), outArg = dir.file("out");
-    std::vector<std::string> args = {KESTRO_CONVERT, "--to", "avi", "--mode", "raw-colour",
-                                     "--algorithm",  "ahd",  "-o",  outArg,   captureArg};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, KESTRO_CONVERT, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawnConvert(
+        {"--to", "avi", "--mode", "raw-colour", "--algorithm", "ahd", "-o", dir.file("out"), dir.file("big.avi")}, err);
+    ASSERT_GT(pid, 0);
     // Interrupt once the export has begun writing its (temporary) file.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (namesIn(dir.path() / "out").empty() && std::chrono::steady_clock::now() < deadline)
@@ -249,6 +265,213 @@ TEST_F(Convert, AnInterruptLeavesNoPartialOutput)
     const std::string said(text.begin(), text.end());
     EXPECT_TRUE(contains(said, "stopped: ")) << said;
     EXPECT_TRUE(contains(said, "0 of 1 captures exported")) << said;
+}
+
+// A capture whose frames are blurred by known amounts, the sharpest few by far less than the rest:
+// --best must keep exactly those, of the frames taken, and export them in frame order.
+class ConvertBest : public Convert {
+protected:
+    static constexpr int kWidth = 160, kHeight = 120, kFrames = 30;
+
+    void SetUp() override
+    {
+        Convert::SetUp();
+        if (IsSkipped())
+            return;
+        // Sigmas 0.2 apart from 0 to 5.8, in shuffled order, with the brightness, drift and noise
+        // of a night's seeing.
+        seeings = kestro::scene::MakeSeeings(kFrames, 5.8, 0.3, 15.0, 17);
+        ASSERT_TRUE(kestro::scene::WriteRawCapture(
+            dir.file("planet.avi"), kWidth, kHeight, kFrames, [&](int i) { return mosaic(i); }, kEmpty));
+    }
+
+    std::vector<std::uint8_t> mosaic(int frame) const
+    {
+        return kestro::scene::RenderMosaic(kWidth, kHeight, 30, kestro::bayer::kGB,
+                                           seeings[static_cast<std::size_t>(frame)], 900 + frame);
+    }
+
+    // The `count` sharpest frames with data in [first, last], in frame order.
+    std::vector<std::int32_t> sharpest(int first, int last, std::size_t count) const
+    {
+        std::vector<std::int32_t> frames;
+        for (int i = first; i <= last; ++i)
+            if (!kEmpty.count(i))
+                frames.push_back(i);
+        std::sort(frames.begin(), frames.end(), [&](std::int32_t a, std::int32_t b) {
+            return seeings[static_cast<std::size_t>(a)].sigma < seeings[static_cast<std::size_t>(b)].sigma;
+        });
+        frames.resize(std::min(count, frames.size()));
+        std::sort(frames.begin(), frames.end());
+        return frames;
+    }
+
+    const std::set<int> kEmpty{4, 11};
+    std::vector<kestro::scene::Seeing> seeings;
+};
+
+TEST_F(ConvertBest, DryRunListsTheSharpestOfTheFramesTaken)
+{
+    struct Case {
+        const char* args;
+        const char* best;
+        int first, last;     // the frames taken
+        std::size_t kept;    // how many --best keeps of them
+        const char* outputs; // what the dry run says it writes
+    };
+    const Case cases[] = {
+        {"--to avi --mode raw-y", "10%", 0, 29, 3, "planet_rlum.avi"}, // 10% of the 28 frames with data
+        {"--to avi --mode raw-colour", "3", 0, 29, 3, "planet_rcol11.avi"},
+        {"--to bmp", "3", 0, 29, 3, "planet_rgb_0000.bmp, planet_rgb_0001.bmp, planet_rgb_0002.bmp"}, // decoded frames
+        {"--to avi --mode raw-y --frames 10-29", "2", 10, 29, 2, "planet_rlum.avi"},
+        {"--to fits --mode raw-y --block 2 --frames 0-9", "50%", 0, 9, 5,
+         "planet_0000.fit, planet_0001.fit, planet_0002.fit"},
+        {"--to avi --mode raw-y", "100", 0, 29, 28, "planet_rlum.avi"},           // more than there are
+        {"--to avi --mode raw-y --frames 4", "100%", 4, 4, 0, "planet_rlum.avi"}, // a frame without data
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.args) + " --best " + c.best);
+        const Outcome r = convert(std::string(c.args) + " --best " + c.best + " --dry-run planet.avi");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<std::int32_t> all = sharpest(c.first, c.last, kFrames);
+        const std::string expected = "planet.avi: " + std::to_string(c.kept) + " of " + std::to_string(all.size()) +
+                                     " frames (best " + c.best + ": " +
+                                     kestro::cli::rangesText(sharpest(c.first, c.last, c.kept)) + ") → " + c.outputs;
+        EXPECT_TRUE(contains(r.out, expected)) << "expected " << expected << "\nsaid " << r.out;
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"planet.avi"}) << "a dry run writes nothing";
+    }
+}
+
+// The export takes the frames the dry run names, and only those: each frame of the RAW Y-channel
+// AVI, as ffmpeg decodes it, is the sensor plane of one of the sharpest frames, in frame order.
+// The AVI's palette is the grey table, so its indices are the values (ffmpeg's own conversion to
+// grey rounds some of them).
+TEST_F(ConvertBest, TheExportHoldsExactlyTheSharpestFrames)
+{
+    const Outcome r = convert("--to avi --mode raw-y --best 10% planet.avi");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string out = dir.file("planet_rlum.avi");
+    const std::vector<std::int32_t> kept = sharpest(0, kFrames - 1, 3);
+    ASSERT_EQ(probe(out, "nb_read_frames", true), "3");
+    const std::vector<std::vector<std::uint8_t>> frames =
+        kestro::test::ffmpegFrames(out, "pal8", std::size_t{kWidth} * kHeight + 1024);
+    ASSERT_EQ(frames.size(), kept.size());
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        const std::vector<std::uint8_t> plane = mosaic(kept[k]);
+        EXPECT_TRUE(std::equal(plane.begin(), plane.end(), frames[k].begin()))
+            << "output frame " << k << " is not source frame " << kept[k];
+    }
+}
+
+// Frames stored too short to hold a sensor plane cannot be scored: they are left out and named in
+// one message, and the capture counts as not completely exported, as an export's unread frames do.
+TEST_F(ConvertBest, FramesThatCannotBeScoredAreLeftOutAndSaidOnce)
+{
+    const std::string path = dir.file("short.avi");
+    const std::size_t sample = std::size_t{kWidth} * kHeight * 3 / 2;
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = mmioFOURCC('I', '4', '2', '0');
+    info.dwScale = 1;
+    info.dwRate = 30;
+    info.rcFrame = {0, 0, kWidth, kHeight};
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = kWidth;
+    bih.biHeight = kHeight;
+    bih.biPlanes = 1;
+    bih.biBitCount = 12;
+    bih.biCompression = mmioFOURCC('I', '4', '2', '0');
+    bih.biSizeImage = static_cast<DWORD>(sample);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &bih, sizeof bih), AVIERR_OK);
+    for (int i = 0; i < 8; ++i) {
+        std::vector<std::uint8_t> bytes = mosaic(i);
+        bytes.resize(i == 2 || i == 5 ? 100 : sample, 128);
+        ASSERT_EQ(AVIStreamWrite(stream, i, 1, bytes.data(), static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME, nullptr,
+                                 nullptr),
+                  AVIERR_OK);
+    }
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    AVIFileExit();
+
+    const Outcome r = convert("--to avi --mode raw-y --best 4 short.avi");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "Frames not scored: short.avi: 2 of the frames to score could not be read and were "
+                                "left out: 2,5. The first: frame 2 is stored in 100 bytes"))
+        << r.err;
+    EXPECT_EQ(r.err.find("Frames not scored"), r.err.rfind("Frames not scored")) << "said once";
+    EXPECT_TRUE(contains(r.err, "FAILED: short.avi: 2 of the frames to score")) << r.err;
+    EXPECT_EQ(probe(dir.file("short_rlum.avi"), "nb_read_frames", true), "4");
+}
+
+TEST_F(ConvertBest, BadCountsAreUsageErrorsSayingWhy)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"0", "keeps nothing"},  {"150%", "at most 100%"}, {"abc", "is not a number"},
+        {"-3", "keeps nothing"}, {"0%", "more than 0%"},
+    };
+    for (const auto& [value, why] : cases) {
+        SCOPED_TRACE(value);
+        const Outcome r = convert(std::string("--to avi --best ") + value + " planet.avi");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(contains(r.err, "--best")) << r.err;
+        EXPECT_TRUE(contains(r.err, why)) << r.err;
+    }
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"planet.avi"});
+    EXPECT_TRUE(contains(convert("--help").out, "--best"));
+}
+
+// Ctrl+C while the frames are scored: the run ends as an interrupted export does, before anything
+// is written. Standard error is a terminal, so the scoring's progress line shows when to press it.
+TEST_F(Convert, AnInterruptWhileScoringWritesNothing)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg writes the capture";
+    // Compressed full-HD frames, so that decoding them for their score takes a few seconds.
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 400 -c:v ffv1 " +
+                  quote(dir.file("hd.avi"))),
+              0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const pid_t pid =
+        spawnConvert({"--to", "avi", "--best", "10%", "-o", dir.file("out"), dir.file("hd.avi")}, ::ptsname(master));
+    ASSERT_GT(pid, 0);
+    std::string said;
+    bool interrupted = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int status = 0;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0) {
+            char buf[4096];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0)
+                said.append(buf, static_cast<std::size_t>(n));
+        }
+        if (!interrupted && (contains(said, "scoring hd.avi  ") || std::chrono::steady_clock::now() > deadline)) {
+            ::kill(pid, SIGINT);
+            interrupted = true;
+        }
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 130);
+            break;
+        }
+    }
+    ::close(master);
+    EXPECT_TRUE(contains(said, "%")) << said;
+    EXPECT_TRUE(
+        contains(said, "stopped: " + dir.file("hd.avi") + " (while its frames were scored; nothing was written)"))
+        << said;
+    EXPECT_TRUE(contains(said, "0 of 1 captures exported")) << said;
+    EXPECT_FALSE(fs::exists(dir.path() / "out"));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
-// The --frames list: what it takes, and what it names when a capture lacks some of it.
+// The --frames list: what it takes, what it names when a capture lacks some of it, and frames
+// written back as such a list.
 #include "frame_list.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +34,26 @@ TEST(FrameList, RefusesWhatIsNoListAndSaysWhy)
         std::string why;
         EXPECT_FALSE(FrameList::parse(text, &why)) << text;
         EXPECT_NE(why.find(part), std::string::npos) << text << ": " << why;
+    }
+}
+
+// What --dry-run prints of the frames --best keeps must read back as the same frames.
+TEST(FrameList, FramesAreWrittenAsRangesThatReadBackTheSame)
+{
+    const std::pair<std::vector<std::int32_t>, const char*> cases[] = {
+        {{}, ""},
+        {{7}, "7"},
+        {{0, 1, 2}, "0-2"},
+        {{3, 5, 6, 7, 9, 12, 13}, "3,5-7,9,12-13"},
+    };
+    for (const auto& [frames, text] : cases) {
+        EXPECT_EQ(kestro::cli::rangesText(frames), text);
+        if (frames.empty())
+            continue;
+        const auto list = FrameList::parse(text, nullptr);
+        ASSERT_TRUE(list) << text;
+        for (std::int32_t i = 0; i < 15; ++i)
+            EXPECT_EQ(list->contains(i), std::count(frames.begin(), frames.end(), i) == 1) << text << ": " << i;
     }
 }
 
