@@ -1,5 +1,7 @@
 #include "sharpness.h"
 
+#include "sharpness_rows.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -23,42 +25,6 @@ constexpr std::int32_t kMargin = 6;
 constexpr int kMinContrast = 16;
 // The object is found on every kGrid-th binned pixel of every kGrid-th binned row.
 constexpr std::int32_t kGrid = 4;
-
-void binRows(const std::uint8_t* __restrict r0, const std::uint8_t* __restrict r1, std::uint16_t* __restrict out,
-             std::int32_t n)
-{
-    for (std::int32_t x = 0; x < n; ++x)
-        out[x] = static_cast<std::uint16_t>(r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]);
-}
-
-// Counts the pixels above the threshold per column (added into `columns`) and in the row, and sums
-// their height above the sky.
-std::uint32_t countRow(const std::uint16_t* __restrict row, std::int32_t n, std::uint16_t threshold,
-                       std::uint32_t* __restrict columns, std::uint64_t& signal, std::uint16_t sky)
-{
-    std::uint32_t count = 0, sum = 0;
-    for (std::int32_t x = 0; x < n; ++x) {
-        const std::uint32_t above = row[x] > threshold ? 1u : 0u;
-        columns[x] += above;
-        count += above;
-        sum += above * static_cast<std::uint32_t>(row[x] - sky);
-    }
-    signal += sum;
-    return count;
-}
-
-// The squared Sobel gradient summed over columns [x0, x1) of the middle row.
-std::uint64_t sobelRow(const std::uint16_t* __restrict up, const std::uint16_t* __restrict mid,
-                       const std::uint16_t* __restrict down, std::int32_t x0, std::int32_t x1)
-{
-    std::uint64_t energy = 0;
-    for (std::int32_t x = x0; x < x1; ++x) {
-        const std::int32_t gx = (up[x + 1] - up[x - 1]) + 2 * (mid[x + 1] - mid[x - 1]) + (down[x + 1] - down[x - 1]);
-        const std::int32_t gy = (down[x - 1] - up[x - 1]) + 2 * (down[x] - up[x]) + (down[x + 1] - up[x + 1]);
-        energy += static_cast<std::uint32_t>(gx * gx) + static_cast<std::uint32_t>(gy * gy);
-    }
-    return energy;
-}
 
 // The first and last index whose count reaches `least`.
 std::pair<std::int32_t, std::int32_t> span(const std::uint32_t* counts, std::int32_t n, std::uint32_t least)
@@ -122,8 +88,8 @@ double SharpnessMeter::Measure(const PlaneView& plane)
     std::uint64_t roughSignal = 0;
     for (std::int32_t gy = 0; gy < gh; ++gy)
         m_rows[static_cast<std::size_t>(gy)] =
-            countRow(m_grid.data() + static_cast<std::size_t>(gy) * gridWidth, gw, threshold, m_columns.data(),
-                     roughSignal, static_cast<std::uint16_t>(sky));
+            CountRow(m_grid.data() + static_cast<std::size_t>(gy) * gridWidth, gridWidth, threshold,
+                     static_cast<std::uint16_t>(sky), m_columns.data(), roughSignal);
     const std::uint32_t fullestRow = *std::max_element(m_rows.begin(), m_rows.end());
     const std::uint32_t fullestColumn = *std::max_element(m_columns.begin(), m_columns.end());
     if (fullestRow == 0)
@@ -150,9 +116,9 @@ double SharpnessMeter::Measure(const PlaneView& plane)
         const std::uint8_t* r0 =
             plane.pixels + 2 * static_cast<std::ptrdiff_t>(roughTop + y) * plane.stride + 2 * roughLeft;
         std::uint16_t* row = m_binned.data() + static_cast<std::size_t>(y) * regionWidth;
-        binRows(r0, r0 + plane.stride, row, rw);
+        BinRows(r0, r0 + plane.stride, row, regionWidth);
         m_rows[static_cast<std::size_t>(y)] =
-            countRow(row, rw, threshold, m_columns.data(), signal, static_cast<std::uint16_t>(sky));
+            CountRow(row, regionWidth, threshold, static_cast<std::uint16_t>(sky), m_columns.data(), signal);
     }
 
     // The exact object inside the rough region, pixel by pixel, widened by the margin.
@@ -173,7 +139,8 @@ double SharpnessMeter::Measure(const PlaneView& plane)
     std::uint64_t energy = 0;
     for (std::int32_t y = top0; y < bottom; ++y) {
         const std::uint16_t* mid = m_binned.data() + static_cast<std::size_t>(y) * regionWidth;
-        energy += sobelRow(mid - regionWidth, mid, mid + regionWidth, left, right);
+        energy += SobelRowEnergy(mid - regionWidth, mid, mid + regionWidth, static_cast<std::size_t>(left),
+                                 static_cast<std::size_t>(right));
     }
     m_region = {2 * (roughLeft + left), 2 * (roughTop + top0), 2 * (roughLeft + right), 2 * (roughTop + bottom)};
     const double pixels = double(bottom - top0) * double(right - left);

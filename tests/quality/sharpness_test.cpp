@@ -2,11 +2,13 @@
 // Bayer pattern, the brightness and where the planet has drifted to.
 #include "planet_scene.h"
 #include "sharpness.h"
+#include "sharpness_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
+#include <random>
 
 namespace {
 
@@ -143,3 +145,58 @@ TEST(Sharpness, DecodedBitmapsScoreAsTheirLuminance)
 }
 
 } // namespace
+
+// The SIMD row kernels against plain loops, on rows of every length around the vector widths and
+// on the extreme values: stripes two pixels wide of 0 and 1020, inverted in the row below, make
+// gradients near the largest at every pixel, which is where
+// 32-bit partial sums would overflow if they were kept too long; rows of 20,000 binned pixels sum
+// to far more than 32 bits.
+TEST(Sharpness, RowKernelsAgreeWithPlainLoops)
+{
+    std::mt19937 random(7);
+    for (const std::size_t n : {1u, 2u, 15u, 16u, 17u, 33u, 63u, 64u, 65u, 1000u, 2500u, 20000u}) {
+        for (const bool extreme : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "n " << n << (extreme ? " extreme" : " random"));
+            std::vector<std::uint8_t> r0(2 * n), r1(2 * n);
+            std::vector<std::uint16_t> rows[3];
+            for (std::size_t x = 0; x < 2 * n; ++x) {
+                r0[x] = extreme ? 255 * ((x / 2) % 2) : random() % 256;
+                r1[x] = extreme ? r0[x] : random() % 256;
+            }
+            std::vector<std::uint16_t> binned(n);
+            kestro::quality::BinRows(r0.data(), r1.data(), binned.data(), n);
+            for (std::size_t x = 0; x < n; ++x)
+                ASSERT_EQ(binned[x], r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]) << "x " << x;
+
+            for (int k = 0; k < 3; ++k) {
+                rows[k].resize(n + 2);
+                for (std::size_t x = 0; x < n + 2; ++x)
+                    rows[k][x] = extreme ? 1020 * (((x / 2) % 2) ^ (k == 2)) : random() % 1021;
+            }
+            std::uint64_t energy = 0;
+            for (std::size_t x = 1; x <= n; ++x) {
+                const auto& [u, m, d] = rows;
+                const std::int64_t gx = (u[x + 1] - u[x - 1]) + 2 * (m[x + 1] - m[x - 1]) + (d[x + 1] - d[x - 1]);
+                const std::int64_t gy = (d[x - 1] - u[x - 1]) + 2 * (d[x] - u[x]) + (d[x + 1] - u[x + 1]);
+                energy += gx * gx + gy * gy;
+            }
+            EXPECT_EQ(kestro::quality::SobelRowEnergy(rows[0].data(), rows[1].data(), rows[2].data(), 1, n + 1),
+                      energy);
+
+            const std::uint16_t sky = 100, threshold = 500;
+            std::vector<std::uint32_t> columns(n + 2, 3), expectedColumns(n + 2, 3);
+            std::uint64_t signal = 11, expectedSignal = 11;
+            std::uint32_t expectedCount = 0;
+            for (std::size_t x = 0; x < n + 2; ++x)
+                if (rows[1][x] > threshold) {
+                    ++expectedColumns[x];
+                    ++expectedCount;
+                    expectedSignal += rows[1][x] - sky;
+                }
+            EXPECT_EQ(kestro::quality::CountRow(rows[1].data(), n + 2, threshold, sky, columns.data(), signal),
+                      expectedCount);
+            EXPECT_EQ(columns, expectedColumns);
+            EXPECT_EQ(signal, expectedSignal);
+        }
+    }
+}
