@@ -161,7 +161,7 @@ CaseResult SampleCase(const std::string& sampleTool, const std::string& folder)
     const std::string name = "kestro-sample, site planes blurred";
     const std::string sharp = folder + "/sample.avi", blurred = folder + "/sample-blurred.avi";
     const std::string command = quote(sampleTool) + " --output " + quote(sharp) +
-                                " --width 320 --height 240 --frames 40 --dropped none --pattern GR >/dev/null";
+                                " --width 640 --height 480 --frames 40 --dropped none --pattern GR >/dev/null";
     int w = 0, h = 0;
     const auto planes =
         std::system(command.c_str()) == 0 ? readPlanes(sharp, w, h) : std::vector<std::vector<std::uint8_t>>{};

@@ -28,7 +28,7 @@ CaseResult Judge(const std::string& name, const std::vector<double>& sigmas, con
 // from its sensor planes.
 CaseResult PlanetSceneCase(const kestro::bayer::Pattern& pattern, const std::string& folder);
 
-// A kestro-sample capture (its banded planet, 320 x 240, 40 frames) whose four Bayer site planes
+// A kestro-sample capture (its banded planet, 640 x 480, 40 frames) whose four Bayer site planes
 // are each blurred by a known sigma and scaled by +-30 % frame by frame: the blur the air would
 // have put on the picture before the mosaic sampled it.
 CaseResult SampleCase(const std::string& sampleTool, const std::string& folder);

@@ -28,9 +28,9 @@ TEST(Validation, AnFfmpegBlurredCaptureIsRankedBySigma)
     }
 }
 
-// The sample tool's planet is smooth and changes a little from frame to frame by itself, so blur
-// below about half a pixel hardly changes its score (docs/QUALITY.md): the ranking as a whole must
-// still follow the sigma.
+// The sample tool's planet at a common capture size (640 x 480), blurred site plane by site plane:
+// the same two goals. (At 320 x 240 its planet is too small for the sharpest frames to differ:
+// docs/QUALITY.md.)
 TEST(Validation, TheSampleToolsPlanetBlurredIsRankedBySigma)
 {
     kestro::test::ScratchDir dir;
@@ -38,7 +38,8 @@ TEST(Validation, TheSampleToolsPlanetBlurredIsRankedBySigma)
     ASSERT_TRUE(r.error.empty()) << r.error;
     EXPECT_EQ(r.frames, 40);
     EXPECT_GE(r.spearman, 0.95);
-    EXPECT_LE(r.worstPickSigma, 1.0);
+    EXPECT_EQ(r.picks, 4);
+    EXPECT_TRUE(r.picksInSharpest) << "a pick has sigma " << r.worstPickSigma;
 }
 
 } // namespace
