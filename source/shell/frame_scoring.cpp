@@ -30,7 +30,7 @@ void CFrameScoring::StopAndWait()
     m_pJob.reset();
 }
 
-void CFrameScoring::Start(const std::string& path, ScoreSource source)
+void CFrameScoring::Start(const std::string& path, ScoreSource source, std::vector<std::int32_t> frames)
 {
     StopAndWait();
     m_model.ClearScores();
@@ -38,15 +38,18 @@ void CFrameScoring::Start(const std::string& path, ScoreSource source)
     m_source = source;
     m_nFrameCount = m_model.rowCount();
     m_finished.assign(static_cast<std::size_t>(m_nFrameCount), 0);
-    m_nDone = m_nTotal = m_nDoneBefore = 0;
+    std::erase_if(frames, [this](std::int32_t n) { return n < 0 || n >= m_nFrameCount; });
+    m_frames = std::move(frames);
+    m_nDone = m_nDoneBefore = 0;
+    m_nTotal = m_frames.size();
     m_nBatches = 0;
-    if (path.empty() || m_nFrameCount == 0) {
-        m_state = State::Idle;
-        SetStatus(QString());
+    if (path.empty() || m_frames.empty()) {
+        m_state = path.empty() ? State::Idle : State::Finished;
+        SetStatus(path.empty() ? QString() : tr("No frame holds data to score"));
         emit stateChanged();
         return;
     }
-    Launch({});
+    Launch(m_frames);
 }
 
 void CFrameScoring::Resume()
@@ -55,11 +58,10 @@ void CFrameScoring::Resume()
         return;
     StopAndWait();
     std::vector<std::int32_t> frames;
-    for (std::int32_t i = 0; i < m_nFrameCount; ++i) {
-        if (m_finished[static_cast<std::size_t>(i)] == 0)
-            frames.push_back(i);
+    for (const std::int32_t n : m_frames) {
+        if (m_finished[static_cast<std::size_t>(n)] == 0)
+            frames.push_back(n);
     }
-    // Frames stored empty were never asked for; they come back at once as frames without data.
     m_nDoneBefore = m_nDone;
     m_nTotal = m_nDone + frames.size();
     if (frames.empty()) {
@@ -114,6 +116,7 @@ void CFrameScoring::Clear()
     StopAndWait();
     m_model.ClearScores();
     m_strPath.clear();
+    m_frames.clear();
     m_finished.clear();
     m_nFrameCount = 0;
     m_nDone = m_nTotal = m_nDoneBefore = m_nBatches = 0;

@@ -30,9 +30,9 @@ public:
     // Stops a run and waits for its threads.
     ~CFrameScoring() override;
 
-    // Stops any run, clears the scores on show and scores every frame with data of the capture
-    // at `path` from `source`. An empty path only stops.
-    void Start(const std::string& path, kestro::quality::ScoreSource source);
+    // Stops any run, clears the scores on show and scores the listed frames (those holding
+    // data) of the capture at `path` from `source`. An empty path only stops.
+    void Start(const std::string& path, kestro::quality::ScoreSource source, std::vector<std::int32_t> frames);
     // Scores the frames a stopped run did not reach, keeping the scores it found.
     void Resume();
     // Asks a run to stop after the frames in hand (Esc); returns at once. False when none runs.
@@ -83,7 +83,8 @@ private:
     State m_state = State::Idle;
     std::string m_strPath;
     kestro::quality::ScoreSource m_source = kestro::quality::ScoreSource::SensorPlane;
-    // Per frame of the capture: finished by some run (scored, or found without data).
+    // The frames asked for, and per frame of the capture whether some run has finished it.
+    std::vector<std::int32_t> m_frames;
     std::vector<std::uint8_t> m_finished;
     std::int32_t m_nFrameCount = 0;
     std::size_t m_nDone = 0;

@@ -150,7 +150,13 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
     if (!bRestart && scoring.GetState() != CFrameScoring::State::Idle &&
         scoring.GetPath() == m_videoSource.GetFileName() && scoring.GetSource() == source)
         return;
-    scoring.Start(m_videoSource.GetFileName(), source);
+    // The frames the list shows as holding data, as it was filled.
+    std::vector<std::int32_t> frames;
+    for (std::int32_t i = 0; i < m_videoSource.GetFrameCount(); ++i) {
+        if (m_videoSource.FindDataFrame(i) == i)
+            frames.push_back(i);
+    }
+    scoring.Start(m_videoSource.GetFileName(), source, std::move(frames));
 }
 
 void CKestroDoc::OnCheckBest()
