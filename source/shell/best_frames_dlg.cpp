@@ -52,7 +52,7 @@ CBestFramesDlg::CBestFramesDlg(const kestro::ui::BestFramesRequest& request, QWi
 void CBestFramesDlg::OnCountChanged()
 {
     std::string error;
-    const bool bValid = kestro::quality::BestCount::Parse(m_pCount->text().toStdString(), &error).has_value();
+    const bool bValid = kestro::quality::BestCount::Parse(m_pCount->text().trimmed().toStdString(), &error).has_value();
     m_pError->setText(bValid ? QString() : QString::fromStdString(error));
     m_pError->setVisible(!bValid);
     m_pButtons->button(QDialogButtonBox::Ok)->setEnabled(bValid);
