@@ -138,6 +138,12 @@ int CMainFrame::OnCreate()
         resize(std::min(std::max(sizeHint().width(), 1100), avail.width()),
                std::min(std::max(sizeHint().height(), 760), avail.height()));
     }
+    // The Quality column is in sight from the start where the window has room for it beside a
+    // whole picture; on a small screen the picture keeps the room and the column is a scroll or
+    // a drag of the splitter away.
+    const int nBothColumns = kFrameListWidth + CLeftView::kQualityColumnWidth;
+    if (width() - nBothColumns >= kRoomForPicture)
+        m_wndSplitter->setSizes({nBothColumns, width() - nBothColumns});
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
     return 0;

@@ -28,9 +28,9 @@ class QToolBar;
 class CMainFrame : public QMainWindow, public CCmdTarget {
     Q_OBJECT
 public:
-    // The frame names' column with room for the scroll bar (130), and the Quality column beside
-    // it, so the bars are in sight from the start.
-    static constexpr int kFrameListWidth = 190;
+    static constexpr int kFrameListWidth = 130;
+    // The frame view keeps at least this much beside a frame list that shows both its columns.
+    static constexpr int kRoomForPicture = 800;
 
     explicit CMainFrame(CKestroDoc& doc);
     ~CMainFrame() override;

@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusTipEvent>
 #include <QTest>
@@ -118,14 +117,13 @@ void StartupTest::displayStateAfterStartUp()
         }
     }
 
-    // Panes: the frame list wide enough for both its columns, empty, and active; the frame view
-    // blank.
+    // Panes: the frame list 130 pixels wide on this small screen (the frame view keeps the room),
+    // empty, and active; the frame view blank.
     CLeftView& list = *f.frame().GetFrameList();
     QCOMPARE(list.width(), CMainFrame::kFrameListWidth);
     QCOMPARE(f.frame().GetSplitter().widget(0), &list);
     QCOMPARE(list.model()->rowCount(), 0);
     QCOMPARE(list.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Frame"));
-    QVERIFY(list.columnWidth(0) + list.columnWidth(1) + list.verticalScrollBar()->sizeHint().width() <= list.width());
     QCOMPARE(f.frame().GetActiveView(), &list);
     QCOMPARE(doc.m_pFrameList, &list);
     QCOMPARE(doc.m_pFrameView, f.frame().GetFrameView());
