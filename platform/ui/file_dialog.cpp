@@ -32,6 +32,12 @@ NumberHandler& numberHandler()
     return handler;
 }
 
+BestFramesHandler& bestHandler()
+{
+    static BestFramesHandler handler;
+    return handler;
+}
+
 void sayNobodyToAsk(const std::string& what)
 {
     std::fprintf(stderr, "%s: no dialog can be shown here; cancelled\n", what.c_str());
@@ -123,6 +129,16 @@ std::optional<std::int32_t> askForNumber(const NumberRequest& request)
     return std::clamp(*answer, request.minimum, std::max(request.minimum, request.maximum));
 }
 
+std::optional<BestFramesRequest> askForBestFrames(const BestFramesRequest& request)
+{
+    const BestFramesHandler& handler = bestHandler();
+    if (!handler) {
+        sayNobodyToAsk("Check best");
+        return std::nullopt;
+    }
+    return handler(request);
+}
+
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
 {
     return std::exchange(fileHandler(), std::move(handler));
@@ -136,6 +152,11 @@ FitsExportHandler setFitsExportHandler(FitsExportHandler handler)
 }
 
 NumberHandler setNumberHandler(NumberHandler handler) { return std::exchange(numberHandler(), std::move(handler)); }
+
+BestFramesHandler setBestFramesHandler(BestFramesHandler handler)
+{
+    return std::exchange(bestHandler(), std::move(handler));
+}
 
 DialogScript::DialogScript()
 {
@@ -163,6 +184,14 @@ DialogScript::DialogScript()
         m_numberAnswers.pop_front();
         return a;
     });
+    m_previousBest = setBestFramesHandler([this](const BestFramesRequest& r) -> std::optional<BestFramesRequest> {
+        m_bestRequests.push_back(r);
+        if (m_bestAnswers.empty())
+            return std::nullopt;
+        std::optional<BestFramesRequest> a = std::move(m_bestAnswers.front());
+        m_bestAnswers.pop_front();
+        return a;
+    });
 }
 
 DialogScript::~DialogScript()
@@ -171,6 +200,7 @@ DialogScript::~DialogScript()
     setFolderHandler(std::move(m_previousFolder));
     setFitsExportHandler(std::move(m_previousFits));
     setNumberHandler(std::move(m_previousNumber));
+    setBestFramesHandler(std::move(m_previousBest));
 }
 
 std::optional<std::string> DialogScript::next()

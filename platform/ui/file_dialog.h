@@ -1,5 +1,5 @@
-// The dialog seam: the file dialogs, the folder browser, the FITS export's parameters and the
-// one number the Go to Frame command asks for.
+// The dialog seam: the file dialogs, the folder browser, the FITS export's parameters, the
+// one number the Go to Frame command asks for, and the choice of Check best.
 // Commands ask through these functions; the program installs handlers that show the real
 // dialogs, tests install a DialogScript that answers from a list, and without a handler nobody
 // can be asked, so the answer is "cancelled" (said on standard error), and headless runs never
@@ -52,6 +52,15 @@ struct NumberRequest {
     bool operator==(const NumberRequest&) const = default;
 };
 
+// Check best: how many of the sharpest frames to keep ticked, and among which frames.
+struct BestFramesRequest {
+    std::string count;       // as typed: "10%" (a share) or "500" (frames); the caller parses it
+    bool tickedOnly = false; // among the frames ticked now; false: among all frames with data
+    std::int32_t ticked = 0; // frames ticked now, for the dialog to show
+    std::int32_t scored = 0; // frames with a score
+    bool operator==(const BestFramesRequest&) const = default;
+};
+
 struct FileFilter {
     std::string description;
     std::vector<std::string> patterns;
@@ -66,6 +75,7 @@ using FileDialogHandler = std::function<std::optional<std::string>(const FileDia
 using FolderHandler = std::function<std::optional<std::string>(const FolderRequest&)>;
 using FitsExportHandler = std::function<std::optional<FitsExportRequest>(const FitsExportRequest&)>;
 using NumberHandler = std::function<std::optional<std::int32_t>(const NumberRequest&)>;
+using BestFramesHandler = std::function<std::optional<BestFramesRequest>(const BestFramesRequest&)>;
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<std::string> askForFile(const FileDialogRequest& request);
@@ -77,17 +87,21 @@ std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& reque
 // A whole number from minimum to maximum (an answer outside is brought inside); nothing when the
 // user cancelled or nobody can be asked.
 std::optional<std::int32_t> askForNumber(const NumberRequest& request);
+// The choice of Check best, proposing the one given; nothing when the user cancelled or nobody can
+// be asked.
+std::optional<BestFramesRequest> askForBestFrames(const BestFramesRequest& request);
 
 // Install a handler and return the one replaced; an empty handler brings back the default.
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
 FolderHandler setFolderHandler(FolderHandler handler);
 FitsExportHandler setFitsExportHandler(FitsExportHandler handler);
 NumberHandler setNumberHandler(NumberHandler handler);
+BestFramesHandler setBestFramesHandler(BestFramesHandler handler);
 
 // Answers every dialog from a queue while it lives (nothing, that is Cancel, once the queue is
 // empty), records the requests, and puts the previous handlers back when it goes. File and
-// folder dialogs share one queue of paths; the FITS parameters and the numbers have queues of
-// their own.
+// folder dialogs share one queue of paths; the FITS parameters, the numbers and the choices of
+// Check best have queues of their own.
 class DialogScript {
 public:
     DialogScript();
@@ -98,10 +112,12 @@ public:
     void answer(std::optional<std::string> path) { m_answers.push_back(std::move(path)); }
     void answerFits(std::optional<FitsExportRequest> answer) { m_fitsAnswers.push_back(std::move(answer)); }
     void answerNumber(std::optional<std::int32_t> answer) { m_numberAnswers.push_back(answer); }
+    void answerBest(std::optional<BestFramesRequest> answer) { m_bestAnswers.push_back(std::move(answer)); }
     const std::vector<FileDialogRequest>& fileRequests() const { return m_fileRequests; }
     const std::vector<FolderRequest>& folderRequests() const { return m_folderRequests; }
     const std::vector<FitsExportRequest>& fitsRequests() const { return m_fitsRequests; }
     const std::vector<NumberRequest>& numberRequests() const { return m_numberRequests; }
+    const std::vector<BestFramesRequest>& bestRequests() const { return m_bestRequests; }
 
 private:
     std::optional<std::string> next();
@@ -113,10 +129,13 @@ private:
     std::vector<FitsExportRequest> m_fitsRequests;
     std::deque<std::optional<std::int32_t>> m_numberAnswers;
     std::vector<NumberRequest> m_numberRequests;
+    std::deque<std::optional<BestFramesRequest>> m_bestAnswers;
+    std::vector<BestFramesRequest> m_bestRequests;
     FileDialogHandler m_previousFile;
     FolderHandler m_previousFolder;
     FitsExportHandler m_previousFits;
     NumberHandler m_previousNumber;
+    BestFramesHandler m_previousBest;
 };
 
 } // namespace kestro::ui

@@ -1,11 +1,14 @@
 #include "kestro_doc.h"
 
 #include "bayer_pattern.h"
+#include "best_frames.h"
 #include "display_bar.h"
 #include "export_fits_dlg.h"
 #include "export_names.h"
 #include "export_report.h"
 #include "file_dialog.h"
+#include "frame_list_model.h"
+#include "frame_scoring.h"
 #include "kestro_app.h"
 #include "kestro_view.h"
 #include "left_view.h"
@@ -122,6 +125,122 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     else
         SetCurrentFrame(0);
     InvalidateView();
+    // The list was filled afresh, so its scores are gone whichever capture it now shows.
+    ScoreOpenCapture(true);
+    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+        pFrame->EnableCommand(ids::ID_CHECK_BEST, m_videoSource.IsOpen());
+}
+
+kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const
+{
+    return m_videoSource.m_bRaw && m_videoSource.CanShowRaw(false) ? kestro::quality::ScoreSource::SensorPlane
+                                                                   : kestro::quality::ScoreSource::Decoded;
+}
+
+void CKestroDoc::ScoreOpenCapture(bool bRestart)
+{
+    if (m_pFrameList == nullptr)
+        return;
+    CFrameScoring& scoring = m_pFrameList->GetScoring();
+    if (!m_videoSource.IsOpen()) {
+        scoring.Clear();
+        return;
+    }
+    const kestro::quality::ScoreSource source = ScoreSourceInForce();
+    if (!bRestart && scoring.GetState() != CFrameScoring::State::Idle &&
+        scoring.GetPath() == m_videoSource.GetFileName() && scoring.GetSource() == source)
+        return;
+    // The frames the list shows as holding data, as it was filled.
+    std::vector<std::int32_t> frames;
+    for (std::int32_t i = 0; i < m_videoSource.GetFrameCount(); ++i) {
+        if (m_videoSource.FindDataFrame(i) == i)
+            frames.push_back(i);
+    }
+    scoring.Start(m_videoSource.GetFileName(), source, std::move(frames));
+}
+
+void CKestroDoc::OnCheckBest()
+{
+    if (RefuseWithoutVideo() || m_pFrameList == nullptr)
+        return;
+    static constexpr const char* kCaption = "Check best";
+    CFrameScoring& scoring = m_pFrameList->GetScoring();
+    switch (scoring.GetState()) {
+    case CFrameScoring::State::Finished: break;
+    case CFrameScoring::State::Running:
+        kestro::ui::showMessage("The frames are still being scored (" + std::to_string(scoring.GetPercent()) +
+                                    "% done). Check best can choose once every frame has its score; the status "
+                                    "bar shows how far it has got, and Esc stops it.",
+                                kCaption, kestro::ui::Icon::Information);
+        return;
+    case CFrameScoring::State::Stopped:
+        // The scores found so far are kept; only the frames not reached are scored now.
+        scoring.Resume();
+        kestro::ui::showMessage("Scoring was stopped before every frame had its score (" +
+                                    std::to_string(scoring.GetDone()) + " of " + std::to_string(scoring.GetTotal()) +
+                                    "). It goes on now from where it stopped; choose Check best again when the "
+                                    "status bar says the frames are scored.",
+                                kCaption, kestro::ui::Icon::Information);
+        return;
+    case CFrameScoring::State::Failed:
+    case CFrameScoring::State::Idle:
+        kestro::ui::showMessage("The frames of this capture have no scores. " + scoring.GetStatusText().toStdString(),
+                                kCaption, kestro::ui::Icon::Warning);
+        return;
+    }
+
+    CFrameListModel& model = m_pFrameList->GetModel();
+    const std::vector<kestro::quality::FrameScore> scores = model.Scores();
+    const std::vector<std::int32_t> ticked = model.TickedRows();
+    kestro::ui::BestFramesRequest request;
+    request.count = m_strLastBest;
+    request.tickedOnly = m_bLastBestTickedOnly;
+    request.ticked = static_cast<std::int32_t>(ticked.size());
+    request.scored = static_cast<std::int32_t>(scores.size());
+    const std::optional<kestro::ui::BestFramesRequest> answer = kestro::ui::askForBestFrames(request);
+    if (!answer)
+        return;
+    std::string error;
+    const std::optional<kestro::quality::BestCount> count = kestro::quality::BestCount::Parse(answer->count, &error);
+    if (!count) {
+        kestro::ui::showMessage("\"" + answer->count +
+                                    "\" says neither a share of the frames (10%) nor a number "
+                                    "of frames (500): " +
+                                    error,
+                                kCaption, kestro::ui::Icon::Warning);
+        return;
+    }
+    m_strLastBest = count->Text();
+    m_bLastBestTickedOnly = answer->tickedOnly;
+
+    std::vector<std::int32_t> candidates;
+    if (answer->tickedOnly) {
+        candidates = ticked;
+    } else {
+        for (const kestro::quality::FrameScore& s : scores)
+            candidates.push_back(s.frame);
+    }
+    const std::vector<std::int32_t> chosen = kestro::quality::ChooseBest(candidates, scores, *count);
+    if (chosen.empty()) {
+        // Nothing to keep would untick every frame: more likely a slip than a wish.
+        kestro::ui::showMessage(answer->tickedOnly
+                                    ? "No frame with a score is ticked, so there is nothing to choose "
+                                      "from; the ticks stay as they are."
+                                    : "No frame of this capture has a score; the ticks stay as they are.",
+                                kCaption, kestro::ui::Icon::Information);
+        return;
+    }
+    model.SaveTicksForUndo();
+    model.SetTickedRows(chosen);
+    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+        pFrame->GetStatusBar().SetPaneText(
+            0, QStringLiteral("%1 sharpest frames kept ticked").arg(static_cast<qulonglong>(chosen.size())));
+}
+
+void CKestroDoc::OnEditUndo()
+{
+    if (m_pFrameList != nullptr)
+        m_pFrameList->GetModel().Undo();
 }
 
 std::int32_t CKestroDoc::SetCurrentFrame(std::int32_t n)
@@ -214,6 +333,7 @@ void CKestroDoc::OnDisplayNormal()
 {
     m_videoSource.m_bRaw = false;
     InvalidateView();
+    ScoreOpenCapture(false);
 }
 
 void CKestroDoc::OnDisplayRawY()
@@ -221,6 +341,7 @@ void CKestroDoc::OnDisplayRawY()
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = false;
     InvalidateView();
+    ScoreOpenCapture(false);
 }
 
 void CKestroDoc::OnDisplayRawColour()
@@ -228,6 +349,7 @@ void CKestroDoc::OnDisplayRawColour()
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = true;
     InvalidateView();
+    ScoreOpenCapture(false);
 }
 
 void CKestroDoc::ShowDisplayModeInForce()
@@ -440,6 +562,8 @@ bool CKestroDoc::OnCmdMsg(int nId)
     case ids::IDC_GRAYSCALE: OnGrayscale(); return true;
     case ids::IDC_ALGORITHM: OnAlgorithmSelChange(); return true;
     case ids::ID_GOTO_FRAME: OnGoToFrame(); return true;
+    case ids::ID_CHECK_BEST: OnCheckBest(); return true;
+    case ids::ID_EDIT_UNDO: OnEditUndo(); return true;
     default: return false;
     }
 }

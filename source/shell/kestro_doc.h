@@ -4,6 +4,7 @@
 
 #include "cmd_target.h"
 #include "draw_dib.h"
+#include "frame_scorer.h"
 #include "video_source.h"
 
 #include <QString>
@@ -74,6 +75,19 @@ public:
     // Ctrl+G: asks for a frame number and makes that frame current and visible in the list.
     void OnGoToFrame();
 
+    // What the frames are scored from: the stored sensor values while a RAW mode is chosen and
+    // the capture can be shown raw, the decoded picture otherwise (Normal shows a raw capture's
+    // bytes as false colours, and a colour capture has no sensor plane).
+    kestro::quality::ScoreSource ScoreSourceInForce() const;
+    // Edit ▸ Check best…: asks how many of the sharpest frames to keep ticked and among which,
+    // then ticks those and clears the others. Refuses while the frames are still being scored.
+    void OnCheckBest();
+    // Edit ▸ Undo: the ticks as they were before the last change.
+    void OnEditUndo();
+    // The last choice confirmed in the Check best dialog in this run.
+    std::string m_strLastBest = "10%";
+    bool m_bLastBestTickedOnly = true;
+
     // Export commands.
     void OnSaveFrames();
     void OnSaveRgbChannels();
@@ -97,6 +111,9 @@ private:
     void SelectPattern(int nButton, std::int32_t nPattern);
     void InvalidateView(bool bErase = false);
     void UpdateFrameStatus();
+    // Starts scoring the open capture in the background; unless bRestart, a run of this capture
+    // from the same source is left as it is.
+    void ScoreOpenCapture(bool bRestart);
     bool RefuseWithoutVideo();
     template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
 

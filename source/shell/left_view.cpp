@@ -2,17 +2,21 @@
 
 #include "file_drop.h"
 #include "frame_list_model.h"
+#include "frame_scoring.h"
 #include "kestro_app.h"
 #include "kestro_doc.h"
 #include "main_frame.h"
 #include "resource_ids.h"
 #include "wait_cursor.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include <array>
 #include <vector>
@@ -32,10 +36,51 @@ constexpr std::array<PopupEntry, 2> kPopupMenu{
     PopupEntry{ids::ID_UNCHECK_SELECTED, "&Uncheck selected"},
 };
 
+// The Quality column: a bar as long as the frame's score within the range of the capture's
+// scores, so the sharpest frame fills the cell and the blurriest keeps a sliver; the number is in
+// the tooltip. A bar reads faster than a column of decimals when scrolling through thousands.
+class CQualityDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* pPainter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        opt.text.clear();
+        const QWidget* pWidget = option.widget;
+        const QStyle* pStyle = pWidget != nullptr ? pWidget->style() : QApplication::style();
+        pStyle->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, pPainter, pWidget);
+
+        const QVariant value = index.data(Qt::DisplayRole);
+        const auto* pModel = qobject_cast<const CFrameListModel*>(index.model());
+        if (!value.isValid() || pModel == nullptr)
+            return;
+        const double lowest = pModel->GetLowestScore();
+        const double highest = pModel->GetHighestScore();
+        const double share = highest > lowest ? (value.toDouble() - lowest) / (highest - lowest) : 1.0;
+        const QRect area = option.rect.adjusted(kMargin, kMargin + 1, -kMargin, -kMargin - 1);
+        if (area.width() <= 0 || area.height() <= 0)
+            return;
+        const int nLength = kSliver + static_cast<int>(share * (area.width() - kSliver) + 0.5);
+        const bool bSelected = (option.state & QStyle::State_Selected) != 0;
+        pPainter->fillRect(QRect(area.left(), area.top(), std::min(nLength, area.width()), area.height()),
+                           bSelected ? option.palette.color(QPalette::HighlightedText) : QColor(kBarColour));
+    }
+
+private:
+    static constexpr int kMargin = 3;
+    static constexpr int kSliver = 2;
+    static constexpr QRgb kBarColour = 0x3d6fb8;
+};
+
 } // namespace
 
 CLeftView::CLeftView(CKestroDoc& doc, QWidget* pParent)
-    : QTableView(pParent), m_doc(doc), m_pModel(new CFrameListModel(this))
+    : QTableView(pParent),
+      m_doc(doc),
+      m_pModel(new CFrameListModel(this)),
+      m_pScoring(std::make_unique<CFrameScoring>(*m_pModel))
 {
     setObjectName(QStringLiteral("frameList"));
     setModel(m_pModel);
@@ -54,16 +99,25 @@ CLeftView::CLeftView(CKestroDoc& doc, QWidget* pParent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setColumnWidth(0, kColumnWidth);
+    setItemDelegateForColumn(CFrameListModel::kQualityColumn, new CQualityDelegate(this));
+    SetColumnWidths();
     // The picture follows the row the list has just moved to, however it got there.
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
         if (current.isValid())
             m_doc.SetCurrentFrame(current.row());
     });
+    // A click in the Quality column makes its row current like a click on the frame's name, and
+    // the focus stays in the first column, where Space ticks and clears.
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid() && current.column() != CFrameListModel::kFrameColumn)
+            selectionModel()->setCurrentIndex(m_pModel->index(current.row(), CFrameListModel::kFrameColumn),
+                                              QItemSelectionModel::NoUpdate);
+    });
 }
 
 CLeftView::~CLeftView()
 {
+    m_pScoring.reset();
     if (m_doc.m_pFrameList == this)
         m_doc.m_pFrameList = nullptr;
 }
@@ -72,7 +126,13 @@ void CLeftView::OnInitialUpdate()
 {
     setAcceptDrops(true);
     m_doc.m_pFrameList = this;
-    setColumnWidth(0, kColumnWidth);
+    SetColumnWidths();
+}
+
+void CLeftView::SetColumnWidths()
+{
+    setColumnWidth(CFrameListModel::kFrameColumn, kColumnWidth);
+    setColumnWidth(CFrameListModel::kQualityColumn, kQualityColumnWidth);
 }
 
 void CLeftView::FillFrameList()
@@ -163,8 +223,12 @@ void CLeftView::OnUncheckSelected() { SetSelectedTicked(false); }
 
 void CLeftView::SetSelectedTicked(bool bTicked)
 {
+    const QItemSelection selection = selectionModel()->selection();
+    if (selection.isEmpty())
+        return;
+    m_pModel->SaveTicksForUndo();
     // By ranges: a selection of every row of a long capture is one range, not a million rows.
-    for (const QItemSelectionRange& range : selectionModel()->selection())
+    for (const QItemSelectionRange& range : selection)
         m_pModel->SetTicked(range.top(), range.bottom(), bTicked);
 }
 
@@ -224,6 +288,9 @@ QModelIndex CLeftView::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
         return m_pModel->index(0, 0);
     if (action == MoveEnd)
         return m_pModel->index(nRows - 1, 0);
+    // Left and Right have nowhere to go in a list: the Quality column is not a place to be.
+    if (action == MoveLeft || action == MoveRight)
+        return currentIndex();
     return QTableView::moveCursor(action, modifiers);
 }
 

@@ -1,5 +1,6 @@
-// The frame list: the left pane, one row per frame with a check box. A click or the arrow
-// keys make a frame current; the ticked rows are what the exports write.
+// The frame list: the left pane, one row per frame with a check box and, beside it, the frame's
+// quality as a bar once the background scoring has reached it. A click or the arrow keys make a
+// frame current; the ticked rows are what the exports write.
 //
 // Selection, ticks and the current frame are three separate things. The current frame is the
 // list's current row (the one with the focus frame), whatever moved it: a click, a key, Go to
@@ -12,21 +13,25 @@
 #include <QTableView>
 
 #include <cstdint>
+#include <memory>
 #include <set>
 
 class CFrameListModel;
+class CFrameScoring;
 class CKestroDoc;
 
 // The frames ticked at the last collection; the exports consult it frame by frame.
 extern std::set<std::int32_t> g_checkedFrames;
 bool IsFrameChecked(std::int32_t nFrame);
 
-// A table with one column rather than a tree: its rows cost a few bytes each, so a capture
-// of a million frames lists at once.
+// A table rather than a tree: its rows cost a few bytes each, so a capture of a million frames
+// lists at once. The keyboard and the current row stay in the first column, the one with the
+// check boxes; the Quality column only shows.
 class CLeftView : public QTableView, public CCmdTarget {
     Q_OBJECT
 public:
     static constexpr int kColumnWidth = 110;
+    static constexpr int kQualityColumnWidth = 60;
     // Where the keyboard's pop-up menu opens, from the list's top-left corner.
     static constexpr int kPopupOffset = 5;
 
@@ -35,6 +40,7 @@ public:
 
     CKestroDoc& GetDocument() const { return m_doc; }
     CFrameListModel& GetModel() const { return *m_pModel; }
+    CFrameScoring& GetScoring() const { return *m_pScoring; }
 
     // Registers with the document and accepts dropped files; repeating it is harmless.
     void OnInitialUpdate();
@@ -67,7 +73,11 @@ private:
     // Makes the current row the current frame (and so repaints the frame view).
     void ShowCurrentRow();
     void SetSelectedTicked(bool bTicked);
+    void SetColumnWidths();
 
     CKestroDoc& m_doc;
     CFrameListModel* m_pModel;
+    // Before the model in the order of destruction: its threads are stopped and waited for
+    // while the rows they fill still exist.
+    std::unique_ptr<CFrameScoring> m_pScoring;
 };

@@ -1,6 +1,8 @@
 #include "main_frame.h"
 
 #include "display_bar.h"
+#include "frame_list_model.h"
+#include "frame_scoring.h"
 #include "icons.h"
 #include "kestro_app.h"
 #include "kestro_doc.h"
@@ -12,6 +14,7 @@
 #include "status_bar.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QScreen>
@@ -29,8 +32,8 @@ struct Accelerator {
     int nId;
 };
 
-// Keys of the main window. The edit keys are claimed although nothing handles them, so they
-// do nothing in the panes; an edit field (the algorithm list's) still takes them first.
+// Keys of the main window. The edit keys but Undo are claimed although nothing handles them, so
+// they do nothing in the panes; an edit field (the algorithm list's) still takes them first.
 const std::array kAccelerators{
     Accelerator{Qt::CTRL | Qt::Key_N, ids::ID_FILE_NEW},
     Accelerator{Qt::CTRL | Qt::Key_O, ids::ID_FILE_OPEN},
@@ -53,8 +56,9 @@ struct ToolButton {
 };
 
 const std::array kToolButtons{
-    ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},       ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
-    ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"}, ToolButton{0, nullptr},
+    ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},        ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
+    ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"},  ToolButton{0, nullptr},
+    ToolButton{ids::ID_CHECK_BEST, ":/icons/check_best.svg"}, ToolButton{0, nullptr},
     ToolButton{ids::ID_APP_ABOUT, ":/icons/about.svg"},
 };
 
@@ -116,6 +120,17 @@ int CMainFrame::OnCreate()
 
     static_cast<QRadioButton*>(m_wndDlgBar->GetDlgItem(ids::IDC_DISPLAY_NORMAL))->setChecked(true);
 
+    // Scoring's progress in its pane; Undo and Check best only while they can do something.
+    connect(&m_pFrameList->GetScoring(), &CFrameScoring::statusChanged, m_wndStatusBar, &CStatusBar::SetScoringText);
+    // Only the menu item greys: Ctrl+Z with nothing to undo does nothing, like the other edit
+    // keys, rather than reaching the pane.
+    connect(&m_pFrameList->GetModel(), &CFrameListModel::undoAvailable, m_pUndoItem, &QAction::setEnabled);
+    m_pUndoItem->setEnabled(m_pFrameList->GetModel().CanUndo());
+    EnableCommand(ids::ID_CHECK_BEST, false);
+    // Esc stops the scoring while either pane has the keyboard; anywhere else it keeps its uses.
+    m_pFrameList->installEventFilter(this);
+    m_pFrameView->installEventFilter(this);
+
     // The platform's default size would fit the bars and leave a tiny frame view; start at a
     // size that shows a whole capture on most screens instead.
     if (const QScreen* pScreen = screen()) {
@@ -123,6 +138,12 @@ int CMainFrame::OnCreate()
         resize(std::min(std::max(sizeHint().width(), 1100), avail.width()),
                std::min(std::max(sizeHint().height(), 760), avail.height()));
     }
+    // The Quality column is in sight from the start where the window has room for it beside a
+    // whole picture; on a small screen the picture keeps the room and the column is a scroll or
+    // a drag of the splitter away.
+    const int nBothColumns = kFrameListWidth + CLeftView::kQualityColumnWidth;
+    if (width() - nBothColumns >= kRoomForPicture)
+        m_wndSplitter->setSizes({nBothColumns, width() - nBothColumns});
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) { OnFocusChanged(pNow); });
     return 0;
@@ -175,6 +196,11 @@ void CMainFrame::BuildMenu()
     }
     m_pFileMenu->addSeparator();
     AddCommand(m_pFileMenu, ids::ID_APP_EXIT, QStringLiteral("E&xit"));
+
+    QMenu* pEditMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_pUndoItem = AddCommand(pEditMenu, ids::ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"));
+    pEditMenu->addSeparator();
+    AddCommand(pEditMenu, ids::ID_CHECK_BEST, QStringLiteral("Check &Best..."));
 
     QMenu* pViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     m_pViewToolBar = AddCommand(pViewMenu, ids::ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
@@ -329,6 +355,12 @@ void CMainFrame::UpdateRecentFileMenu(const CRecentFileList& list)
     m_pRecentPlaceholder->setVisible(nShown == 0);
 }
 
+void CMainFrame::EnableCommand(int nId, bool bEnable)
+{
+    for (auto [it, end] = m_actions.equal_range(nId); it != end; ++it)
+        it->second->setEnabled(bEnable);
+}
+
 QList<QAction*> CMainFrame::GetCommandActions(int nId) const
 {
     QList<QAction*> actions;
@@ -363,6 +395,16 @@ void CMainFrame::FitDisplayBar()
                           pStyle->pixelMetric(QStyle::PM_ToolBarItemSpacing, nullptr, m_wndDisplayBand) +
                           pStyle->pixelMetric(QStyle::PM_ToolBarExtensionExtent, nullptr, m_wndDisplayBand) + 4;
     m_wndDlgBar->SetAvailableWidth(width() - nOverhead);
+}
+
+bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::KeyPress && (pWatched == m_pFrameList || pWatched == m_pFrameView)) {
+        const auto* pKey = static_cast<const QKeyEvent*>(pEvent);
+        if (pKey->key() == Qt::Key_Escape && pKey->modifiers() == Qt::NoModifier && m_pFrameList->GetScoring().Cancel())
+            return true;
+    }
+    return QMainWindow::eventFilter(pWatched, pEvent);
 }
 
 bool CMainFrame::event(QEvent* pEvent)

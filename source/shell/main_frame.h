@@ -29,6 +29,8 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
     Q_OBJECT
 public:
     static constexpr int kFrameListWidth = 130;
+    // The frame view keeps at least this much beside a frame list that shows both its columns.
+    static constexpr int kRoomForPicture = 800;
 
     explicit CMainFrame(CKestroDoc& doc);
     ~CMainFrame() override;
@@ -63,12 +65,15 @@ public:
 
     // The actions of the menus, the toolbar and the keys, by command (several for some).
     QList<QAction*> GetCommandActions(int nId) const;
+    // Enables or greys every menu item, button and key of a command.
+    void EnableCommand(int nId, bool bEnable);
     QMenu* GetFileMenu() const { return m_pFileMenu; }
 
     QMenu* createPopupMenu() override;
 
 protected:
     bool event(QEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
@@ -97,6 +102,7 @@ private:
     std::array<QAction*, 8> m_recentActions{};
     QAction* m_pViewToolBar = nullptr;
     QAction* m_pViewStatusBar = nullptr;
+    QAction* m_pUndoItem = nullptr;
     std::multimap<int, QAction*> m_actions;
     QMetaObject::Connection m_focusConnection;
 };

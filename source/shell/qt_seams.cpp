@@ -1,5 +1,6 @@
 #include "qt_seams.h"
 
+#include "best_frames_dlg.h"
 #include "export_fits_dlg.h"
 #include "file_dialog.h"
 #include "folder_browser.h"
@@ -124,6 +125,14 @@ std::optional<FitsExportRequest> ShowExportFitsDialog(const FitsExportRequest& r
     return FitsExportRequest{dlg.m_nBlockSize, dlg.m_strPrefix.toStdString(), dlg.m_strFolder.toStdString()};
 }
 
+std::optional<BestFramesRequest> ShowBestFramesDialog(const BestFramesRequest& r)
+{
+    CBestFramesDlg dlg(r, MainWindow());
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dlg.GetAnswer();
+}
+
 void InstallQtSeams()
 {
     setMessageHandler(ShowMessageBox);
@@ -131,4 +140,5 @@ void InstallQtSeams()
     setFolderHandler(ShowFolderBrowser);
     setFitsExportHandler(ShowExportFitsDialog);
     setNumberHandler(AskForNumber);
+    setBestFramesHandler(ShowBestFramesDialog);
 }

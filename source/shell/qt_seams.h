@@ -1,7 +1,7 @@
 // Connects the core's seams to Qt: message boxes (QMessageBox without a parent), the file
-// dialogs (owned by the main window), the folder picker and the Export Fits Frames dialog. Only
-// the program installs these; tests keep their recorders and scripts, so nothing ever waits for
-// a person there.
+// dialogs (owned by the main window), the folder picker, and the Export Fits Frames and Check
+// best dialogs. Only the program installs these; tests keep their recorders and scripts, so
+// nothing ever waits for a person there.
 #pragma once
 
 #include "file_dialog.h"
@@ -14,3 +14,4 @@ void InstallQtSeams();
 // The handlers behind the folder and FITS seams, for tests that drive the real dialogs.
 std::optional<std::string> ShowFolderBrowser(const kestro::ui::FolderRequest& request);
 std::optional<kestro::ui::FitsExportRequest> ShowExportFitsDialog(const kestro::ui::FitsExportRequest& request);
+std::optional<kestro::ui::BestFramesRequest> ShowBestFramesDialog(const kestro::ui::BestFramesRequest& request);

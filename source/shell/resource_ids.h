@@ -30,7 +30,11 @@ inline constexpr int ID_VIEW_ACTUAL_SIZE = 32779;
 inline constexpr int ID_VIEW_FIT = 32780;
 inline constexpr int ID_GOTO_FRAME = 32781;
 
-// Edit keys: they have no handler, so they do nothing.
+// Edit menu: keep the sharpest frames ticked.
+inline constexpr int ID_CHECK_BEST = 32782;
+
+// Edit keys. Undo puts the ticks back as they were before the last change; the others have no
+// handler, so they do nothing.
 inline constexpr int ID_EDIT_UNDO = 57643;
 inline constexpr int ID_EDIT_CUT = 57635;
 inline constexpr int ID_EDIT_COPY = 57634;

@@ -27,6 +27,8 @@ constexpr std::array kStringTable{
     StringEntry{ids::ID_VIEW_TOOLBAR, "Show or hide the toolbar\nToggle ToolBar"},
     StringEntry{ids::ID_VIEW_STATUS_BAR, "Show or hide the status bar\nToggle StatusBar"},
     StringEntry{ids::ID_NEXT_PANE, "Switch to the next window pane\nNext Pane"},
+    StringEntry{ids::ID_EDIT_UNDO, "Put the ticks back as they were before the last change\nUndo"},
+    StringEntry{ids::ID_CHECK_BEST, "Keep only the sharpest frames ticked\nCheck best"},
     StringEntry{ids::ID_PREV_PANE, "Switch back to the previous window pane\nPrevious Pane"},
 };
 

@@ -79,6 +79,13 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     m_pFramePane = new CFramePane(this);
     m_pFramePane->setObjectName(QStringLiteral("framePane"));
     insertPermanentWidget(1, m_pFramePane);
+    // Between the message pane and the frame pane, and only while there is something to say:
+    // the background scoring's progress, its end, or why it failed. The message pane is left to
+    // the prompts and an export's progress bar.
+    m_pScoringPane = new QLabel(this);
+    m_pScoringPane->setObjectName(QStringLiteral("scoringPane"));
+    m_pScoringPane->hide();
+    insertPermanentWidget(1, m_pScoringPane);
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -108,6 +115,16 @@ void CStatusBar::SetFrameText(const QString& text)
 }
 
 QWidget* CStatusBar::GetFramePane() const { return m_pFramePane; }
+
+QString CStatusBar::GetScoringText() const { return m_pScoringPane->text(); }
+
+void CStatusBar::SetScoringText(const QString& text)
+{
+    m_pScoringPane->setText(text);
+    // A reason can be long; the whole of it is in the tooltip.
+    m_pScoringPane->setToolTip(text);
+    m_pScoringPane->setVisible(!text.isEmpty());
+}
 
 QRect CStatusBar::GetItemRect(int nPane) const
 {

@@ -1,7 +1,8 @@
 // The status bar: the message pane (stretching; prompts while a command is hovered, "Ready"
 // when idle, and the home of an export's progress bar), then the CAP, NUM and SCRL
 // indicators, each showing its text while its lock key is on. Between the two stands the
-// frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ...").
+// frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ..."),
+// and, while frames are being scored or after, the scoring pane.
 #pragma once
 
 #include <QStatusBar>
@@ -30,6 +31,11 @@ public:
     void SetFrameText(const QString& text);
     QWidget* GetFramePane() const;
 
+    // The scoring pane, left of the frame pane: the background scoring's progress or outcome;
+    // hidden while empty.
+    QString GetScoringText() const;
+    void SetScoringText(const QString& text);
+
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
 
@@ -39,4 +45,5 @@ protected:
 private:
     std::array<QLabel*, kPaneCount> m_panes{};
     class CFramePane* m_pFramePane = nullptr;
+    QLabel* m_pScoringPane = nullptr;
 };

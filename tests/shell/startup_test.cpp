@@ -117,7 +117,8 @@ void StartupTest::displayStateAfterStartUp()
         }
     }
 
-    // Panes: the frame list 130 pixels wide, empty, and active; the frame view blank.
+    // Panes: the frame list 130 pixels wide on this small screen (the frame view keeps the room),
+    // empty, and active; the frame view blank.
     CLeftView& list = *f.frame().GetFrameList();
     QCOMPARE(list.width(), CMainFrame::kFrameListWidth);
     QCOMPARE(f.frame().GetSplitter().widget(0), &list);
@@ -141,15 +142,20 @@ void StartupTest::menusKeysAndToolbar()
     ShellFixture f;
     f.start();
     const QList<QAction*> menus = f.frame().menuBar()->actions();
-    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus.size(), 4);
     QCOMPARE(menus[0]->text(), QStringLiteral("&File"));
-    QCOMPARE(menus[1]->text(), QStringLiteral("&View"));
-    QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
+    QCOMPARE(menus[1]->text(), QStringLiteral("&Edit"));
+    QCOMPARE(menus[2]->text(), QStringLiteral("&View"));
+    QCOMPARE(menus[3]->text(), QStringLiteral("&Help"));
     QCOMPARE(MenuTexts(menus[0]->menu()), (QStringList{"&Open...\tCtrl+O", "Save &As...", "Save RGB channels...", "-",
                                                        "Export Fits Frames...", "-", "Recent File", "-", "E&xit"}));
-    QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out",
+    QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Undo\tCtrl+Z", "-", "Check &Best..."}));
+    // Nothing to undo and no capture to choose from yet.
+    for (const QAction* a : menus[1]->menu()->actions())
+        QVERIFY2(!a->isEnabled() || a->isSeparator(), qPrintable(a->text()));
+    QCOMPARE(MenuTexts(menus[2]->menu()), (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out",
                                                        "&Actual Size", "&Fit to Window", "-", "&Go to Frame..."}));
-    QCOMPARE(MenuTexts(menus[2]->menu()), QStringList{"&About Kestro..."});
+    QCOMPARE(MenuTexts(menus[3]->menu()), QStringList{"&About Kestro..."});
     for (const QAction* a : menus[0]->menu()->actions()) {
         if (a->text() == QStringLiteral("Recent File"))
             QVERIFY2(!a->isEnabled(), "the placeholder is grey");
@@ -188,7 +194,7 @@ void StartupTest::menusKeysAndToolbar()
         QVERIFY2(bFound, qPrintable(k.key.toString()));
     }
 
-    // Toolbar: four buttons and a separator, with their tooltips and prompts.
+    // Toolbar: five buttons and two separators, with their tooltips and prompts.
     struct Button {
         int nId;
         const char* tip;
@@ -199,10 +205,12 @@ void StartupTest::menusKeysAndToolbar()
         {ids::ID_FILE_SAVE, "Save", "Save the active document"},
         {ids::ID_TOOLBAR_RGB, "", ""},
         {0, nullptr, nullptr},
+        {ids::ID_CHECK_BEST, "Check best", "Keep only the sharpest frames ticked"},
+        {0, nullptr, nullptr},
         {ids::ID_APP_ABOUT, "About", "Show the program's version and its home page"},
     };
     const QList<QAction*> tools = f.frame().GetToolBar().actions();
-    QCOMPARE(tools.size(), 5);
+    QCOMPARE(tools.size(), 7);
     for (qsizetype i = 0; i < tools.size(); ++i) {
         if (buttons[i].nId == 0) {
             QVERIFY(tools[i]->isSeparator());
@@ -287,7 +295,7 @@ void StartupTest::viewMenuTogglesBars()
     f.start();
     QAction* pToolbarItem = f.frame().GetCommandActions(ids::ID_VIEW_TOOLBAR).front();
     QAction* pStatusItem = f.frame().GetCommandActions(ids::ID_VIEW_STATUS_BAR).front();
-    QMenu* pViewMenu = f.frame().menuBar()->actions()[1]->menu();
+    QMenu* pViewMenu = f.frame().menuBar()->actions()[2]->menu();
 
     pToolbarItem->trigger();
     QVERIFY(f.frame().GetToolBar().isHidden());
@@ -298,7 +306,7 @@ void StartupTest::viewMenuTogglesBars()
 
     pToolbarItem->trigger();
     QVERIFY(!f.frame().GetToolBar().isHidden());
-    QCOMPARE(f.frame().GetToolBar().actions().size(), 5);
+    QCOMPARE(f.frame().GetToolBar().actions().size(), 7);
     emit pViewMenu->aboutToShow();
     QVERIFY(pToolbarItem->isChecked());
 
