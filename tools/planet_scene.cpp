@@ -59,8 +59,9 @@ Colour planet(double u, double v)
     return c;
 }
 
-// Blurs one channel in place with a Gaussian of sigma, rows then columns; outside is black.
-void blur(std::vector<double>& plane, int w, int h, double sigma)
+} // namespace
+
+void GaussianBlur(std::vector<double>& plane, int w, int h, double sigma, Edge edge)
 {
     if (sigma <= 0.0)
         return;
@@ -73,7 +74,13 @@ void blur(std::vector<double>& plane, int w, int h, double sigma)
         k /= sum;
     std::vector<double> tmp(plane.size());
     auto at = [&](const std::vector<double>& p, int x, int y) {
-        return x < 0 || y < 0 || x >= w || y >= h ? 0.0 : p[static_cast<std::size_t>(y * w + x)];
+        if (edge == Edge::Repeat) {
+            x = std::clamp(x, 0, w - 1);
+            y = std::clamp(y, 0, h - 1);
+        } else if (x < 0 || y < 0 || x >= w || y >= h) {
+            return 0.0;
+        }
+        return p[static_cast<std::size_t>(y * w + x)];
     };
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -90,8 +97,6 @@ void blur(std::vector<double>& plane, int w, int h, double sigma)
             plane[static_cast<std::size_t>(y * w + x)] = s;
         }
 }
-
-} // namespace
 
 std::vector<Seeing> MakeSeeings(int frames, double maxSigma, double maxGainChange, double maxDrift, std::uint64_t seed)
 {
@@ -138,7 +143,7 @@ std::vector<std::uint8_t> RenderMosaic(int width, int height, double radius, con
                     sum[static_cast<std::size_t>(k)];
         }
     for (auto& c : channels)
-        blur(c, w, h, seeing.sigma);
+        GaussianBlur(c, w, h, seeing.sigma, Edge::Black);
 
     Random random(noiseSeed);
     std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));

@@ -29,6 +29,13 @@ std::vector<Seeing> MakeSeeings(int frames, double maxSigma, double maxGainChang
 std::vector<std::uint8_t> RenderMosaic(int width, int height, double radius, const kestro::bayer::Pattern& pattern,
                                        const Seeing& seeing, std::uint64_t noiseSeed, double readNoise = 1.5);
 
+// What a blur takes for the pixels beyond the plane's edge: black (a disc in the dark sky) or the
+// edge's own pixels repeated (a picture that fills the frame).
+enum class Edge { Black, Repeat };
+
+// Blurs one plane in place with a Gaussian of sigma pixels, rows then columns.
+void GaussianBlur(std::vector<double>& plane, int w, int h, double sigma, Edge edge);
+
 // Spearman's rank correlation of two equally long lists (average ranks for ties).
 double Spearman(const std::vector<double>& a, const std::vector<double>& b);
 

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
 
 namespace kestro::validation {
 
@@ -46,33 +45,6 @@ CaseResult fromCapture(const std::string& name, const std::string& path, quality
         return r;
     }
     return Judge(name, sigmas, scores);
-}
-
-// A Gaussian blur of one 8-bit plane, rows then columns, the edges repeated.
-void blurPlane(std::vector<double>& plane, int w, int h, double sigma)
-{
-    if (sigma <= 0.0)
-        return;
-    const int r = static_cast<int>(std::ceil(3.5 * sigma));
-    std::vector<double> kernel(static_cast<std::size_t>(2 * r + 1));
-    for (int i = -r; i <= r; ++i)
-        kernel[static_cast<std::size_t>(i + r)] = std::exp(-0.5 * i * i / (sigma * sigma));
-    const double sum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
-    std::vector<double> tmp(plane.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        const std::vector<double>& from = pass == 0 ? plane : tmp;
-        std::vector<double>& to = pass == 0 ? tmp : plane;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                double s = 0;
-                for (int i = -r; i <= r; ++i) {
-                    const int xx = pass == 0 ? std::clamp(x + i, 0, w - 1) : x;
-                    const int yy = pass == 1 ? std::clamp(y + i, 0, h - 1) : y;
-                    s += kernel[static_cast<std::size_t>(i + r)] * from[static_cast<std::size_t>(yy * w + xx)];
-                }
-                to[static_cast<std::size_t>(y * w + x)] = s / sum;
-            }
-    }
 }
 
 // The Y planes of a capture's frames, each width x height bytes.
@@ -187,7 +159,7 @@ CaseResult SampleCase(const std::string& sampleTool, const std::string& folder)
                 for (int x = 0; x < hw; ++x)
                     part[static_cast<std::size_t>(y * hw + x)] =
                         planes[static_cast<std::size_t>(i)][static_cast<std::size_t>((2 * y + oy) * w + 2 * x + ox)];
-            blurPlane(part, hw, hh, s.sigma / 2);
+            scene::GaussianBlur(part, hw, hh, s.sigma / 2, scene::Edge::Repeat);
             for (int y = 0; y < hh; ++y)
                 for (int x = 0; x < hw; ++x)
                     out[static_cast<std::size_t>((2 * y + oy) * w + 2 * x + ox)] = static_cast<std::uint8_t>(std::clamp(
