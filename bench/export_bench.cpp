@@ -31,6 +31,7 @@
 // in process by Google Benchmark. The last thing printed is a Markdown table for
 // docs/PERFORMANCE.md, then the ratios round by round.
 #include "bench_report.h"
+#include "sample_fixture.h"
 #include "channel_split.h"
 #include "export_report.h"
 #include "message_box.h"
@@ -70,19 +71,12 @@ using namespace kestro::bench;
 
 struct Size {
     int width, height;
-    std::uint64_t frameBytes() const { return std::uint64_t(width) * height * 3 / 2; }
 };
 constexpr Size kLarge{1920, 1080};
 // Small enough that 10,000 frames fit the disk and the time, large enough that a frame (77 KB of
 // 24-bit picture) held per exported frame would show at once.
 constexpr Size kSmall{320, 240};
 constexpr int kMemoryCounts[] = {1000, 10000};
-
-std::string captureName(Size s, int frames)
-{
-    return "export-" + std::to_string(frames) + "f-" + std::to_string(s.width) + "x" + std::to_string(s.height) +
-           "-bg-i420.avi";
-}
 
 // ---- the child: one export ---------------------------------------------------------------
 
@@ -148,46 +142,6 @@ int exportOnce(const std::string& kind, const std::string& mode, const std::stri
 }
 
 // ---- fixtures ----------------------------------------------------------------------------
-
-// A capture of the right size and count whose every sample holds a whole I420 frame.
-bool captureIsValid(const fs::path& path, Size size, int frames)
-{
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    AVISTREAMINFOA info{};
-    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
-              AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
-              info.fccHandler == mmioFOURCC('I', '4', '2', '0') &&
-              info.rcFrame.right - info.rcFrame.left == size.width &&
-              info.rcFrame.bottom - info.rcFrame.top == size.height && AVIStreamLength(stream) == frames;
-    const LONG start = ok ? AVIStreamStart(stream) : 0;
-    for (LONG i = start; ok && i < start + frames; ++i) {
-        LONG bytes = 0;
-        ok = AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr) == AVIERR_OK &&
-             static_cast<std::uint64_t>(bytes) == size.frameBytes();
-    }
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    return ok;
-}
-
-bool ensureCapture(const fs::path& path, Size size, int frames, const std::string& sampleTool)
-{
-    if (fs::exists(path) && captureIsValid(path, size, frames)) {
-        std::printf("Reusing %s\n", path.c_str());
-        return true;
-    }
-    std::printf("Writing %s (%d frames of %dx%d I420, a Bayer mosaic in Y)\n", path.c_str(), frames, size.width,
-                size.height);
-    std::fflush(stdout);
-    return writeSample(path, sampleTool,
-                       {"--width", std::to_string(size.width), "--height", std::to_string(size.height), "--frames",
-                        std::to_string(frames), "--dropped", "none"}) &&
-           captureIsValid(path, size, frames);
-}
 
 void emptyFolder(const fs::path& dir)
 {
@@ -521,7 +475,7 @@ bool measureMemory(const JobMaker& make, const fs::path& dir, std::map<std::stri
     std::map<std::string, std::vector<double>> runs;
     for (int run = 0; run < kMemoryRuns; ++run) {
         for (int n : kMemoryCounts) {
-            const fs::path input = dir / captureName(kSmall, n);
+            const fs::path input = dir / sampleCaptureName(kSmall.width, kSmall.height, n);
             const std::string count = "/" + std::to_string(n);
             for (const MemoryCase& c : memoryCases()) {
                 std::vector<std::pair<std::string, Job>> jobs = {
@@ -661,11 +615,12 @@ int main(int argc, char** argv)
             o.diskOut = diskFolder.path();
     }
 
-    const fs::path large = o.dir / captureName(kLarge, o.frames);
+    const fs::path large = o.dir / sampleCaptureName(kLarge.width, kLarge.height, o.frames);
     AVIFileInit();
-    bool ready = ensureCapture(large, kLarge, o.frames, o.sample);
+    bool ready = ensureSampleCapture(large, kLarge.width, kLarge.height, o.frames, o.sample);
     for (int n : kMemoryCounts)
-        ready = ready && ensureCapture(o.dir / captureName(kSmall, n), kSmall, n, o.sample);
+        ready = ready && ensureSampleCapture(o.dir / sampleCaptureName(kSmall.width, kSmall.height, n), kSmall.width,
+                                             kSmall.height, n, o.sample);
     AVIFileExit();
     if (!ready) {
         std::fprintf(stderr, "export_bench: cannot prepare the fixtures in %s\n", o.dir.c_str());

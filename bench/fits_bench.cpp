@@ -20,6 +20,7 @@
 //   - the add loop alone on one core: one 1080p plane added to a sum that stays in the caches.
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
 #include "bench_report.h"
+#include "sample_fixture.h"
 #include "export_report.h"
 #include "fits_sum.h"
 #include "message_box.h"
@@ -66,19 +67,6 @@ kestro::ui::Answer recordMessage(const kestro::ui::Message& m)
     std::fprintf(stderr, "fits_bench: a message was shown: \"%s: %s\"\n", m.caption.c_str(), m.text.c_str());
     g_messages.push_back(m);
     return kestro::ui::cautiousAnswer(m.buttons);
-}
-
-bool captureIsValid(const fs::path& path)
-{
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK && AVIStreamLength(stream) == g.frames;
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    return ok;
 }
 
 void emptyFolder(const fs::path& dir)
@@ -246,19 +234,11 @@ int main(int argc, char** argv)
     FixtureDir fixtures;
     if (!fixtures.prepare(dir, "fits_bench"))
         return 1;
-    g.capture = fixtures.path() / ("export-" + std::to_string(g.frames) + "f-" + std::to_string(kWidth) + "x" +
-                                   std::to_string(kHeight) + "-bg-i420.avi");
+    g.capture = fixtures.path() / sampleCaptureName(kWidth, kHeight, g.frames);
     AVIFileInit();
-    if (!(fs::exists(g.capture) && captureIsValid(g.capture))) {
-        std::printf("Writing %s\n", g.capture.c_str());
-        std::fflush(stdout);
-        if (!writeSample(g.capture, sample,
-                         {"--width", std::to_string(kWidth), "--height", std::to_string(kHeight), "--frames",
-                          std::to_string(g.frames), "--dropped", "none"}) ||
-            !captureIsValid(g.capture)) {
-            std::fprintf(stderr, "fits_bench: cannot prepare %s\n", g.capture.c_str());
-            return 1;
-        }
+    if (!ensureSampleCapture(g.capture, kWidth, kHeight, g.frames, sample)) {
+        std::fprintf(stderr, "fits_bench: cannot prepare %s\n", g.capture.c_str());
+        return 1;
     }
     char outTemplate[4096];
     std::snprintf(outTemplate, sizeof outTemplate, "%s/fits_bench.XXXXXX", out.c_str());

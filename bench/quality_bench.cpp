@@ -19,6 +19,7 @@
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
 #include "avi_reader.h"
 #include "bench_report.h"
+#include "sample_fixture.h"
 #include "frame_scorer.h"
 #include "sharpness.h"
 
@@ -60,19 +61,6 @@ Options g;
 double seconds(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool captureIsValid(const fs::path& path)
-{
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK && AVIStreamLength(stream) == g.frames;
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    return ok;
 }
 
 // Runs `read(frame, buffer)` over every frame on g.threads threads, four frames at a time from a
@@ -213,19 +201,11 @@ int main(int argc, char** argv)
     FixtureDir fixtures;
     if (!fixtures.prepare(dir, "quality_bench"))
         return 1;
-    g.capture = fixtures.path() / ("export-" + std::to_string(g.frames) + "f-" + std::to_string(kWidth) + "x" +
-                                   std::to_string(kHeight) + "-bg-i420.avi");
+    g.capture = fixtures.path() / sampleCaptureName(kWidth, kHeight, g.frames);
     AVIFileInit();
-    if (!(fs::exists(g.capture) && captureIsValid(g.capture))) {
-        std::printf("Writing %s\n", g.capture.c_str());
-        std::fflush(stdout);
-        if (!writeSample(g.capture, sample,
-                         {"--width", std::to_string(kWidth), "--height", std::to_string(kHeight), "--frames",
-                          std::to_string(g.frames), "--dropped", "none"}) ||
-            !captureIsValid(g.capture)) {
-            std::fprintf(stderr, "quality_bench: cannot prepare %s\n", g.capture.c_str());
-            return 1;
-        }
+    if (!ensureSampleCapture(g.capture, kWidth, kHeight, g.frames, sample)) {
+        std::fprintf(stderr, "quality_bench: cannot prepare %s\n", g.capture.c_str());
+        return 1;
     }
 
     auto timed = [](benchmark::internal::Benchmark* b) {

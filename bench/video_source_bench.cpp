@@ -23,6 +23,7 @@
 #include "avi_reader.h"
 #include "message_box.h"
 #include "bench_report.h"
+#include "sample_fixture.h"
 #include "process_timing.h"
 #include "video_source.h"
 
@@ -52,7 +53,6 @@ using namespace kestro::bench;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-constexpr LONG kFrameBytes = kWidth * kHeight * 3 / 2;
 constexpr int kShortFrames = 30;
 // The library's pictures leave out this many pixels on every side.
 constexpr int kLibraryMargin = 4;
@@ -62,48 +62,10 @@ std::string ffmpegCaptureName(int frames) { return "ffmpeg-" + std::to_string(fr
 
 // ---- fixtures ---------------------------------------------------------------------------
 
-// Every sample holds a whole I420 frame: the sample tool drops none when told so, and a
-// capture with dropped frames would step through fewer pictures than it has positions.
-bool captureIsValid(const fs::path& path, int frames)
-{
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    AVISTREAMINFOA info{};
-    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
-              AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
-              info.fccHandler == mmioFOURCC('I', '4', '2', '0') && info.rcFrame.right - info.rcFrame.left == kWidth &&
-              info.rcFrame.bottom - info.rcFrame.top == kHeight && AVIStreamLength(stream) == frames;
-    const LONG start = ok ? AVIStreamStart(stream) : 0;
-    for (LONG i = start; ok && i < start + frames; ++i) {
-        LONG bytes = 0;
-        ok = AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr) == AVIERR_OK && bytes == kFrameBytes;
-    }
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    return ok;
-}
-
-bool ensureCapture(const fs::path& path, int frames, const std::string& sampleTool)
-{
-    if (fs::exists(path) && captureIsValid(path, frames)) {
-        std::printf("Reusing %s\n", path.c_str());
-        return true;
-    }
-    std::printf("Writing %s (%d frames of %dx%d I420, a Bayer mosaic in Y)\n", path.c_str(), frames, kWidth, kHeight);
-    std::fflush(stdout);
-    return writeSample(path, sampleTool,
-                       {"--width", std::to_string(kWidth), "--height", std::to_string(kHeight), "--frames",
-                        std::to_string(frames), "--dropped", "none"}) &&
-           captureIsValid(path, frames);
-}
-
 // The same size of capture as ffmpeg writes it: its own AVI muxer, its own index.
 bool ensureFfmpegCapture(const fs::path& path, int frames)
 {
-    if (fs::exists(path) && captureIsValid(path, frames)) {
+    if (fs::exists(path) && isWholeI420Capture(path, kWidth, kHeight, frames)) {
         std::printf("Reusing %s\n", path.c_str());
         return true;
     }
@@ -119,7 +81,7 @@ bool ensureFfmpegCapture(const fs::path& path, int frames)
         "-pix_fmt",   "yuv420p",
         "-vtag",      "I420",
         path.string()};
-    return timeProcess(args).has_value() && captureIsValid(path, frames);
+    return timeProcess(args).has_value() && isWholeI420Capture(path, kWidth, kHeight, frames);
 }
 
 // ---- messages ---------------------------------------------------------------------------
@@ -317,7 +279,7 @@ int main(int argc, char** argv)
     const fs::path shortPath = o.dir / captureName(kShortFrames);
     const fs::path ffmpegPath = o.dir / ffmpegCaptureName(o.frames);
     for (const auto& [path, frames] : {std::pair{longPath, o.frames}, std::pair{shortPath, kShortFrames}}) {
-        if (!ensureCapture(path, frames, o.sample) || !warmPageCache(path)) {
+        if (!ensureSampleCapture(path, kWidth, kHeight, frames, o.sample) || !warmPageCache(path)) {
             std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", path.c_str());
             AVIFileExit();
             return 1;
