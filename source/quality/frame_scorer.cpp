@@ -125,6 +125,9 @@ struct Shared {
     }
 };
 
+// A score as FrameScore hands it out: to float precision.
+double asKept(double score) { return static_cast<double>(static_cast<float>(score)); }
+
 // A thread's share: frames taken a few at a time, so that neighbouring frames are read by one
 // thread and the file is read nearly in order.
 void work(Shared& s)
@@ -154,7 +157,7 @@ void work(Shared& s)
             }
             if (decoder) {
                 const BITMAPINFOHEADER* frame = decoder->Get(result.frame);
-                const double score = frame ? meter.MeasureBitmap(*frame, bitmapPixels(*frame)) : -1.0;
+                const double score = frame ? asKept(meter.MeasureBitmap(*frame, bitmapPixels(*frame))) : -1.0;
                 if (score < 0)
                     s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
                                                 "scored"
@@ -174,9 +177,10 @@ void work(Shared& s)
                     s.Unreadable(format("frame %ld is stored in %lld bytes, too few for its %lld sensor values",
                                         result.frame, static_cast<long long>(bytes), static_cast<long long>(plane)));
                 else
-                    result = {result.frame,
-                              meter.Measure({sample.data(), s.width, s.height, static_cast<std::ptrdiff_t>(s.width)}),
-                              true};
+                    result = {
+                        result.frame,
+                        asKept(meter.Measure({sample.data(), s.width, s.height, static_cast<std::ptrdiff_t>(s.width)})),
+                        true};
             }
             batch.push_back(result);
             if (batch.size() >= s.batchFrames)

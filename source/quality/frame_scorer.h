@@ -23,7 +23,10 @@ enum class ScoreSource { SensorPlane, Decoded };
 
 struct FrameScore {
     std::int32_t frame = -1;
-    double score = 0.0; // >= 0, larger is sharper; 0 for a frame without an object
+    // >= 0, larger is sharper; 0 for a frame without an object. Rounded to float precision, which
+    // is what the frame list keeps of a million frames: the window and kestro-convert then rank
+    // the very same numbers and choose the same frames.
+    double score = 0.0;
     bool valid = false; // false: the frame holds no data, lies outside the capture, or could not be read
 };
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr double kNoScore = std::numeric_limits<double>::quiet_NaN();
+constexpr float kNoScore = std::numeric_limits<float>::quiet_NaN();
 
 } // namespace
 
@@ -14,7 +14,7 @@ void CFrameListModel::Reset(std::vector<std::uint8_t> ticked)
 {
     beginResetModel();
     m_ticked = std::move(ticked);
-    m_scores.assign(m_ticked.size(), kNoScore);
+    m_scores = {};
     m_lowest = m_highest = 0.0;
     m_nScored = 0;
     endResetModel();
@@ -102,8 +102,12 @@ void CFrameListModel::SetScores(const std::vector<kestro::quality::FrameScore>& 
     for (const kestro::quality::FrameScore& s : batch) {
         if (!s.valid || s.frame < 0 || s.frame >= rowCount() || !std::isfinite(s.score))
             continue;
-        double& slot = m_scores[static_cast<std::size_t>(s.frame)];
-        const double score = s.score;
+        // The scores take their room when the first arrives: a list never scored stays at one
+        // byte a frame.
+        if (m_scores.empty())
+            m_scores.assign(m_ticked.size(), kNoScore);
+        float& slot = m_scores[static_cast<std::size_t>(s.frame)];
+        const double score = static_cast<float>(s.score);
         if (m_nScored == 0) {
             m_lowest = m_highest = score;
             bRangeMoved = true;
@@ -114,7 +118,7 @@ void CFrameListModel::SetScores(const std::vector<kestro::quality::FrameScore>& 
         }
         if (std::isnan(slot))
             ++m_nScored;
-        slot = score;
+        slot = static_cast<float>(score);
         nFirst = std::min(nFirst, s.frame);
         nLast = std::max(nLast, s.frame);
     }
@@ -133,7 +137,7 @@ void CFrameListModel::ClearScores()
 {
     if (m_nScored == 0)
         return;
-    std::fill(m_scores.begin(), m_scores.end(), kNoScore);
+    m_scores = {};
     m_nScored = 0;
     m_lowest = m_highest = 0.0;
     emit dataChanged(index(0, kQualityColumn), index(rowCount() - 1, kQualityColumn),
@@ -142,9 +146,9 @@ void CFrameListModel::ClearScores()
 
 std::optional<double> CFrameListModel::ScoreOf(int nRow) const
 {
-    if (nRow < 0 || nRow >= rowCount())
+    if (nRow < 0 || nRow >= rowCount() || m_scores.empty())
         return std::nullopt;
-    const double score = m_scores[static_cast<std::size_t>(nRow)];
+    const float score = m_scores[static_cast<std::size_t>(nRow)];
     if (std::isnan(score))
         return std::nullopt;
     return score;

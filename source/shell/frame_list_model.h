@@ -1,6 +1,7 @@
 // The rows of the frame list: one per frame, "frame %.4d" with a check box, and beside it the
-// frame's quality score once it is known. The model keeps one byte and one number per frame and
-// makes the texts when they are drawn, so a capture of a million frames fills at once.
+// frame's quality score once it is known. The model keeps one byte per frame, and four more once
+// scores arrive, and makes the texts when they are drawn, so a capture of a million frames fills
+// at once.
 //
 // It also keeps the ticks as they were before each change the user made, so Undo can put them
 // back.
@@ -69,8 +70,9 @@ private:
     void ClearUndo();
 
     std::vector<std::uint8_t> m_ticked;
-    // NaN: no score (not yet scored, no data, unreadable).
-    std::vector<double> m_scores;
+    // NaN: no score (not yet scored, no data, unreadable); empty until the first score arrives.
+    // Floats, as the scorer hands them out (see frame_scorer.h), keep a million-frame list small.
+    std::vector<float> m_scores;
     double m_lowest = 0.0;
     double m_highest = 0.0;
     std::size_t m_nScored = 0;
