@@ -50,9 +50,13 @@ std::size_t BestCount::Of(std::size_t candidates) const
 {
     if (kind == Kind::Frames)
         return std::min(candidates, static_cast<std::size_t>(value));
-    // A small tolerance, so that 10% of 30 is 3 and not 4 after rounding in binary.
+    // A small tolerance, so that 10% of 30 is 3 and not 4 after rounding in binary; a share so
+    // small that the tolerance takes it to nothing still keeps one frame, as any share above 0
+    // does.
+    if (candidates == 0 || value <= 0.0)
+        return 0;
     const double share = value / 100.0 * static_cast<double>(candidates);
-    return std::min(candidates, static_cast<std::size_t>(std::ceil(share - 1e-9)));
+    return std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(share - 1e-9)), 1, candidates);
 }
 
 std::string BestCount::Text() const

@@ -54,6 +54,9 @@ TEST(BestCount, RoundsASharUpAndNeverBeyondTheCandidates)
     EXPECT_EQ((BestCount{BestCount::Kind::Percent, 10}.Of(30)), 3u);
     EXPECT_EQ((BestCount{BestCount::Kind::Percent, 10}.Of(31)), 4u);
     EXPECT_EQ((BestCount{BestCount::Kind::Percent, 1}.Of(5)), 1u);
+    // However small the share, a share above 0 keeps one frame: the tolerance must not round it away.
+    EXPECT_EQ((BestCount{BestCount::Kind::Percent, 1e-12}.Of(38)), 1u);
+    EXPECT_EQ(BestCount::Parse("1e-12%", nullptr)->Of(38), 1u);
     EXPECT_EQ((BestCount{BestCount::Kind::Percent, 100}.Of(7)), 7u);
     EXPECT_EQ((BestCount{BestCount::Kind::Percent, 50}.Of(0)), 0u);
     EXPECT_EQ((BestCount{BestCount::Kind::Frames, 500}.Of(20)), 20u);
