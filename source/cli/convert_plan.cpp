@@ -1,5 +1,6 @@
 #include "convert_plan.h"
 
+#include "export_frames.h"
 #include "export_names.h"
 #include "video_source.h"
 
@@ -36,6 +37,14 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
             plan.taken.push_back(i);
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
+    // A capture the RAW modes refuse (compressed, a width the de-mosaic cannot take) would be
+    // scored from rows that are not a sensor plane, only for the export to refuse it afterwards:
+    // with --best it is refused here, before any frame is scored, with the export's reason.
+    if (o.best && o.mode != DisplayMode::Normal) {
+        std::string why;
+        if (!source.CanShowRaw(o.mode == DisplayMode::RawColour, &why))
+            plan.failure = "it cannot be exported in " + kestro::exports::DisplayModeName(source) + ": " + why;
+    }
 
     // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
     std::error_code ec;

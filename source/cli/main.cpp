@@ -115,6 +115,20 @@ std::string describeFiles(const CapturePlan& plan)
 
 // Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
 // shared among them (all of them for one capture). Marks the captures whose scoring was stopped.
+// Tells of every planned output that exists already; true when there is one.
+bool refuseExisting(const std::vector<CapturePlan>& plans)
+{
+    std::string existing;
+    for (const CapturePlan& plan : plans)
+        for (const std::string& file : plan.files)
+            if (std::error_code ec; fs::exists(file, ec))
+                existing += "kestro-convert: " + file + " exists; --overwrite replaces it\n";
+    if (existing.empty())
+        return false;
+    std::fprintf(stderr, "%sNothing was written.\n", existing.c_str());
+    return true;
+}
+
 void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, ProgressDisplay& display,
                    std::vector<Result>& results)
 {
@@ -124,7 +138,7 @@ void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, Pro
     auto worker = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
             CapturePlan& plan = plans[i];
-            if (!plan.opened || g_stop.load())
+            if (!plan.opened || !plan.failure.empty() || g_stop.load())
                 continue;
             ProgressDisplay::Line& line =
                 display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
@@ -235,26 +249,23 @@ int main(int argc, char** argv)
     }
     catchInterrupts();
     std::vector<Result> results(plans.size());
+    // An AVI or the RGB files are named whatever --best keeps, so an output in the way is told
+    // before the frames are scored, not after.
+    const bool namesKnown = o.target == Target::Avi || o.target == Target::Rgb;
+    if (o.best && namesKnown && !o.overwrite && !o.dryRun && refuseExisting(plans))
+        return 1;
     if (o.best) {
         scoreCaptures(o, plans, display, results);
         if (g_stop.load())
             return summarise(o, plans, results, display);
     }
-    if (!o.overwrite && !o.dryRun) {
-        std::string existing;
-        for (const CapturePlan& plan : plans)
-            for (const std::string& file : plan.files)
-                if (std::error_code ec; fs::exists(file, ec))
-                    existing += "kestro-convert: " + file + " exists; --overwrite replaces it\n";
-        if (!existing.empty()) {
-            std::fprintf(stderr, "%sNothing was written.\n", existing.c_str());
-            return 1;
-        }
-    }
+    if (!o.overwrite && !o.dryRun && refuseExisting(plans))
+        return 1;
     if (o.dryRun) {
         bool allReady = true;
         for (const CapturePlan& plan : plans) {
-            allReady = allReady && plan.opened && plan.failure.empty();
+            // Frames that could not be scored make the real run fail, so they make this one too.
+            allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
             if (!plan.failure.empty())
                 display.message("FAILED: " + plan.capture + ": " + plan.failure);
             else if (plan.chosen)

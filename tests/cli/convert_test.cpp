@@ -427,6 +427,30 @@ TEST_F(ConvertBest, BadCountsAreUsageErrorsSayingWhy)
     EXPECT_TRUE(contains(convert("--help").out, "--best"));
 }
 
+// What the export would refuse is refused before any frame is scored: a compressed capture in a
+// RAW mode (its samples hold no sensor plane), and an AVI that is already there.
+TEST_F(ConvertBest, WhatTheExportWouldRefuseIsRefusedBeforeScoring)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg writes the compressed capture";
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 20 -c:v mjpeg " +
+                  dir.file("mjpeg.avi")),
+              0);
+    for (const char* dryRun : {" --dry-run", ""}) {
+        SCOPED_TRACE(dryRun);
+        const Outcome r = convert(std::string("--to avi --mode raw-y --best 10%") + dryRun + " mjpeg.avi");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "mjpeg.avi: it cannot be exported in RAW Y-channel")) << r.err;
+        EXPECT_FALSE(contains(r.out + r.err, "best 10%: ")) << r.out;
+    }
+
+    writeFile(dir.file("planet_rlum.avi"), {'o', 'l', 'd'});
+    const Outcome r = convert("--to avi --mode raw-y --best 10% planet.avi");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "planet_rlum.avi exists; --overwrite replaces it")) << r.err;
+    EXPECT_EQ(readFile(dir.file("planet_rlum.avi")), (Bytes{'o', 'l', 'd'}));
+}
+
 // Ctrl+C while the frames are scored: the run ends as an interrupted export does, before anything
 // is written. Standard error is a terminal, so the scoring's progress line shows when to press it.
 TEST_F(Convert, AnInterruptWhileScoringWritesNothing)
