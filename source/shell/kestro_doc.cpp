@@ -133,8 +133,9 @@ void CKestroDoc::OpenVideoFile(const QString& path)
 
 kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const
 {
-    return m_videoSource.m_bRaw && m_videoSource.CanShowRaw(false) ? kestro::quality::ScoreSource::SensorPlane
-                                                                   : kestro::quality::ScoreSource::Decoded;
+    return m_videoSource.m_bRaw && m_videoSource.CanShowRaw(m_videoSource.m_bRawColour)
+               ? kestro::quality::ScoreSource::SensorPlane
+               : kestro::quality::ScoreSource::Decoded;
 }
 
 void CKestroDoc::ScoreOpenCapture(bool bRestart)
@@ -358,8 +359,12 @@ void CKestroDoc::ShowDisplayModeInForce()
                         : m_videoSource.m_bRawColour ? ids::IDC_DISPLAY_RAW_COLOUR
                                                      : ids::IDC_DISPLAY_RAW_Y;
     // The buttons are exclusive: checking one clears the others, and raises no command.
-    if (auto* pButton = static_cast<QRadioButton*>(DisplayBarControl(nButton)); pButton && !pButton->isChecked())
+    if (auto* pButton = static_cast<QRadioButton*>(DisplayBarControl(nButton)); pButton && !pButton->isChecked()) {
         pButton->setChecked(true);
+        // The video source fell back to another mode (a frame the de-mosaic refused, say): the
+        // scores follow what is shown, as they would had the user chosen it.
+        ScoreOpenCapture(false);
+    }
 }
 
 void CKestroDoc::OnPatternBG() { SelectPattern(ids::IDC_PATTERN_BG, kestro::bayer::kBG.code); }

@@ -3,6 +3,7 @@
 #include "shell_fixture.h"
 
 #include "display_bar.h"
+#include "frame_scoring.h"
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
@@ -314,6 +315,10 @@ void DisplayTest::modeButtonsFollowARefusal()
     }
     for (int id : {ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR})
         QVERIFY2(f.button(id).isChecked() == (id == nInForce), qPrintable(QString::number(id)));
+    // The Quality column scores what is shown: the decoded picture once the mode fell back.
+    QCOMPARE(f.frame().GetFrameList()->GetScoring().GetSource(), nInForce == ids::IDC_DISPLAY_NORMAL
+                                                                     ? kestro::quality::ScoreSource::Decoded
+                                                                     : kestro::quality::ScoreSource::SensorPlane);
 }
 
 void DisplayTest::algorithmFieldShowsTheAlgorithmInUse()
