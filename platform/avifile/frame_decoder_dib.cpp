@@ -166,7 +166,8 @@ const BITMAPINFOHEADER* DibDecoder::decode(std::int32_t, const std::uint8_t* dat
             return nullptr;
         stride = m_rowBytes;
     }
-    // The shape never changes, so the block is made once, by the first whole picture.
+    // The block is allocated by the first whole picture, not from the header; the shape never
+    // changes, so later calls find it made and only copy the palette again (1 KiB).
     if (!m_bitmap.reset(m_picture.width, m_picture.height, m_outBits))
         return nullptr;
     if (m_outBits == 8)

@@ -44,8 +44,9 @@ struct ObjectRegion {
 // Measures frames one after another, keeping its working buffers between them: one per thread.
 class SharpnessMeter {
 public:
-    // The score of a plane, >= 0. 0 when it holds no object (a dark or flat frame) or is smaller
-    // than 8 x 8 pixels.
+    // The score of a plane, >= 0. 0 when it holds no object (a dark or flat frame), when it has
+    // fewer than 8 columns or rows, or when its object is so small (a star, under about 8 sensor
+    // pixels across) that the coarse grid the object is looked for on can miss it.
     double Measure(const PlaneView& plane);
     // The score of a decoded frame: a packed bitmap of 8 (grey), 24 or 32 bits per pixel, reduced
     // to luminance first. A negative value when the bitmap is of another kind.
