@@ -1,5 +1,7 @@
 #include "planet_scene.h"
 
+#include "i420_capture.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -189,60 +191,17 @@ double Spearman(const std::vector<double>& a, const std::vector<double>& b)
     return saa > 0 && sbb > 0 ? sab / std::sqrt(saa * sbb) : 0.0;
 }
 
-} // namespace kestro::scene
-
-#include "avifile.h"
-
-namespace kestro::scene {
-
 bool WriteRawCapture(const std::string& path, int width, int height, int frames,
                      const std::function<std::vector<std::uint8_t>(int)>& frame, const std::set<int>& empty)
 {
     const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const std::size_t bytes = plane * 3 / 2;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
-    if (hr == AVIERR_OK) {
-        AVISTREAMINFOA info{};
-        info.fccType = streamtypeVIDEO;
-        info.fccHandler = mmioFOURCC('I', '4', '2', '0');
-        info.dwScale = 1;
-        info.dwRate = 30;
-        info.dwSuggestedBufferSize = static_cast<DWORD>(bytes);
-        info.rcFrame = {0, 0, width, height};
-        hr = AVIFileCreateStreamA(file, &stream, &info);
-    }
-    if (hr == AVIERR_OK) {
-        BITMAPINFOHEADER bih{};
-        bih.biSize = sizeof bih;
-        bih.biWidth = width;
-        bih.biHeight = height;
-        bih.biPlanes = 1;
-        bih.biBitCount = 12;
-        bih.biCompression = mmioFOURCC('I', '4', '2', '0');
-        bih.biSizeImage = static_cast<DWORD>(bytes);
-        hr = AVIStreamSetFormat(stream, 0, &bih, sizeof bih);
-    }
-    std::vector<std::uint8_t> sample(bytes, 128);
-    for (int i = 0; i < frames && hr == AVIERR_OK; ++i) {
-        if (empty.count(i)) {
-            hr = AVIStreamWrite(stream, i, 1, nullptr, 0, 0, nullptr, nullptr);
-            continue;
-        }
-        const std::vector<std::uint8_t> y = frame(i);
-        std::copy_n(y.begin(), std::min(plane, y.size()), sample.begin());
-        hr = AVIStreamWrite(stream, i, 1, sample.data(), static_cast<LONG>(bytes), AVIIF_KEYFRAME, nullptr, nullptr);
-    }
-    if (hr == AVIERR_OK && file)
-        hr = AVIFileCommit(file);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
-    return hr == AVIERR_OK;
+    return kestro::tools::WriteI420Capture(
+               path, width, height, frames, 30,
+               [&](int i, std::uint8_t* y) {
+                   const std::vector<std::uint8_t> picture = frame(i);
+                   std::copy_n(picture.begin(), std::min(plane, picture.size()), y);
+               },
+               empty) == AVIERR_OK;
 }
 
 } // namespace kestro::scene

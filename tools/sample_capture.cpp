@@ -5,8 +5,8 @@
 // with U and V at 128. Two frames are stored without data, as a recorder drops frames.
 // By default the mosaic is laid out as Kestro's "BG" pattern, the one selected at
 // start-up, so the sample shows in its true colours straight away.
-#include "avifile.h"
 #include "bayer_pattern.h"
+#include "i420_capture.h"
 
 #include <algorithm>
 #include <array>
@@ -160,58 +160,20 @@ int main(int argc, char** argv)
 
     const std::size_t w = static_cast<std::size_t>(o.width);
     const std::size_t h = static_cast<std::size_t>(o.height);
-    const std::size_t frameBytes = w * h * 3 / 2;
 
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, o.output.c_str(), OF_CREATE | OF_WRITE, nullptr);
-    if (hr == AVIERR_OK) {
-        AVISTREAMINFOA info{};
-        info.fccType = streamtypeVIDEO;
-        info.fccHandler = mmioFOURCC('I', '4', '2', '0');
-        info.dwScale = 1;
-        info.dwRate = static_cast<DWORD>(o.rate);
-        info.dwSuggestedBufferSize = static_cast<DWORD>(frameBytes);
-        info.rcFrame = {0, 0, o.width, o.height};
-        hr = AVIFileCreateStreamA(file, &stream, &info);
-    }
-    if (hr == AVIERR_OK) {
-        BITMAPINFOHEADER bih{};
-        bih.biSize = sizeof bih;
-        bih.biWidth = o.width;
-        bih.biHeight = o.height;
-        bih.biPlanes = 1;
-        bih.biBitCount = 12;
-        bih.biCompression = mmioFOURCC('I', '4', '2', '0');
-        bih.biSizeImage = static_cast<DWORD>(frameBytes);
-        hr = AVIStreamSetFormat(stream, 0, &bih, sizeof bih);
-    }
-
-    std::vector<std::uint8_t> frame(frameBytes, 128);
-    for (int f = 0; f < o.frames && hr == AVIERR_OK; ++f) {
-        if (o.dropped.count(f)) {
-            hr = AVIStreamWrite(stream, f, 1, nullptr, 0, 0, nullptr, nullptr);
-            continue;
-        }
-        for (std::size_t y = 0; y < h; ++y) {
-            for (std::size_t x = 0; x < w; ++x) {
-                const int site = layout->at(static_cast<int>(x), static_cast<int>(y));
-                const double v = scene(static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5, f, o.width,
-                                       o.height)[static_cast<std::size_t>(site)];
-                frame[y * w + x] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+    const HRESULT hr = kestro::tools::WriteI420Capture(
+        o.output, o.width, o.height, o.frames, static_cast<DWORD>(o.rate),
+        [&](int f, std::uint8_t* plane) {
+            for (std::size_t y = 0; y < h; ++y) {
+                for (std::size_t x = 0; x < w; ++x) {
+                    const int site = layout->at(static_cast<int>(x), static_cast<int>(y));
+                    const double v = scene(static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5, f, o.width,
+                                           o.height)[static_cast<std::size_t>(site)];
+                    plane[y * w + x] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+                }
             }
-        }
-        hr =
-            AVIStreamWrite(stream, f, 1, frame.data(), static_cast<LONG>(frameBytes), AVIIF_KEYFRAME, nullptr, nullptr);
-    }
-    if (hr == AVIERR_OK && file)
-        hr = AVIFileCommit(file);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
+        },
+        o.dropped);
     if (hr != AVIERR_OK) {
         std::fprintf(stderr, "kestro-sample: cannot write %s (error 0x%08X)\n", o.output.c_str(),
                      static_cast<unsigned>(hr));
