@@ -39,6 +39,7 @@ namespace {
 
 using kestro::avi::AviReader;
 using kestro::avi::AviWriter;
+using kestro::avi::SampleEntry;
 using kestro::avi::SampleIndex;
 using kestro::avi::StreamData;
 
@@ -134,6 +135,34 @@ const StreamData* readStream(const AviStreamObject& s)
 }
 
 LONG streamStart(const StreamData& d) { return static_cast<LONG>(d.info.dwStart); }
+
+// The stored sample at position lStart of a stream that can be read, or why there is none.
+struct SampleAt {
+    std::shared_ptr<AviStreamObject> stream;
+    const SampleEntry* entry = nullptr;
+    HRESULT result = AVIERR_OK;
+};
+
+SampleAt sampleAt(PAVISTREAM pavi, LONG lStart)
+{
+    SampleAt at;
+    at.stream = resolve(pavi);
+    if (!at.stream) {
+        at.result = AVIERR_BADHANDLE;
+        return at;
+    }
+    const StreamData* d = readStream(*at.stream);
+    if (!d) {
+        at.result = AVIERR_UNSUPPORTED;
+        return at;
+    }
+    const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
+    if (i < 0 || i >= d->index.size())
+        at.result = AVIERR_BADPARAM;
+    else
+        at.entry = &d->index[static_cast<std::int32_t>(i)];
+    return at;
+}
 
 // Decoder access to one stream's samples.
 class StreamSamples final : public kestro::avi::SampleSource {
@@ -360,17 +389,11 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpB
         *plBytes = 0;
     if (plSamples)
         *plSamples = 0;
-    auto s = resolve(pavi);
-    if (!s)
-        return AVIERR_BADHANDLE;
-    const StreamData* d = readStream(*s);
-    if (!d)
-        return AVIERR_UNSUPPORTED;
     // Video samples are read one at a time, whatever count is asked for.
-    const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
-    if (i < 0 || i >= d->index.size())
-        return AVIERR_BADPARAM;
-    const auto& entry = d->index[static_cast<std::int32_t>(i)];
+    const SampleAt at = sampleAt(pavi, lStart);
+    if (!at.entry)
+        return at.result;
+    const SampleEntry& entry = *at.entry;
     const auto size = static_cast<LONG>(std::min<std::uint32_t>(entry.size, 0x7FFFFFFF));
     if (!lpBuffer) {
         if (plBytes)
@@ -384,7 +407,7 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG /*lSamples*/, void* lpB
             *plBytes = size; // tells the caller what a buffer must hold
         return AVIERR_BUFFERTOOSMALL;
     }
-    const HRESULT hr = s->file->reader->read(entry, lpBuffer);
+    const HRESULT hr = at.stream->file->reader->read(entry, lpBuffer);
     if (hr != AVIERR_OK)
         return hr;
     if (plBytes)
@@ -399,23 +422,18 @@ HRESULT AVIStreamReadPart(PAVISTREAM pavi, LONG lStart, LONG lOffset, LONG cbRow
 {
     if (plBytes)
         *plBytes = 0;
-    auto s = resolve(pavi);
-    if (!s)
-        return AVIERR_BADHANDLE;
-    const StreamData* d = readStream(*s);
-    if (!d)
-        return AVIERR_UNSUPPORTED;
-    const std::int64_t i = static_cast<std::int64_t>(lStart) - streamStart(*d);
+    const SampleAt at = sampleAt(pavi, lStart);
+    if (!at.entry)
+        return at.result;
     const std::int64_t asked = std::int64_t{cbRow} * nRows;
-    if (i < 0 || i >= d->index.size() || lOffset < 0 || cbRow < 0 || nRows < 0 || asked > 0x7FFFFFFF ||
-        (!lpFirstRow && asked > 0))
+    if (lOffset < 0 || cbRow < 0 || nRows < 0 || asked > 0x7FFFFFFF || (!lpFirstRow && asked > 0))
         return AVIERR_BADPARAM;
-    const auto& entry = d->index[static_cast<std::int32_t>(i)];
+    const SampleEntry& entry = *at.entry;
     const auto from = static_cast<std::uint32_t>(lOffset);
     const std::uint64_t n = from >= entry.size ? 0 : std::min<std::uint64_t>(entry.size - from, asked);
     const HRESULT hr =
-        s->file->reader->readPart(entry, from, static_cast<std::uint32_t>(cbRow), static_cast<std::uint32_t>(n),
-                                  static_cast<std::uint8_t*>(lpFirstRow), lStride);
+        at.stream->file->reader->readPart(entry, from, static_cast<std::uint32_t>(cbRow), static_cast<std::uint32_t>(n),
+                                          static_cast<std::uint8_t*>(lpFirstRow), lStride);
     if (hr != AVIERR_OK)
         return hr;
     if (plBytes)
