@@ -61,6 +61,17 @@ QString PatternCapture(const ShellFixture& f, const QString& pixFmt, const QSize
                             "-frames:v", "2", "-c:v", "rawvideo", "-pix_fmt", pixFmt});
 }
 
+// ffmpeg's 640 x 480 test pattern, open in a main window of the size given; ffmpeg's own picture
+// of its first frame, to compare what is drawn with.
+QImage OpenPattern(ShellFixture& f, const QSize& window)
+{
+    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
+    f.start();
+    f.frame().resize(window);
+    f.doc().OpenVideoFile(capture);
+    return ShellFixture::ffmpegPicture(capture);
+}
+
 } // namespace
 
 class FrameViewTest : public QObject {
@@ -157,17 +168,13 @@ void FrameViewTest::drawsOnlyThePartAskedFor()
 void FrameViewTest::largeFrameScrollsFromTheTopLeft()
 {
     ShellFixture f;
-    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
-    f.start();
-    f.frame().resize(500, 400);
-    f.doc().OpenVideoFile(capture);
+    const QImage expected = OpenPattern(f, {500, 400});
     CKestroView& view = *f.frame().GetFrameView();
     QTRY_VERIFY(view.width() < 640 && view.height() < 480);
     QScrollBar& across = view.GetHorizontalScrollBar();
     QScrollBar& down = view.GetVerticalScrollBar();
 
     // Actual size from the top-left corner, with scroll bars for the rest.
-    const QImage expected = ShellFixture::ffmpegPicture(capture);
     QImage drawn = Grab(view);
     QTRY_VERIFY(across.isVisible() && down.isVisible());
     const QRect area(0, 0, view.width() - down.width(), view.height() - across.height());
@@ -253,12 +260,8 @@ void FrameViewTest::zoomSteps()
 void FrameViewTest::fitToWindow()
 {
     ShellFixture f;
-    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
-    f.start();
-    f.frame().resize(700, 500);
-    f.doc().OpenVideoFile(capture);
+    const QImage expected = OpenPattern(f, {700, 500});
     CKestroView& view = *f.frame().GetFrameView();
-    const QImage expected = ShellFixture::ffmpegPicture(capture);
     f.command(ids::ID_VIEW_FIT);
     QVERIFY(view.IsFitToWindow());
     const double dZoom = std::min(view.width() / 640.0, view.height() / 480.0);
@@ -300,12 +303,8 @@ void FrameViewTest::fitToWindow()
 void FrameViewTest::wheelWithCtrlZoomsAtThePointer()
 {
     ShellFixture f;
-    const QString capture = PatternCapture(f, QStringLiteral("bgr24"), {640, 480});
-    f.start();
-    f.frame().resize(700, 500);
-    f.doc().OpenVideoFile(capture);
+    const QImage expected = OpenPattern(f, {700, 500});
     CKestroView& view = *f.frame().GetFrameView();
-    const QImage expected = ShellFixture::ffmpegPicture(capture);
 
     // The picture's pixel under the pointer stays under it.
     const QPoint pointer(120, 90);
