@@ -270,14 +270,6 @@ bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std:
     const std::size_t nPlaneBytes = nWidth * nHeight;
     using namespace kestro::video::messages;
     const std::int32_t pos = m_lFramePos;
-    // The sample's own size tells first whether it holds a plane at all.
-    LONG sampleBytes = 0;
-    if (m_avi.streamRead(m_pStream, pos, 1, nullptr, 0, &sampleBytes, nullptr) == AVIERR_OK && sampleBytes >= 0 &&
-        static_cast<std::size_t>(sampleBytes) < nPlaneBytes) {
-        TellAboutFrame(pos, kSampleTooShort, static_cast<long>(pos), static_cast<long long>(sampleBytes),
-                       static_cast<long long>(nPlaneBytes));
-        return false;
-    }
     if (nPlaneBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max())) {
         TellAboutFrame(pos, kReadMemory);
         return false;
@@ -291,6 +283,8 @@ bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std:
             return false;
         }
     }
+    // A sample too short for the plane gives fewer bytes: how many it holds is what the user
+    // is told.
     if (bytes < 0 || static_cast<std::size_t>(bytes) < nPlaneBytes) {
         TellAboutFrame(pos, kSampleTooShort, static_cast<long>(pos), static_cast<long long>(std::max<LONG>(bytes, 0)),
                        static_cast<long long>(nPlaneBytes));
