@@ -8,33 +8,10 @@ namespace kestro::ui {
 
 namespace {
 
-FileDialogHandler& fileHandler()
+// The handler installed for one kind of dialog (each kind has its own handler type).
+template <class Handler> Handler& handlerOf()
 {
-    static FileDialogHandler handler;
-    return handler;
-}
-
-FolderHandler& folderHandler()
-{
-    static FolderHandler handler;
-    return handler;
-}
-
-FitsExportHandler& fitsHandler()
-{
-    static FitsExportHandler handler;
-    return handler;
-}
-
-NumberHandler& numberHandler()
-{
-    static NumberHandler handler;
-    return handler;
-}
-
-BestFramesHandler& bestHandler()
-{
-    static BestFramesHandler handler;
+    static Handler handler;
     return handler;
 }
 
@@ -88,7 +65,7 @@ std::vector<FileFilter> parseFileFilter(const std::string& filter)
 
 std::optional<std::string> askForFile(const FileDialogRequest& request)
 {
-    const FileDialogHandler& handler = fileHandler();
+    const FileDialogHandler& handler = handlerOf<FileDialogHandler>();
     if (handler)
         return handler(request);
     return nobodyToAsk(request.title.empty() ? (request.mode == FileDialogMode::Open ? "Open" : "Save As")
@@ -97,13 +74,13 @@ std::optional<std::string> askForFile(const FileDialogRequest& request)
 
 std::optional<std::string> askForFolder(const FolderRequest& request)
 {
-    const FolderHandler& handler = folderHandler();
+    const FolderHandler& handler = handlerOf<FolderHandler>();
     return handler ? handler(request) : nobodyToAsk(request.title.empty() ? "Browse for Folder" : request.title);
 }
 
 std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& request)
 {
-    const FitsExportHandler& handler = fitsHandler();
+    const FitsExportHandler& handler = handlerOf<FitsExportHandler>();
     if (!handler) {
         sayNobodyToAsk("Export Fits Frames");
         return std::nullopt;
@@ -118,7 +95,7 @@ std::optional<FitsExportRequest> askForFitsExport(const FitsExportRequest& reque
 
 std::optional<std::int32_t> askForNumber(const NumberRequest& request)
 {
-    const NumberHandler& handler = numberHandler();
+    const NumberHandler& handler = handlerOf<NumberHandler>();
     if (!handler) {
         sayNobodyToAsk(request.title);
         return std::nullopt;
@@ -131,7 +108,7 @@ std::optional<std::int32_t> askForNumber(const NumberRequest& request)
 
 std::optional<BestFramesRequest> askForBestFrames(const BestFramesRequest& request)
 {
-    const BestFramesHandler& handler = bestHandler();
+    const BestFramesHandler& handler = handlerOf<BestFramesHandler>();
     if (!handler) {
         sayNobodyToAsk("Check best");
         return std::nullopt;
@@ -141,21 +118,27 @@ std::optional<BestFramesRequest> askForBestFrames(const BestFramesRequest& reque
 
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler)
 {
-    return std::exchange(fileHandler(), std::move(handler));
+    return std::exchange(handlerOf<FileDialogHandler>(), std::move(handler));
 }
 
-FolderHandler setFolderHandler(FolderHandler handler) { return std::exchange(folderHandler(), std::move(handler)); }
+FolderHandler setFolderHandler(FolderHandler handler)
+{
+    return std::exchange(handlerOf<FolderHandler>(), std::move(handler));
+}
 
 FitsExportHandler setFitsExportHandler(FitsExportHandler handler)
 {
-    return std::exchange(fitsHandler(), std::move(handler));
+    return std::exchange(handlerOf<FitsExportHandler>(), std::move(handler));
 }
 
-NumberHandler setNumberHandler(NumberHandler handler) { return std::exchange(numberHandler(), std::move(handler)); }
+NumberHandler setNumberHandler(NumberHandler handler)
+{
+    return std::exchange(handlerOf<NumberHandler>(), std::move(handler));
+}
 
 BestFramesHandler setBestFramesHandler(BestFramesHandler handler)
 {
-    return std::exchange(bestHandler(), std::move(handler));
+    return std::exchange(handlerOf<BestFramesHandler>(), std::move(handler));
 }
 
 DialogScript::DialogScript()
