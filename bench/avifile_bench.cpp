@@ -11,6 +11,7 @@
 #include "avi_reader.h"
 #include "avifile.h"
 #include "bench_report.h"
+#include "i420_capture.h"
 #include "process_timing.h"
 
 #include <benchmark/benchmark.h>
@@ -79,45 +80,9 @@ bool captureIsValid(const fs::path& path, const CaptureSpec& spec)
 bool writeCapture(const fs::path& path, const CaptureSpec& spec)
 {
     const fs::path part = path.string() + ".part";
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, part.c_str(), OF_CREATE | OF_WRITE, nullptr);
-    if (hr == AVIERR_OK) {
-        AVISTREAMINFOA info{};
-        info.fccType = streamtypeVIDEO;
-        info.fccHandler = mmioFOURCC('I', '4', '2', '0');
-        info.dwScale = 1;
-        info.dwRate = 30;
-        info.dwSuggestedBufferSize = spec.frameBytes();
-        info.rcFrame = {0, 0, spec.width, spec.height};
-        hr = AVIFileCreateStreamA(file, &stream, &info);
-    }
-    if (hr == AVIERR_OK) {
-        BITMAPINFOHEADER bih{};
-        bih.biSize = sizeof bih;
-        bih.biWidth = spec.width;
-        bih.biHeight = spec.height;
-        bih.biPlanes = 1;
-        bih.biBitCount = 12;
-        bih.biCompression = mmioFOURCC('I', '4', '2', '0');
-        bih.biSizeImage = spec.frameBytes();
-        hr = AVIStreamSetFormat(stream, 0, &bih, sizeof bih);
-    }
-    // The content does not matter to the container, so one buffer serves every frame.
-    const std::vector<std::uint8_t> frame(spec.frameBytes(), 0x80);
-    for (std::int32_t f = 0; f < spec.frames && hr == AVIERR_OK; ++f) {
-        if (spec.dropped.count(f))
-            hr = AVIStreamWrite(stream, f, 1, nullptr, 0, 0, nullptr, nullptr);
-        else
-            hr = AVIStreamWrite(stream, f, 1, frame.data(), static_cast<LONG>(frame.size()), AVIIF_KEYFRAME, nullptr,
-                                nullptr);
-    }
-    if (hr == AVIERR_OK)
-        hr = AVIFileCommit(file);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
+    // The content does not matter to the container: every frame is the writer's grey.
+    const HRESULT hr = kestro::tools::WriteI420Capture(
+        part.string(), spec.width, spec.height, spec.frames, 30, [](int, std::uint8_t*) {}, spec.dropped);
     std::error_code ec;
     if (hr != AVIERR_OK) {
         std::fprintf(stderr, "avifile_bench: cannot write %s (error 0x%08X)\n", part.c_str(),
