@@ -40,7 +40,10 @@ InputFile::~InputFile()
 
 bool InputFile::open(const std::string& path, std::string* pWhy)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a named pipe waits until something writes into it: a capture
+    // named like one must be refused, not hang the program. Reads of a regular file never block
+    // either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (pWhy)
             *pWhy = openFailure(errno);
@@ -49,7 +52,11 @@ bool InputFile::open(const std::string& path, std::string* pWhy)
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (pWhy)
-            *pWhy = S_ISDIR(st.st_mode) ? openFailure(EISDIR) : "it is not a regular file";
+            *pWhy = S_ISDIR(st.st_mode)                          ? openFailure(EISDIR)
+                    : S_ISFIFO(st.st_mode)                       ? "it is a named pipe (FIFO), not a file"
+                    : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device, not a file"
+                    : S_ISSOCK(st.st_mode)                       ? "it is a socket, not a file"
+                                                                 : "it is not a regular file";
         ::close(fd);
         return false;
     }
