@@ -104,6 +104,8 @@ struct AviWriter::Impl {
         // ix## entries (offset, size) of the RIFF being written.
         std::vector<std::uint32_t> riffEntries;
         std::vector<SuperIndexEntry> superIndex;
+        // Where each sample's chunk ends in the file, to tell which samples a failed write lost.
+        std::vector<std::uint64_t> chunkEnds;
     };
 
     OutputFile file;
@@ -408,6 +410,7 @@ struct AviWriter::Impl {
             const std::uint8_t pad = 0;
             file.write(&pad, 1);
         }
+        s.chunkEnds.push_back(file.position());
         ++s.length;
         s.largestChunk = std::max(s.largestChunk, size);
         return true;
@@ -536,6 +539,16 @@ int AviWriter::systemError() const
     if (m_impl->file.failed())
         return m_impl->file.error();
     return m_impl->refused ? EFBIG : 0;
+}
+
+std::int32_t AviWriter::firstLost(int stream) const
+{
+    const Impl& d = *m_impl;
+    if (!d.file.failed() || stream < 0 || static_cast<std::size_t>(stream) >= d.streams.size())
+        return -1;
+    const std::vector<std::uint64_t>& ends = d.streams[static_cast<std::size_t>(stream)].chunkEnds;
+    const auto it = std::upper_bound(ends.begin(), ends.end(), d.file.errorOffset());
+    return it == ends.end() ? -1 : static_cast<std::int32_t>(it - ends.begin());
 }
 
 std::int32_t AviWriter::length(int stream) const

@@ -33,6 +33,10 @@ public:
     HRESULT finish();
 
     std::int32_t length(int stream) const;
+    // The first position of the stream whose bytes a failed write kept from the file, or -1 when
+    // none was lost. Small samples wait in a buffer, so a failure reported while writing one
+    // sample may have lost earlier ones, which is what a user must be told.
+    std::int32_t firstLost(int stream) const;
 
     // The system's error number behind the first failed write (EFBIG when the file reached the
     // largest size the format can index), 0 when nothing failed.

@@ -183,6 +183,11 @@ HRESULT AVIFileCommit(PAVIFILE pfile);
 // 0 after one that succeeded. It lets an exporter say "no space left on device" rather than a code.
 int AVIFileLastSystemError();
 
+// The first position of a stream being written whose sample never reached the file whole because
+// a write failed, or -1 when none was lost. Samples wait in a buffer before they are written, so
+// the AVIStreamWrite that reports a full disk may come several samples after the first one lost.
+LONG AVIStreamFirstLostSample(PAVISTREAM pavi);
+
 // Why the last AVIFileOpenA (for reading), AVIFileGetStream or AVIStreamGetFrameOpen called on
 // this thread failed, in words a message can show ("no such file", "not an AVI file", "the file
 // ends inside its headers", ...); empty after one that succeeded.

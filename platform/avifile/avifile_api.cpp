@@ -303,6 +303,14 @@ HRESULT AVIFileCommit(PAVIFILE pfile)
 
 int AVIFileLastSystemError() { return t_lastSystemError; }
 
+LONG AVIStreamFirstLostSample(PAVISTREAM pavi)
+{
+    auto s = resolve(pavi);
+    if (!s || !s->file->writer)
+        return -1;
+    return s->file->writer->firstLost(s->number);
+}
+
 const char* AVIFileLastErrorText() { return t_lastErrorText.c_str(); }
 
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam)

@@ -40,7 +40,10 @@ InputFile::~InputFile()
 
 bool InputFile::open(const std::string& path, std::string* pWhy)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a named pipe waits until something writes into it: a capture
+    // named like one must be refused, not hang the program. Reads of a regular file never block
+    // either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (pWhy)
             *pWhy = openFailure(errno);
@@ -49,7 +52,11 @@ bool InputFile::open(const std::string& path, std::string* pWhy)
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (pWhy)
-            *pWhy = S_ISDIR(st.st_mode) ? openFailure(EISDIR) : "it is not a regular file";
+            *pWhy = S_ISDIR(st.st_mode)                          ? openFailure(EISDIR)
+                    : S_ISFIFO(st.st_mode)                       ? "it is a named pipe (FIFO), not a file"
+                    : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device, not a file"
+                    : S_ISSOCK(st.st_mode)                       ? "it is a socket, not a file"
+                                                                 : "it is not a regular file";
         ::close(fd);
         return false;
     }
@@ -130,20 +137,30 @@ bool OutputFile::create(const std::string& path)
     // (auto_da_alloc). Only a file that holds something is emptied.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        m_error = errno;
+        fail(errno, 0);
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
-        m_error = errno;
+        fail(errno, 0);
         ::close(fd);
         return false;
     }
     m_fd = fd;
     m_error = 0;
     m_position = 0;
+    m_diskEnd = 0;
+    m_errorOffset = UINT64_MAX;
     m_buffer.reserve(kBufferSize);
     return true;
+}
+
+void OutputFile::fail(int error, std::uint64_t offset)
+{
+    if (m_error == 0) {
+        m_error = error;
+        m_errorOffset = offset;
+    }
 }
 
 void OutputFile::writeAll(const void* data, std::size_t n)
@@ -154,11 +171,12 @@ void OutputFile::writeAll(const void* data, std::size_t n)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
-            m_error = put < 0 ? errno : EIO;
+            fail(put < 0 ? errno : EIO, m_diskEnd);
             return;
         }
         p += put;
         n -= static_cast<std::size_t>(put);
+        m_diskEnd += static_cast<std::uint64_t>(put);
     }
 }
 
@@ -205,7 +223,7 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t n)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
-            m_error = put < 0 ? errno : EIO;
+            fail(put < 0 ? errno : EIO, offset);
             return;
         }
         p += put;
@@ -219,8 +237,8 @@ bool OutputFile::close()
     if (m_fd < 0)
         return m_error == 0;
     flush();
-    if (::close(m_fd) != 0 && m_error == 0)
-        m_error = errno;
+    if (::close(m_fd) != 0)
+        fail(errno, m_diskEnd);
     m_fd = -1;
     return m_error == 0;
 }

@@ -55,14 +55,22 @@ public:
     bool close();
     bool failed() const { return m_error != 0; }
     int error() const { return m_error; }
+    // Where the first failed write began: the first byte of the file that did not reach the disk,
+    // which may belong to an earlier block than the write that reported the failure, since
+    // small writes wait in the buffer. UINT64_MAX while nothing failed.
+    std::uint64_t errorOffset() const { return m_errorOffset; }
 
 private:
     void flush();
+    // Appends n bytes at m_diskEnd.
     void writeAll(const void* data, std::size_t n);
+    void fail(int error, std::uint64_t offset);
 
     int m_fd = -1;
     int m_error = 0;
     std::uint64_t m_position = 0;
+    std::uint64_t m_diskEnd = 0; // bytes appended to the file itself, past the buffer
+    std::uint64_t m_errorOffset = UINT64_MAX;
     std::vector<std::uint8_t> m_buffer;
 };
 

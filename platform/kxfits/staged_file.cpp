@@ -13,17 +13,17 @@ namespace kestro::kxfits {
 
 namespace {
 
-// Leaves room in a 255-byte file name for the dot before and the ".XXXXXX" after the target's name.
+// Leaves room in a 255-byte file name for the dot before and the ".XXXXXXXX.part" after the
+// target's name.
 constexpr std::size_t kMaxStem = 200;
 constexpr int kAttempts = 100;
 
+// Eight hexadecimal digits and ".part", as every export names its temporary files, so that a
+// later export can tell the user of those a killed one left behind.
 std::string randomSuffix(std::mt19937& rng)
 {
-    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kChars) - 2);
-    std::string s(6, ' ');
-    for (char& c : s)
-        c = kChars[pick(rng)];
+    char s[16];
+    std::snprintf(s, sizeof s, "%08x.part", static_cast<unsigned>(rng()));
     return s;
 }
 

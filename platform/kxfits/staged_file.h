@@ -15,7 +15,7 @@ public:
     // Removes the temporary file unless commit() put it in place.
     ~StagedFile();
 
-    // Claims a fresh hidden name ".<target's name>.XXXXXX" in the target's folder by creating it
+    // Claims a fresh hidden name ".<target's name>.XXXXXXXX.part" in the target's folder by creating it
     // with O_EXCL, so that two saves into one folder never share one; mode 0666 leaves the
     // permissions to the umask, as for any new file. False, with the operating system's reason in
     // *osError, when the folder refuses it.

@@ -25,12 +25,21 @@ bool CAviOutput::Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINF
     return true;
 }
 
+std::int32_t CAviOutput::LostFrame(std::int32_t nFallback) const
+{
+    const LONG lost = AVIStreamFirstLostSample(m_compressed.Get());
+    return lost >= 0 && static_cast<std::size_t>(lost) < m_sourceFrames.size() ? m_sourceFrames[lost] : nFallback;
+}
+
 bool CAviOutput::Write(LONG nPosition, const BITMAPINFOHEADER& bitmap, std::int32_t nSourceFrame, ExportReport& report)
 {
+    m_sourceFrames.resize(static_cast<std::size_t>(nPosition) + 1, -1);
+    m_sourceFrames[static_cast<std::size_t>(nPosition)] = nSourceFrame;
     if (AviWriteFrame(m_compressed.Get(), nPosition, &bitmap))
         return true;
-    report.Fail(messages::kAviWrite, Format(messages::kAviWrite.text, static_cast<int>(nSourceFrame), Target().c_str(),
-                                            DescribeSystemError(AVIFileLastSystemError()).c_str()));
+    const int nError = AVIFileLastSystemError();
+    report.Fail(messages::kAviWrite, Format(messages::kAviWrite.text, static_cast<int>(LostFrame(nSourceFrame)),
+                                            Target().c_str(), DescribeSystemError(nError).c_str()));
     return false;
 }
 
@@ -38,9 +47,14 @@ bool CAviOutput::Complete(ExportReport& report)
 {
     const bool bDone = AVIFileCommit(m_file.Get()) == AVIERR_OK;
     const int nError = AVIFileLastSystemError();
+    // Frames still in the writer's buffer reach the disk only now; a full disk then loses them.
+    const std::int32_t nLost = bDone ? -1 : LostFrame(-1);
     AviWriteReleaseStreams(m_plain.Detach(), m_compressed.Detach(), nullptr);
     AviWriteReleaseFile(m_file.Detach());
-    if (!bDone)
+    if (nLost >= 0)
+        report.Fail(messages::kAviWrite, Format(messages::kAviWrite.text, static_cast<int>(nLost), Target().c_str(),
+                                                DescribeSystemError(nError).c_str()));
+    else if (!bDone)
         report.Fail(messages::kAviComplete,
                     Format(messages::kAviComplete.text, Target().c_str(), DescribeSystemError(nError).c_str()));
     return bDone;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestro::exports {
 
@@ -27,6 +28,12 @@ public:
     bool PutInPlace(ExportReport& report);
 
 private:
+    // The source frame of the first sample a failed write lost, or nFallback when the writer
+    // cannot tell: the buffer may hold several frames when the disk fills up.
+    std::int32_t LostFrame(std::int32_t nFallback) const;
+
+    // The source frame written at each position, to name the one a full disk lost.
+    std::vector<std::int32_t> m_sourceFrames;
     // Destroyed last, after the handles: the file is closed before its temporary name goes.
     CStagedFile m_staged;
     CAviFileHandle m_file;

@@ -1,9 +1,13 @@
 #include "export_frames.h"
 
 #include "avi_write.h"
+#include "fits_sum.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+
+#include <sys/stat.h>
 
 namespace kestro::exports {
 
@@ -51,18 +55,66 @@ std::string DisplayModeName(const CVideoSource& source)
     return source.m_bRawColour ? "RAW colour" : "RAW Y-channel";
 }
 
-bool PrepareExport(CVideoSource& source, CExportScope& scope, ExportReport& report, CFrameFormat& format)
+namespace {
+
+// What stands at a path that is not a plain file, in words; empty for a file or nothing.
+std::string NotAFile(const std::string& strPath)
+{
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return {};
+    if (S_ISDIR(st.st_mode))
+        return "a folder";
+    if (S_ISFIFO(st.st_mode))
+        return "a named pipe (FIFO)";
+    if (S_ISSOCK(st.st_mode))
+        return "a socket";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return "a device";
+    return "not a regular file";
+}
+
+} // namespace
+
+bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportScope& scope, ExportReport& report,
+                   CFrameFormat& format, ExportPlan& plan)
 {
     if (!source.IsOpen()) {
         report.Fail(messages::kNoVideo, messages::kNoVideo.text);
         return false;
     }
     const std::string name = std::filesystem::path(source.GetFileName()).filename().string();
+    report.strCapture = name;
+    plan = PlanExport(source, request.kind, request.strPath, request.nBlockSize, request.pfnTake);
     std::string why;
     if (source.m_bRaw && !source.CanShowRaw(source.m_bRawColour, &why)) {
         report.Fail(messages::kRawRefused,
                     Format(messages::kRawRefused.text, name.c_str(), DisplayModeName(source).c_str(), why.c_str()));
         return false;
+    }
+    if (request.kind == ExportKind::Fits) {
+        if (request.nBlockSize == 0) {
+            report.Fail(messages::kFitsNoBlock, messages::kFitsNoBlock.text);
+            return false;
+        }
+        if (std::min<std::int64_t>(request.nBlockSize, source.GetFrameCount()) > kMaxFramesInSum) {
+            report.Fail(messages::kFitsHugeBlock, Format(messages::kFitsHugeBlock.text, request.nBlockSize));
+            return false;
+        }
+    }
+    if (plan.frames.empty()) {
+        report.Fail(messages::kNothingTaken, Format(messages::kNothingTaken.text, name.c_str()));
+        return false;
+    }
+    if (const std::optional<std::string> input = FileThatIsAnInput(plan.files, {source.GetFileName()})) {
+        report.Fail(messages::kOutputIsInput, Format(messages::kOutputIsInput.text, input->c_str(), name.c_str()));
+        return false;
+    }
+    for (const std::string& file : plan.files) {
+        if (const std::string what = NotAFile(file); !what.empty()) {
+            report.Fail(messages::kOutputNotAFile, Format(messages::kOutputNotAFile.text, file.c_str(), what.c_str()));
+            return false;
+        }
     }
     // The first frame that holds data and renders fixes the format, ticked or not: frame 0 may
     // have been dropped, and a frame that cannot be read says nothing about the others.
@@ -72,11 +124,31 @@ bool PrepareExport(CVideoSource& source, CExportScope& scope, ExportReport& repo
         if (const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap()) {
             format.Take(*pBitmap);
             scope.TakeLastMessage();
+            // RAW Y-channel and greyscale frames have no colour planes to split.
+            if (request.kind == ExportKind::Rgb && pBitmap->biBitCount != 24) {
+                report.Fail(messages::kNot24Bit, messages::kNot24Bit.text);
+                return false;
+            }
             return true;
         }
     }
     report.Fail(messages::kNothingToExport, Format(messages::kNothingToExport.text, name.c_str()));
     return false;
+}
+
+bool CheckExport(CVideoSource& source, const ExportRequest& request, ExportReport& report, ExportPlan* pPlan)
+{
+    report = {};
+    ExportPlan plan;
+    bool bReady = false;
+    {
+        CExportScope scope(source);
+        CFrameFormat format;
+        bReady = PrepareExport(source, request, scope, report, format, plan);
+    }
+    if (pPlan)
+        *pPlan = std::move(plan);
+    return bReady;
 }
 
 } // namespace kestro::exports

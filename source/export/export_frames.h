@@ -2,6 +2,7 @@
 // written frame must have, and the walk over the frames.
 #pragma once
 
+#include "export_plan.h"
 #include "export_report.h"
 #include "video_source.h"
 
@@ -47,10 +48,26 @@ private:
 // The name of the display mode in force, as the display bar calls it.
 std::string DisplayModeName(const CVideoSource& source);
 
-// Everything an export checks before it writes anything: a capture is open, the display mode can
-// render it, and some frame holds a picture, whose format it takes. False, with the reason in the
-// report, when the export cannot go ahead.
-bool PrepareExport(CVideoSource& source, CExportScope& scope, ExportReport& report, CFrameFormat& format);
+// What an export is asked to do: the kind of output, the path chosen (for FITS the folder and
+// prefix), the block size of FITS sums, and which frames to take (none: every frame).
+struct ExportRequest {
+    ExportKind kind = ExportKind::Avi;
+    std::string strPath;
+    std::uint32_t nBlockSize = 1;
+    FramePredicate pfnTake;
+};
+
+// Everything an export checks before it writes anything: a capture is open; the display mode can
+// render it (in colour, for the RGB split); a FITS block size can be summed; some frame is taken;
+// no file it would write is the capture itself or something other than a file; and some frame
+// holds a picture, whose format it takes. False, with the reason in the report, when the export
+// cannot go ahead; the plan then still lists what it would have written.
+bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportScope& scope, ExportReport& report,
+                   CFrameFormat& format, ExportPlan& plan);
+
+// The same checks without an export after them, for a caller that asks first (--dry-run): true
+// exactly when the export would go ahead.
+bool CheckExport(CVideoSource& source, const ExportRequest& request, ExportReport& report, ExportPlan* pPlan = nullptr);
 
 // Calls pfnStep once per frame index and hands every frame that pfnTake accepts and that holds
 // data to sink(frame, bitmap) as the display mode renders it. A frame without a picture, or with

@@ -17,6 +17,22 @@ inline constexpr ExportMessage kNoVideo{"No AVI file open", "Open AVI file first
 // Capture file name.
 inline constexpr ExportMessage kNothingToExport{"No frame of %s holds a picture, so there is nothing to export.",
                                                 "Nothing to export"};
+// Capture file name.
+inline constexpr ExportMessage kNothingTaken{
+    "None of the frames chosen from %s holds a picture: no frame is ticked, or only frames the camera dropped "
+    "are.\nNothing was written.",
+    "Nothing to export"};
+// Number of frames taken, capture file name.
+inline constexpr ExportMessage kNothingWritten{
+    "None of the %d frames taken from %s could be read.\nNothing was written.", "Nothing to export"};
+// Output file, capture file name.
+inline constexpr ExportMessage kOutputIsInput{
+    "%s is the capture %s itself: an export never writes over what it reads.\nChoose another name. Nothing was "
+    "written.",
+    "Output is the capture"};
+// Output file, what it is ("a folder", "a named pipe", ...).
+inline constexpr ExportMessage kOutputNotAFile{
+    "%s is %s, not a file, so the export cannot write it.\nNothing was written.", "Output is not a file"};
 // Capture file name, display mode, reason.
 inline constexpr ExportMessage kRawRefused{"%s cannot be exported in %s: %s.\nNothing was written.", "RAW display"};
 inline constexpr ExportMessage kNot24Bit{"Unable to split video into R, G, B channels", "Input is not 24 bit frame",
@@ -42,10 +58,10 @@ inline constexpr ExportMessage kAviReplace{
     "unchanged.",
     "rename"};
 
-// BMP files. Output file, source frame, reason, files written before.
-inline constexpr ExportMessage kBmpWrite{
-    "Unable to write %s (frame %d): %s.\nThe export stopped there; the %d files written before it are kept.",
-    "WriteBmpFile"};
+// BMP files. Output file, source frame, reason, what became of the files written before it
+// (KeptFiles).
+inline constexpr ExportMessage kBmpWrite{"Unable to write %s (frame %d): %s.\nThe export stopped there; %s.",
+                                         "WriteBmpFile"};
 
 // The RAW mode was given up while exporting. Source frame, what the video source said.
 inline constexpr ExportMessage kModeLost{"The display mode could not be kept at frame %d: %s\nThe export stopped.",
@@ -60,19 +76,17 @@ inline constexpr ExportMessage kFitsHugeBlock{
     "Blocks of %u frames could add up to more than 32 bits hold; blocks of up to 16843009 frames are summed "
     "exactly.\nNothing was written.",
     "SaveFitsBlocks"};
-// First and last frame of the block, what the FITS library said (it names the file), files saved.
-inline constexpr ExportMessage kFitsSave{
-    "Unable to save the sum of frames %d to %d: %s.\nThe export stopped; the %d FITS files saved before it are "
-    "kept.",
-    "kxFitsFile::saveToFile"};
+// First and last frame of the block, what the FITS library said (it names the file), what became
+// of the files saved before it (KeptFiles).
+inline constexpr ExportMessage kFitsSave{"Unable to save the sum of frames %d to %d: %s.\nThe export stopped; %s.",
+                                         "kxFitsFile::saveToFile"};
 
 // Asked to stop. Source frame.
 inline constexpr ExportMessage kStopped{
-    "Stopped before frame %d, as asked. Files completed before it are kept; no unfinished file was left.",
-    "Stopped"};
+    "Stopped before frame %d, as asked. Files completed before it are kept; no unfinished file was left.", "Stopped"};
 
-// Frames that gave no picture. Count, list, frame of the first, what the video source said.
-inline constexpr ExportMessage kLeftOut{"%d of the frames to export could not be read and were left out: %s.",
-                                        "Frames left out"};
+// Frames that gave no picture: "1 frame of x.avi could not be read and was left out: frame 10."
+// The count with its noun, the capture file name, "was" or "were", the frames listed.
+inline constexpr ExportMessage kLeftOut{"%s of %s could not be read and %s left out: %s.", "Frames left out"};
 
 } // namespace kestro::exports::messages

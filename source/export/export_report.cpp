@@ -31,7 +31,7 @@ namespace {
 
 std::string ListFrames(const ExportReport& r)
 {
-    std::string list;
+    std::string list = r.leftOut.size() == 1 && r.nFramesLeftOut == 1 ? "frame " : "frames ";
     for (std::size_t i = 0; i < r.leftOut.size(); ++i) {
         if (i > 0)
             list += i + 1 == r.leftOut.size() && r.nFramesLeftOut == static_cast<std::int32_t>(r.leftOut.size())
@@ -51,7 +51,10 @@ std::optional<kestro::ui::Message> DescribeExport(const ExportReport& r)
 {
     std::optional<kestro::ui::Message> m = r.failure;
     if (r.nFramesLeftOut > 0) {
-        std::string text = Format(messages::kLeftOut.text, static_cast<int>(r.nFramesLeftOut), ListFrames(r).c_str());
+        const std::string capture = r.strCapture.empty() ? std::string("the capture") : r.strCapture;
+        std::string text =
+            Format(messages::kLeftOut.text, kestro::exports::Count(r.nFramesLeftOut, "frame", "frames").c_str(),
+                   capture.c_str(), r.nFramesLeftOut == 1 ? "was" : "were", ListFrames(r).c_str());
         if (!r.strLeftOutReason.empty())
             text += Format("\nFrame %d: %s", static_cast<int>(r.leftOut.front()), r.strLeftOutReason.c_str());
         if (m)
@@ -69,6 +72,20 @@ bool FinishExport(const ExportReport& report, bool bTellUser)
             kestro::ui::showMessage(m->text, m->caption, m->icon, m->buttons);
     }
     return report.Complete();
+}
+
+std::string kestro::exports::Count(std::int64_t n, const char* singular, const char* plural)
+{
+    return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
+
+std::string kestro::exports::KeptFiles(std::int64_t n, const char* done)
+{
+    if (n == 0)
+        return std::string("no file was ") + done + " before it";
+    if (n == 1)
+        return std::string("the one file ") + done + " before it is kept";
+    return Format("the %lld files %s before it are kept", static_cast<long long>(n), done);
 }
 
 std::string kestro::exports::DescribeSystemError(int nError)

@@ -15,7 +15,10 @@ struct ExportReport {
     // How many of the listed frame numbers a message names before "and N more".
     static constexpr std::size_t kListedLeftOut = 8;
 
-    // Frames in each output AVI file, or BMP files written.
+    // The capture's file name, for messages that speak of its frames.
+    std::string strCapture;
+    // Frames in each output AVI file kept, or BMP files written; 0 when the AVI files were not
+    // put in place.
     std::int32_t nFramesWritten = 0;
     // The output files completed, in the order they were finished.
     std::vector<std::string> files;
@@ -49,6 +52,13 @@ namespace kestro::exports {
 
 // A system error number in words a user can act on ("the disk is full").
 std::string DescribeSystemError(int nError);
+
+// n and its noun, singular for 1: "0 frames", "1 frame", "2 frames".
+std::string Count(std::int64_t n, const char* singular, const char* plural);
+// What became of the files an export finished before it stopped: "no file was written before
+// it", "the one file written before it is kept", "the 3 files written before it are kept".
+// `done` says how they were made ("written", "saved").
+std::string KeptFiles(std::int64_t n, const char* done);
 
 // A printf format filled in.
 template <class... Values> std::string Format(const char* format, Values... values);

@@ -111,11 +111,8 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
     {
         CExportScope scope(*this);
         CFrameFormat format;
-        if (nBlockSize == 0) {
-            report.Fail(messages::kFitsNoBlock, messages::kFitsNoBlock.text);
-        } else if (std::min<std::int64_t>(nBlockSize, GetFrameCount()) > kMaxFramesInSum) {
-            report.Fail(messages::kFitsHugeBlock, Format(messages::kFitsHugeBlock.text, nBlockSize));
-        } else if (PrepareExport(*this, scope, report, format)) {
+        ExportPlan plan;
+        if (PrepareExport(*this, {ExportKind::Fits, strPath, nBlockSize, pfnTake}, scope, report, format, plan)) {
             // The sum takes the size of the pictures summed, which in RAW colour with the library's
             // algorithms is smaller than the stream's frame rectangle.
             const BITMAPINFOHEADER& first = format.Header();
@@ -123,20 +120,25 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
             sum.Reset(first.biWidth, first.biHeight < 0 ? -first.biHeight : first.biHeight);
             const SplitPath parts = SplitExtension(strPath);
             std::uint32_t nCounted = 0; // frames counted in this block, summed or not
-            std::int32_t nFiles = 0, nFirstOfBlock = -1, nLast = -1;
+            std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;
             auto saveBlock = [&] {
-                const std::string name = NumberedName(parts, nFiles);
+                // A block whose every frame was left out would be a file of zeros that a stacking
+                // program takes for a frame of black sky: its number stays unused instead, so that
+                // each file keeps the block it always holds.
+                const std::string name = NumberedName(parts, nBlock++);
+                nCounted = 0;
+                if (sum.nFrames == 0)
+                    return true;
                 std::string error;
                 if (!SaveFitsFile(sum, name, &error)) {
                     report.Fail(messages::kFitsSave,
                                 Format(messages::kFitsSave.text, static_cast<int>(nFirstOfBlock),
-                                       static_cast<int>(nLast), error.c_str(), static_cast<int>(nFiles)));
+                                       static_cast<int>(nLast), error.c_str(), KeptFiles(nFiles, "saved").c_str()));
                     return false;
                 }
                 ++nFiles;
                 report.files.push_back(name + ".fit");
                 sum.Clear();
-                nCounted = 0;
                 return true;
             };
             // A frame without a picture adds nothing but still counts towards its block, so that
@@ -159,6 +161,10 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
                 count);
             if (!report.failure && nCounted > 0)
                 saveBlock();
+            if (!report.failure && nFiles == 0)
+                report.Fail(messages::kNothingWritten,
+                            Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
+                                   report.strCapture.c_str()));
         }
     }
     return FinishExport(report, pReport == nullptr);

@@ -49,56 +49,60 @@ bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, 
     {
         CExportScope scope(*this);
         CFrameFormat format;
-        if (PrepareExport(*this, scope, report, format)) {
+        ExportPlan plan;
+        if (PrepareExport(*this, {ExportKind::Rgb, strPath, 1, pfnTake}, scope, report, format, plan)) {
             const BITMAPINFOHEADER& frame = format.Header();
-            if (frame.biBitCount != 24) {
-                // RAW Y-channel and greyscale frames have no colour planes to split.
-                report.Fail(messages::kNot24Bit, messages::kNot24Bit.text);
-            } else {
-                const std::size_t width = static_cast<std::size_t>(frame.biWidth);
-                const std::size_t rows =
-                    static_cast<std::size_t>(frame.biHeight < 0 ? -std::int64_t{frame.biHeight} : frame.biHeight);
-                const std::size_t inStride = PaddedRow(3 * width), outStride = PaddedRow(width);
-                std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
-                for (auto& b : bitmaps)
-                    b = ChannelBitmap(frame, outStride * rows);
+            const std::size_t width = static_cast<std::size_t>(frame.biWidth);
+            const std::size_t rows =
+                static_cast<std::size_t>(frame.biHeight < 0 ? -std::int64_t{frame.biHeight} : frame.biHeight);
+            const std::size_t inStride = PaddedRow(3 * width), outStride = PaddedRow(width);
+            std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
+            for (auto& b : bitmaps)
+                b = ChannelBitmap(frame, outStride * rows);
 
-                CAviWriteSession session;
-                std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
-                                                          CAviOutput(RgbChannelFile(strPath, 1)),
-                                                          CAviOutput(RgbChannelFile(strPath, 2))};
-                bool bOpen = true;
-                for (int c = 0; c < kChannels && bOpen; ++c)
-                    bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,
-                                            *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report);
-                if (bOpen) {
-                    const std::size_t pixelOffset = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
-                    LONG nWritten = 0;
-                    ForEachExportFrame(
-                        *this, pfnTake, pfnStep, format, scope, report,
-                        [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                            const std::uint8_t* in = DibPixels(&bitmap);
-                            for (std::size_t y = 0; y < rows; ++y)
-                                SplitChannels(in + y * inStride, width, bitmaps[0].data() + pixelOffset + y * outStride,
-                                              bitmaps[1].data() + pixelOffset + y * outStride,
-                                              bitmaps[2].data() + pixelOffset + y * outStride);
-                            for (int c = 0; c < kChannels; ++c) {
-                                const auto* channel = reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
-                                if (!outputs[c].Write(nWritten, *channel, nFrame, report))
-                                    return false;
-                            }
-                            ++nWritten;
-                            return true;
-                        });
-                    report.nFramesWritten = nWritten;
-                    // All three are completed before any replaces its target, so that a full disk
-                    // met by the last one leaves all three earlier files as they were.
-                    bool bComplete = !report.failure;
-                    for (int c = 0; c < kChannels && bComplete; ++c)
-                        bComplete = outputs[c].Complete(report);
-                    for (int c = 0; c < kChannels && bComplete; ++c)
-                        bComplete = outputs[c].PutInPlace(report);
-                }
+            CAviWriteSession session;
+            std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
+                                                      CAviOutput(RgbChannelFile(strPath, 1)),
+                                                      CAviOutput(RgbChannelFile(strPath, 2))};
+            bool bOpen = true;
+            for (int c = 0; c < kChannels && bOpen; ++c)
+                bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,
+                                        *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report);
+            if (bOpen) {
+                const std::size_t pixelOffset = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
+                LONG nWritten = 0;
+                ForEachExportFrame(
+                    *this, pfnTake, pfnStep, format, scope, report,
+                    [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                        const std::uint8_t* in = DibPixels(&bitmap);
+                        for (std::size_t y = 0; y < rows; ++y)
+                            SplitChannels(in + y * inStride, width, bitmaps[0].data() + pixelOffset + y * outStride,
+                                          bitmaps[1].data() + pixelOffset + y * outStride,
+                                          bitmaps[2].data() + pixelOffset + y * outStride);
+                        for (int c = 0; c < kChannels; ++c) {
+                            const auto* channel = reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
+                            if (!outputs[c].Write(nWritten, *channel, nFrame, report))
+                                return false;
+                        }
+                        ++nWritten;
+                        return true;
+                    });
+                report.nFramesWritten = nWritten;
+                // Three files without a frame would pass for an export that worked.
+                if (nWritten == 0)
+                    report.Fail(messages::kNothingWritten,
+                                Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
+                                       report.strCapture.c_str()));
+                // All three are completed before any replaces its target, so that a full disk
+                // met by the last one leaves all three earlier files as they were.
+                bool bComplete = !report.failure;
+                for (int c = 0; c < kChannels && bComplete; ++c)
+                    bComplete = outputs[c].Complete(report);
+                for (int c = 0; c < kChannels && bComplete; ++c)
+                    bComplete = outputs[c].PutInPlace(report);
+                // Files that were not put in place hold none of them.
+                if (!bComplete)
+                    report.nFramesWritten = 0;
             }
         }
     }

@@ -118,7 +118,8 @@ bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, 
     {
         CExportScope scope(*this);
         CFrameFormat format;
-        if (PrepareExport(*this, scope, report, format)) {
+        ExportPlan plan;
+        if (PrepareExport(*this, {ExportKind::Avi, strPath, 1, pfnTake}, scope, report, format, plan)) {
             CAviWriteSession session;
             CAviOutput output(strPath);
             const BITMAPINFOHEADER& first = format.Header();
@@ -133,8 +134,16 @@ bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, 
                                        return true;
                                    });
                 report.nFramesWritten = nWritten;
+                // A file without a frame would pass for an export that worked.
+                if (nWritten == 0)
+                    report.Fail(messages::kNothingWritten,
+                                Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
+                                       report.strCapture.c_str()));
                 if (!report.failure && output.Complete(report))
                     output.PutInPlace(report);
+                // A file that was not put in place holds none of them.
+                if (report.files.empty())
+                    report.nFramesWritten = 0;
             }
         }
     }
@@ -149,7 +158,8 @@ bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, 
     {
         CExportScope scope(*this);
         CFrameFormat format;
-        if (PrepareExport(*this, scope, report, format)) {
+        ExportPlan plan;
+        if (PrepareExport(*this, {ExportKind::Bmp, strPath, 1, pfnTake}, scope, report, format, plan)) {
             const SplitPath parts = SplitExtension(strPath);
             ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
                                [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
@@ -159,12 +169,17 @@ bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, 
                                        report.Fail(messages::kBmpWrite,
                                                    Format(messages::kBmpWrite.text, name.c_str(),
                                                           static_cast<int>(nFrame), DescribeSystemError(nError).c_str(),
-                                                          static_cast<int>(report.nFramesWritten)));
+                                                          KeptFiles(report.nFramesWritten, "written").c_str()));
                                        return false;
                                    }
                                    ++report.nFramesWritten;
+                                   report.files.push_back(name);
                                    return true;
                                });
+            if (report.nFramesWritten == 0 && !report.failure)
+                report.Fail(messages::kNothingWritten,
+                            Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
+                                   report.strCapture.c_str()));
         }
     }
     return FinishExport(report, pReport == nullptr);
@@ -183,7 +198,7 @@ bool CVideoSource::WriteBmpFile(std::string strPath, ExportReport* pReport)
         } else {
             report.Fail(messages::kBmpWrite,
                         Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
-                               DescribeSystemError(nError).c_str(), 0));
+                               DescribeSystemError(nError).c_str(), KeptFiles(0, "written").c_str()));
         }
     }
     return FinishExport(report, pReport == nullptr) && pBitmap != nullptr;

@@ -41,10 +41,13 @@ public:
         return {};
     }
     PAVISTREAM Stream() const { return m_stream; }
+    // Frames are numbered from 0 as the list shows them; the services number samples from the
+    // stream's start, which a header may set to anything.
+    LONG PositionOf(std::int32_t frame) const { return static_cast<LONG>(std::int64_t{start} + frame); }
     bool HoldsData(std::int32_t frame) const
     {
-        return frame >= start && frame < start + count &&
-               AVIStreamFindSample(m_stream, frame, FIND_ANY | FIND_NEXT) == frame;
+        return frame >= 0 && frame < count &&
+               AVIStreamFindSample(m_stream, PositionOf(frame), FIND_ANY | FIND_NEXT) == PositionOf(frame);
     }
 
     LONG start = 0;
@@ -156,7 +159,7 @@ void work(Shared& s)
                 continue;
             }
             if (decoder) {
-                const BITMAPINFOHEADER* frame = decoder->Get(result.frame);
+                const BITMAPINFOHEADER* frame = decoder->Get(s.capture.PositionOf(result.frame));
                 const double score = frame ? asKept(meter.MeasureBitmap(*frame, bitmapPixels(*frame))) : -1.0;
                 if (score < 0)
                     s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
@@ -169,8 +172,8 @@ void work(Shared& s)
                 // third of it) would be copied for nothing.
                 LONG bytes = 0;
                 sample.resize(plane);
-                const HRESULT hr = AVIStreamReadPart(s.capture.Stream(), result.frame, 0, static_cast<LONG>(plane), 1,
-                                                     sample.data(), 0, &bytes);
+                const HRESULT hr = AVIStreamReadPart(s.capture.Stream(), s.capture.PositionOf(result.frame), 0,
+                                                     static_cast<LONG>(plane), 1, sample.data(), 0, &bytes);
                 if (hr != AVIERR_OK)
                     s.Unreadable(format("frame %ld cannot be read from the file", result.frame));
                 else if (static_cast<std::size_t>(bytes) < plane)
@@ -203,7 +206,7 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
 
     ScoreRequest request = asked;
     if (request.frames.empty())
-        for (LONG i = capture.start; i < capture.start + capture.count; ++i)
+        for (LONG i = 0; i < capture.count; ++i)
             if (capture.HoldsData(i))
                 request.frames.push_back(i);
     if (request.frames.empty())

@@ -38,7 +38,8 @@ using ScoreBatchCallback =
 
 struct ScoreRequest {
     std::string path;
-    // Frame positions to score, each once; empty: every frame that holds data.
+    // Frames to score, numbered from 0 as the list shows them, each once; empty: every frame that
+    // holds data.
     std::vector<std::int32_t> frames;
     ScoreSource source = ScoreSource::SensorPlane;
     // Threads to score on; 0: one per core.

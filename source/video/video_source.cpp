@@ -109,13 +109,12 @@ bool CVideoSource::Open(std::string strFileName)
         return Fail(kGetFrameOpen);
     m_lStart = m_avi.streamStart(m_pStream);
     m_lLast = m_avi.streamLength(m_pStream) - 1;
-    m_lCurrent = m_lStart;
+    m_lCurrent = 0;
     // A capture whose first frame was dropped still opens: the picture shown is that of the
-    // first frame that holds data, while position m_lStart stays current, as GoToFrame would
-    // leave it.
-    const std::int32_t firstData = m_avi.streamFindSample(m_pStream, m_lStart, FIND_ANY | FIND_NEXT);
-    m_lFramePos = firstData >= 0 ? firstData : m_lStart;
-    m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
+    // first frame that holds data, while frame 0 stays current, as GoToFrame would leave it.
+    const std::int32_t firstData = FindDataFrame(0);
+    m_lFramePos = firstData >= 0 ? firstData : 0;
+    m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, PositionOf(m_lFramePos)));
     m_bFrameStale = false;
     if (!m_pFrame)
         return Fail(kGetFrame);
@@ -168,9 +167,9 @@ std::int32_t CVideoSource::GoToFrame(std::int32_t n)
 {
     if (!m_pStream)
         return 0;
-    if (n < m_lStart || n > m_lLast)
+    if (n < 0 || n > m_lLast)
         return m_lCurrent;
-    m_lCurrent = m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_PREV);
+    m_lCurrent = FrameAt(m_avi.streamFindSample(m_pStream, PositionOf(n), FIND_ANY | FIND_PREV));
     // Without an earlier frame with data the previous picture stays, as the decoder still holds it.
     if (m_lCurrent >= 0) {
         m_lFramePos = m_lCurrent;
@@ -181,9 +180,9 @@ std::int32_t CVideoSource::GoToFrame(std::int32_t n)
 
 std::int32_t CVideoSource::FindDataFrame(std::int32_t n) const
 {
-    if (!m_pStream || n < m_lStart || n > m_lLast)
+    if (!m_pStream || n < 0 || n > m_lLast)
         return -1;
-    return m_avi.streamFindSample(m_pStream, n, FIND_ANY | FIND_NEXT);
+    return FrameAt(m_avi.streamFindSample(m_pStream, PositionOf(n), FIND_ANY | FIND_NEXT));
 }
 
 const BITMAPINFOHEADER* CVideoSource::DecodedFrame()
@@ -191,7 +190,7 @@ const BITMAPINFOHEADER* CVideoSource::DecodedFrame()
     if (!m_pGetFrame)
         return nullptr;
     if (m_bFrameStale) {
-        m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, m_lFramePos));
+        m_pFrame = static_cast<const BITMAPINFOHEADER*>(m_avi.getFrame(m_pGetFrame, PositionOf(m_lFramePos)));
         m_bFrameStale = false;
     }
     return m_pFrame;
@@ -275,8 +274,8 @@ bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std:
         return false;
     }
     LONG bytes = 0;
-    const HRESULT hr = m_avi.streamReadPart(m_pStream, pos, 0, static_cast<LONG>(nWidth), static_cast<LONG>(nHeight),
-                                            pRows, static_cast<LONG>(nStride), &bytes);
+    const HRESULT hr = m_avi.streamReadPart(m_pStream, PositionOf(pos), 0, static_cast<LONG>(nWidth),
+                                            static_cast<LONG>(nHeight), pRows, static_cast<LONG>(nStride), &bytes);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
             TellAboutFrame(pos, error.message);
@@ -295,10 +294,10 @@ bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std:
 
 std::int64_t CVideoSource::FirstSampleBytes(std::int32_t* pFrame) const
 {
-    const std::int32_t first = FindDataFrame(m_lStart);
+    const std::int32_t first = FindDataFrame(0);
     *pFrame = first;
     LONG sampleBytes = 0;
-    if (first < 0 || m_avi.streamRead(m_pStream, first, 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
+    if (first < 0 || m_avi.streamRead(m_pStream, PositionOf(first), 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
         return -1;
     return sampleBytes;
 }
@@ -394,7 +393,11 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
     using namespace kestro::video::messages;
     if (!pBitmap)
         return nullptr;
-    if (pBitmap->biBitCount != 24)
+    // 32-bit frames (blue, green, red and an unused byte) are colour too: a capture that decodes
+    // to them is summed, and shown in greyscale, by the same formula.
+    const int bytesPerPixel = pBitmap->biBitCount / 8;
+    if ((bytesPerPixel != 3 && bytesPerPixel != 4) || pBitmap->biBitCount % 8 != 0 ||
+        (bytesPerPixel == 4 && pBitmap->biCompression != BI_RGB))
         return pBitmap;
     const std::int64_t width = pBitmap->biWidth;
     const std::int64_t rows = pBitmap->biHeight < 0 ? -std::int64_t{pBitmap->biHeight} : pBitmap->biHeight;
@@ -402,7 +405,7 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
         return pBitmap;
     // Rows are walked with their padding, so widths that are not a multiple of 4 come out
     // right; for the others this is the same as walking W x H consecutive pixels.
-    const std::size_t inStride = rowStride(width, 3), outStride = rowStride(width, 1);
+    const std::size_t inStride = rowStride(width, bytesPerPixel), outStride = rowStride(width, 1);
     const std::size_t pixelBytes = outStride * static_cast<std::size_t>(rows);
     const std::size_t total = kHeaderBytes + kGreyTableBytes + pixelBytes;
     // Same size as the last one: its block is rewritten completely, so it is reused.
@@ -427,7 +430,13 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
     out += kHeaderBytes + kGreyTableBytes;
     for (std::int64_t y = 0; y < rows; ++y) {
         std::uint8_t* row = out + static_cast<std::size_t>(y) * outStride;
-        kestro::video::greyRow(in + static_cast<std::size_t>(y) * inStride, row, static_cast<int>(width));
+        const std::uint8_t* pixels = in + static_cast<std::size_t>(y) * inStride;
+        if (bytesPerPixel == 3) {
+            kestro::video::greyRow(pixels, row, static_cast<int>(width));
+        } else {
+            for (std::int64_t x = 0; x < width; ++x)
+                row[x] = kestro::video::greyOf(pixels[4 * x], pixels[4 * x + 1], pixels[4 * x + 2]);
+        }
         std::memset(row + width, 0, outStride - static_cast<std::size_t>(width));
     }
     return m_pGreyImage.Header();

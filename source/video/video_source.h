@@ -86,7 +86,7 @@ public:
     // de-mosaiced into a 24-bit image. Falls back to the decoded frame (and to Normal) when the
     // capture cannot be shown raw.
     const BITMAPINFOHEADER* ReadRawFrame();
-    // A 24-bit bitmap reduced to 8-bit grey; other bitmaps unchanged.
+    // A 24- or 32-bit colour bitmap reduced to 8-bit grey; other bitmaps unchanged.
     const BITMAPINFOHEADER* MakeGreyscale(const BITMAPINFOHEADER* pBitmap);
 
     // Display settings, set by the display controls: the mode, greyscale, and in the converter
@@ -164,6 +164,11 @@ private:
     const BITMAPINFOHEADER* DecodedFrame();
     bool CreateRawImages(const BITMAPINFOHEADER& frame);
     bool ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
+    // The services number a stream's samples from its header's start, which may be anything;
+    // frames are numbered from 0 everywhere else, as the list shows them and the exports count
+    // them, so that a stream that starts at 3 still has all its frames.
+    LONG PositionOf(std::int32_t nFrame) const { return static_cast<LONG>(std::int64_t{m_lStart} + nFrame); }
+    std::int32_t FrameAt(LONG lPosition) const { return lPosition < 0 ? -1 : lPosition - m_lStart; }
 
     AviReadServices m_avi;
 
@@ -172,6 +177,8 @@ private:
     PAVISTREAM m_pStream = nullptr;
     AVISTREAMINFOA m_streamInfo{};
     PGETFRAME m_pGetFrame = nullptr;
+    // The stream's first sample position; the last frame (length - 1) and the current frame
+    // are frame numbers, counted from 0.
     std::int32_t m_lStart = -1;
     std::int32_t m_lLast = -1;
     std::int32_t m_lCurrent = -1;

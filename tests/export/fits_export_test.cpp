@@ -5,6 +5,7 @@
 #include "export_report.h"
 #include "fits_check.h"
 #include "fits_sum.h"
+#include "greyscale.h"
 #include "restricted_folder.h"
 
 #include <fstream>
@@ -77,7 +78,6 @@ TEST_F(FitsExport, BlocksHoldTheExactSumsOfTheirFramesTheRightWayUp)
         {"k x N", 3, {0, 1, 2, 4, 5, 6}, {{0, 1, 2}, {4, 5, 6}}},
         {"all in one", 100, {0, 1, 2, 3, 4, 5, 6}, {{0, 1, 2, 3, 4, 5, 6}}},
         {"one block for all", 4294967295u, {1, 2}, {{1, 2}}},
-        {"nothing ticked", 3, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -286,7 +286,10 @@ TEST_F(FitsExport, FailuresAreToldOnceAndLeaveNoHalfFile)
             EXPECT_EQ(readWithAstropy(c.folder->file(name)).failure, "") << name;
             ++written;
         }
-        EXPECT_TRUE(contains(m.text, "the " + std::to_string(written) + " FITS files saved before it are kept"))
+        EXPECT_NE(written, 1) << "the message's wording for one file is checked apart";
+        EXPECT_TRUE(contains(m.text, written == 0
+                                         ? std::string("no file was saved before it")
+                                         : "the " + std::to_string(written) + " files saved before it are kept"))
             << m.text;
     }
 }
@@ -323,8 +326,70 @@ TEST_F(FitsExport, UnreadableFramesCountTowardsTheirBlock)
     EXPECT_EQ(cardValue(second, "FRAME1"), "4");
     EXPECT_EQ(cardValue(second, "FRAMEN"), "5");
     ASSERT_EQ(messages.messages().size(), 1u);
-    EXPECT_EQ(messages.messages().front().text, "1 of the frames to export could not be read and were left out: 3.\n"
-                                                "Frame 3: A disk error occurred while reading the file.");
+    EXPECT_EQ(messages.messages().front().text,
+              "1 frame of " + std::filesystem::path(v.GetFileName()).filename().string() +
+                  " could not be read and was left out: frame 3.\nFrame 3: A disk error occurred while reading the "
+                  "file.");
+}
+
+// A capture that decodes to 32 bits (blue, green, red, unused) is summed from its luminance, as a
+// 24-bit one is.
+TEST_F(FitsExport, ThirtyTwoBitFramesAreSummedAsLuminance)
+{
+    const std::string capture =
+        ffmpegCapture("fits-bgra.avi", "testsrc2=size=32x16:rate=5", "-frames:v 5 -c:v rawvideo -pix_fmt bgra");
+    ASSERT_FALSE(capture.empty());
+    const std::vector<Bytes> frames = decodeAll(capture, 32, 32, 16);
+    ASSERT_EQ(frames.size(), 5u);
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(capture));
+    EXPECT_TRUE(v.SaveFitsBlocks(out.file("bgra"), 3));
+    EXPECT_TRUE(messages.messages().empty());
+    ASSERT_EQ(namesIn(out.path()), (std::vector<std::string>{"bgra_0000.fit", "bgra_0001.fit"}));
+    const std::vector<std::vector<std::size_t>> blocks = {{0, 1, 2}, {3, 4}};
+    for (std::size_t n = 0; n < blocks.size(); ++n) {
+        const FitsReadBack f = readWithAstropy(out.file("bgra_000" + std::to_string(n) + ".fit"));
+        ASSERT_EQ(f.failure, "");
+        EXPECT_EQ(cardValue(f, "NCOMBINE"), std::to_string(blocks[n].size()));
+        std::vector<std::uint64_t> want(32 * 16, 0);
+        for (std::size_t frame : blocks[n])
+            for (std::size_t k = 0; k < want.size(); ++k) {
+                const std::uint8_t* p = frames[frame].data() + 4 * k;
+                want[k] += kestro::video::greyOf(p[0], p[1], p[2]);
+            }
+        EXPECT_EQ(picture(f), want);
+    }
+}
+
+// A block none of whose frames could be read would be a file of zeros, which a stacking program
+// takes for a frame of black sky: it is not written, and the others keep their numbers.
+TEST_F(FitsExport, ABlockWithoutAReadableFrameLeavesNoFile)
+{
+    static const std::set<LONG> unreadable = {3, 4, 5};
+    AviReadServices services;
+    services.streamReadPart = [](PAVISTREAM s, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                                 LONG* bytes) {
+        return unreadable.contains(start) ? AVIERR_FILEREAD
+                                          : AVIStreamReadPart(s, start, offset, row, rows, buf, stride, bytes);
+    };
+    CVideoSource v(services);
+    ASSERT_TRUE(v.Open(sample("--width 16 --height 8 --frames 7 --dropped none")));
+    v.m_bRaw = true;
+    EXPECT_FALSE(v.SaveFitsBlocks(out.file("gap"), 3));
+    EXPECT_EQ(namesIn(out.path()), (std::vector<std::string>{"gap_0000.fit", "gap_0002.fit"}));
+    EXPECT_EQ(cardValue(readWithAstropy(out.file("gap_0002.fit")), "FRAME1"), "6");
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_TRUE(contains(messages.messages().front().text, "could not be read and were left out: frames 3, 4 and 5."))
+        << messages.messages().front().text;
+
+    // Nothing readable at all: no file, and the user is told that nothing was written.
+    messages.clear();
+    ScratchDir none;
+    EXPECT_FALSE(v.SaveFitsBlocks(none.file("gap"), 3, takeOnly({3, 4, 5})));
+    EXPECT_TRUE(namesIn(none.path()).empty());
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_TRUE(contains(messages.messages().front().text, "None of the 3 frames taken from"))
+        << messages.messages().front().text;
 }
 
 } // namespace

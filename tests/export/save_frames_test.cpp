@@ -75,24 +75,27 @@ TEST_F(SaveFrames, AviHoldsEveryTakenFrameAsRenderedInEachMode)
     }
 }
 
-TEST_F(SaveFrames, AviWithNothingTakenIsValidAndReplacesAnEarlierFile)
+// Nothing taken writes nothing: an AVI without frames would pass for an export that worked.
+TEST_F(SaveFrames, AviWithNothingTakenWritesNothingAndAnEarlierFileStays)
 {
     const std::string capture = sample("--width 64 --height 48 --frames 8 --dropped 0,2");
     CVideoSource v;
     ASSERT_TRUE(v.Open(capture));
     const std::string path = out.file("empty.avi");
     writeFile(path, Bytes(1000, 0x55));
-    EXPECT_TRUE(v.SaveFramesAsAvi(path, takeOnly({})));
-    // Frame 0 was dropped: the format comes from frame 1, the first that holds data.
-    EXPECT_EQ(probe(path, "width"), "64");
-    EXPECT_EQ(probe(path, "height"), "48");
-    EXPECT_EQ(probe(path, "codec_name"), "rawvideo");
-    EXPECT_EQ(run("ffmpeg -v error -i " + quote(path) + " -f null - 2>&1"), 0) << "ffmpeg reads it without a complaint";
-    EXPECT_TRUE(decodeAll(path, 24, 64, 48).empty());
+    EXPECT_FALSE(v.SaveFramesAsAvi(path, takeOnly({})));
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.messages().front().caption, "Nothing to export");
+    EXPECT_EQ(readFile(path), Bytes(1000, 0x55));
     EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"empty.avi"}) << "no temporary file is left";
 
-    // Every frame: the dropped ones are not written, the rest at consecutive positions.
+    // Every frame: the dropped ones are not written, the rest at consecutive positions. Frame 0
+    // was dropped: the format comes from frame 1, the first that holds data.
+    messages.clear();
     EXPECT_TRUE(v.SaveFramesAsAvi(path));
+    EXPECT_EQ(probe(path, "width"), "64");
+    EXPECT_EQ(probe(path, "height"), "48");
+    EXPECT_EQ(run("ffmpeg -v error -i " + quote(path) + " -f null - 2>&1"), 0) << "ffmpeg reads it without a complaint";
     EXPECT_EQ(probe(path, "nb_read_frames", true), "6");
     EXPECT_TRUE(messages.messages().empty());
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -216,6 +217,9 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
     const std::string folder = scratch().path().string();
     const std::string empty = scratch().file("empty.avi");
     writeFile(empty, {});
+    const std::string fifo = scratch().file("pipe.avi");
+    if (!std::filesystem::exists(fifo))
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // The first 100 bytes of a capture: a recording cut short before its stream headers end.
     const std::string cut = scratch().file("cut.avi");
     {
@@ -232,7 +236,12 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
     const Case cases[] = {
         {"missing file", missing, nullptr, {"Unable to open " + missing + "\nNo such file.", "AVIFileOpen"}},
         {"folder", folder, nullptr, {"Unable to open " + folder + "\nIt is a folder.", "AVIFileOpen"}},
-        {"device", "/dev/zero", nullptr, {"Unable to open /dev/zero\nIt is not a regular file.", "AVIFileOpen"}},
+        {"device", "/dev/zero", nullptr, {"Unable to open /dev/zero\nIt is a device, not a file.", "AVIFileOpen"}},
+        // Opening a named pipe for reading waits for a writer: it must be refused, not hang.
+        {"named pipe",
+         fifo,
+         nullptr,
+         {"Unable to open " + fifo + "\nIt is a named pipe (FIFO), not a file.", "AVIFileOpen"}},
         {"empty file", empty, nullptr, {"Unable to open " + empty + "\nThe file is empty.", "AVIFileOpen"}},
         {"WAVE file",
          wave,
@@ -746,8 +755,16 @@ TEST_F(VideoSource, AFrameThatDoesNotDecodeTo24BitsRevertsToNormal)
         EXPECT_EQ(messages.messages(),
                   (std::vector<Message>{{"Reverting to normal display", "Input AVI is not 24 bit"}}));
     }
+    // Greyscale reads the 32-bit frame's colours as it does a 24-bit frame's.
+    const std::vector<std::uint8_t> colours = topDown(decoded);
     v.m_bGreyscale = true;
-    EXPECT_EQ(v.GetFrameBitmap(), decoded) << "greyscale leaves other depths alone";
+    const BITMAPINFOHEADER* grey = v.GetFrameBitmap();
+    ASSERT_NE(grey, nullptr);
+    ASSERT_EQ(grey->biBitCount, 8);
+    const std::vector<std::uint8_t> values = topDown(grey);
+    ASSERT_EQ(values.size() * 4, colours.size());
+    for (std::size_t k = 0; k < values.size(); ++k)
+        ASSERT_EQ(values[k], kestro::video::greyOf(colours[4 * k], colours[4 * k + 1], colours[4 * k + 2])) << k;
 }
 
 // A library algorithm that cannot convert the frame is told once, like the other refusals,

@@ -1,0 +1,154 @@
+#include "export_plan.h"
+
+#include "export_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+
+#include <sys/stat.h>
+
+namespace kestro::exports {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> PlannedFiles(ExportKind kind, const std::string& strPath, std::int64_t nFrames,
+                                      std::uint32_t nBlockSize)
+{
+    std::vector<std::string> files;
+    const SplitPath parts = SplitExtension(strPath);
+    switch (kind) {
+    case ExportKind::Avi: files.push_back(strPath); break;
+    case ExportKind::Bmp:
+        for (std::int64_t k = 0; k < nFrames; ++k)
+            files.push_back(NumberedName(parts, static_cast<std::int32_t>(k)));
+        break;
+    case ExportKind::Rgb:
+        for (int c = 0; c < 3; ++c)
+            files.push_back(RgbChannelFile(strPath, c));
+        break;
+    case ExportKind::Fits:
+        if (nBlockSize > 0)
+            for (std::int64_t k = 0; k < (nFrames + nBlockSize - 1) / nBlockSize; ++k)
+                files.push_back(NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
+        break;
+    }
+    return files;
+}
+
+ExportPlan PlanExport(const CVideoSource& source, ExportKind kind, const std::string& strPath, std::uint32_t nBlockSize,
+                      const FramePredicate& pfnTake)
+{
+    ExportPlan plan;
+    for (std::int32_t i = source.FindDataFrame(0); i >= 0; i = source.FindDataFrame(i + 1))
+        if (!pfnTake || pfnTake(i))
+            plan.frames.push_back(i);
+    plan.files = PlannedFiles(kind, strPath, static_cast<std::int64_t>(plan.frames.size()), nBlockSize);
+    return plan;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::optional<std::string> FileThatIsAnInput(const std::vector<std::string>& files,
+                                             const std::vector<std::string>& inputs)
+{
+    // One stat per input, then one per output: a series of thousands of files against a night's
+    // captures stays cheap.
+    std::vector<std::pair<dev_t, ino_t>> ids;
+    for (const std::string& input : inputs)
+        if (struct stat st{}; ::stat(input.c_str(), &st) == 0)
+            ids.emplace_back(st.st_dev, st.st_ino);
+    for (const std::string& file : files)
+        if (struct stat st{}; ::stat(file.c_str(), &st) == 0 &&
+                              std::find(ids.begin(), ids.end(), std::pair(st.st_dev, st.st_ino)) != ids.end())
+            return file;
+    return std::nullopt;
+}
+
+std::vector<std::string> ExistingFiles(const std::vector<std::string>& files)
+{
+    std::vector<std::string> existing;
+    for (const std::string& file : files)
+        if (struct stat st{}; ::lstat(file.c_str(), &st) == 0)
+            existing.push_back(file);
+    return existing;
+}
+
+std::vector<std::string> EarlierSeriesFiles(ExportKind kind, const std::string& strPath, std::int64_t nFiles)
+{
+    if (kind != ExportKind::Bmp && kind != ExportKind::Fits)
+        return {};
+    // The series' names are base + "_" + number + extension (+ ".fit"); a name counts when it is
+    // exactly the name the export would give its number, so "x_01.bmp" or "x_0005b.bmp" do not.
+    const SplitPath parts = SplitExtension(strPath);
+    const std::string fit = kind == ExportKind::Fits ? ".fit" : "";
+    const fs::path base(parts.base);
+    const SplitPath nameParts{base.filename().string(), parts.extension};
+    const std::string folderPrefix = parts.base.substr(0, parts.base.size() - nameParts.base.size());
+    const std::string stem = nameParts.base + "_";
+    const std::string suffix = parts.extension + fit;
+    std::map<std::int64_t, std::string> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folderPrefix.empty() ? fs::path(".") : fs::path(folderPrefix), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= stem.size() + suffix.size() || !name.starts_with(stem) || !name.ends_with(suffix))
+            continue;
+        const std::string digits = name.substr(stem.size(), name.size() - stem.size() - suffix.size());
+        if (digits.size() > 9 ||
+            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+            continue;
+        const std::int64_t n = std::stoll(digits);
+        if (n >= nFiles && NumberedName(nameParts, static_cast<std::int32_t>(n)) + fit == name)
+            found.emplace(n, folderPrefix + name);
+    }
+    std::vector<std::string> files;
+    for (auto& [n, path] : found)
+        files.push_back(std::move(path));
+    return files;
+}
+
+bool IsTemporaryName(const std::string& strName)
+{
+    // "." + name + "." + 8 hexadecimal digits + ".part", as both staged-file writers name them.
+    constexpr std::size_t kTail = 1 + 8 + 5;
+    if (strName.size() < 1 + 1 + kTail || strName.front() != '.' || !strName.ends_with(".part"))
+        return false;
+    const std::size_t dot = strName.size() - kTail;
+    return strName[dot] == '.' && std::all_of(strName.begin() + static_cast<std::ptrdiff_t>(dot) + 1,
+                                              strName.begin() + static_cast<std::ptrdiff_t>(dot) + 9,
+                                              [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+std::vector<std::string> LeftoverTemporaries(const std::string& strFolder)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    const fs::path folder = strFolder.empty() ? fs::path(".") : fs::path(strFolder);
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (IsTemporaryName(it->path().filename().string()))
+            files.push_back(it->path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string DescribeFiles(const std::vector<std::string>& files)
+{
+    auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
+    switch (files.size()) {
+    case 0: return "no file";
+    case 1: return name(files.front());
+    case 2: return name(files[0]) + " and " + name(files[1]);
+    default:
+        return name(files.front()) + " \u2026 " + name(files.back()) + ", " + std::to_string(files.size()) + " files";
+    }
+}
+
+} // namespace kestro::exports
