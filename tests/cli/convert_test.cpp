@@ -3,6 +3,7 @@
 // the sharpest frames of a capture of known blur, and Ctrl+C in the middle of an export or of the
 // scoring. Outputs are read back with ffprobe.
 #include "avifile.h"
+#include "convert_fixture.h"
 #include "frame_list.h"
 #include "planet_scene.h"
 #include "restricted_folder.h"
@@ -29,55 +30,6 @@ namespace {
 
 using namespace kestro::test;
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-class Convert : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!haveTool("ffprobe"))
-            GTEST_SKIP() << "ffprobe reads what kestro-convert writes";
-    }
-
-    // kestro-convert with the arguments (a shell word list), in the test's folder.
-    Outcome convert(const std::string& args, const std::string& env = "")
-    {
-        Outcome r;
-        const std::string err = dir.file("stderr.txt");
-        r.status = run("cd " + quote(dir.path().string()) + " && " + env + " " + KESTRO_CONVERT + " " + args + " 2>" +
-                           quote(err),
-                       &r.out);
-        const Bytes bytes = readFile(err);
-        r.err.assign(bytes.begin(), bytes.end());
-        fs::remove(err);
-        return r;
-    }
-
-    std::string capture(const std::string& name, const std::string& args)
-    {
-        fs::create_directories(dir.path() / fs::path(name).parent_path());
-        makeSample(dir.file(name), args);
-        return dir.file(name);
-    }
-
-    using Bytes = std::vector<std::uint8_t>;
-    ScratchDir dir;
-};
-
-std::vector<std::string> namesIn(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // kestro-convert started on its own with standard error going to `errPath` (a file or a terminal),
 // for a test that interrupts it.
