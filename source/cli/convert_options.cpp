@@ -3,6 +3,9 @@
 #include "bayer_pattern.h"
 #include "cfa_converter.h"
 #include "dor2ezu.h"
+#include "fits_sum.h"
+#include "job_limit.h"
+#include "path_checks.h"
 
 #include <CLI/CLI.hpp>
 
@@ -11,7 +14,6 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <thread>
 
 #ifndef KESTRO_VERSION
 #define KESTRO_VERSION ""
@@ -53,8 +55,32 @@ const char* const kExamples = R"(Examples:
 
 Outputs are named as the window proposes, beside each capture unless --output says otherwise:
 _rgb (Normal), _rlum (RAW Y-channel), _rcolNN (RAW colour with algorithm NN), _raw (RGB channels
-of a RAW mode). Exit status: 0 when every capture was exported completely, 1 when any was not,
+of a RAW mode). With several captures --output is a folder; a name ending in .avi is refused then
+(write one.avi/ to mean a folder). --overwrite replaces old outputs, never a capture, a folder, a
+FIFO or a device. Exit status: 0 when every capture was exported completely, 1 when any was not,
 2 for a usage error.)";
+
+// A usage error: said once, with the way to the options, and exit status 2.
+int usage(const std::string& text)
+{
+    std::cerr << "kestro-convert: " << text << "\nRun kestro-convert --help for the options.\n";
+    return 2;
+}
+
+// A whole number written in digits alone, from 1 to `largest`.
+std::optional<std::uint64_t> positive(const std::string& text, std::uint64_t largest)
+{
+    if (text.empty() || text.size() > 18 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::uint64_t value = std::stoull(text);
+    if (value < 1 || value > largest)
+        return std::nullopt;
+    return value;
+}
+
+// The most captures side by side anyone means; more are lowered to the cores anyway.
+constexpr std::uint64_t kMostJobs = 65536;
 
 } // namespace
 
@@ -83,96 +109,191 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
     app.footer(kExamples);
     app.set_version_flag("--version", std::string("kestro-convert ") + KESTRO_VERSION);
     app.get_formatter()->column_width(30);
+    // Unknown options are named by the checks below, in the same words as every other mistake.
+    app.allow_extras();
 
-    std::string to, mode = "normal", pattern = "BG", algorithm = "11", frames;
-    // Whether the inputs exist is checked after parsing, so that a mistyped option is named as
-    // such rather than its value taken for a missing capture.
-    app.add_option("inputs", o.inputs, "Captures (AVI files), and folders whose *.avi files are taken")->required();
-    app.add_option("--to", to, "What to write: avi, bmp, rgb or fits")
-        ->required()
-        ->check(CLI::IsMember({"avi", "bmp", "rgb", "fits"}));
-    app.add_option("-o,--output", o.output,
-                   "A file for one capture with --to avi, a folder otherwise (default: beside each capture)");
-    app.add_option("--mode", mode, "Display mode: normal, raw-y or raw-colour (default normal)")
-        ->check(CLI::IsMember({"normal", "raw-y", "raw-colour"}));
-    app.add_option("--pattern", pattern, "Bayer pattern button: BG, GB, GR or RG (default BG)")
-        ->check(CLI::IsMember({"BG", "GB", "GR", "RG"}));
-    app.add_option("--algorithm", algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                return algorithmNamed(v) ? std::string() : "no algorithm is called " + v + " (try 11, 1 to 5, or AHD)";
-            },
-            "ALGORITHM"));
+    // Every value is read as text and judged after parsing, so that each refusal says what the
+    // option takes; a repeated option is refused there too rather than one of its values dropped.
+    std::string to, output, mode = "normal", pattern = "BG", algorithm = "11", frames, best, block = "1", jobs;
+    std::vector<CLI::Option*> valued;
+    auto value = [&](const std::string& names, std::string& target, const std::string& help, const char* form) {
+        CLI::Option* option =
+            app.add_option(names, target, help)->type_name(form)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        valued.push_back(option);
+        return option;
+    };
+    CLI::Option* inputs =
+        app.add_option("inputs", o.inputs, "Captures (AVI files), and folders whose *.avi files are taken")->required();
+    CLI::Option* toOption = value("--to", to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
+    CLI::Option* outputOption =
+        value("-o,--output", output,
+              "A file for one capture with --to avi, a folder otherwise, made if need be (default: beside each "
+              "capture)",
+              "PATH");
+    value("--mode", mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
+    value("--pattern", pattern, "Bayer pattern button: BG, GB, GR or RG (default BG)", "BG|GB|GR|RG");
+    value("--algorithm", algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
+          "ALGORITHM");
     app.add_flag("--greyscale,--grayscale", o.greyscale, "Render every frame in grey");
-    app.add_option("--frames", frames, "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                std::string why;
-                return FrameList::parse(v, &why) ? std::string() : why;
-            },
-            "LIST"));
-    std::string best;
-    app.add_option("--best", best,
-                   "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                std::string why;
-                return kestro::quality::BestCount::Parse(v, &why) ? std::string() : why;
-            },
-            "N%|N"));
-    app.add_option("--block", o.block, "Frames summed into each FITS file (default 1)")->check(CLI::PositiveNumber);
-    o.jobs = std::max(1u, std::thread::hardware_concurrency());
-    app.add_option("-j,--jobs", o.jobs, "Captures converted side by side (default: the number of cores)")
-        ->check(CLI::Range(1u, 256u));
+    value("--frames", frames, "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)", "LIST");
+    value("--best", best, "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500",
+          "N%|N");
+    value("--block", block, "Frames summed into each FITS file, 1 to 16843009 (default 1)", "N");
+    const unsigned cores = usableCores();
+    CLI::Option* jobsOption =
+        value("-j,--jobs", jobs,
+              "Captures converted side by side (default: one per core); lowered to the cores and to what the "
+              "memory free holds",
+              "N");
     app.add_flag("--overwrite", o.overwrite, "Replace outputs that exist (without it they stop the run)");
     app.add_flag("-n,--dry-run", o.dryRun, "Print what would be written, and write nothing");
     app.add_flag("-q,--quiet", o.quiet, "No progress and no summary of what went well");
 
+    // Every name an option goes by, to tell a value left out from a value given.
+    std::map<std::string, CLI::Option*> names;
+    for (CLI::Option* option : app.get_options()) {
+        for (const std::string& n : option->get_lnames())
+            names.emplace("--" + n, option);
+        for (const std::string& n : option->get_snames())
+            names.emplace("-" + n, option);
+    }
+    const auto optionName = [](const CLI::Option* option) {
+        return option->get_lnames().empty() ? "-" + option->get_snames().front() : "--" + option->get_lnames().front();
+    };
+
+    // The parser takes "--output=" as the option without its value and gives it the next word.
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+        const std::string word = argv[i];
+        const auto it = names.find(word.substr(0, word.size() - 1));
+        if (word.starts_with("--") && word.ends_with('=') && it != names.end() &&
+            std::find(valued.begin(), valued.end(), it->second) != valued.end())
+            return usage(optionName(it->second) + " needs a value after the =");
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
         app.exit(e);
         return 0;
+    } catch (const CLI::ArgumentMismatch& e) {
+        // Only the last word can be an option without its value: any other takes the next word.
+        std::string last = argc > 1 ? argv[argc - 1] : "";
+        last = last.substr(0, last.find('='));
+        if (const auto it = names.find(last); it != names.end())
+            return usage(optionName(it->second) + " needs a value after it");
+        return usage(e.what());
+    } catch (const CLI::RequiredError&) {
+        // Told below, where what is missing is looked at.
     } catch (const CLI::ParseError& e) {
-        std::cerr << "kestro-convert: " << e.what() << "\nRun kestro-convert --help for the options.\n";
-        return 2;
+        return usage(e.what());
     }
-    for (const std::string& input : o.inputs) {
-        std::error_code ec;
-        if (!std::filesystem::exists(input, ec)) {
-            std::cerr << "kestro-convert: inputs: " << input << " does not exist\n";
-            return 2;
-        }
+
+    for (const std::string& extra : app.remaining()) {
+        if (extra == "--")
+            continue;
+        if (extra.starts_with('-'))
+            return usage("there is no option " + extra.substr(0, extra.find('=')));
+        return usage("\"" + extra + "\" was not expected");
     }
+    for (const CLI::Option* option : valued) {
+        if (option->count() > 1)
+            return usage(optionName(option) + " is given " + std::to_string(option->count()) + " times; give it once");
+        // "-o -n" takes the option -n as the output's name, and "--to --mode raw-y" takes --mode as
+        // what to write: a word that is one of the options is a value left out.
+        for (const std::string& v : option->results())
+            if (names.count(v.substr(0, v.find('='))) != 0)
+                return usage(optionName(option) + " needs a value after it; " + v + " is an option");
+    }
+    if (toOption->count() == 0)
+        return usage("--to is required: what to write, avi, bmp, rgb or fits");
+    if (inputs->count() == 0)
+        return usage("no capture given: name AVI files, or folders of them");
+
     static const std::map<std::string, Target> kTargets{
         {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}};
     static const std::map<std::string, DisplayMode> kModes{
         {"normal", DisplayMode::Normal}, {"raw-y", DisplayMode::RawY}, {"raw-colour", DisplayMode::RawColour}};
+    if (!kTargets.count(to))
+        return usage("--to takes avi, bmp, rgb or fits, not \"" + to + "\"");
     o.target = kTargets.at(to);
+    if (outputOption->count() != 0 && output.empty())
+        return usage("--output takes a file or folder name, not an empty one");
+    if (outputOption->count() != 0)
+        o.output = output;
+    if (!kModes.count(mode))
+        return usage("--mode takes normal, raw-y or raw-colour, not \"" + mode + "\"");
     o.mode = kModes.at(mode);
-    o.pattern = kestro::bayer::patternFromButton(pattern)->code;
-    o.algorithm = *algorithmNamed(algorithm);
-    if (!frames.empty())
-        o.frames = FrameList::parse(frames, nullptr);
-    if (!best.empty())
-        o.best = kestro::quality::BestCount::Parse(best, nullptr);
+    const auto button = kestro::bayer::patternFromButton(pattern);
+    if (!button)
+        return usage("--pattern takes BG, GB, GR or RG, not \"" + pattern + "\"");
+    o.pattern = button->code;
+    const std::optional<std::int32_t> number = algorithmNamed(algorithm);
+    if (!number)
+        return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + algorithm + "\"");
+    o.algorithm = *number;
+    if (!frames.empty() || app.count("--frames") != 0) {
+        std::string why;
+        o.frames = FrameList::parse(frames, &why);
+        if (!o.frames)
+            return usage("--frames: " + why);
+    }
+    if (!best.empty() || app.count("--best") != 0) {
+        std::string why;
+        o.best = kestro::quality::BestCount::Parse(best, &why);
+        if (!o.best)
+            return usage("--best: " + why);
+    }
+    // Larger blocks could wrap the 32-bit sums; the engine would refuse them for every capture.
+    const std::optional<std::uint64_t> frameCount = positive(block, kestro::exports::kMaxFramesInSum);
+    if (!frameCount)
+        return usage("--block takes a positive whole number of frames (1 to " +
+                     std::to_string(kestro::exports::kMaxFramesInSum) + "), not \"" + block + "\"");
+    o.block = static_cast<std::uint32_t>(*frameCount);
+    o.jobsGiven = jobsOption->count() != 0;
+    o.jobs = cores;
+    if (o.jobsGiven) {
+        const std::optional<std::uint64_t> n = positive(jobs, kMostJobs);
+        if (!n)
+            return usage("--jobs takes a positive whole number of captures to convert side by side (1 to " +
+                         std::to_string(kMostJobs) + "), not \"" + jobs + "\"");
+        o.jobs = static_cast<unsigned>(*n);
+    }
+
+    // Whether the inputs exist is asked last, so that a mistyped option is named as such rather
+    // than its value taken for a missing capture.
+    for (const std::string& input : o.inputs) {
+        const PathInfo info = lookAt(input);
+        if (info.kind == PathKind::Missing || info.kind == PathKind::Unreachable)
+            return usage(input + ": " + info.what);
+    }
     return std::nullopt;
 }
 
-std::vector<std::string> expandInputs(const std::vector<std::string>& inputs)
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, std::string* error)
 {
     namespace fs = std::filesystem;
     std::vector<std::string> captures;
     for (const std::string& input : inputs) {
-        std::error_code ec;
-        if (!fs::is_directory(input, ec)) {
+        if (lookAt(input).kind != PathKind::Folder) {
             captures.push_back(input);
             continue;
         }
+        // Every step of the listing may fail (a folder that cannot be read, or one that goes
+        // away); the ranged for would throw on the increment.
+        std::error_code ec;
         std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(input, ec))
-            if (lower(entry.path().extension().string()) == ".avi" && !entry.is_directory(ec))
-                found.push_back(entry.path().string());
+        fs::directory_iterator entry(input, ec);
+        for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
+            // A folder named *.avi is left alone, as folders are not searched; anything else
+            // called so is the user's capture to be told about if it is none.
+            std::error_code typeError;
+            if (lower(entry->path().extension().string()) == ".avi" && !entry->is_directory(typeError))
+                found.push_back(entry->path().string());
+        }
+        if (ec) {
+            if (error)
+                *error = "the folder " + input + " cannot be read: " + lookupFailure(ec.value());
+            return {};
+        }
         std::sort(found.begin(), found.end());
         captures.insert(captures.end(), found.begin(), found.end());
     }

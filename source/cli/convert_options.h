@@ -26,7 +26,8 @@ struct ConvertOptions {
     // Keep only the sharpest of the frames taken (after --frames); none: keep them all.
     std::optional<kestro::quality::BestCount> best;
     std::uint32_t block = 1;
-    unsigned jobs = 1;
+    unsigned jobs = 1;      // captures side by side, before the bound by cores and memory
+    bool jobsGiven = false; // --jobs was given, rather than one per core
     bool overwrite = false;
     bool dryRun = false;
     bool quiet = false;
@@ -34,14 +35,16 @@ struct ConvertOptions {
 
 // Reads the command line into `options`. Returns the exit status when the program is to end
 // here: 0 after --help or --version (printed), 2 after a usage error (said on standard error,
-// naming the option).
+// naming the option and what it takes). Every input must be something that exists.
 std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& options);
 
 // The algorithm a --algorithm value names: its number ("11", "4", "04") or its name in the
 // de-mosaic library's list, whole or after the number ("04-AHD", "AHD", "ahd").
 std::optional<std::int32_t> algorithmNamed(const std::string& value);
 
-// The captures the inputs name: files as given, and the *.avi files of folders, sorted.
-std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);
+// The captures the inputs name: files as given, and the *.avi entries of folders, sorted (FIFOs
+// and the like among them too, for the export to refuse by name). A folder that cannot be read
+// gives nothing, with the reason in *error.
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, std::string* error);
 
 } // namespace kestro::cli

@@ -2,8 +2,10 @@
 
 #include "export_frames.h"
 #include "export_names.h"
+#include "path_checks.h"
 #include "video_source.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestro::cli {
@@ -26,12 +28,19 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
 {
     CapturePlan plan;
     plan.capture = capture;
-    CVideoSource source;
-    if (!source.Open(capture))
+    // Opening a FIFO waits for a writer, and a device may never end: they are told, not read.
+    plan.failure = captureProblem(capture);
+    if (!plan.failure.empty())
         return plan;
+    CVideoSource source;
+    if (!source.Open(capture)) {
+        plan.failure = "it could not be opened";
+        return plan;
+    }
     plan.opened = true;
     applyDisplay(o, source);
     plan.sourceFrames = source.GetFrameCount();
+    plan.framePixels = std::int64_t{std::max(source.GetFrameWidth(), 0)} * std::max(source.GetFrameHeight(), 0);
     for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
         if (takesFrame(o, i) && source.FindDataFrame(i) == i)
             plan.taken.push_back(i);
@@ -47,9 +56,8 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     }
 
     // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
-    std::error_code ec;
     const bool outputIsFile = o.output && singleCapture && o.target == Target::Avi &&
-                              !fs::is_directory(*o.output, ec) && !o.output->ends_with('/');
+                              lookAt(*o.output).kind != PathKind::Folder && !o.output->ends_with('/');
     const fs::path folder = o.output ? fs::path(*o.output) : fs::path(capture).parent_path();
     const std::string stem = kestro::exports::SplitExtension(fs::path(capture).filename().string()).base;
     switch (o.target) {

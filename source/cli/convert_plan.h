@@ -17,13 +17,15 @@ struct CapturePlan {
     std::string enginePath;         // the name the window's save dialog would return
     std::vector<std::string> files; // everything the export will write, in order
     std::int32_t sourceFrames = 0;  // frames of the capture, the progress's whole
+    std::int64_t framePixels = 0;   // width x height of its frames, for the memory a job needs
     // Frames that hold data and are asked for, ascending; with --best, the ones kept of them.
     std::vector<std::int32_t> taken;
-    bool chosen = false;         // `taken` was narrowed by --best
-    std::int32_t candidates = 0; // frames --best chose among
-    bool opened = false;         // false: the capture could not be opened (the reason was said)
-    std::string failure;         // why a capture that opened cannot be exported (it cannot be scored)
-    std::string unscored;        // frames --best had to leave out because they could not be scored
+    bool chosen = false;            // `taken` was narrowed by --best
+    std::int32_t candidates = 0;    // frames --best chose among
+    bool opened = false;            // false: the capture could not be opened, or is no file (see failure)
+    std::string failure;            // why the capture cannot be exported; empty when it can
+    std::vector<std::string> notes; // what the video source said of a capture that opened, for the summary
+    std::string unscored;           // frames --best had to leave out because they could not be scored
 };
 
 // Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
@@ -37,7 +39,9 @@ void listOutputs(const ConvertOptions& options, CapturePlan& plan);
 
 // Opens the capture to count its frames and names the outputs as the window proposes them,
 // beside the capture or in --output. Frames of the --frames list that the capture lacks go to
-// *outOfRange.
+// *outOfRange. What is not a file (a FIFO, a device, a folder) is never opened: the plan's failure
+// says what it is. What the video source says while the capture is opened goes to the message
+// handler, which the caller may hold for the capture's summary.
 CapturePlan planCapture(const ConvertOptions& options, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange);
 

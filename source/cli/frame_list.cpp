@@ -25,17 +25,24 @@ std::optional<FrameList> FrameList::parse(const std::string& text, std::string* 
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const std::size_t dash = item.find('-');
         Range r{0, 0};
-        bool ok = false;
+        bool ok = false, backwards = false;
         if (dash == std::string::npos) {
             ok = number(item, r.first);
             r.last = r.first;
         } else if (number(item.substr(0, dash), r.first)) {
             const std::string end = item.substr(dash + 1);
-            ok = end.empty() ? (r.last = -1, true) : number(end, r.last) && r.last >= r.first;
+            if (end.empty()) {
+                r.last = -1;
+                ok = true;
+            } else if (number(end, r.last)) {
+                backwards = r.last < r.first;
+                ok = !backwards;
+            }
         }
         if (!ok) {
             if (error)
                 *error = item.empty() ? "an empty entry in \"" + text + "\""
+                         : backwards  ? "\"" + item + "\" ends before it begins; write the smaller frame first"
                                       : "\"" + item + "\" is not a frame number or a range such as 10-20 or 200-";
             return std::nullopt;
         }

@@ -4,7 +4,9 @@
 #include "convert_options.h"
 #include "convert_plan.h"
 #include "export_report.h"
+#include "job_limit.h"
 #include "message_box.h"
+#include "output_checks.h"
 #include "progress_display.h"
 #include "video_source.h"
 
@@ -13,7 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <thread>
 #include <vector>
 
@@ -46,21 +47,75 @@ enum class Outcome { NotStarted, Done, Failed, Stopped };
 
 struct Result {
     Outcome outcome = Outcome::NotStarted;
-    std::string reason;
+    std::string reason;             // why it failed or stopped, for its line of the summary
+    std::vector<std::string> notes; // anything else said of the capture while it was worked on
     std::int32_t frames = 0;
 };
 
 std::string name(const std::string& path) { return fs::path(path).filename().string(); }
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+std::string said(const kestro::ui::Message& m) { return m.caption + ": " + m.text; }
+
+// What the video source says while a capture is worked on is kept for that capture's lines of the
+// summary, so that each cause is said once, beside the capture it concerns, and not again as the
+// capture's reason. Each thread holds the messages of the capture it works on.
+thread_local std::vector<kestro::ui::Message>* t_held = nullptr;
+
+class HeldMessages {
+public:
+    HeldMessages() : m_previous(t_held) { t_held = &m_messages; }
+    ~HeldMessages() { t_held = m_previous; }
+    HeldMessages(const HeldMessages&) = delete;
+    HeldMessages& operator=(const HeldMessages&) = delete;
+
+    std::vector<std::string> lines() const
+    {
+        std::vector<std::string> lines;
+        for (const kestro::ui::Message& m : m_messages)
+            lines.push_back(said(m));
+        return lines;
+    }
+
+private:
+    std::vector<kestro::ui::Message> m_messages;
+    std::vector<kestro::ui::Message>* m_previous;
+};
+
+// A capture's line with its reason; the reason's further lines, and the notes, indented below it.
+std::string withDetails(const std::string& headline, const std::string& reason, const std::vector<std::string>& notes)
+{
+    std::string text = headline;
+    std::string rest = reason;
+    if (!reason.empty()) {
+        const std::size_t end = reason.find('\n');
+        text += ": " + reason.substr(0, end);
+        rest = end == std::string::npos ? std::string() : reason.substr(end + 1);
+    }
+    std::vector<std::string> more;
+    if (!rest.empty())
+        more.push_back(rest);
+    more.insert(more.end(), notes.begin(), notes.end());
+    for (const std::string& block : more)
+        for (std::size_t start = 0; start <= block.size();) {
+            const std::size_t end = std::min(block.find('\n', start), block.size());
+            if (end > start)
+                text += "\n  " + block.substr(start, end - start);
+            start = end + 1;
+        }
+    return text;
+}
 
 Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay& display)
 {
     Result result;
+    result.notes = plan.notes;
+    HeldMessages held;
     CVideoSource source;
     if (!source.Open(plan.capture)) {
         result.outcome = Outcome::Failed;
-        result.reason = "it could not be opened";
+        const std::vector<std::string> lines = held.lines();
+        result.reason = lines.empty() ? "it could not be opened" : lines.front();
+        result.notes.insert(result.notes.end(), lines.begin() + std::min<std::size_t>(lines.size(), 1), lines.end());
         return result;
     }
     applyDisplay(o, source);
@@ -80,22 +135,23 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     case Target::Fits: source.SaveFitsBlocks(plan.enginePath, o.block, take, step, &report); break;
     }
     display.end(line);
+    const std::vector<std::string> lines = held.lines();
+    result.notes.insert(result.notes.end(), lines.begin(), lines.end());
     result.frames = report.nFramesWritten;
     if (report.bStopped) {
         result.outcome = Outcome::Stopped;
         result.reason = "no unfinished file was left";
         return result;
     }
-    if (const std::optional<kestro::ui::Message> m = DescribeExport(report)) {
-        display.message(m->caption + ": " + m->text);
-        result.reason = firstLine(m->text);
-    }
+    // The engine's one message is the capture's reason in the summary, and is said there alone.
+    if (const std::optional<kestro::ui::Message> m = DescribeExport(report))
+        result.reason = said(*m);
     result.outcome = report.Complete() ? Outcome::Done : Outcome::Failed;
     // Frames left out for want of a score count against the capture as frames left out by the
     // export do: the user asked for the best of frames some of which were never looked at.
-    if (result.outcome == Outcome::Done && !plan.unscored.empty()) {
+    if (!plan.unscored.empty()) {
         result.outcome = Outcome::Failed;
-        result.reason = plan.unscored;
+        result.reason += (result.reason.empty() ? "" : "\n") + plan.unscored;
     }
     return result;
 }
@@ -113,27 +169,30 @@ std::string describeFiles(const CapturePlan& plan)
     return plan.files.front() + " … " + plan.files.back() + " (" + std::to_string(plan.files.size()) + " files)";
 }
 
-// Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
-// shared among them (all of them for one capture). Marks the captures whose scoring was stopped.
-// Tells of every planned output that exists already; true when there is one.
-bool refuseExisting(const std::vector<CapturePlan>& plans)
+// Tells of everything in the way of the planned outputs: a folder or a special file of an output's
+// name always, a file only without --overwrite. True when anything is.
+bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
 {
-    std::string existing;
-    for (const CapturePlan& plan : plans)
-        for (const std::string& file : plan.files)
-            if (std::error_code ec; fs::exists(file, ec))
-                existing += "kestro-convert: " + file + " exists; --overwrite replaces it\n";
-    if (existing.empty())
+    const std::string lines = outputsInTheWay(plans, overwrite);
+    if (lines.empty())
         return false;
-    std::fprintf(stderr, "%sNothing was written.\n", existing.c_str());
+    std::string text;
+    for (std::size_t start = 0; start < lines.size();) {
+        const std::size_t end = lines.find('\n', start);
+        text += "kestro-convert: " + lines.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    std::fprintf(stderr, "%sNothing was written.\n", text.c_str());
     return true;
 }
 
+// Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
+// shared among them (all of them for one capture). Marks the captures whose scoring was stopped.
 void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, ProgressDisplay& display,
                    std::vector<Result>& results)
 {
     const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
-    const unsigned threads = std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / workers);
+    const unsigned threads = std::max(1u, usableCores() / workers);
     std::atomic<std::size_t> next{0};
     auto worker = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
@@ -147,11 +206,10 @@ void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, Pro
                 line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
             });
             display.end(line);
+            // Said in the summary, as the capture's reason, not here as well.
             plan.unscored = choice.unscored;
-            if (!plan.unscored.empty())
-                display.message("Frames not scored: " + plan.capture + ": " + plan.unscored);
             if (choice.stopped)
-                results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", 0};
+                results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", {}, 0};
         }
     };
     std::vector<std::thread> others;
@@ -172,16 +230,17 @@ int summarise(const ConvertOptions& o, const std::vector<CapturePlan>& plans, co
         switch (r.outcome) {
         case Outcome::Done:
             ++done;
-            if (!o.quiet)
-                display.message("done: " + plans[i].capture + " → " + describeFiles(plans[i]));
+            if (!o.quiet || !r.notes.empty())
+                display.message(
+                    withDetails("done: " + plans[i].capture + " → " + describeFiles(plans[i]), {}, r.notes));
             break;
         case Outcome::Failed:
             ++failed;
-            display.message("FAILED: " + plans[i].capture + ": " + r.reason);
+            display.message(withDetails("FAILED: " + plans[i].capture, r.reason, r.notes));
             break;
         case Outcome::Stopped:
             ++stopped;
-            display.message("stopped: " + plans[i].capture + " (" + r.reason + ")");
+            display.message(withDetails("stopped: " + plans[i].capture + " (" + r.reason + ")", {}, r.notes));
             break;
         case Outcome::NotStarted: ++notStarted; break;
         }
@@ -208,28 +267,49 @@ int main(int argc, char** argv)
         return *status;
 
     ProgressDisplay display(!o.quiet && ::isatty(STDERR_FILENO) != 0);
-    // What the engines and the video source say goes to standard error as "caption: text";
-    // nobody is there to answer, so every question gets the answer that changes nothing.
+    // What the engines and the video source say goes to standard error as "caption: text", or is
+    // held for the summary while a capture is worked on; nobody is there to answer, so every
+    // question gets the answer that changes nothing.
     kestro::ui::setMessageHandler([&display](const kestro::ui::Message& m) {
-        display.message(m.caption + ": " + m.text);
+        if (t_held)
+            t_held->push_back(m);
+        else
+            display.message(said(m));
         return kestro::ui::cautiousAnswer(m.buttons);
     });
 
-    const std::vector<std::string> captures = expandInputs(o.inputs);
+    std::string unreadable;
+    const std::vector<std::string> captures = expandInputs(o.inputs, &unreadable);
+    if (!unreadable.empty()) {
+        std::fprintf(stderr, "kestro-convert: %s\n", unreadable.c_str());
+        return 2;
+    }
     if (captures.empty()) {
         std::fprintf(stderr, "kestro-convert: no *.avi captures in the folders given\n");
         return 2;
     }
+    if (const std::string problem = outputProblem(o, captures.size()); !problem.empty()) {
+        std::fprintf(stderr, "kestro-convert: %s\n", problem.c_str());
+        return 2;
+    }
 
     // Everything is worked out before anything is written: a frame list a capture cannot meet,
-    // two captures writing one file, or an output that exists stop the run here.
+    // two captures writing one file, an export writing over a capture, or an output in the way
+    // stop the run here.
     std::vector<CapturePlan> plans;
     std::string usage;
-    std::map<std::string, std::string> writers;
     for (const std::string& capture : captures) {
         std::vector<std::string> outside;
+        HeldMessages held;
         plans.push_back(planCapture(o, capture, captures.size() == 1, &outside));
-        const CapturePlan& plan = plans.back();
+        CapturePlan& plan = plans.back();
+        const std::vector<std::string> lines = held.lines();
+        // A capture that would not open has the video source's message as its reason.
+        if (!plan.opened && !lines.empty())
+            plan.failure = lines.front();
+        plan.notes.assign(lines.begin() + (plan.opened || lines.empty() ? 0 : 1), lines.end());
+        if (plan.opened && plan.failure.empty())
+            plan.failure = outputNameProblem(plan);
         if (!outside.empty()) {
             std::string list;
             for (const std::string& f : outside)
@@ -237,44 +317,64 @@ int main(int argc, char** argv)
             usage += "--frames: " + capture + " has " + std::to_string(plan.sourceFrames) + " frames (0 to " +
                      std::to_string(plan.sourceFrames - 1) + "), not " + list + "\n";
         }
-        for (const std::string& file : plan.files) {
-            const auto [it, fresh] = writers.try_emplace(fs::weakly_canonical(file).string(), capture);
-            if (!fresh)
-                usage += it->second + " and " + capture + " would both write " + file + "; give them other folders\n";
-        }
     }
+    usage += outputConflicts(plans);
     if (!usage.empty()) {
-        std::fprintf(stderr, "kestro-convert: %s", usage.c_str());
+        for (std::size_t start = 0; start < usage.size();) {
+            const std::size_t end = usage.find('\n', start);
+            std::fprintf(stderr, "kestro-convert: %s\n", usage.substr(start, end - start).c_str());
+            start = end + 1;
+        }
         return 2;
     }
+
+    // Jobs beyond the cores only wait for each other, and jobs beyond the memory free push the
+    // machine into swap: the largest capture sets what each job may need.
+    std::int64_t largest = 0;
+    std::size_t exportable = 0;
+    for (const CapturePlan& plan : plans)
+        if (plan.opened && plan.failure.empty()) {
+            largest = std::max(largest, plan.framePixels);
+            ++exportable;
+        }
+    const JobLimit limit =
+        limitJobs(o.jobs, o.jobsGiven, exportable, usableCores(), availableMemory(), memoryPerJob(largest));
+    if (!limit.lowered.empty())
+        display.message("kestro-convert: " + limit.lowered);
+    o.jobs = limit.jobs;
+
     catchInterrupts();
     std::vector<Result> results(plans.size());
     // An AVI or the RGB files are named whatever --best keeps, so an output in the way is told
     // before the frames are scored, not after.
     const bool namesKnown = o.target == Target::Avi || o.target == Target::Rgb;
-    if (o.best && namesKnown && !o.overwrite && !o.dryRun && refuseExisting(plans))
+    if (o.best && namesKnown && !o.dryRun && refuseInTheWay(plans, o.overwrite))
         return 1;
     if (o.best) {
         scoreCaptures(o, plans, display, results);
         if (g_stop.load())
             return summarise(o, plans, results, display);
     }
-    if (!o.overwrite && !o.dryRun && refuseExisting(plans))
+    if (!o.dryRun && refuseInTheWay(plans, o.overwrite))
         return 1;
     if (o.dryRun) {
         bool allReady = true;
         for (const CapturePlan& plan : plans) {
             // Frames that could not be scored make the real run fail, so they make this one too.
             allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
-            if (!plan.failure.empty())
-                display.message("FAILED: " + plan.capture + ": " + plan.failure);
-            else if (plan.chosen)
+            if (!plan.failure.empty()) {
+                display.message(withDetails("FAILED: " + plan.capture, plan.failure, plan.notes));
+                continue;
+            }
+            if (plan.chosen)
                 std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
                             static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates),
                             o.best->Text().c_str(), rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
-            else if (plan.opened)
+            else
                 std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
                             describeFiles(plan).c_str());
+            if (!plan.unscored.empty())
+                display.message(withDetails("FAILED: " + plan.capture, plan.unscored, plan.notes));
         }
         return allReady ? 0 : 1;
     }
@@ -285,16 +385,14 @@ int main(int argc, char** argv)
         fs::create_directories(*o.output, ec);
         if (ec) {
             std::fprintf(stderr, "kestro-convert: cannot make the folder %s: %s\nNothing was written.\n",
-                         o.output->c_str(), ec.message().c_str());
+                         o.output->c_str(), kestro::exports::DescribeSystemError(ec.value()).c_str());
             return 1;
         }
     }
 
     for (std::size_t i = 0; i < plans.size(); ++i)
-        if (!plans[i].opened)
-            results[i] = {Outcome::Failed, "it could not be opened", 0};
-        else if (!plans[i].failure.empty())
-            results[i] = {Outcome::Failed, plans[i].failure, 0};
+        if (!plans[i].failure.empty() && results[i].outcome == Outcome::NotStarted)
+            results[i] = {Outcome::Failed, plans[i].failure, plans[i].notes, 0};
     std::atomic<std::size_t> next{0};
     auto worker = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {

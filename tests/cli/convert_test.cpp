@@ -3,6 +3,7 @@
 // the sharpest frames of a capture of known blur, and Ctrl+C in the middle of an export or of the
 // scoring. Outputs are read back with ffprobe.
 #include "avifile.h"
+#include "convert_fixture.h"
 #include "frame_list.h"
 #include "planet_scene.h"
 #include "restricted_folder.h"
@@ -19,6 +20,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,55 +31,6 @@ namespace {
 
 using namespace kestro::test;
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-class Convert : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!haveTool("ffprobe"))
-            GTEST_SKIP() << "ffprobe reads what kestro-convert writes";
-    }
-
-    // kestro-convert with the arguments (a shell word list), in the test's folder.
-    Outcome convert(const std::string& args, const std::string& env = "")
-    {
-        Outcome r;
-        const std::string err = dir.file("stderr.txt");
-        r.status = run("cd " + quote(dir.path().string()) + " && " + env + " " + KESTRO_CONVERT + " " + args + " 2>" +
-                           quote(err),
-                       &r.out);
-        const Bytes bytes = readFile(err);
-        r.err.assign(bytes.begin(), bytes.end());
-        fs::remove(err);
-        return r;
-    }
-
-    std::string capture(const std::string& name, const std::string& args)
-    {
-        fs::create_directories(dir.path() / fs::path(name).parent_path());
-        makeSample(dir.file(name), args);
-        return dir.file(name);
-    }
-
-    using Bytes = std::vector<std::uint8_t>;
-    ScratchDir dir;
-};
-
-std::vector<std::string> namesIn(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // kestro-convert started on its own with standard error going to `errPath` (a file or a terminal),
 // for a test that interrupts it.
@@ -142,32 +95,54 @@ TEST_F(Convert, FrameListsPickFramesAndNameWhatACaptureLacks)
     EXPECT_TRUE(contains(outside.err, "--frames: m42.avi has 10 frames (0 to 9), not 12-14, 20-")) << outside.err;
 }
 
-TEST_F(Convert, BadOptionValuesAreUsageErrorsNamingTheOption)
+// Every refusal of the command line is one plain sentence naming the option and what it takes,
+// said once, with exit status 2 and nothing written.
+TEST_F(Convert, BadOptionsAreUsageErrorsSayingWhatTheOptionTakes)
 {
     capture("m42.avi", "--width 32 --height 16 --frames 2 --dropped none");
     const std::pair<const char*, const char*> cases[] = {
-        {"--to xyz m42.avi", "--to"},
-        {"--to avi --mode rawy m42.avi", "--mode"},
-        {"--to avi --pattern RGGB m42.avi", "--pattern"},
-        {"--to avi --algorithm 9 m42.avi", "--algorithm"},
-        {"--to fits --block 0 m42.avi", "--block"},
-        {"--to avi --jobs 0 m42.avi", "--jobs"},
-        {"--to avi --frames 3-1 m42.avi", "--frames"},
-        {"m42.avi", "--to"},
-        {"--to avi --speed 2 m42.avi", "--speed"},
-        {"--to avi missing.avi", "missing.avi"},
+        {"--to fits --block 0 m42.avi", "--block takes a positive whole number of frames (1 to 16843009), not \"0\""},
+        {"--to fits --block -1 m42.avi", "--block takes a positive whole number of frames (1 to 16843009), not \"-1\""},
+        {"--to fits --block 12a m42.avi",
+         "--block takes a positive whole number of frames (1 to 16843009), not \"12a\""},
+        {"--to fits --block 16843010 m42.avi", "--block takes a positive whole number of frames (1 to 16843009)"},
+        {"--to avi --jobs 0 m42.avi", "--jobs takes a positive whole number of captures to convert side by side"},
+        {"--to avi --jobs 2x m42.avi", "--jobs takes a positive whole number of captures to convert side by side"},
+        {"--to xyz m42.avi", "--to takes avi, bmp, rgb or fits, not \"xyz\""},
+        {"--to avi --mode rawy m42.avi", "--mode takes normal, raw-y or raw-colour, not \"rawy\""},
+        {"--to avi --pattern RGGB m42.avi", "--pattern takes BG, GB, GR or RG, not \"RGGB\""},
+        {"--to avi --algorithm 9 m42.avi", "--algorithm takes 11, 1 to 5, or a name such as AHD, not \"9\""},
+        {"--to avi --frames 3-1 m42.avi", "--frames: \"3-1\" ends before it begins"},
+        {"--to avi --frames 1,x m42.avi", "--frames: \"x\" is not a frame number or a range"},
+        {"--to avi --best 0 m42.avi", "--best: keeping 0 frames keeps nothing"},
+        {"--to avi --speed 2 m42.avi", "there is no option --speed"},
+        {"--to avi -x m42.avi", "there is no option -x"},
+        {"m42.avi", "--to is required: what to write, avi, bmp, rgb or fits"},
+        {"--to avi", "no capture given"},
+        {"m42.avi --to", "--to needs a value after it"},
+        {"m42.avi --to avi --block", "--block needs a value after it"},
+        {"--to avi --output= m42.avi", "--output needs a value after the ="},
+        {"--to avi -o -n m42.avi", "--output needs a value after it; -n is an option"},
+        {"--to --mode raw-y m42.avi", "--to needs a value after it; --mode is an option"},
+        {"--to avi --to bmp m42.avi", "--to is given 2 times; give it once"},
+        {"--to avi -j 2 --jobs 3 m42.avi", "--jobs is given 2 times; give it once"},
+        {"--to avi missing.avi", "missing.avi: it does not exist"},
     };
-    for (const auto& [args, option] : cases) {
+    for (const auto& [args, said] : cases) {
         SCOPED_TRACE(args);
         const Outcome r = convert(args);
         EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(contains(r.err, option)) << r.err;
+        EXPECT_EQ(occurrences(r.err, "kestro-convert: " + std::string(said)), 1u) << r.err;
+        EXPECT_EQ(occurrences(r.err, "kestro-convert: "), 1u) << "one refusal, one sentence: " << r.err;
+        EXPECT_FALSE(contains(r.err, "0000000")) << r.err;
     }
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"m42.avi"}) << "nothing was written";
     const Outcome version = convert("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(contains(version.out, "kestro-convert 3.1")) << version.out;
     EXPECT_TRUE(contains(convert("--help").out, "Examples:"));
+    // The words that follow "--" are captures, whatever they look like.
+    EXPECT_TRUE(contains(convert("--to avi -- -n").err, "kestro-convert: -n: it does not exist"));
 }
 
 TEST_F(Convert, AnExistingOutputStopsTheRunUnlessOverwriteIsGiven)
@@ -201,8 +176,10 @@ TEST_F(Convert, AnUnwritableOutputFolderFailsTheCaptureWithItsReason)
         GTEST_SKIP() << folder.reason();
     const Outcome r = convert("--to rgb -o " + quote(folder.path().string()) + " m42.avi");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "AVIFileOpen: Unable to create " + folder.file("m42_rgb_b.avi"))) << r.err;
-    EXPECT_TRUE(contains(r.err, "FAILED: m42.avi: Unable to create")) << r.err;
+    // The engine's message is the capture's reason in the summary, said there once.
+    EXPECT_TRUE(contains(r.err, "FAILED: m42.avi: AVIFileOpen: Unable to create " + folder.file("m42_rgb_b.avi")))
+        << r.err;
+    EXPECT_EQ(occurrences(r.err, "Unable to create"), 1u) << r.err;
     EXPECT_TRUE(namesIn(folder.path()).empty());
 }
 
@@ -228,6 +205,28 @@ TEST_F(Convert, CapturesSideBySideGiveTheSameFiles)
         for (const std::string& n : names)
             EXPECT_TRUE(readFile(dir.file("one/" + n)) == readFile(dir.file("two/" + n))) << n;
     }
+}
+
+// --jobs 64 on a machine of few cores ran 64 exports at once, for no speed and 20 times the
+// memory: the jobs are lowered to the cores, and the run says so once.
+TEST_F(Convert, JobsBeyondTheCoresAreLoweredAndSaidSo)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof set, &set), 0);
+    const int cores = CPU_COUNT(&set);
+    if (cores >= 64)
+        GTEST_SKIP() << cores << " cores run 64 jobs";
+    for (int i = 0; i <= cores; ++i)
+        capture("night/c" + std::to_string(i) + ".avi", "--width 32 --height 16 --frames 2 --dropped none");
+    const Outcome r = convert("--to avi --jobs 64 -o out night");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string said = "kestro-convert: --jobs 64 lowered to " + std::to_string(cores) + ": this machine has " +
+                             std::to_string(cores) + (cores == 1 ? " core\n" : " cores\n");
+    EXPECT_EQ(occurrences(r.err, said), 1u) << r.err;
+    EXPECT_EQ(namesIn(dir.path() / "out").size(), static_cast<std::size_t>(cores + 1));
+    // One capture is one job whatever --jobs says: nothing to lower, nothing said.
+    EXPECT_FALSE(contains(convert("--to avi --jobs 64 --overwrite night/c0.avi").err, "lowered")) << r.err;
 }
 
 TEST_F(Convert, ProgressLinesAreDrawnOnATerminal)
@@ -406,11 +405,10 @@ TEST_F(ConvertBest, FramesThatCannotBeScoredAreLeftOutAndSaidOnce)
 
     const Outcome r = convert("--to avi --mode raw-y --best 4 short.avi");
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_TRUE(contains(r.err, "Frames not scored: short.avi: 2 of the frames to score could not be read and were "
-                                "left out: 2,5. The first: frame 2 is stored in 100 bytes"))
+    EXPECT_TRUE(contains(r.err, "FAILED: short.avi: 2 of the frames to score could not be read and were left out: "
+                                "2,5. The first: frame 2 is stored in 100 bytes"))
         << r.err;
-    EXPECT_EQ(r.err.find("Frames not scored"), r.err.rfind("Frames not scored")) << "said once";
-    EXPECT_TRUE(contains(r.err, "FAILED: short.avi: 2 of the frames to score")) << r.err;
+    EXPECT_EQ(occurrences(r.err, "could not be read"), 1u) << "said once: " << r.err;
     EXPECT_EQ(probe(dir.file("short_rlum.avi"), "nb_read_frames", true), "4");
 }
 

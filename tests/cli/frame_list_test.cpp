@@ -26,8 +26,15 @@ TEST(FrameList, TakesSingleFramesRangesAndOpenRanges)
 TEST(FrameList, RefusesWhatIsNoListAndSaysWhy)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"", "empty"},    {"1,,2", "empty"},      {"a", "\"a\""},     {"5-3", "\"5-3\""},
-        {"-3", "\"-3\""}, {"1-2-3", "\"1-2-3\""}, {"1.5", "\"1.5\""}, {"99999999999", "\"99999999999\""},
+        {"", "empty"},
+        {"1,,2", "empty"},
+        {"a", "\"a\""},
+        {"5-3", "\"5-3\" ends before it begins"},
+        {"5-x", "\"5-x\" is not a frame number"},
+        {"-3", "\"-3\""},
+        {"1-2-3", "\"1-2-3\""},
+        {"1.5", "\"1.5\""},
+        {"99999999999", "\"99999999999\""},
         {" 1", "\" 1\""},
     };
     for (const auto& [text, part] : cases) {

@@ -1,0 +1,181 @@
+#include "output_checks.h"
+
+#include "path_checks.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+
+namespace kestro::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Of a capture's many files of one kind (a BMP series), this many are named before "and N more".
+constexpr std::size_t kNamedPerCause = 3;
+
+bool endsWithAvi(const std::string& path)
+{
+    std::string extension = fs::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".avi";
+}
+
+const char* targetName(Target target)
+{
+    switch (target) {
+    case Target::Avi: return "avi";
+    case Target::Bmp: return "bmp";
+    case Target::Rgb: return "rgb";
+    case Target::Fits: return "fits";
+    }
+    return "";
+}
+
+// Lines of one cause for one capture: the first few named, the rest counted.
+class CauseLines {
+public:
+    explicit CauseLines(std::string tail) : m_tail(std::move(tail)) {}
+    void add(const std::string& file)
+    {
+        if (m_named.size() < kNamedPerCause)
+            m_named.push_back(file);
+        else
+            ++m_more;
+    }
+    void appendTo(std::string& text, const std::string& capture) const
+    {
+        for (const std::string& file : m_named)
+            text += file + m_tail + "\n";
+        if (m_more > 0)
+            text += "and " + std::to_string(m_more) + " more of the outputs of " + capture + " alike\n";
+    }
+
+private:
+    std::string m_tail;
+    std::vector<std::string> m_named;
+    std::size_t m_more = 0;
+};
+
+} // namespace
+
+std::string outputProblem(const ConvertOptions& o, std::size_t captures)
+{
+    if (!o.output)
+        return {};
+    const std::string& out = *o.output;
+    // A name written with a / at its end is a folder whatever the run; one capture to one AVI may
+    // name the file itself; everything else writes into a folder.
+    const bool slash = out.ends_with('/');
+    const bool folderMeant = slash || captures > 1 || o.target != Target::Avi;
+    const std::string why = captures > 1 ? "with " + std::to_string(captures) + " captures"
+                            : slash      ? "written with a / at its end"
+                                         : std::string("with --to ") + targetName(o.target);
+    const PathInfo info = lookAt(out);
+    switch (info.kind) {
+    case PathKind::Unreachable: return "--output " + out + ": " + info.what;
+    case PathKind::Special:
+        return "--output " + out + " is " + info.what + "; it takes " +
+               (folderMeant ? "a folder name" : "the name of a file or a folder");
+    case PathKind::File:
+        if (folderMeant)
+            return "--output " + out + " is a file, but " + why + " it names the folder the outputs go in";
+        return {};
+    case PathKind::Folder:
+        if (!folderMeant && endsWithAvi(out))
+            return "--output " + out + " is a folder, but a name ending in .avi names the AVI file to write; write " +
+                   out + "/ to put the AVI in that folder";
+        break;
+    case PathKind::Missing:
+        // A link that leads nowhere cannot be made a folder.
+        if (folderMeant && lookAtName(out).kind == PathKind::File)
+            return "--output " + out + ": " + info.what;
+        break;
+    }
+    if (folderMeant && !slash && endsWithAvi(out))
+        return "--output " + out + ": " + why +
+               " --output names the folder the outputs go in, and a name ending in .avi is almost surely meant as "
+               "one file; give a folder name (" +
+               out + "/ if that is what is meant)";
+    return {};
+}
+
+std::string outputConflicts(const std::vector<CapturePlan>& plans)
+{
+    std::string text;
+    std::vector<std::pair<PathInfo, PathInfo>> captures; // as named, and as followed through links
+    for (const CapturePlan& plan : plans)
+        captures.emplace_back(lookAtName(plan.capture), lookAt(plan.capture));
+    std::map<std::string, std::string> writers;
+    for (const CapturePlan& plan : plans) {
+        bool overCapture = false;
+        for (const std::string& file : plan.files) {
+            const auto [it, fresh] = writers.try_emplace(pathKey(file), plan.capture);
+            if (!fresh)
+                text +=
+                    it->second + " and " + plan.capture + " would both write " + file + "; give them other folders\n";
+            if (overCapture)
+                continue;
+            const PathInfo named = lookAtName(file), followed = lookAt(file);
+            for (std::size_t c = 0; c < plans.size() && !overCapture; ++c) {
+                if (named.SameFileAs(captures[c].first) || followed.SameFileAs(captures[c].second)) {
+                    text += "the export of " + plan.capture + " would write " + file + ", which is the capture " +
+                            plans[c].capture + "; an export never writes over a capture, so give another --output\n";
+                    overCapture = true;
+                }
+            }
+        }
+    }
+    return text;
+}
+
+std::string outputNameProblem(const CapturePlan& plan)
+{
+    for (const std::string& file : plan.files) {
+        const std::string name = nameTooLong(file);
+        if (!name.empty())
+            return "its output " + file + " would have a name of " + std::to_string(name.size()) +
+                   " bytes, more than the file system takes";
+    }
+    return {};
+}
+
+std::string outputsInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
+{
+    std::string text;
+    for (const CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty())
+            continue;
+        CauseLines folders(" is a folder, which an export does not replace");
+        CauseLines existing(" exists; --overwrite replaces it");
+        std::map<std::string, CauseLines> others; // special files and names that cannot be looked up, by why
+        for (const std::string& file : plan.files) {
+            const PathInfo info = lookAtName(file);
+            switch (info.kind) {
+            case PathKind::Missing: break;
+            case PathKind::File:
+                if (!overwrite)
+                    existing.add(file);
+                break;
+            case PathKind::Folder: folders.add(file); break;
+            case PathKind::Special:
+                others.try_emplace(info.what, " is " + info.what + ", which an export does not replace")
+                    .first->second.add(file);
+                break;
+            case PathKind::Unreachable:
+                others.try_emplace(info.what, " cannot be written: " + info.what).first->second.add(file);
+                break;
+            }
+        }
+        folders.appendTo(text, plan.capture);
+        for (const auto& [why, lines] : others)
+            lines.appendTo(text, plan.capture);
+        existing.appendTo(text, plan.capture);
+    }
+    return text;
+}
+
+} // namespace kestro::cli
