@@ -235,8 +235,10 @@ TEST_F(Convert, ProgressLinesAreDrawnOnATerminal)
         GTEST_SKIP() << "script gives the program a terminal";
     capture("m42.avi", "--width 640 --height 480 --frames 60 --dropped none");
     std::string out;
+    // script keeps a copy of the session in the file named last, here in the test's own folder.
     run("cd " + quote(dir.path().string()) + " && script -qec " +
-            quote(std::string(KESTRO_CONVERT) + " --to avi --mode raw-colour --algorithm ahd m42.avi") + " /dev/null",
+            quote(std::string(KESTRO_CONVERT) + " --to avi --mode raw-colour --algorithm ahd m42.avi") + " " +
+            quote(dir.file("typescript")),
         &out);
     EXPECT_TRUE(contains(out, "m42.avi  ")) << out;
     EXPECT_TRUE(contains(out, "/60 frames")) << out;
