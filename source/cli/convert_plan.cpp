@@ -3,7 +3,6 @@
 #include "export_frames.h"
 #include "export_names.h"
 #include "path_checks.h"
-#include "video_source.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +10,12 @@
 namespace kestro::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
+
+} // namespace
 
 void applyDisplay(const ConvertOptions& o, CVideoSource& source)
 {
@@ -21,7 +26,12 @@ void applyDisplay(const ConvertOptions& o, CVideoSource& source)
     source.m_converter.SetAlgorithm(o.algorithm);
 }
 
-bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
+FramePredicate takenFrames(const ConvertOptions& o, const CapturePlan& plan)
+{
+    if (!o.frames && !plan.chosen)
+        return {};
+    return [&plan](std::int32_t i) { return std::binary_search(plan.taken.begin(), plan.taken.end(), i); };
+}
 
 CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange)
@@ -41,9 +51,6 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     applyDisplay(o, source);
     plan.sourceFrames = source.GetFrameCount();
     plan.framePixels = std::int64_t{std::max(source.GetFrameWidth(), 0)} * std::max(source.GetFrameHeight(), 0);
-    for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
-        if (takesFrame(o, i) && source.FindDataFrame(i) == i)
-            plan.taken.push_back(i);
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
     // A capture the RAW modes refuse (compressed, a width the de-mosaic cannot take) would be
@@ -70,30 +77,18 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     // The window proposes the capture's name as the prefix and its folder.
     case Target::Fits: plan.enginePath = (folder / stem).string(); break;
     }
-    listOutputs(o, plan);
+    // The engine's own plan: the frames it will take and the files they make.
+    kestro::exports::ExportPlan planned = kestro::exports::PlanExport(
+        source, o.target, plan.enginePath, o.block, [&o](std::int32_t i) { return takesFrame(o, i); });
+    plan.taken = std::move(planned.frames);
+    plan.files = std::move(planned.files);
     return plan;
 }
 
-void listOutputs(const ConvertOptions& o, CapturePlan& plan)
+void planFiles(const ConvertOptions& o, CapturePlan& plan)
 {
-    const std::int64_t taken = static_cast<std::int64_t>(plan.taken.size());
-    const auto parts = kestro::exports::SplitExtension(plan.enginePath);
-    plan.files.clear();
-    switch (o.target) {
-    case Target::Avi: plan.files = {plan.enginePath}; break;
-    case Target::Bmp:
-        for (std::int64_t k = 0; k < taken; ++k)
-            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)));
-        break;
-    case Target::Rgb:
-        for (int c = 0; c < 3; ++c)
-            plan.files.push_back(kestro::exports::RgbChannelFile(plan.enginePath, c));
-        break;
-    case Target::Fits:
-        for (std::int64_t k = 0; k < (taken + o.block - 1) / o.block; ++k)
-            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
-        break;
-    }
+    plan.files =
+        kestro::exports::PlannedFiles(o.target, plan.enginePath, static_cast<std::int64_t>(plan.taken.size()), o.block);
 }
 
 } // namespace kestro::cli

@@ -3,12 +3,11 @@
 #pragma once
 
 #include "convert_options.h"
+#include "video_source.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-class CVideoSource;
 
 namespace kestro::cli {
 
@@ -31,11 +30,9 @@ struct CapturePlan {
 // Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
 void applyDisplay(const ConvertOptions& options, CVideoSource& source);
 
-// Whether the export takes frame i (the --frames list; every frame without one).
-bool takesFrame(const ConvertOptions& options, std::int32_t frame);
-
-// Names every file the export of plan.taken writes (the BMP and FITS series depend on their number).
-void listOutputs(const ConvertOptions& options, CapturePlan& plan);
+// The frames the export of the plan takes, for the engine: those of plan.taken, or every frame
+// when neither --frames nor --best narrowed them.
+FramePredicate takenFrames(const ConvertOptions& options, const CapturePlan& plan);
 
 // Opens the capture to count its frames and names the outputs as the window proposes them,
 // beside the capture or in --output. Frames of the --frames list that the capture lacks go to
@@ -44,5 +41,8 @@ void listOutputs(const ConvertOptions& options, CapturePlan& plan);
 // handler, which the caller may hold for the capture's summary.
 CapturePlan planCapture(const ConvertOptions& options, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange);
+
+// The files the plan's export writes for the frames it takes now (after --best narrowed them).
+void planFiles(const ConvertOptions& options, CapturePlan& plan);
 
 } // namespace kestro::cli

@@ -122,10 +122,7 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     source.SetStopFlag(&g_stop);
     ProgressDisplay::Line& line = display.begin(name(plan.capture), plan.sourceFrames);
     // The plan's frames are those asked for that hold data, and of those the best with --best.
-    const FramePredicate take = o.frames || plan.chosen ? FramePredicate([&plan](std::int32_t i) {
-        return std::binary_search(plan.taken.begin(), plan.taken.end(), i);
-    })
-                                                        : FramePredicate();
+    const FramePredicate take = takenFrames(o, plan);
     const ProgressCallback step = [&line] { line.done.fetch_add(1, std::memory_order_relaxed); };
     ExportReport report;
     switch (o.target) {
