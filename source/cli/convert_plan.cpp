@@ -15,6 +15,26 @@ namespace {
 
 bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
 
+// The engine's words for nothing taken speak of ticks in the frame list; here it is --frames, or
+// a capture whose every frame was dropped, that leaves nothing.
+std::string nothingTaken(const ConvertOptions& o, const CapturePlan& plan)
+{
+    std::string text = kestro::exports::messages::kNothingTaken.caption + std::string(": ");
+    if (o.frames) {
+        std::vector<std::int32_t> asked;
+        for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
+            if (takesFrame(o, i))
+                asked.push_back(i);
+        text += asked.size() == 1 ? "the one frame --frames takes, " + rangesText(asked) +
+                                        ", was dropped by the camera and holds no picture."
+                                  : "every frame --frames takes (" + rangesText(asked) +
+                                        ") was dropped by the camera and holds no picture.";
+    } else {
+        text += "every frame was dropped by the camera; none holds a picture.";
+    }
+    return text + "\nNothing was written.";
+}
+
 } // namespace
 
 void applyDisplay(const ConvertOptions& o, CVideoSource& source)
@@ -53,14 +73,6 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     plan.framePixels = std::int64_t{std::max(source.GetFrameWidth(), 0)} * std::max(source.GetFrameHeight(), 0);
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
-    // A capture the RAW modes refuse (compressed, a width the de-mosaic cannot take) would be
-    // scored from rows that are not a sensor plane, only for the export to refuse it afterwards:
-    // with --best it is refused here, before any frame is scored, with the export's reason.
-    if (o.best && o.mode != DisplayMode::Normal) {
-        std::string why;
-        if (!source.CanShowRaw(o.mode == DisplayMode::RawColour, &why))
-            plan.failure = "it cannot be exported in " + kestro::exports::DisplayModeName(source) + ": " + why;
-    }
 
     // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
     const bool outputIsFile = o.output && singleCapture && o.target == Target::Avi &&
@@ -83,6 +95,23 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     plan.taken = std::move(planned.frames);
     plan.files = std::move(planned.files);
     return plan;
+}
+
+std::string exportRefusal(const ConvertOptions& o, const CapturePlan& plan)
+{
+    CVideoSource source;
+    if (!source.Open(plan.capture))
+        return "it could not be opened";
+    applyDisplay(o, source);
+    ExportReport report;
+    if (kestro::exports::CheckExport(source, {o.target, plan.enginePath, o.block, takenFrames(o, plan)}, report))
+        return {};
+    // Of the engine's refusals only "nothing taken" comes with no frame taken and this caption.
+    if (plan.taken.empty() && report.failure &&
+        report.failure->caption == kestro::exports::messages::kNothingTaken.caption)
+        return nothingTaken(o, plan);
+    const std::optional<kestro::ui::Message> m = DescribeExport(report);
+    return m ? m->caption + ": " + m->text : "it cannot be exported";
 }
 
 void planFiles(const ConvertOptions& o, CapturePlan& plan)

@@ -42,6 +42,13 @@ FramePredicate takenFrames(const ConvertOptions& options, const CapturePlan& pla
 CapturePlan planCapture(const ConvertOptions& options, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange);
 
+// Makes every check the export engine makes before it writes (a RAW mode the capture can take,
+// colour frames for --to rgb, some frame taken, no output that is the capture or not a file), on
+// the capture opened afresh, without writing. Empty when the export would go ahead; otherwise the
+// reason as the summary says it, "caption: text". The dry run and the real run both ask it before
+// either writes or scores anything, so that they refuse alike.
+std::string exportRefusal(const ConvertOptions& options, const CapturePlan& plan);
+
 // The files the plan's export writes for the frames it takes now (after --best narrowed them).
 void planFiles(const ConvertOptions& options, CapturePlan& plan);
 

@@ -155,8 +155,6 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
 
 std::string describeFiles(const CapturePlan& plan)
 {
-    if (plan.files.empty())
-        return "nothing (no frame is taken)";
     if (plan.files.size() <= 3) {
         std::string list;
         for (const std::string& f : plan.files)
@@ -181,6 +179,33 @@ bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
     }
     std::fprintf(stderr, "%sNothing was written.\n", text.c_str());
     return true;
+}
+
+// Says what each capture's export would write, or why it would not, as the real run would; the
+// exit status is the real run's.
+int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, ProgressDisplay& display)
+{
+    bool allReady = true;
+    for (const CapturePlan& plan : plans) {
+        // Frames that could not be scored make the real run fail, so they make this one too.
+        allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
+        if (!plan.failure.empty()) {
+            display.message(withDetails("FAILED: " + plan.capture, plan.failure, plan.notes));
+            continue;
+        }
+        if (plan.chosen)
+            std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
+                        static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates), o.best->Text().c_str(),
+                        rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
+        else
+            std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
+                        describeFiles(plan).c_str());
+        // Standard output and standard error may go to one log: each line in its place.
+        std::fflush(stdout);
+        if (!plan.unscored.empty())
+            display.message(withDetails("FAILED: " + plan.capture, plan.unscored, plan.notes));
+    }
+    return allReady ? 0 : 1;
 }
 
 // Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
@@ -342,39 +367,33 @@ int main(int argc, char** argv)
 
     catchInterrupts();
     std::vector<Result> results(plans.size());
-    // An AVI or the RGB files are named whatever --best keeps, so an output in the way is told
-    // before the frames are scored, not after.
-    const bool namesKnown = o.target == Target::Avi || o.target == Target::Rgb;
-    if (o.best && namesKnown && !o.dryRun && refuseInTheWay(plans, o.overwrite))
+    // From here to the first write the dry run and the real run go the same way, so that the dry
+    // run refuses what the real run would, with the same words and exit status.
+    // An AVI or the RGB files are named whatever --best keeps, so what is in their way is told
+    // before the frames are scored; a series is named only once they are.
+    const bool namesKnown = !o.best || o.target == Target::Avi || o.target == Target::Rgb;
+    if (namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
+    // What the engine would refuse is refused now, by the engine's own checks and in its words,
+    // before any frame is scored.
+    for (CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty())
+            continue;
+        HeldMessages held;
+        plan.failure = exportRefusal(o, plan);
+        // The capture would not open again: the video source's words say why.
+        if (const std::vector<std::string> lines = held.lines(); !lines.empty() && !plan.failure.empty())
+            plan.failure = lines.front();
+    }
     if (o.best) {
         scoreCaptures(o, plans, display, results);
         if (g_stop.load())
             return summarise(o, plans, results, display);
     }
-    if (!o.dryRun && refuseInTheWay(plans, o.overwrite))
+    if (!namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
-    if (o.dryRun) {
-        bool allReady = true;
-        for (const CapturePlan& plan : plans) {
-            // Frames that could not be scored make the real run fail, so they make this one too.
-            allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
-            if (!plan.failure.empty()) {
-                display.message(withDetails("FAILED: " + plan.capture, plan.failure, plan.notes));
-                continue;
-            }
-            if (plan.chosen)
-                std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
-                            static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates),
-                            o.best->Text().c_str(), rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
-            else
-                std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
-                            describeFiles(plan).c_str());
-            if (!plan.unscored.empty())
-                display.message(withDetails("FAILED: " + plan.capture, plan.unscored, plan.notes));
-        }
-        return allReady ? 0 : 1;
-    }
+    if (o.dryRun)
+        return dryRun(o, plans, display);
 
     // An output folder that does not exist yet is made, as a night's sums usually go to a new one.
     if (o.output && !(captures.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output)) {
