@@ -120,4 +120,17 @@ void planFiles(const ConvertOptions& o, CapturePlan& plan)
         kestro::exports::PlannedFiles(o.target, plan.enginePath, static_cast<std::int64_t>(plan.taken.size()), o.block);
 }
 
+std::string earlierSeriesWarning(const ConvertOptions& o, const CapturePlan& plan)
+{
+    const std::vector<std::string> left =
+        kestro::exports::EarlierSeriesFiles(o.target, plan.enginePath, static_cast<std::int64_t>(plan.files.size()));
+    if (left.empty())
+        return {};
+    const bool one = left.size() == 1;
+    // "a … b, 15 files from an earlier export," and "a, from an earlier export," read alike.
+    return "warning: " + kestro::exports::DescribeFiles(left) + (left.size() > 2 ? "" : ",") +
+           " from an earlier export, " + (one ? "stays" : "stay") + " beside the new ones; remove " +
+           (one ? "it" : "them") + " before stacking";
+}
+
 } // namespace kestro::cli

@@ -25,6 +25,7 @@ struct CapturePlan {
     std::string failure;            // why the capture cannot be exported; empty when it can
     std::vector<std::string> notes; // what the video source said of a capture that opened, for the summary
     std::string unscored;           // frames --best had to leave out because they could not be scored
+    std::string earlierSeries;      // the warning of files an earlier, longer series leaves beside these
 };
 
 // Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
@@ -51,5 +52,10 @@ std::string exportRefusal(const ConvertOptions& options, const CapturePlan& plan
 
 // The files the plan's export writes for the frames it takes now (after --best narrowed them).
 void planFiles(const ConvertOptions& options, CapturePlan& plan);
+
+// The warning for files of an earlier, longer numbered series (a BMP series, FITS sums) that the
+// plan's export leaves beside its own, which a stacking program given the folder would read too.
+// Empty when there are none.
+std::string earlierSeriesWarning(const ConvertOptions& options, const CapturePlan& plan);
 
 } // namespace kestro::cli

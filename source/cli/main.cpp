@@ -7,6 +7,7 @@
 #include "job_limit.h"
 #include "message_box.h"
 #include "output_checks.h"
+#include "path_checks.h"
 #include "progress_display.h"
 #include "video_source.h"
 
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -134,6 +136,9 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     display.end(line);
     const std::vector<std::string> lines = held.lines();
     result.notes.insert(result.notes.end(), lines.begin(), lines.end());
+    // Old files beside the new ones matter once there are new ones.
+    if (!plan.earlierSeries.empty() && !report.files.empty())
+        result.notes.push_back(plan.earlierSeries);
     result.frames = report.nFramesWritten;
     if (report.bStopped) {
         result.outcome = Outcome::Stopped;
@@ -181,6 +186,37 @@ bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
     return true;
 }
 
+// Temporary files that an export killed before it finished left in an output folder: told once
+// per folder, before anything is written, and left alone, since an export still running there may
+// be writing them.
+void tellLeftovers(const std::vector<CapturePlan>& plans, ProgressDisplay& display)
+{
+    constexpr std::size_t kNamed = 5;
+    std::set<std::string> seen;
+    for (const CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty() || plan.files.empty())
+            continue;
+        const std::string folder = fs::path(plan.files.front()).parent_path().string();
+        if (!seen.insert(pathKey(folder.empty() ? "." : folder)).second)
+            continue;
+        const std::vector<std::string> left = kestro::exports::LeftoverTemporaries(folder);
+        if (left.empty())
+            continue;
+        const bool one = left.size() == 1;
+        std::string text =
+            "kestro-convert: " + (folder.empty() ? std::string("the current folder") : "the folder " + folder) +
+            " holds " + (one ? "a temporary file" : std::to_string(left.size()) + " temporary files") +
+            " of an export that was killed or is still running: ";
+        for (std::size_t k = 0; k < std::min(left.size(), kNamed); ++k)
+            text += (k > 0 ? ", " : "") + name(left[k]);
+        if (left.size() > kNamed)
+            text += " and " + std::to_string(left.size() - kNamed) + " more";
+        text += one ? ". It is kept; remove it once no export is writing there."
+                    : ". They are kept; remove them once no export is writing there.";
+        display.message(text);
+    }
+}
+
 // Says what each capture's export would write, or why it would not, as the real run would; the
 // exit status is the real run's.
 int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, ProgressDisplay& display)
@@ -200,6 +236,8 @@ int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, Progr
         else
             std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
                         describeFiles(plan).c_str());
+        if (!plan.earlierSeries.empty())
+            std::printf("  %s\n", plan.earlierSeries.c_str());
         // Standard output and standard error may go to one log: each line in its place.
         std::fflush(stdout);
         if (!plan.unscored.empty())
@@ -392,6 +430,10 @@ int main(int argc, char** argv)
     }
     if (!namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
+    tellLeftovers(plans, display);
+    for (CapturePlan& plan : plans)
+        if (plan.opened && plan.failure.empty())
+            plan.earlierSeries = earlierSeriesWarning(o, plan);
     if (o.dryRun)
         return dryRun(o, plans, display);
 

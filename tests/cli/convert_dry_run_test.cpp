@@ -1,6 +1,8 @@
 // --dry-run against the real run: for every export the real run refuses (a RAW mode the capture
 // cannot take, RGB channels of grey frames, nothing taken, an output that is the capture, outputs
 // in the way) the dry run says the same reason and ends with the same status, and writes nothing.
+// Then what both tell before a run: files of an earlier, longer series left beside the new ones,
+// and temporary files an export that was killed left in an output folder.
 #include "convert_fixture.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +125,74 @@ TEST_F(ConvertDryRun, ListsWhatTheRealRunWrites)
     EXPECT_EQ(real.status, 1);
     EXPECT_EQ(namesIn(dir.path() / "out"), (std::vector<std::string>{"ok_0000.fit", "ok_0001.fit"}));
     EXPECT_TRUE(contains(real.err, "1 of 2 captures exported, 1 failed")) << real.err;
+}
+
+// A series written again with fewer files (fewer frames, or larger FITS blocks) replaces the first
+// files of the old one and leaves the rest, which a stacking program given the folder reads with
+// the new ones. They are never removed; the user is told which, once per capture.
+TEST_F(Convert, AShorterSeriesOverALongerOneNamesTheOldFilesLeftBeside)
+{
+    capture("m.avi", "--width 32 --height 16 --frames 20 --dropped none");
+    capture("n.avi", "--width 32 --height 16 --frames 20 --dropped none");
+    ASSERT_EQ(convert("--to bmp m.avi n.avi").status, 0);
+    ASSERT_EQ(convert("--to fits -o sums m.avi").status, 0);
+    const Bytes old19 = readFile(dir.file("m_rgb_0019.bmp"));
+
+    const std::string bmpWarning = "m_rgb_0005.bmp … m_rgb_0019.bmp, 15 files from an earlier export, stay beside "
+                                   "the new ones; remove them before stacking";
+    const Outcome dry = convert("--to bmp --overwrite --frames 0-4 --dry-run m.avi n.avi");
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(occurrences(dry.out, bmpWarning), 1u) << dry.out;
+    EXPECT_EQ(occurrences(dry.out, "n_rgb_0005.bmp … n_rgb_0019.bmp, 15 files"), 1u) << dry.out;
+
+    const Outcome real = convert("--to bmp --overwrite --frames 0-4 m.avi n.avi");
+    EXPECT_EQ(real.status, 0) << "the export itself is complete: " << real.err;
+    EXPECT_EQ(occurrences(real.err, bmpWarning), 1u) << real.err;
+    EXPECT_EQ(occurrences(real.err, "n_rgb_0005.bmp … n_rgb_0019.bmp, 15 files"), 1u) << real.err;
+    EXPECT_EQ(readFile(dir.file("m_rgb_0019.bmp")), old19) << "the old files are left as they were";
+
+    const Outcome fits = convert("--to fits --block 8 --overwrite -o sums m.avi");
+    EXPECT_EQ(fits.status, 0) << fits.err;
+    EXPECT_EQ(occurrences(fits.err, "m_0003.fit … m_0019.fit, 17 files from an earlier export"), 1u) << fits.err;
+    EXPECT_EQ(namesIn(dir.path() / "sums").size(), 20u);
+
+    // One file left over is named alone.
+    ASSERT_EQ(convert("--to fits --block 5 -o sums2 m.avi").status, 0);
+    EXPECT_TRUE(contains(convert("--to fits --block 5 --overwrite -o sums2 --frames 0-14 m.avi").err,
+                         "m_0003.fit, from an earlier export, stays beside the new ones; remove it before stacking"));
+    // A series as long as the old one, or an AVI, leaves nothing beside it.
+    for (const char* args : {"--to bmp --overwrite m.avi", "--to avi m.avi"}) {
+        const Outcome r = convert(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_FALSE(contains(r.err, "earlier export")) << args << "\n" << r.err;
+    }
+}
+
+// Temporary files a killed export left are told once per output folder, before the run, and
+// never removed: an export still running elsewhere may be writing them.
+TEST_F(Convert, TemporaryFilesAKilledExportLeftAreToldAndKept)
+{
+    capture("night/a.avi", "--width 32 --height 16 --frames 3 --dropped none");
+    capture("night/b.avi", "--width 32 --height 16 --frames 3 --dropped none");
+    fs::create_directory(dir.path() / "out");
+    const std::vector<std::string> leftovers = {"out/.a_rgb.avi.0c1d2e3f.part", "out/.old_0001.bmp.89abcdef.part"};
+    for (const std::string& f : leftovers)
+        writeFile(dir.file(f), {'p'});
+    writeFile(dir.file("out/.notes.part"), {'n'});
+    const std::string said = "kestro-convert: the folder out holds 2 temporary files of an export that was killed "
+                             "or is still running: .a_rgb.avi.0c1d2e3f.part, .old_0001.bmp.89abcdef.part. They are "
+                             "kept; remove them once no export is writing there.";
+    for (const char* dryRun : {"--dry-run ", ""}) {
+        SCOPED_TRACE(dryRun);
+        const Outcome r = convert(std::string(dryRun) + "--to avi -o out night");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(occurrences(r.err, said), 1u) << "once for the folder, not per capture: " << r.err;
+        for (const std::string& f : leftovers)
+            EXPECT_TRUE(fs::exists(dir.file(f))) << f << " is kept";
+    }
+    EXPECT_TRUE(fs::exists(dir.file("out/a_rgb.avi")));
+    // Beside the captures, where none was left, nothing is said.
+    EXPECT_FALSE(contains(convert("--to avi night").err, "temporary")) << "no leftovers in night/";
 }
 
 } // namespace
