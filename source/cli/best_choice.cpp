@@ -70,7 +70,7 @@ BestChoice chooseBest(const ConvertOptions& o, CapturePlan& plan, unsigned threa
     if (!unscored.empty())
         choice.unscored = describeUnscored(unscored, outcome.unreadableReason);
     plan.taken = quality::ChooseBest(plan.taken, outcome.scores, *o.best);
-    listOutputs(o, plan);
+    planFiles(o, plan);
     return choice;
 }
 

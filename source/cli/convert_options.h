@@ -2,6 +2,7 @@
 #pragma once
 
 #include "best_frames.h"
+#include "export_plan.h"
 #include "frame_list.h"
 
 #include <cstdint>
@@ -11,7 +12,9 @@
 
 namespace kestro::cli {
 
-enum class Target { Avi, Bmp, Rgb, Fits };
+// What --to asks for is one of the engines' kinds of export, so that their list of the files it
+// writes is the command line's too.
+using Target = kestro::exports::ExportKind;
 enum class DisplayMode { Normal, RawY, RawColour };
 
 struct ConvertOptions {

@@ -3,7 +3,6 @@
 #include "export_frames.h"
 #include "export_names.h"
 #include "path_checks.h"
-#include "video_source.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +10,32 @@
 namespace kestro::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
+
+// The engine's words for nothing taken speak of ticks in the frame list; here it is --frames, or
+// a capture whose every frame was dropped, that leaves nothing.
+std::string nothingTaken(const ConvertOptions& o, const CapturePlan& plan)
+{
+    std::string text = kestro::exports::messages::kNothingTaken.caption + std::string(": ");
+    if (o.frames) {
+        std::vector<std::int32_t> asked;
+        for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
+            if (takesFrame(o, i))
+                asked.push_back(i);
+        text += asked.size() == 1 ? "the one frame --frames takes, " + rangesText(asked) +
+                                        ", was dropped by the camera and holds no picture."
+                                  : "every frame --frames takes (" + rangesText(asked) +
+                                        ") was dropped by the camera and holds no picture.";
+    } else {
+        text += "every frame was dropped by the camera; none holds a picture.";
+    }
+    return text + "\nNothing was written.";
+}
+
+} // namespace
 
 void applyDisplay(const ConvertOptions& o, CVideoSource& source)
 {
@@ -21,7 +46,12 @@ void applyDisplay(const ConvertOptions& o, CVideoSource& source)
     source.m_converter.SetAlgorithm(o.algorithm);
 }
 
-bool takesFrame(const ConvertOptions& o, std::int32_t frame) { return !o.frames || o.frames->contains(frame); }
+FramePredicate takenFrames(const ConvertOptions& o, const CapturePlan& plan)
+{
+    if (!o.frames && !plan.chosen)
+        return {};
+    return [&plan](std::int32_t i) { return std::binary_search(plan.taken.begin(), plan.taken.end(), i); };
+}
 
 CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange)
@@ -41,19 +71,8 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     applyDisplay(o, source);
     plan.sourceFrames = source.GetFrameCount();
     plan.framePixels = std::int64_t{std::max(source.GetFrameWidth(), 0)} * std::max(source.GetFrameHeight(), 0);
-    for (std::int32_t i = 0; i < plan.sourceFrames; ++i)
-        if (takesFrame(o, i) && source.FindDataFrame(i) == i)
-            plan.taken.push_back(i);
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
-    // A capture the RAW modes refuse (compressed, a width the de-mosaic cannot take) would be
-    // scored from rows that are not a sensor plane, only for the export to refuse it afterwards:
-    // with --best it is refused here, before any frame is scored, with the export's reason.
-    if (o.best && o.mode != DisplayMode::Normal) {
-        std::string why;
-        if (!source.CanShowRaw(o.mode == DisplayMode::RawColour, &why))
-            plan.failure = "it cannot be exported in " + kestro::exports::DisplayModeName(source) + ": " + why;
-    }
 
     // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
     const bool outputIsFile = o.output && singleCapture && o.target == Target::Avi &&
@@ -70,30 +89,48 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     // The window proposes the capture's name as the prefix and its folder.
     case Target::Fits: plan.enginePath = (folder / stem).string(); break;
     }
-    listOutputs(o, plan);
+    // The engine's own plan: the frames it will take and the files they make.
+    kestro::exports::ExportPlan planned = kestro::exports::PlanExport(
+        source, o.target, plan.enginePath, o.block, [&o](std::int32_t i) { return takesFrame(o, i); });
+    plan.taken = std::move(planned.frames);
+    plan.files = std::move(planned.files);
     return plan;
 }
 
-void listOutputs(const ConvertOptions& o, CapturePlan& plan)
+std::string exportRefusal(const ConvertOptions& o, const CapturePlan& plan)
 {
-    const std::int64_t taken = static_cast<std::int64_t>(plan.taken.size());
-    const auto parts = kestro::exports::SplitExtension(plan.enginePath);
-    plan.files.clear();
-    switch (o.target) {
-    case Target::Avi: plan.files = {plan.enginePath}; break;
-    case Target::Bmp:
-        for (std::int64_t k = 0; k < taken; ++k)
-            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)));
-        break;
-    case Target::Rgb:
-        for (int c = 0; c < 3; ++c)
-            plan.files.push_back(kestro::exports::RgbChannelFile(plan.enginePath, c));
-        break;
-    case Target::Fits:
-        for (std::int64_t k = 0; k < (taken + o.block - 1) / o.block; ++k)
-            plan.files.push_back(kestro::exports::NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
-        break;
-    }
+    CVideoSource source;
+    if (!source.Open(plan.capture))
+        return "it could not be opened";
+    applyDisplay(o, source);
+    ExportReport report;
+    if (kestro::exports::CheckExport(source, {o.target, plan.enginePath, o.block, takenFrames(o, plan)}, report))
+        return {};
+    // Of the engine's refusals only "nothing taken" comes with no frame taken and this caption.
+    if (plan.taken.empty() && report.failure &&
+        report.failure->caption == kestro::exports::messages::kNothingTaken.caption)
+        return nothingTaken(o, plan);
+    const std::optional<kestro::ui::Message> m = DescribeExport(report);
+    return m ? m->caption + ": " + m->text : "it cannot be exported";
+}
+
+void planFiles(const ConvertOptions& o, CapturePlan& plan)
+{
+    plan.files =
+        kestro::exports::PlannedFiles(o.target, plan.enginePath, static_cast<std::int64_t>(plan.taken.size()), o.block);
+}
+
+std::string earlierSeriesWarning(const ConvertOptions& o, const CapturePlan& plan)
+{
+    const std::vector<std::string> left =
+        kestro::exports::EarlierSeriesFiles(o.target, plan.enginePath, static_cast<std::int64_t>(plan.files.size()));
+    if (left.empty())
+        return {};
+    const bool one = left.size() == 1;
+    // "a … b, 15 files from an earlier export," and "a, from an earlier export," read alike.
+    return "warning: " + kestro::exports::DescribeFiles(left) + (left.size() > 2 ? "" : ",") +
+           " from an earlier export, " + (one ? "stays" : "stay") + " beside the new ones; remove " +
+           (one ? "it" : "them") + " before stacking";
 }
 
 } // namespace kestro::cli

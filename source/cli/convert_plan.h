@@ -3,12 +3,11 @@
 #pragma once
 
 #include "convert_options.h"
+#include "video_source.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-class CVideoSource;
 
 namespace kestro::cli {
 
@@ -26,16 +25,15 @@ struct CapturePlan {
     std::string failure;            // why the capture cannot be exported; empty when it can
     std::vector<std::string> notes; // what the video source said of a capture that opened, for the summary
     std::string unscored;           // frames --best had to leave out because they could not be scored
+    std::string earlierSeries;      // the warning of files an earlier, longer series leaves beside these
 };
 
 // Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
 void applyDisplay(const ConvertOptions& options, CVideoSource& source);
 
-// Whether the export takes frame i (the --frames list; every frame without one).
-bool takesFrame(const ConvertOptions& options, std::int32_t frame);
-
-// Names every file the export of plan.taken writes (the BMP and FITS series depend on their number).
-void listOutputs(const ConvertOptions& options, CapturePlan& plan);
+// The frames the export of the plan takes, for the engine: those of plan.taken, or every frame
+// when neither --frames nor --best narrowed them.
+FramePredicate takenFrames(const ConvertOptions& options, const CapturePlan& plan);
 
 // Opens the capture to count its frames and names the outputs as the window proposes them,
 // beside the capture or in --output. Frames of the --frames list that the capture lacks go to
@@ -44,5 +42,20 @@ void listOutputs(const ConvertOptions& options, CapturePlan& plan);
 // handler, which the caller may hold for the capture's summary.
 CapturePlan planCapture(const ConvertOptions& options, const std::string& capture, bool singleCapture,
                         std::vector<std::string>* outOfRange);
+
+// Makes every check the export engine makes before it writes (a RAW mode the capture can take,
+// colour frames for --to rgb, some frame taken, no output that is the capture or not a file), on
+// the capture opened afresh, without writing. Empty when the export would go ahead; otherwise the
+// reason as the summary says it, "caption: text". The dry run and the real run both ask it before
+// either writes or scores anything, so that they refuse alike.
+std::string exportRefusal(const ConvertOptions& options, const CapturePlan& plan);
+
+// The files the plan's export writes for the frames it takes now (after --best narrowed them).
+void planFiles(const ConvertOptions& options, CapturePlan& plan);
+
+// The warning for files of an earlier, longer numbered series (a BMP series, FITS sums) that the
+// plan's export leaves beside its own, which a stacking program given the folder would read too.
+// Empty when there are none.
+std::string earlierSeriesWarning(const ConvertOptions& options, const CapturePlan& plan);
 
 } // namespace kestro::cli

@@ -7,6 +7,7 @@
 #include "job_limit.h"
 #include "message_box.h"
 #include "output_checks.h"
+#include "path_checks.h"
 #include "progress_display.h"
 #include "video_source.h"
 
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -122,10 +124,7 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     source.SetStopFlag(&g_stop);
     ProgressDisplay::Line& line = display.begin(name(plan.capture), plan.sourceFrames);
     // The plan's frames are those asked for that hold data, and of those the best with --best.
-    const FramePredicate take = o.frames || plan.chosen ? FramePredicate([&plan](std::int32_t i) {
-        return std::binary_search(plan.taken.begin(), plan.taken.end(), i);
-    })
-                                                        : FramePredicate();
+    const FramePredicate take = takenFrames(o, plan);
     const ProgressCallback step = [&line] { line.done.fetch_add(1, std::memory_order_relaxed); };
     ExportReport report;
     switch (o.target) {
@@ -137,6 +136,9 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     display.end(line);
     const std::vector<std::string> lines = held.lines();
     result.notes.insert(result.notes.end(), lines.begin(), lines.end());
+    // Old files beside the new ones matter once there are new ones.
+    if (!plan.earlierSeries.empty() && !report.files.empty())
+        result.notes.push_back(plan.earlierSeries);
     result.frames = report.nFramesWritten;
     if (report.bStopped) {
         result.outcome = Outcome::Stopped;
@@ -158,8 +160,6 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
 
 std::string describeFiles(const CapturePlan& plan)
 {
-    if (plan.files.empty())
-        return "nothing (no frame is taken)";
     if (plan.files.size() <= 3) {
         std::string list;
         for (const std::string& f : plan.files)
@@ -184,6 +184,66 @@ bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
     }
     std::fprintf(stderr, "%sNothing was written.\n", text.c_str());
     return true;
+}
+
+// Temporary files that an export killed before it finished left in an output folder: told once
+// per folder, before anything is written, and left alone, since an export still running there may
+// be writing them.
+void tellLeftovers(const std::vector<CapturePlan>& plans, ProgressDisplay& display)
+{
+    constexpr std::size_t kNamed = 5;
+    std::set<std::string> seen;
+    for (const CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty() || plan.files.empty())
+            continue;
+        const std::string folder = fs::path(plan.files.front()).parent_path().string();
+        if (!seen.insert(pathKey(folder.empty() ? "." : folder)).second)
+            continue;
+        const std::vector<std::string> left = kestro::exports::LeftoverTemporaries(folder);
+        if (left.empty())
+            continue;
+        const bool one = left.size() == 1;
+        std::string text =
+            "kestro-convert: " + (folder.empty() ? std::string("the current folder") : "the folder " + folder) +
+            " holds " + (one ? "a temporary file" : std::to_string(left.size()) + " temporary files") +
+            " of an export that was killed or is still running: ";
+        for (std::size_t k = 0; k < std::min(left.size(), kNamed); ++k)
+            text += (k > 0 ? ", " : "") + name(left[k]);
+        if (left.size() > kNamed)
+            text += " and " + std::to_string(left.size() - kNamed) + " more";
+        text += one ? ". It is kept; remove it once no export is writing there."
+                    : ". They are kept; remove them once no export is writing there.";
+        display.message(text);
+    }
+}
+
+// Says what each capture's export would write, or why it would not, as the real run would; the
+// exit status is the real run's.
+int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, ProgressDisplay& display)
+{
+    bool allReady = true;
+    for (const CapturePlan& plan : plans) {
+        // Frames that could not be scored make the real run fail, so they make this one too.
+        allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
+        if (!plan.failure.empty()) {
+            display.message(withDetails("FAILED: " + plan.capture, plan.failure, plan.notes));
+            continue;
+        }
+        if (plan.chosen)
+            std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
+                        static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates), o.best->Text().c_str(),
+                        rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
+        else
+            std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
+                        describeFiles(plan).c_str());
+        if (!plan.earlierSeries.empty())
+            std::printf("  %s\n", plan.earlierSeries.c_str());
+        // Standard output and standard error may go to one log: each line in its place.
+        std::fflush(stdout);
+        if (!plan.unscored.empty())
+            display.message(withDetails("FAILED: " + plan.capture, plan.unscored, plan.notes));
+    }
+    return allReady ? 0 : 1;
 }
 
 // Scores the frames of each capture for --best, up to --jobs captures side by side with the cores
@@ -345,39 +405,37 @@ int main(int argc, char** argv)
 
     catchInterrupts();
     std::vector<Result> results(plans.size());
-    // An AVI or the RGB files are named whatever --best keeps, so an output in the way is told
-    // before the frames are scored, not after.
-    const bool namesKnown = o.target == Target::Avi || o.target == Target::Rgb;
-    if (o.best && namesKnown && !o.dryRun && refuseInTheWay(plans, o.overwrite))
+    // From here to the first write the dry run and the real run go the same way, so that the dry
+    // run refuses what the real run would, with the same words and exit status.
+    // An AVI or the RGB files are named whatever --best keeps, so what is in their way is told
+    // before the frames are scored; a series is named only once they are.
+    const bool namesKnown = !o.best || o.target == Target::Avi || o.target == Target::Rgb;
+    if (namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
+    // What the engine would refuse is refused now, by the engine's own checks and in its words,
+    // before any frame is scored.
+    for (CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty())
+            continue;
+        HeldMessages held;
+        plan.failure = exportRefusal(o, plan);
+        // The capture would not open again: the video source's words say why.
+        if (const std::vector<std::string> lines = held.lines(); !lines.empty() && !plan.failure.empty())
+            plan.failure = lines.front();
+    }
     if (o.best) {
         scoreCaptures(o, plans, display, results);
         if (g_stop.load())
             return summarise(o, plans, results, display);
     }
-    if (!o.dryRun && refuseInTheWay(plans, o.overwrite))
+    if (!namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
-    if (o.dryRun) {
-        bool allReady = true;
-        for (const CapturePlan& plan : plans) {
-            // Frames that could not be scored make the real run fail, so they make this one too.
-            allReady = allReady && plan.opened && plan.failure.empty() && plan.unscored.empty();
-            if (!plan.failure.empty()) {
-                display.message(withDetails("FAILED: " + plan.capture, plan.failure, plan.notes));
-                continue;
-            }
-            if (plan.chosen)
-                std::printf("%s: %d of %d frames (best %s: %s) → %s\n", plan.capture.c_str(),
-                            static_cast<int>(plan.taken.size()), static_cast<int>(plan.candidates),
-                            o.best->Text().c_str(), rangesText(plan.taken).c_str(), describeFiles(plan).c_str());
-            else
-                std::printf("%s: %d frames → %s\n", plan.capture.c_str(), static_cast<int>(plan.taken.size()),
-                            describeFiles(plan).c_str());
-            if (!plan.unscored.empty())
-                display.message(withDetails("FAILED: " + plan.capture, plan.unscored, plan.notes));
-        }
-        return allReady ? 0 : 1;
-    }
+    tellLeftovers(plans, display);
+    for (CapturePlan& plan : plans)
+        if (plan.opened && plan.failure.empty())
+            plan.earlierSeries = earlierSeriesWarning(o, plan);
+    if (o.dryRun)
+        return dryRun(o, plans, display);
 
     // An output folder that does not exist yet is made, as a night's sums usually go to a new one.
     if (o.output && !(captures.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output)) {

@@ -1,11 +1,13 @@
 #include "output_checks.h"
 
+#include "export_plan.h"
 #include "path_checks.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace kestro::cli {
 
@@ -106,27 +108,26 @@ std::string outputProblem(const ConvertOptions& o, std::size_t captures)
 std::string outputConflicts(const std::vector<CapturePlan>& plans)
 {
     std::string text;
-    std::vector<std::pair<PathInfo, PathInfo>> captures; // as named, and as followed through links
+    std::vector<std::string> captures;
     for (const CapturePlan& plan : plans)
-        captures.emplace_back(lookAtName(plan.capture), lookAt(plan.capture));
+        captures.push_back(plan.capture);
+    // The files do not exist yet, so two captures writing one are told by the path each would take.
     std::map<std::string, std::string> writers;
     for (const CapturePlan& plan : plans) {
-        bool overCapture = false;
         for (const std::string& file : plan.files) {
             const auto [it, fresh] = writers.try_emplace(pathKey(file), plan.capture);
             if (!fresh)
                 text +=
                     it->second + " and " + plan.capture + " would both write " + file + "; give them other folders\n";
-            if (overCapture)
-                continue;
-            const PathInfo named = lookAtName(file), followed = lookAt(file);
-            for (std::size_t c = 0; c < plans.size() && !overCapture; ++c) {
-                if (named.SameFileAs(captures[c].first) || followed.SameFileAs(captures[c].second)) {
-                    text += "the export of " + plan.capture + " would write " + file + ", which is the capture " +
-                            plans[c].capture + "; an export never writes over a capture, so give another --output\n";
-                    overCapture = true;
-                }
-            }
+        }
+        // A capture of the run under any of its names, a link or another hard link among them.
+        if (const std::optional<std::string> file = kestro::exports::FileThatIsAnInput(plan.files, captures)) {
+            const auto capture = std::find_if(captures.begin(), captures.end(), [&](const std::string& c) {
+                return kestro::exports::SameFile(*file, c);
+            });
+            text += "the export of " + plan.capture + " would write " + *file + ", which is the capture " +
+                    (capture != captures.end() ? *capture : *file) +
+                    "; an export never writes over a capture, so give another --output\n";
         }
     }
     return text;

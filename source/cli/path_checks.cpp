@@ -34,8 +34,6 @@ PathInfo fromStat(const struct stat& st)
     PathInfo info;
     if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
         info.kind = S_ISREG(st.st_mode) ? PathKind::File : PathKind::Folder;
-        info.device = static_cast<std::uint64_t>(st.st_dev);
-        info.inode = static_cast<std::uint64_t>(st.st_ino);
     } else {
         info.kind = PathKind::Special;
         info.what = specialKind(st.st_mode);
@@ -93,8 +91,7 @@ PathInfo lookAtName(const std::string& path)
     // The exports write a new file and rename it onto the name, which replaces a link there and
     // leaves whatever it leads to alone: the link is just a name in the way.
     if (S_ISLNK(st.st_mode))
-        return PathInfo{
-            PathKind::File, {}, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        return PathInfo{PathKind::File, {}};
     return fromStat(st);
 }
 

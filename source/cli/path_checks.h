@@ -3,7 +3,6 @@
 // a device never blocks the command line, and nothing here throws.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace kestro::cli {
@@ -21,15 +20,6 @@ struct PathInfo {
     // Special: what it is ("a FIFO (named pipe)"); Missing and Unreachable: why, in words ("it does
     // not exist", "its symbolic links go round in a loop").
     std::string what;
-    // File and Folder: the file's identity, the same for every name it has.
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-
-    bool SameFileAs(const PathInfo& other) const
-    {
-        return (kind == PathKind::File || kind == PathKind::Folder) && kind == other.kind && device == other.device &&
-               inode == other.inode;
-    }
 };
 
 // What the path names, following links.

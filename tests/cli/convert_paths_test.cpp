@@ -185,11 +185,14 @@ TEST_F(ConvertPaths, AnExportNeverWritesOverACapture)
     capture("night/a.avi", "--width 32 --height 16 --frames 2 --dropped none");
     fs::copy_file(dir.file("m.avi"), dir.file("night/a_rgb.avi"));
     fs::create_hard_link(dir.file("m.avi"), dir.file("hard.avi"));
+    fs::create_symlink("m.avi", dir.path() / "soft.avi");
     const Bytes original = readFile(dir.file("m.avi"));
     expectRefusals({
         {"--to avi --overwrite -o m.avi m.avi", 2, "the export of m.avi would write m.avi, which is the capture m.avi"},
         {"--to avi --overwrite -o hard.avi m.avi", 2,
          "the export of m.avi would write hard.avi, which is the capture m.avi"},
+        {"--to avi --overwrite -o soft.avi m.avi", 2,
+         "the export of m.avi would write soft.avi, which is the capture m.avi"},
         {"--to avi --overwrite night", 2,
          "the export of night/a.avi would write night/a_rgb.avi, which is the capture night/a_rgb.avi"},
     });
