@@ -378,14 +378,23 @@ int main(int argc, char** argv)
                      std::to_string(plan.sourceFrames - 1) + "), not " + list + "\n";
         }
     }
-    usage += outputConflicts(plans);
-    if (!usage.empty()) {
-        for (std::size_t start = 0; start < usage.size();) {
-            const std::size_t end = usage.find('\n', start);
-            std::fprintf(stderr, "kestro-convert: %s\n", usage.substr(start, end - start).c_str());
+    const OutputConflicts conflicts = outputConflicts(plans);
+    usage += conflicts.clashes;
+    auto printLines = [](const std::string& lines) {
+        for (std::size_t start = 0; start < lines.size();) {
+            const std::size_t end = lines.find('\n', start);
+            std::fprintf(stderr, "kestro-convert: %s\n", lines.substr(start, end - start).c_str());
             start = end + 1;
         }
+    };
+    if (!usage.empty()) {
+        printLines(usage);
         return 2;
+    }
+    if (!conflicts.overCaptures.empty()) {
+        printLines(conflicts.overCaptures);
+        std::fprintf(stderr, "Nothing was written.\n");
+        return 1;
     }
 
     // Jobs beyond the cores only wait for each other, and jobs beyond the memory free push the

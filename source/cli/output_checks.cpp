@@ -105,9 +105,9 @@ std::string outputProblem(const ConvertOptions& o, std::size_t captures)
     return {};
 }
 
-std::string outputConflicts(const std::vector<CapturePlan>& plans)
+OutputConflicts outputConflicts(const std::vector<CapturePlan>& plans)
 {
-    std::string text;
+    OutputConflicts found;
     std::vector<std::string> captures;
     for (const CapturePlan& plan : plans)
         captures.push_back(plan.capture);
@@ -117,7 +117,7 @@ std::string outputConflicts(const std::vector<CapturePlan>& plans)
         for (const std::string& file : plan.files) {
             const auto [it, fresh] = writers.try_emplace(pathKey(file), plan.capture);
             if (!fresh)
-                text +=
+                found.clashes +=
                     it->second + " and " + plan.capture + " would both write " + file + "; give them other folders\n";
         }
         // A capture of the run under any of its names, a link or another hard link among them.
@@ -125,12 +125,12 @@ std::string outputConflicts(const std::vector<CapturePlan>& plans)
             const auto capture = std::find_if(captures.begin(), captures.end(), [&](const std::string& c) {
                 return kestro::exports::SameFile(*file, c);
             });
-            text += "the export of " + plan.capture + " would write " + *file + ", which is the capture " +
-                    (capture != captures.end() ? *capture : *file) +
-                    "; an export never writes over a capture, so give another --output\n";
+            found.overCaptures += "the export of " + plan.capture + " would write " + *file +
+                                  ", which is the capture " + (capture != captures.end() ? *capture : *file) +
+                                  "; an export never writes over a capture, so give another --output\n";
         }
     }
-    return text;
+    return found;
 }
 
 std::string outputNameProblem(const CapturePlan& plan)

@@ -17,9 +17,15 @@ namespace kestro::cli {
 // none); otherwise the usage error, naming the path and why.
 std::string outputProblem(const ConvertOptions& options, std::size_t captures);
 
-// Outputs the run must not write, one line each: a file two captures would both write, and a file
-// that is one of the captures (under its own name, another, or a link). Empty when there is none.
-std::string outputConflicts(const std::vector<CapturePlan>& plans);
+// Outputs the run must not write, one line each; empty when there is none.
+struct OutputConflicts {
+    // Files two captures would both write: the command line asks for something impossible.
+    std::string clashes;
+    // Files that are one of the captures (under their own name, another, or a link): the run is
+    // refused, as an export never writes over what it reads, whatever --overwrite says.
+    std::string overCaptures;
+};
+OutputConflicts outputConflicts(const std::vector<CapturePlan>& plans);
 
 // Why the plan's outputs cannot be made: a file name longer than the file system takes. Empty
 // when they can.

@@ -85,7 +85,7 @@ TEST_F(ConvertDryRun, SaysWhatTheRealRunSaysAndEndsAsItDoes)
         {"--to rgb --frames 2,4 ok.avi", 1, nothingTaken},
         {"--to fits --block 2 --frames 2,4 ok.avi", 1, nothingTaken},
         {"--to avi --mode raw-y --best 50% --frames 2,4 ok.avi", 1, nothingTaken},
-        {"--to avi --overwrite -o ok.avi ok.avi", 2,
+        {"--to avi --overwrite -o ok.avi ok.avi", 1,
          "kestro-convert: the export of ok.avi would write ok.avi, which is the capture ok.avi"},
         {"--to avi busy.avi ok.avi", 1, "kestro-convert: busy_rgb.avi exists; --overwrite replaces it"},
         {"--to bmp --overwrite busy.avi", 1,
