@@ -187,8 +187,9 @@ TEST_F(ExportPlanning, NoOutputIsTheCaptureItself)
         EXPECT_TRUE(contains(m.text, "Nothing was written.")) << m.text;
         EXPECT_EQ(readFile(capture), stored);
         EXPECT_EQ(namesIn(folder.path()), before);
-        if (c.symbolic)
+        if (c.symbolic) {
             EXPECT_TRUE(fs::is_symlink(folder.file(c.linkName))) << "the link itself is not replaced either";
+        }
     }
 }
 

@@ -218,8 +218,9 @@ TEST_F(VideoSource, OpenFailuresTellWhichStepFailedAndLeaveTheSourceClosed)
     const std::string empty = scratch().file("empty.avi");
     writeFile(empty, {});
     const std::string fifo = scratch().file("pipe.avi");
-    if (!std::filesystem::exists(fifo))
+    if (!std::filesystem::exists(fifo)) {
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    }
     // The first 100 bytes of a capture: a recording cut short before its stream headers end.
     const std::string cut = scratch().file("cut.avi");
     {
