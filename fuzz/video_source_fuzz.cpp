@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the video source as a capture and asks for every frame in every
 // display mode, reading every byte of each bitmap it hands out, so that a plane or an image
 // that does not lie inside its buffer shows up under the sanitizers.
+#include "algorithms.h"
+#include "fuzz_support.h"
 #include "memory_file.h"
-#include "message_box.h"
 #include "video_source.h"
 
 #include <algorithm>
@@ -53,11 +54,14 @@ void exercise(const std::string& path)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool quiet = [] {
-        kestro::ui::setMessageHandler([](const kestro::ui::Message&) { return kestro::ui::Answer::Ok; });
+    static const bool ready = [] {
+        kestro::fuzz::silenceMessages();
+        // One thread for the library's algorithms, as in the other fuzzers: the picture does not
+        // depend on it, and the runs stay comparable.
+        kestro::dor2ezu::setThreadCount(1);
         return true;
     }();
-    (void)quiet;
+    (void)ready;
     kestro::fuzz::withMemoryFile(data, size, [](const std::string& path) { exercise(path); });
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <unordered_map>
 
 namespace kestro::quality {
@@ -42,7 +43,10 @@ std::optional<BestCount> BestCount::Parse(const std::string& text, std::string* 
         return refuse("\"" + text + "\" is not a number" + kForm);
     if (frames < 1)
         return refuse("keeping " + text + " frames keeps nothing; give 1 or more, or a share such as 25%");
-    count.value = static_cast<double>(frames);
+    // No capture holds more frames than a 32-bit position counts, so a larger number keeps them all
+    // just as this one does. Kept as it was typed, a number past 2^53 would not survive the double,
+    // and Text() would write one that Parse refuses.
+    count.value = static_cast<double>(std::min<std::int64_t>(frames, std::numeric_limits<std::int32_t>::max()));
     return count;
 }
 
@@ -61,8 +65,15 @@ std::size_t BestCount::Of(std::size_t candidates) const
 
 std::string BestCount::Text() const
 {
+    // The shortest text that reads back as the same double: "12.5%", "21.00001%", never rounded to
+    // six digits, so that a share shown again or passed on keeps exactly the frames it kept.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, kind == Kind::Percent ? "%g%%" : "%.0f", value);
+    if (kind == Kind::Percent) {
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer - 1, value);
+        *end = '%';
+        return std::string(buffer, end + 1);
+    }
+    std::snprintf(buffer, sizeof buffer, "%.0f", value);
     return buffer;
 }
 

@@ -22,6 +22,11 @@ TEST(BestCount, ReadsSharesAndNumbersAndRefusesTheRest)
         {"100%", true, BestCount::Kind::Percent, 100},
         {"500", true, BestCount::Kind::Frames, 500},
         {"1", true, BestCount::Kind::Frames, 1},
+        // More digits than "%g" keeps: written back, the share must still be this one.
+        {"21.00001%", true, BestCount::Kind::Percent, 21.00001},
+        {"0.000123456789%", true, BestCount::Kind::Percent, 0.000123456789},
+        // More frames than any capture holds keeps all of them, as the most a capture can hold does.
+        {"9223372036854775807", true, BestCount::Kind::Frames, 2147483647},
         {"0", false, {}, 0},
         {"0%", false, {}, 0},
         {"100.5%", false, {}, 0},
@@ -42,7 +47,10 @@ TEST(BestCount, ReadsSharesAndNumbersAndRefusesTheRest)
         if (c.ok) {
             EXPECT_EQ(count->kind, c.kind);
             EXPECT_EQ(count->value, c.value);
-            EXPECT_EQ(BestCount::Parse(count->Text(), nullptr)->value, c.value);
+            const auto again = BestCount::Parse(count->Text(), nullptr);
+            ASSERT_TRUE(again.has_value()) << count->Text();
+            EXPECT_EQ(again->kind, c.kind);
+            EXPECT_EQ(again->value, c.value) << count->Text();
         } else {
             EXPECT_FALSE(why.empty());
         }

@@ -5,8 +5,10 @@
 
 #include "avifile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -18,8 +20,9 @@ struct ExerciseResult {
     LONG length = -1;
     DWORD suggestedBuffer = 0;
     bool decoder = false;
-    int framesRead = 0;    // positions whose stored bytes were read
-    int framesDecoded = 0; // positions that gave a bitmap
+    int framesRead = 0;         // positions whose stored bytes were read
+    int framesDecoded = 0;      // positions that gave a bitmap
+    std::int64_t positions = 0; // positions asked about: the stream's, and one on either side
     bool bitmapsConsistent = true;
 };
 
@@ -61,13 +64,19 @@ inline ExerciseResult exerciseAvi(const std::string& path, LONG maxPositions = 6
         AVISTREAMINFOA info;
         if (AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK)
             r.suggestedBuffer = info.dwSuggestedBufferSize;
-        const LONG start = AVIStreamStart(stream);
+        // The bounds are 64-bit: a stream may start at the largest LONG, and the position after
+        // its last one is then past what a LONG holds; such positions are not asked about.
+        const std::int64_t start = AVIStreamStart(stream);
         r.length = AVIStreamLength(stream);
         gf = AVIStreamGetFrameOpen(stream, nullptr);
         r.decoder = gf != nullptr;
-        const LONG n = r.length < maxPositions ? r.length : maxPositions;
+        const std::int64_t n = r.length < maxPositions ? r.length : maxPositions;
+        const std::int64_t first = std::max<std::int64_t>(start - 1, std::numeric_limits<LONG>::min());
+        const std::int64_t last = std::min<std::int64_t>(start + n, std::numeric_limits<LONG>::max());
         std::vector<std::uint8_t> buffer;
-        for (LONG i = start - 1; i <= start + n; ++i) {
+        for (std::int64_t position = first; position <= last; ++position) {
+            const auto i = static_cast<LONG>(position);
+            ++r.positions;
             sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_PREV));
             sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_NEXT));
             sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_KEY | FIND_PREV));

@@ -198,6 +198,24 @@ std::vector<Damage> damages()
         {"StartNearMax",
          [] { return built({}, [](Bytes& b, AviLayout& l) { poke32(b, l.strhOffset + 8 + 28, 0x7FFFFFFE); }); }, true,
          5, 5},
+        // A start at the top of the position range: the last position, start + length - 1, is
+        // the largest a LONG holds, and one past it is not a LONG at all.
+        {"StartAtMaxNoFrames",
+         [] {
+             AviLayout l = layout24(0);
+             Bytes b = build(l);
+             poke32(b, l.strhOffset + 8 + 28, 0x7FFFFFFF);
+             return b;
+         },
+         true, 0, 0},
+        {"StartOneBelowMaxOneFrame",
+         [] {
+             AviLayout l = layout24(1);
+             Bytes b = build(l);
+             poke32(b, l.strhOffset + 8 + 28, 0x7FFFFFFE);
+             return b;
+         },
+         true, 1, 1},
         {"NoVideoStream", [] { return built([](AviLayout& l) { l.audioOnly = true; }); }, false},
         {"StrlNestedDeeply",
          [] {
@@ -237,6 +255,9 @@ TEST_P(Malformed, AnsweredThroughResultCodes)
         }
         // The suggested buffer never exceeds what the file could hold.
         EXPECT_LE(r.suggestedBuffer, 4096u);
+        // Every position of the stream was asked about, also where the stream ends at the top
+        // of the position range.
+        EXPECT_GE(r.positions, std::min<std::int64_t>(r.length, 64) + 1);
     } else if (r.open == AVIERR_OK) {
         EXPECT_NE(r.stream, AVIERR_OK);
     }
