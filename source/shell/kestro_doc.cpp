@@ -25,6 +25,7 @@
 
 #include <boost/lexical_cast.hpp>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -120,6 +121,7 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     }
     m_nCurrentRow = -1;
     m_nDroppedFrames = 0;
+    m_told.clear();
     if (m_pFrameList != nullptr)
         m_pFrameList->FillFrameList();
     else
@@ -261,14 +263,34 @@ bool CKestroDoc::IsFrameMissing() const
     return m_videoSource.IsOpen() && m_nCurrentRow >= 0 && m_videoSource.GetCurrentPosition() < 0;
 }
 
-const BITMAPINFOHEADER* CKestroDoc::RenderCurrentFrame()
+CKestroDoc::FrameRendering CKestroDoc::RenderCurrentFrame()
 {
-    // Without a frame with data at or before the chosen row, the decoder still holds whatever
-    // was shown before: no picture is better than a wrong one.
-    const BITMAPINFOHEADER* pBitmap = IsFrameMissing() ? nullptr : m_videoSource.GetFrameBitmap();
+    FrameRendering r;
+    if (!m_videoSource.IsOpen()) {
+        r.note = CKestroView::NoCaptureNote();
+    } else if (IsFrameMissing()) {
+        // Without a frame with data at or before the chosen row, the decoder still holds
+        // whatever was shown before: no picture is better than a wrong one.
+        r.note = CKestroView::MissingFrameNote(m_nCurrentRow);
+    } else {
+        std::vector<kestro::ui::Message> held;
+        m_videoSource.HoldMessages(&held);
+        r.pBitmap = m_videoSource.GetFrameBitmap();
+        m_videoSource.HoldMessages(nullptr);
+        if (r.pBitmap == nullptr)
+            r.note = CKestroView::UnreadableFrameNote(m_videoSource.GetCurrentPosition());
+        // Held, the video source tells about a frame at every render of it; the user hears of
+        // each cause once.
+        for (kestro::ui::Message& m : held) {
+            if (std::find(m_told.begin(), m_told.end(), m) == m_told.end()) {
+                m_told.push_back(m);
+                r.tell.push_back(std::move(m));
+            }
+        }
+    }
     // The video source falls back to Normal by itself when a capture cannot be shown raw.
     ShowDisplayModeInForce();
-    return pBitmap;
+    return r;
 }
 
 namespace {
@@ -333,7 +355,7 @@ void CKestroDoc::OnGoToFrame()
 void CKestroDoc::OnDisplayNormal()
 {
     m_videoSource.m_bRaw = false;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
 }
 
@@ -341,7 +363,7 @@ void CKestroDoc::OnDisplayRawY()
 {
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = false;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
 }
 
@@ -349,8 +371,15 @@ void CKestroDoc::OnDisplayRawColour()
 {
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = true;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
+}
+
+void CKestroDoc::ChooseDisplayMode()
+{
+    // A mode chosen again is tried again, and what stands in its way is told again.
+    m_told.clear();
+    InvalidateView();
 }
 
 void CKestroDoc::ShowDisplayModeInForce()
@@ -544,7 +573,7 @@ void CKestroDoc::SetTitle(const QString& title)
 void CKestroDoc::InvalidateView(bool bErase)
 {
     if (m_pFrameView != nullptr)
-        m_pFrameView->Invalidate(bErase);
+        m_pFrameView->RequestRender(bErase);
 }
 
 bool CKestroDoc::OnCmdMsg(int nId)

@@ -5,6 +5,7 @@
 #include "cmd_target.h"
 #include "draw_dib.h"
 #include "frame_scorer.h"
+#include "message_box.h"
 #include "video_source.h"
 
 #include <QString>
@@ -49,9 +50,17 @@ public:
     // The chosen row holds no data and no frame with data comes before it: there is no picture
     // to show for it.
     bool IsFrameMissing() const;
-    // The picture of the chosen row in the display settings in force, or null; the mode
-    // buttons then show the mode the video source actually used.
-    const BITMAPINFOHEADER* RenderCurrentFrame();
+    // What the frame view shows for the chosen row: the picture in the display settings in
+    // force (null when there is none), the note drawn instead of a missing one, and what the
+    // video source had to say meanwhile, held back to be shown after the render. Each message is
+    // told once while the capture stays open and the display mode stays chosen. The mode
+    // buttons afterwards show the mode the video source actually used.
+    struct FrameRendering {
+        const BITMAPINFOHEADER* pBitmap = nullptr;
+        QString note;
+        std::vector<kestro::ui::Message> tell;
+    };
+    FrameRendering RenderCurrentFrame();
     // The text of the status bar's frame pane: the chosen frame, the capture's size, format,
     // rate and dropped frames; empty with no capture open.
     QString FrameStatusText() const;
@@ -109,6 +118,7 @@ public:
 
 private:
     void SelectPattern(int nButton, std::int32_t nPattern);
+    void ChooseDisplayMode();
     void InvalidateView(bool bErase = false);
     void UpdateFrameStatus();
     // Starts scoring the open capture in the background; unless bRestart, a run of this capture
@@ -119,4 +129,6 @@ private:
 
     QString m_strTitle;
     std::int32_t m_nCurrentRow = -1;
+    // Messages the renders have told about the open capture in the display mode chosen.
+    std::vector<kestro::ui::Message> m_told;
 };

@@ -302,9 +302,14 @@ void DisplayTest::modeButtonsFollowARefusal()
     CKestroView& view = *f.frame().GetFrameView();
     QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
     QVERIFY(f.button(nMode).isChecked());
-    // Several repaints, as a resize would make: told at most once.
-    for (int i = 0; i < 3; ++i)
+    // The frame is rendered once the click has been handled; then several repaints, as a resize
+    // would make, and renders of the same frame: told at most once.
+    QTest::qWait(0);
+    for (int i = 0; i < 3; ++i) {
         view.repaint();
+        f.doc().SetCurrentFrame(0);
+        QTest::qWait(0);
+    }
     const CVideoSource& source = f.doc().m_videoSource;
     const int nInForce = !source.m_bRaw        ? ids::IDC_DISPLAY_NORMAL
                          : source.m_bRawColour ? ids::IDC_DISPLAY_RAW_COLOUR
@@ -319,6 +324,13 @@ void DisplayTest::modeButtonsFollowARefusal()
     QCOMPARE(f.frame().GetFrameList()->GetScoring().GetSource(), nInForce == ids::IDC_DISPLAY_NORMAL
                                                                      ? kestro::quality::ScoreSource::Decoded
                                                                      : kestro::quality::ScoreSource::SensorPlane);
+    // The mode chosen again is tried again, and the user told again why it cannot be.
+    if (nShown >= 0) {
+        QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
+        QTRY_COMPARE(f.messages().size(), std::size_t(2));
+        QCOMPARE(f.messages()[1], f.messages()[0]);
+        QVERIFY(f.button(nShown).isChecked());
+    }
 }
 
 void DisplayTest::algorithmFieldShowsTheAlgorithmInUse()
