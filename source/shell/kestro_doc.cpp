@@ -263,7 +263,7 @@ bool CKestroDoc::IsFrameMissing() const
     return m_videoSource.IsOpen() && m_nCurrentRow >= 0 && m_videoSource.GetCurrentPosition() < 0;
 }
 
-CKestroDoc::FrameRendering CKestroDoc::RenderCurrentFrame()
+FrameRendering CKestroDoc::RenderCurrentFrame()
 {
     FrameRendering r;
     if (!m_videoSource.IsOpen()) {

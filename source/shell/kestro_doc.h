@@ -19,6 +19,16 @@ class CKestroView;
 class CLeftView;
 class QComboBox;
 
+// A render of the chosen row: the picture in the display settings in force (null when there is
+// none), the note drawn instead of a missing one, and what the video source had to say
+// meanwhile, held back to be shown after the render. Each message is told once while the capture
+// stays open and the display mode stays chosen.
+struct FrameRendering {
+    const BITMAPINFOHEADER* pBitmap = nullptr;
+    QString note;
+    std::vector<kestro::ui::Message> tell;
+};
+
 class CKestroDoc : public CCmdTarget {
 public:
     CKestroDoc();
@@ -50,16 +60,8 @@ public:
     // The chosen row holds no data and no frame with data comes before it: there is no picture
     // to show for it.
     bool IsFrameMissing() const;
-    // What the frame view shows for the chosen row: the picture in the display settings in
-    // force (null when there is none), the note drawn instead of a missing one, and what the
-    // video source had to say meanwhile, held back to be shown after the render. Each message is
-    // told once while the capture stays open and the display mode stays chosen. The mode
-    // buttons afterwards show the mode the video source actually used.
-    struct FrameRendering {
-        const BITMAPINFOHEADER* pBitmap = nullptr;
-        QString note;
-        std::vector<kestro::ui::Message> tell;
-    };
+    // What the frame view shows for the chosen row (see FrameRendering). The mode buttons
+    // afterwards show the mode the video source actually used.
     FrameRendering RenderCurrentFrame();
     // The text of the status bar's frame pane: the chosen frame, the capture's size, format,
     // rate and dropped frames; empty with no capture open.

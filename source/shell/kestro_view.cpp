@@ -4,6 +4,7 @@
 #include "kestro_doc.h"
 #include "left_view.h"
 #include "resource_ids.h"
+#include "teardown.h"
 
 #include <QCoreApplication>
 #include <QPaintEvent>
@@ -54,10 +55,7 @@ CKestroView::CKestroView(CKestroDoc& doc, QWidget* pParent)
 
 CKestroView::~CKestroView()
 {
-    // The scroll bars go with QWidget's part of this object, after this part: their last
-    // signals must not reach it.
-    m_pHBar->disconnect(this);
-    m_pVBar->disconnect(this);
+    DisconnectDescendants(*this);
     if (m_doc.m_pFrameView == this)
         m_doc.m_pFrameView = nullptr;
 }
@@ -84,7 +82,7 @@ void CKestroView::Render()
     if (!m_bRenderQueued)
         return;
     m_bRenderQueued = false;
-    CKestroDoc::FrameRendering rendering = m_doc.RenderCurrentFrame();
+    FrameRendering rendering = m_doc.RenderCurrentFrame();
     // A copy of the picture of the view's own: the video source replaces its bitmap at its next
     // call, which may come from an export before this pane paints again.
     const std::size_t nBytes = CDrawDib::PackedSize(rendering.pBitmap);

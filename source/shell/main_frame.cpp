@@ -12,6 +12,7 @@
 #include "resource_ids.h"
 #include "resource_strings.h"
 #include "status_bar.h"
+#include "teardown.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -77,8 +78,10 @@ CMainFrame::CMainFrame(CKestroDoc& doc) : m_doc(doc)
 
 CMainFrame::~CMainFrame()
 {
-    // QWidget's destructor still moves the focus about, after this part of the object is gone.
+    // QWidget's destructor still moves the focus about, and deletes the bars and menus, after
+    // this part of the object is gone.
     disconnect(m_focusConnection);
+    DisconnectDescendants(*this);
 }
 
 int CMainFrame::OnCreate()

@@ -61,6 +61,7 @@ private slots:
     void mouseChoiceHandsTheKeyboardBack();
     void patternToolTips();
     void narrowWindowKeepsEveryControl();
+    void closingWithTheAlgorithmFieldFocused();
 };
 
 void DisplayTest::modeButtons_data()
@@ -475,6 +476,23 @@ void DisplayTest::narrowWindowKeepsEveryControl()
     frame.resize(1100, 700);
     QTRY_COMPARE(frame.GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE)->geometry().center().y(),
                  frame.GetDisplayBar().GetDlgItem(ids::IDC_DISPLAY_NORMAL)->geometry().center().y());
+}
+
+// Destroyed while shown, as at the end of a run, the window closes from within QWidget's
+// destructor and the algorithm field loses the focus, after the window's own part is gone: its
+// handlers must no longer be reached then. What goes wrong otherwise is undefined behaviour, which
+// the sanitizer build (scripts/sanitize) reports here.
+void DisplayTest::closingWithTheAlgorithmFieldFocused()
+{
+    ShellFixture f;
+    f.start();
+    QComboBox& box = f.algorithmList();
+    f.frame().activateWindow();
+    box.setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(box.lineEdit()->hasFocus());
+    f.restart();
+    QCOMPARE(f.algorithmList().currentText(), f.algorithmList().itemText(IndexOfNumber(f, 11)));
+    QVERIFY(f.messages().empty());
 }
 
 QTEST_MAIN(DisplayTest)
