@@ -415,12 +415,19 @@ void BestFramesTest::dialogSaysWhyACountIsNot()
     QVERIFY(dlg.GetTickedChoice().text().contains(QStringLiteral("(120)")));
     QVERIFY(dlg.GetAllChoice().text().contains(QStringLiteral("(300)")));
 
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     dlg.GetCountEdit().setText(QStringLiteral("many"));
     QVERIFY(!pOk->isEnabled());
     std::string error;
     QVERIFY(!kestro::quality::BestCount::Parse("many", &error));
-    QCOMPARE(dlg.GetErrorLabel().text(), QString::fromStdString(error));
-    QVERIFY(!dlg.GetErrorLabel().text().isEmpty());
+    QLabel& label = dlg.GetErrorLabel();
+    QCOMPARE(label.text(), QString::fromStdString(error));
+    QVERIFY(!label.text().isEmpty());
+    // Shown whole: as tall as its wrapped lines need, and inside the dialog.
+    QTRY_VERIFY2(label.height() >= label.heightForWidth(label.width()),
+                 qPrintable(QStringLiteral("%1 < %2").arg(label.height()).arg(label.heightForWidth(label.width()))));
+    QVERIFY(dlg.rect().contains(QRect(label.mapTo(&dlg, QPoint()), label.size())));
 
     dlg.GetCountEdit().setText(QStringLiteral(" 500 "));
     dlg.GetAllChoice().setChecked(true);

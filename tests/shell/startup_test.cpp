@@ -66,6 +66,7 @@ private slots:
     void menusKeysAndToolbar();
     void statusBarPanesAndPrompts();
     void framePaneFollowsTheCurrentFrame();
+    void longStatusTextsNeverWidenTheWindow();
     void viewMenuTogglesBars();
     void newRefillsTheAlgorithmListOnce();
     void algorithmListSkipsEmptyNames();
@@ -287,6 +288,44 @@ void StartupTest::framePaneFollowsTheCurrentFrame()
         QTest::keyClick(&list, static_cast<Qt::Key>(nKey));
         QCOMPARE(bar.GetFrameText(), text + kCapture);
     }
+}
+
+void StartupTest::longStatusTextsNeverWidenTheWindow()
+{
+    ShellFixture f;
+    f.start();
+    CMainFrame& frame = f.frame();
+    frame.resize(1100, 760);
+    QTRY_COMPARE(frame.width(), 1100);
+    CStatusBar& bar = f.frame().GetStatusBar();
+    const QString text =
+        QStringLiteral("Frames cannot be scored: ") + QStringLiteral("a reason at length, ").repeated(30);
+    QWidget* pScoring = bar.findChild<QWidget*>(QStringLiteral("scoringPane"));
+    QVERIFY(pScoring != nullptr);
+
+    // Every pane with text at once: the window keeps its width, each pane is cut short within
+    // it and holds the whole text in its tooltip.
+    bar.SetPaneText(0, text);
+    bar.SetScoringText(text);
+    bar.SetFrameText(text);
+    QTest::qWait(50);
+    QCOMPARE(frame.width(), 1100);
+    QVERIFY(frame.minimumSizeHint().width() <= 1100);
+    for (QWidget* pPane : {static_cast<QWidget*>(bar.GetPane(0)), pScoring, bar.GetFramePane()}) {
+        QVERIFY2(pPane->isVisible(), qPrintable(pPane->objectName()));
+        QVERIFY2(pPane->geometry().right() < bar.width(), qPrintable(pPane->objectName()));
+        QCOMPARE(pPane->toolTip(), text);
+    }
+    QCOMPARE(bar.GetPaneText(0), text);
+    QCOMPARE(bar.GetScoringText(), text);
+    QCOMPARE(bar.GetFrameText(), text);
+
+    // A text that fits shows whole, without a tooltip.
+    bar.SetScoringText(QString());
+    bar.SetFrameText(QStringLiteral("Frame 1 of 2"));
+    bar.SetPaneText(0, QStringLiteral("Ready"));
+    QTRY_COMPARE(bar.GetPane(0)->toolTip(), QString());
+    QTRY_COMPARE(bar.GetFramePane()->toolTip(), QString());
 }
 
 void StartupTest::viewMenuTogglesBars()
