@@ -184,6 +184,8 @@ void CMainFrame::BuildMenu()
 {
     m_pFileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     AddCommand(m_pFileMenu, ids::ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"));
+    // Save and Save As do the same (the name is always asked for); Save is here for its key.
+    AddCommand(m_pFileMenu, ids::ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"));
     AddCommand(m_pFileMenu, ids::ID_FILE_SAVE_AS, QStringLiteral("Save &As..."));
     AddCommand(m_pFileMenu, ids::ID_SAVE_RGB_CHANNELS, QStringLiteral("Save RGB channels..."));
     m_pFileMenu->addSeparator();
