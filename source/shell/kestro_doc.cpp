@@ -79,10 +79,18 @@ bool CKestroDoc::OnNewDocument()
     return true;
 }
 
+std::string CKestroDoc::CaptureFolder() const
+{
+    const std::filesystem::path capture(m_videoSource.GetFileName());
+    return m_videoSource.IsOpen() && capture.has_parent_path() ? capture.parent_path().string() : std::string();
+}
+
 void CKestroDoc::OnFileOpen()
 {
     kestro::ui::FileDialogRequest request;
     request.mode = kestro::ui::FileDialogMode::Open;
+    // The next capture of a night usually lies beside the one open.
+    request.startFolder = CaptureFolder();
     request.defaultExtension = "avi";
     request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
     if (const std::optional<std::string> path = kestro::ui::askForFile(request))
@@ -496,6 +504,7 @@ void CKestroDoc::OnSaveFrames()
     request.mode = kestro::ui::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
+    request.startFolder = CaptureFolder();
     request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
     request.confirmOverwrite = true;
     const std::optional<std::string> path = kestro::ui::askForFile(request);
@@ -519,6 +528,7 @@ void CKestroDoc::OnSaveRgbChannels()
     request.mode = kestro::ui::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedRgbName(m_videoSource);
+    request.startFolder = CaptureFolder();
     request.filter = "3 AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||";
     // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
     // to ask about it.

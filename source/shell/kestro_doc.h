@@ -127,6 +127,8 @@ private:
     // from the same source is left as it is.
     void ScoreOpenCapture(bool bRestart);
     bool RefuseWithoutVideo();
+    // The open capture's folder, where the file dialogs start; empty with none open.
+    std::string CaptureFolder() const;
     template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
 
     QString m_strTitle;

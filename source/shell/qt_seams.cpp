@@ -75,6 +75,8 @@ QString ToQtFilter(const std::string& filter)
     return parts.join(QStringLiteral(";;"));
 }
 
+} // namespace
+
 std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
 {
     const bool bOpen = r.mode == FileDialogMode::Open;
@@ -84,14 +86,14 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     dialog.setFileMode(bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
+    if (!r.startFolder.empty())
+        dialog.setDirectory(QString::fromStdString(r.startFolder));
     if (!r.fileName.empty())
         dialog.selectFile(QString::fromStdString(r.fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().front().toStdString();
 }
-
-} // namespace
 
 std::optional<std::int32_t> ShowGoToFrameDialog(const NumberRequest& r)
 {

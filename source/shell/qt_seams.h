@@ -12,8 +12,9 @@
 
 void InstallQtSeams();
 
-// The handlers behind the folder, FITS, Check best and Go to Frame seams, for tests that drive
-// the real dialogs.
+// The handlers behind the file, folder, FITS, Check best and Go to Frame seams, for tests that
+// drive the real dialogs.
+std::optional<std::string> ShowFileDialog(const kestro::ui::FileDialogRequest& request);
 std::optional<std::string> ShowFolderBrowser(const kestro::ui::FolderRequest& request);
 std::optional<kestro::ui::FitsExportRequest> ShowExportFitsDialog(const kestro::ui::FitsExportRequest& request);
 std::optional<kestro::ui::BestFramesRequest> ShowBestFramesDialog(const kestro::ui::BestFramesRequest& request);

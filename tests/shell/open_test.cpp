@@ -8,14 +8,19 @@
 #include "kestro_view.h"
 #include "left_view.h"
 #include "main_frame.h"
+#include "qt_seams.h"
 #include "recent_file_list.h"
 #include "resource_ids.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -174,7 +179,26 @@ void OpenTest::fileDialog()
     QCOMPARE(r.defaultExtension, std::string("avi"));
     QCOMPARE(r.fileName, std::string());
     QCOMPARE(r.filter, std::string("AVI files (*.avi)|*.avi|All Files (*.*)|*.*||"));
+    // With nothing open the dialog starts where it likes; with a capture open, in its folder.
+    QCOMPARE(r.startFolder, std::string());
+    f.command(ids::ID_FILE_OPEN);
+    QCOMPARE(f.dialogs().fileRequests().back().startFolder, f.folder().toStdString());
     QVERIFY(f.messages().empty());
+
+    // The real dialog opens there.
+    const QString other = f.folder() + QStringLiteral("/other");
+    QVERIFY(QDir().mkpath(other));
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shown = pDialog->directory().absolutePath();
+            pDialog->reject();
+        }
+    });
+    kestro::ui::FileDialogRequest request = r;
+    request.startFolder = other.toStdString();
+    QVERIFY(!ShowFileDialog(request));
+    QCOMPARE(shown, other);
 }
 
 void OpenTest::recentFileRules()
