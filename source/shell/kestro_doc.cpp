@@ -137,8 +137,22 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     InvalidateView();
     // The list was filled afresh, so its scores are gone whichever capture it now shows.
     ScoreOpenCapture(true);
-    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+    if (CMainFrame* pFrame = CKestroApp::MainFrame()) {
         pFrame->EnableCommand(ids::ID_CHECK_BEST, m_videoSource.IsOpen());
+        pFrame->GetStatusBar().SetCaptureNote(CaptureNoteText());
+    }
+}
+
+QString CKestroDoc::CaptureNoteText() const
+{
+    const std::int32_t nFrames = m_videoSource.GetFrameCount();
+    const std::int32_t nPromised = m_videoSource.GetPromisedFrameCount();
+    if (!m_videoSource.IsOpen() || nPromised <= nFrames)
+        return {};
+    // The frames the list shows without data were dropped by the recorder, not lost at the end.
+    return QStringLiteral("%1 of %2 frames hold data; the file ends early")
+        .arg(std::max(nFrames - m_nDroppedFrames, 0))
+        .arg(nPromised);
 }
 
 kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const

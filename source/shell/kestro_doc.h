@@ -66,6 +66,10 @@ public:
     // The text of the status bar's frame pane: the chosen frame, the capture's size, format,
     // rate and dropped frames; empty with no capture open.
     QString FrameStatusText() const;
+    // What the status bar says about the capture as a whole: that the file ends before the
+    // frames its headers promised ("9 of 20 frames hold data; the file ends early"); empty for
+    // a whole file or with none open.
+    QString CaptureNoteText() const;
     // Frames stored empty in the open capture, counted when the frame list was filled.
     std::int32_t m_nDroppedFrames = 0;
 

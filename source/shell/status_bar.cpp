@@ -149,6 +149,11 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     m_pScoringPane->setObjectName(QStringLiteral("scoringPane"));
     m_pScoringPane->hide();
     insertPermanentWidget(1, m_pScoringPane);
+    // Left of that, while the capture on show has something wrong with it as a whole.
+    m_pCapturePane = new CStatusPane(QString(), this);
+    m_pCapturePane->setObjectName(QStringLiteral("capturePane"));
+    m_pCapturePane->hide();
+    insertPermanentWidget(1, m_pCapturePane);
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -187,6 +192,14 @@ void CStatusBar::SetScoringText(const QString& text)
 {
     m_pScoringPane->SetText(text);
     m_pScoringPane->setVisible(!text.isEmpty());
+}
+
+QString CStatusBar::GetCaptureNote() const { return m_pCapturePane->text(); }
+
+void CStatusBar::SetCaptureNote(const QString& text)
+{
+    m_pCapturePane->SetText(text);
+    m_pCapturePane->setVisible(!text.isEmpty());
 }
 
 QRect CStatusBar::GetItemRect(int nPane) const

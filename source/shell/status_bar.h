@@ -2,7 +2,8 @@
 // when idle, and the home of an export's progress bar), then the CAP, NUM and SCRL
 // indicators, each showing its text while its lock key is on. Between the two stands the
 // frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ..."),
-// and, while frames are being scored or after, the scoring pane. No text widens the window:
+// while frames are being scored or after, the scoring pane, and for a damaged capture the
+// capture pane. No text widens the window:
 // a text longer than its pane's room is cut short and whole in the pane's tooltip.
 #pragma once
 
@@ -54,6 +55,11 @@ public:
     QString GetScoringText() const;
     void SetScoringText(const QString& text);
 
+    // The capture pane, left of the scoring pane: what is wrong with the capture as a whole (a
+    // file that ends early); hidden while empty.
+    QString GetCaptureNote() const;
+    void SetCaptureNote(const QString& text);
+
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
 
@@ -64,4 +70,5 @@ private:
     std::array<QLabel*, kPaneCount> m_panes{};
     class CFramePane* m_pFramePane = nullptr;
     CStatusPane* m_pScoringPane = nullptr;
+    CStatusPane* m_pCapturePane = nullptr;
 };
