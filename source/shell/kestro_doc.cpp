@@ -21,6 +21,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QProgressDialog>
 #include <QRadioButton>
 
 #include <boost/lexical_cast.hpp>
@@ -190,21 +191,19 @@ void CKestroDoc::OnCheckBest()
         return;
     static constexpr const char* kCaption = "Check best";
     CFrameScoring& scoring = m_pFrameList->GetScoring();
+    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
+    if (scoring.GetState() == CFrameScoring::State::Stopped)
+        scoring.Resume();
+    if (scoring.IsRunning() && !WaitForScores(scoring))
+        return;
     switch (scoring.GetState()) {
     case CFrameScoring::State::Finished: break;
     case CFrameScoring::State::Running:
-        kestro::ui::showMessage("The frames are still being scored (" + std::to_string(scoring.GetPercent()) +
-                                    "% done). Check best can choose once every frame has its score; the status "
-                                    "bar shows how far it has got, and Esc stops it.",
-                                kCaption, kestro::ui::Icon::Information);
-        return;
     case CFrameScoring::State::Stopped:
-        // The scores found so far are kept; only the frames not reached are scored now.
-        scoring.Resume();
+        // Stopped again while it was waited for: the choice would leave frames out.
         kestro::ui::showMessage("Scoring was stopped before every frame had its score (" +
                                     std::to_string(scoring.GetDone()) + " of " + std::to_string(scoring.GetTotal()) +
-                                    "). It goes on now from where it stopped; choose Check best again when the "
-                                    "status bar says the frames are scored.",
+                                    "); Check best chooses once every frame has one.",
                                 kCaption, kestro::ui::Icon::Information);
         return;
     case CFrameScoring::State::Failed:
@@ -260,6 +259,28 @@ void CKestroDoc::OnCheckBest()
     if (CMainFrame* pFrame = CKestroApp::MainFrame())
         pFrame->GetStatusBar().SetPaneText(
             0, QStringLiteral("%1 sharpest frames kept ticked").arg(static_cast<qulonglong>(chosen.size())));
+}
+
+bool CKestroDoc::WaitForScores(CFrameScoring& scoring)
+{
+    // The window's own event loop goes on under the dialog: the scores arrive, the list and the
+    // picture repaint, and the dialog closes by itself once the last frame has its score.
+    QProgressDialog dlg(QStringLiteral("Check best waits for the frames to be scored\u2026"), QStringLiteral("Cancel"),
+                        0, 100, CKestroApp::MainFrame());
+    dlg.setObjectName(QStringLiteral("waitForScores"));
+    dlg.setWindowTitle(QStringLiteral("Check best"));
+    dlg.setAutoClose(false);
+    dlg.setAutoReset(false);
+    dlg.setMinimumDuration(0);
+    dlg.setValue(scoring.GetPercent());
+    QObject::connect(&scoring, &CFrameScoring::statusChanged, &dlg,
+                     [&dlg, &scoring] { dlg.setValue(scoring.GetPercent()); });
+    QObject::connect(&scoring, &CFrameScoring::stateChanged, &dlg, [&dlg, &scoring] {
+        if (!scoring.IsRunning())
+            dlg.accept();
+    });
+    // Cancel and Esc give up the wait, not the scoring, which goes on in the background.
+    return dlg.exec() == QDialog::Accepted;
 }
 
 void CKestroDoc::OnEditUndo()

@@ -16,6 +16,7 @@
 #include <vector>
 
 class CKestroView;
+class CFrameScoring;
 class CLeftView;
 class QComboBox;
 
@@ -95,7 +96,8 @@ public:
     // bytes as false colours, and a colour capture has no sensor plane).
     kestro::quality::ScoreSource ScoreSourceInForce() const;
     // Edit ▸ Check best…: asks how many of the sharpest frames to keep ticked and among which,
-    // then ticks those and clears the others. Refuses while the frames are still being scored.
+    // then ticks those and clears the others. While the frames are still being scored (a stopped
+    // scoring is resumed) it waits for the last score, with the progress shown, first.
     void OnCheckBest();
     // Edit ▸ Undo: the ticks as they were before the last change.
     void OnEditUndo();
@@ -131,6 +133,8 @@ private:
     // from the same source is left as it is.
     void ScoreOpenCapture(bool bRestart);
     bool RefuseWithoutVideo();
+    // Shows the scoring's progress until it has ended; false when the user gave up waiting.
+    bool WaitForScores(CFrameScoring& scoring);
     // The open capture's folder, where the file dialogs start; empty with none open.
     std::string CaptureFolder() const;
     template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
