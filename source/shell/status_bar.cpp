@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 struct Indicator {
@@ -28,10 +30,18 @@ namespace {
 // Whatever the text, no pane may widen the window: a pane takes the room its text needs when
 // the window has it, and down to this little when it has not, its text then cut short with an
 // ellipsis and whole in its tooltip.
+// The scoring and capture panes say in this many characters what they have to say at all (a
+// failure's reason can be longer; it is in the tooltip), and leave the frame pane its room.
+constexpr int kNoteChars = 48;
+
 int MinimumPaneWidth(const QFontMetrics& fm) { return fm.horizontalAdvance(QStringLiteral("\u2026")) + 8; }
 
 QString FitText(const QFontMetrics& fm, const QString& text, int nWidth)
 {
+    // Measured as the panes measure their room, in whole pixels: a text of exactly the room's
+    // width is not cut for a fraction of a pixel.
+    if (fm.horizontalAdvance(text) <= nWidth)
+        return text;
     return fm.elidedText(text, Qt::ElideRight, std::max(nWidth, 0));
 }
 
@@ -43,6 +53,20 @@ void CStatusPane::SetText(const QString& text)
 {
     setText(text);
     UpdateToolTip();
+}
+
+void CStatusPane::SetPreferredChars(int nChars)
+{
+    m_nPreferredChars = nChars;
+    updateGeometry();
+}
+
+QSize CStatusPane::sizeHint() const
+{
+    QSize hint = QLabel::sizeHint();
+    if (m_nPreferredChars > 0)
+        hint.setWidth(std::min(hint.width(), m_nPreferredChars * fontMetrics().averageCharWidth()));
+    return hint;
 }
 
 QSize CStatusPane::minimumSizeHint() const
@@ -147,11 +171,13 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     // the prompts and an export's progress bar.
     m_pScoringPane = new CStatusPane(QString(), this);
     m_pScoringPane->setObjectName(QStringLiteral("scoringPane"));
+    m_pScoringPane->SetPreferredChars(kNoteChars);
     m_pScoringPane->hide();
     insertPermanentWidget(1, m_pScoringPane);
     // Left of that, while the capture on show has something wrong with it as a whole.
     m_pCapturePane = new CStatusPane(QString(), this);
     m_pCapturePane->setObjectName(QStringLiteral("capturePane"));
+    m_pCapturePane->SetPreferredChars(kNoteChars);
     m_pCapturePane->hide();
     insertPermanentWidget(1, m_pCapturePane);
     qApp->installEventFilter(this);

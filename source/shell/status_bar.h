@@ -20,6 +20,10 @@ public:
     explicit CStatusPane(const QString& text, QWidget* pParent = nullptr);
     // Use this rather than setText, so the tooltip follows.
     void SetText(const QString& text);
+    // Asks for no more room than this many characters take, whatever the text, so the frame
+    // pane beside it keeps its room (0: as much as the text takes).
+    void SetPreferredChars(int nChars);
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
@@ -28,6 +32,8 @@ protected:
 
 private:
     void UpdateToolTip();
+
+    int m_nPreferredChars = 0;
 };
 
 class CStatusBar : public QStatusBar {

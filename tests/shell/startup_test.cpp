@@ -395,6 +395,17 @@ void StartupTest::longStatusTextsNeverWidenTheWindow()
     QCOMPARE(bar.GetScoringText(), text);
     QCOMPARE(bar.GetFrameText(), text);
 
+    // A long reason of the scoring gives way to the frame pane, which shows whole.
+    const QString frameText =
+        QStringLiteral("Frame 11 of 60 \u00b7 640\u00d7480 \u00b7 I420 \u00b7 25 fps \u00b7 0 dropped");
+    bar.SetPaneText(0, QStringLiteral("Ready"));
+    bar.SetFrameText(frameText);
+    bar.SetScoringText(text);
+    QTRY_COMPARE(bar.GetFramePane()->width(), bar.GetFramePane()->sizeHint().width());
+    QCOMPARE(bar.GetFramePane()->toolTip(), QString());
+    QCOMPARE(pScoring->toolTip(), text);
+    QCOMPARE(frame.width(), 1100);
+
     // A text that fits shows whole, without a tooltip.
     bar.SetScoringText(QString());
     bar.SetFrameText(QStringLiteral("Frame 1 of 2"));
