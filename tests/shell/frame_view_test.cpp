@@ -408,6 +408,8 @@ void FrameViewTest::damagedFramesAreToldAfterTheRender()
     ShellFixture::setIndexedSize(capture, 10, 1000);
     ShellFixture::setIndexedSize(capture, 11, 1000);
     f.start();
+    // Room for the whole frame beside the list, also once the window has shrunk below.
+    f.frame().resize(1300, 900);
     f.doc().OpenVideoFile(capture);
     CKestroView& view = *f.frame().GetFrameView();
     CLeftView& list = *f.frame().GetFrameList();
