@@ -192,7 +192,7 @@ void OpenTest::fileDialog()
     QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
 
     QCOMPARE(f.dialogs().fileRequests().size(), std::size_t(2));
-    const kestro::ui::FileDialogRequest& r = f.dialogs().fileRequests().back();
+    const kestro::ui::FileDialogRequest r = f.dialogs().fileRequests().back(); // a copy: more requests follow
     QVERIFY(r.mode == kestro::ui::FileDialogMode::Open);
     QCOMPARE(r.defaultExtension, std::string("avi"));
     QCOMPARE(r.fileName, std::string());
