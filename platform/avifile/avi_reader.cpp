@@ -427,6 +427,7 @@ struct AviReader::Parser {
             auto s = std::make_unique<StreamData>();
             s->number = static_cast<int>(i);
             fillInfo(headers[i], s->info);
+            s->promisedSamples = s->info.dwLength;
             s->format = std::move(headers[i].strf);
             streams.push_back(s.get());
             r.m_streams.push_back(std::move(s));
@@ -447,6 +448,7 @@ struct AviReader::Parser {
                 else
                     s->index.clear();
             }
+            s->promisedSamples = std::max<std::int64_t>(s->promisedSamples, s->index.size());
             trimTail(s->index);
             if (!s->index.empty()) {
                 anyIndexed = true;

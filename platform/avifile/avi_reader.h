@@ -29,6 +29,10 @@ struct StreamData {
     SampleIndex index;
     IndexSource indexSource = IndexSource::None;
     std::int32_t scannedSamples = 0; // samples found by walking movi after the index ended
+    // Samples the file promised: the stream header's length as stored, or the index's entries
+    // before those past the end of the file were dropped, whichever is more. More than the index
+    // holds when the file ends early (a recording cut short).
+    std::int64_t promisedSamples = 0;
 };
 
 struct FileSummary {

@@ -198,6 +198,10 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
 HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize);
 LONG AVIStreamStart(PAVISTREAM pavi);
 LONG AVIStreamLength(PAVISTREAM pavi);
+// The length the file's headers and index promised for the stream being read: more than
+// AVIStreamLength when the file ends before its last frames (a recording cut short), else the
+// same. -1 for a bad handle.
+LONG AVIStreamPromisedLength(PAVISTREAM pavi);
 LONG AVIStreamFindSample(PAVISTREAM pavi, LONG lPos, LONG lFlags);
 
 // Reads the stored bytes of the sample at lStart, unchanged. A null buffer asks for the

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -381,6 +382,17 @@ LONG AVIStreamLength(PAVISTREAM pavi)
     if (const StreamData* d = readStream(*s))
         return d->index.size();
     return s->file->writer ? s->file->writer->length(s->number) : -1;
+}
+
+LONG AVIStreamPromisedLength(PAVISTREAM pavi)
+{
+    auto s = resolve(pavi);
+    if (!s)
+        return -1;
+    if (const StreamData* d = readStream(*s))
+        return static_cast<LONG>(
+            std::clamp<std::int64_t>(d->promisedSamples, d->index.size(), std::numeric_limits<LONG>::max()));
+    return AVIStreamLength(pavi);
 }
 
 LONG AVIStreamFindSample(PAVISTREAM pavi, LONG lPos, LONG lFlags)

@@ -16,7 +16,7 @@ CBestFramesDlg::CBestFramesDlg(const kestro::ui::BestFramesRequest& request, QWi
       m_pCount(new QLineEdit(this)),
       m_pTicked(new QRadioButton(tr("of the frames &ticked now (%1)").arg(request.ticked), this)),
       m_pAll(new QRadioButton(tr("of &all frames with data (%1)").arg(request.scored), this)),
-      m_pError(new QLabel(this)),
+      m_pError(new CErrorLabel(this)),
       m_pButtons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this))
 {
     setObjectName(QStringLiteral("checkBestDialog"));
@@ -28,10 +28,6 @@ CBestFramesDlg::CBestFramesDlg(const kestro::ui::BestFramesRequest& request, QWi
     m_pTicked->setChecked(request.tickedOnly);
     m_pAll->setChecked(!request.tickedOnly);
     m_pError->setObjectName(QStringLiteral("countError"));
-    m_pError->setWordWrap(true);
-    QPalette palette = m_pError->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
-    m_pError->setPalette(palette);
 
     auto* pForm = new QFormLayout;
     pForm->addRow(tr("Keep the &best:"), m_pCount);
@@ -53,8 +49,7 @@ void CBestFramesDlg::OnCountChanged()
 {
     std::string error;
     const bool bValid = kestro::quality::BestCount::Parse(m_pCount->text().trimmed().toStdString(), &error).has_value();
-    m_pError->setText(bValid ? QString() : QString::fromStdString(error));
-    m_pError->setVisible(!bValid);
+    m_pError->SetError(bValid ? QString() : QString::fromStdString(error));
     m_pButtons->button(QDialogButtonBox::Ok)->setEnabled(bValid);
 }
 

@@ -3,6 +3,7 @@
 // reads it; while the text is not a count, the dialog says why and OK stays grey.
 #pragma once
 
+#include "error_label.h"
 #include "file_dialog.h"
 
 #include <QDialog>
@@ -35,6 +36,6 @@ private:
     QLineEdit* m_pCount;
     QRadioButton* m_pTicked;
     QRadioButton* m_pAll;
-    QLabel* m_pError;
+    CErrorLabel* m_pError;
     QDialogButtonBox* m_pButtons;
 };

@@ -4,6 +4,7 @@
 #include "kestro_app.h"
 #include "main_frame.h"
 #include "resource_ids.h"
+#include "teardown.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -136,6 +137,9 @@ CDisplayBar::CDisplayBar(QWidget* pParent) : QWidget(pParent)
     }
     LayoutControls();
 }
+
+// The algorithm list's field says its editing is finished when it loses the focus as it goes.
+CDisplayBar::~CDisplayBar() { DisconnectDescendants(*this); }
 
 QWidget* CDisplayBar::GetDlgItem(int nId) const
 {

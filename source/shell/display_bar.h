@@ -14,6 +14,7 @@ class CDisplayBar : public QWidget {
     Q_OBJECT
 public:
     explicit CDisplayBar(QWidget* pParent = nullptr);
+    ~CDisplayBar() override;
 
     // The control with the given number, or null.
     QWidget* GetDlgItem(int nId) const;

@@ -9,15 +9,15 @@
 
 using namespace kestro::shell;
 
-bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
+bool CDrawDib::Check(const BITMAPINFOHEADER* pBitmap, Layout& layout, std::uint32_t& nColours)
 {
     if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 || pBitmap->biHeight == INT32_MIN ||
-        pBitmap->biCompression != 0)
+        pBitmap->biCompression != 0 || pBitmap->biSize < sizeof(BITMAPINFOHEADER))
         return false;
     const int nBits = pBitmap->biBitCount;
     if (nBits != 8 && nBits != 24 && nBits != 32)
         return false;
-    const std::uint32_t nColours = nBits == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
+    nColours = nBits == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
     if (nColours > 256)
         return false;
     layout.pBitmap = pBitmap;
@@ -25,9 +25,27 @@ bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
     layout.nWidth = pBitmap->biWidth;
     layout.nHeight = std::abs(pBitmap->biHeight);
     layout.nStride = ((static_cast<std::size_t>(layout.nWidth) * nBits + 31) / 32) * 4;
+    layout.pRows = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize + 4 * nColours;
+    return true;
+}
+
+std::size_t CDrawDib::PackedSize(const BITMAPINFOHEADER* pBitmap)
+{
+    Layout layout;
+    std::uint32_t nColours = 0;
+    if (!Check(pBitmap, layout, nColours))
+        return 0;
+    return static_cast<std::size_t>(layout.pRows - reinterpret_cast<const std::uint8_t*>(pBitmap)) +
+           layout.nStride * static_cast<std::size_t>(layout.nHeight);
+}
+
+bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
+{
+    std::uint32_t nColours = 0;
+    if (!Check(pBitmap, layout, nColours))
+        return false;
     const auto* pTable = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize;
-    layout.pRows = pTable + 4 * nColours;
-    if (nBits == 8) {
+    if (layout.nBits == 8) {
         for (std::uint32_t i = 0; i < 256; ++i) {
             // Pixel values beyond a short table draw black rather than reading past it.
             m_colourTable[i] = i < nColours ? qRgb(pTable[4 * i + 2], pTable[4 * i + 1], pTable[4 * i]) : qRgb(0, 0, 0);

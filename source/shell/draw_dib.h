@@ -28,6 +28,9 @@ public:
     // bSmooth, interpolated. Only the pixels that land inside `area` are converted.
     bool DrawScaled(QPainter& painter, const QRectF& target, const BITMAPINFOHEADER* pBitmap, const QRect& area,
                     bool bSmooth);
+    // The bytes a bitmap it can draw takes in one block (header, colour table, rows), so a copy
+    // of it draws the same; 0 for one it cannot read.
+    static std::size_t PackedSize(const BITMAPINFOHEADER* pBitmap);
 
 private:
     struct Layout {
@@ -39,6 +42,7 @@ private:
         std::size_t nStride = 0;
     };
     // Checks the bitmap and finds its rows (and colour table); false for one it cannot read.
+    static bool Check(const BITMAPINFOHEADER* pBitmap, Layout& layout, std::uint32_t& nColours);
     bool Read(const BITMAPINFOHEADER* pBitmap, Layout& layout);
     // Converts `part` (picture coordinates, inside the picture) into m_pixels.
     void Convert(const Layout& layout, const QRect& part);

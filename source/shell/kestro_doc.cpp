@@ -21,10 +21,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QProgressDialog>
 #include <QRadioButton>
 
 #include <boost/lexical_cast.hpp>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -78,10 +80,18 @@ bool CKestroDoc::OnNewDocument()
     return true;
 }
 
+std::string CKestroDoc::CaptureFolder() const
+{
+    const std::filesystem::path capture(m_videoSource.GetFileName());
+    return m_videoSource.IsOpen() && capture.has_parent_path() ? capture.parent_path().string() : std::string();
+}
+
 void CKestroDoc::OnFileOpen()
 {
     kestro::ui::FileDialogRequest request;
     request.mode = kestro::ui::FileDialogMode::Open;
+    // The next capture of a night usually lies beside the one open.
+    request.startFolder = CaptureFolder();
     request.defaultExtension = "avi";
     request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
     if (const std::optional<std::string> path = kestro::ui::askForFile(request))
@@ -120,6 +130,7 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     }
     m_nCurrentRow = -1;
     m_nDroppedFrames = 0;
+    m_told.clear();
     if (m_pFrameList != nullptr)
         m_pFrameList->FillFrameList();
     else
@@ -127,8 +138,22 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     InvalidateView();
     // The list was filled afresh, so its scores are gone whichever capture it now shows.
     ScoreOpenCapture(true);
-    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+    if (CMainFrame* pFrame = CKestroApp::MainFrame()) {
         pFrame->EnableCommand(ids::ID_CHECK_BEST, m_videoSource.IsOpen());
+        pFrame->GetStatusBar().SetCaptureNote(CaptureNoteText());
+    }
+}
+
+QString CKestroDoc::CaptureNoteText() const
+{
+    const std::int32_t nFrames = m_videoSource.GetFrameCount();
+    const std::int32_t nPromised = m_videoSource.GetPromisedFrameCount();
+    if (!m_videoSource.IsOpen() || nPromised <= nFrames)
+        return {};
+    // The frames the list shows without data were dropped by the recorder, not lost at the end.
+    return QStringLiteral("%1 of %2 frames hold data; the file ends early")
+        .arg(std::max(nFrames - m_nDroppedFrames, 0))
+        .arg(nPromised);
 }
 
 kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const
@@ -166,21 +191,19 @@ void CKestroDoc::OnCheckBest()
         return;
     static constexpr const char* kCaption = "Check best";
     CFrameScoring& scoring = m_pFrameList->GetScoring();
+    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
+    if (scoring.GetState() == CFrameScoring::State::Stopped)
+        scoring.Resume();
+    if (scoring.IsRunning() && !WaitForScores(scoring))
+        return;
     switch (scoring.GetState()) {
     case CFrameScoring::State::Finished: break;
     case CFrameScoring::State::Running:
-        kestro::ui::showMessage("The frames are still being scored (" + std::to_string(scoring.GetPercent()) +
-                                    "% done). Check best can choose once every frame has its score; the status "
-                                    "bar shows how far it has got, and Esc stops it.",
-                                kCaption, kestro::ui::Icon::Information);
-        return;
     case CFrameScoring::State::Stopped:
-        // The scores found so far are kept; only the frames not reached are scored now.
-        scoring.Resume();
+        // Stopped again while it was waited for: the choice would leave frames out.
         kestro::ui::showMessage("Scoring was stopped before every frame had its score (" +
                                     std::to_string(scoring.GetDone()) + " of " + std::to_string(scoring.GetTotal()) +
-                                    "). It goes on now from where it stopped; choose Check best again when the "
-                                    "status bar says the frames are scored.",
+                                    "); Check best chooses once every frame has one.",
                                 kCaption, kestro::ui::Icon::Information);
         return;
     case CFrameScoring::State::Failed:
@@ -238,6 +261,28 @@ void CKestroDoc::OnCheckBest()
             0, QStringLiteral("%1 sharpest frames kept ticked").arg(static_cast<qulonglong>(chosen.size())));
 }
 
+bool CKestroDoc::WaitForScores(CFrameScoring& scoring)
+{
+    // The window's own event loop goes on under the dialog: the scores arrive, the list and the
+    // picture repaint, and the dialog closes by itself once the last frame has its score.
+    QProgressDialog dlg(QStringLiteral("Check best waits for the frames to be scored\u2026"), QStringLiteral("Cancel"),
+                        0, 100, CKestroApp::MainFrame());
+    dlg.setObjectName(QStringLiteral("waitForScores"));
+    dlg.setWindowTitle(QStringLiteral("Check best"));
+    dlg.setAutoClose(false);
+    dlg.setAutoReset(false);
+    dlg.setMinimumDuration(0);
+    dlg.setValue(scoring.GetPercent());
+    QObject::connect(&scoring, &CFrameScoring::statusChanged, &dlg,
+                     [&dlg, &scoring] { dlg.setValue(scoring.GetPercent()); });
+    QObject::connect(&scoring, &CFrameScoring::stateChanged, &dlg, [&dlg, &scoring] {
+        if (!scoring.IsRunning())
+            dlg.accept();
+    });
+    // Cancel and Esc give up the wait, not the scoring, which goes on in the background.
+    return dlg.exec() == QDialog::Accepted;
+}
+
 void CKestroDoc::OnEditUndo()
 {
     if (m_pFrameList != nullptr)
@@ -261,14 +306,34 @@ bool CKestroDoc::IsFrameMissing() const
     return m_videoSource.IsOpen() && m_nCurrentRow >= 0 && m_videoSource.GetCurrentPosition() < 0;
 }
 
-const BITMAPINFOHEADER* CKestroDoc::RenderCurrentFrame()
+FrameRendering CKestroDoc::RenderCurrentFrame()
 {
-    // Without a frame with data at or before the chosen row, the decoder still holds whatever
-    // was shown before: no picture is better than a wrong one.
-    const BITMAPINFOHEADER* pBitmap = IsFrameMissing() ? nullptr : m_videoSource.GetFrameBitmap();
+    FrameRendering r;
+    if (!m_videoSource.IsOpen()) {
+        r.note = CKestroView::NoCaptureNote();
+    } else if (IsFrameMissing()) {
+        // Without a frame with data at or before the chosen row, the decoder still holds
+        // whatever was shown before: no picture is better than a wrong one.
+        r.note = CKestroView::MissingFrameNote(m_nCurrentRow);
+    } else {
+        std::vector<kestro::ui::Message> held;
+        m_videoSource.HoldMessages(&held);
+        r.pBitmap = m_videoSource.GetFrameBitmap();
+        m_videoSource.HoldMessages(nullptr);
+        if (r.pBitmap == nullptr)
+            r.note = CKestroView::UnreadableFrameNote(m_videoSource.GetCurrentPosition());
+        // Held, the video source tells about a frame at every render of it; the user hears of
+        // each cause once.
+        for (kestro::ui::Message& m : held) {
+            if (std::find(m_told.begin(), m_told.end(), m) == m_told.end()) {
+                m_told.push_back(m);
+                r.tell.push_back(std::move(m));
+            }
+        }
+    }
     // The video source falls back to Normal by itself when a capture cannot be shown raw.
     ShowDisplayModeInForce();
-    return pBitmap;
+    return r;
 }
 
 namespace {
@@ -333,7 +398,7 @@ void CKestroDoc::OnGoToFrame()
 void CKestroDoc::OnDisplayNormal()
 {
     m_videoSource.m_bRaw = false;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
 }
 
@@ -341,7 +406,7 @@ void CKestroDoc::OnDisplayRawY()
 {
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = false;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
 }
 
@@ -349,8 +414,15 @@ void CKestroDoc::OnDisplayRawColour()
 {
     m_videoSource.m_bRaw = true;
     m_videoSource.m_bRawColour = true;
-    InvalidateView();
+    ChooseDisplayMode();
     ScoreOpenCapture(false);
+}
+
+void CKestroDoc::ChooseDisplayMode()
+{
+    // A mode chosen again is tried again, and what stands in its way is told again.
+    m_told.clear();
+    InvalidateView();
 }
 
 void CKestroDoc::ShowDisplayModeInForce()
@@ -467,6 +539,7 @@ void CKestroDoc::OnSaveFrames()
     request.mode = kestro::ui::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
+    request.startFolder = CaptureFolder();
     request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
     request.confirmOverwrite = true;
     const std::optional<std::string> path = kestro::ui::askForFile(request);
@@ -490,6 +563,7 @@ void CKestroDoc::OnSaveRgbChannels()
     request.mode = kestro::ui::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedRgbName(m_videoSource);
+    request.startFolder = CaptureFolder();
     request.filter = "3 AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||";
     // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
     // to ask about it.
@@ -544,7 +618,7 @@ void CKestroDoc::SetTitle(const QString& title)
 void CKestroDoc::InvalidateView(bool bErase)
 {
     if (m_pFrameView != nullptr)
-        m_pFrameView->Invalidate(bErase);
+        m_pFrameView->RequestRender(bErase);
 }
 
 bool CKestroDoc::OnCmdMsg(int nId)

@@ -5,6 +5,7 @@
 #include "cmd_target.h"
 #include "draw_dib.h"
 #include "frame_scorer.h"
+#include "message_box.h"
 #include "video_source.h"
 
 #include <QString>
@@ -15,8 +16,19 @@
 #include <vector>
 
 class CKestroView;
+class CFrameScoring;
 class CLeftView;
 class QComboBox;
+
+// A render of the chosen row: the picture in the display settings in force (null when there is
+// none), the note drawn instead of a missing one, and what the video source had to say
+// meanwhile, held back to be shown after the render. Each message is told once while the capture
+// stays open and the display mode stays chosen.
+struct FrameRendering {
+    const BITMAPINFOHEADER* pBitmap = nullptr;
+    QString note;
+    std::vector<kestro::ui::Message> tell;
+};
 
 class CKestroDoc : public CCmdTarget {
 public:
@@ -49,12 +61,16 @@ public:
     // The chosen row holds no data and no frame with data comes before it: there is no picture
     // to show for it.
     bool IsFrameMissing() const;
-    // The picture of the chosen row in the display settings in force, or null; the mode
-    // buttons then show the mode the video source actually used.
-    const BITMAPINFOHEADER* RenderCurrentFrame();
+    // What the frame view shows for the chosen row (see FrameRendering). The mode buttons
+    // afterwards show the mode the video source actually used.
+    FrameRendering RenderCurrentFrame();
     // The text of the status bar's frame pane: the chosen frame, the capture's size, format,
     // rate and dropped frames; empty with no capture open.
     QString FrameStatusText() const;
+    // What the status bar says about the capture as a whole: that the file ends before the
+    // frames its headers promised ("9 of 20 frames hold data; the file ends early"); empty for
+    // a whole file or with none open.
+    QString CaptureNoteText() const;
     // Frames stored empty in the open capture, counted when the frame list was filled.
     std::int32_t m_nDroppedFrames = 0;
 
@@ -80,7 +96,8 @@ public:
     // bytes as false colours, and a colour capture has no sensor plane).
     kestro::quality::ScoreSource ScoreSourceInForce() const;
     // Edit ▸ Check best…: asks how many of the sharpest frames to keep ticked and among which,
-    // then ticks those and clears the others. Refuses while the frames are still being scored.
+    // then ticks those and clears the others. While the frames are still being scored (a stopped
+    // scoring is resumed) it waits for the last score, with the progress shown, first.
     void OnCheckBest();
     // Edit ▸ Undo: the ticks as they were before the last change.
     void OnEditUndo();
@@ -109,14 +126,21 @@ public:
 
 private:
     void SelectPattern(int nButton, std::int32_t nPattern);
+    void ChooseDisplayMode();
     void InvalidateView(bool bErase = false);
     void UpdateFrameStatus();
     // Starts scoring the open capture in the background; unless bRestart, a run of this capture
     // from the same source is left as it is.
     void ScoreOpenCapture(bool bRestart);
     bool RefuseWithoutVideo();
+    // Shows the scoring's progress until it has ended; false when the user gave up waiting.
+    bool WaitForScores(CFrameScoring& scoring);
+    // The open capture's folder, where the file dialogs start; empty with none open.
+    std::string CaptureFolder() const;
     template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
 
     QString m_strTitle;
     std::int32_t m_nCurrentRow = -1;
+    // Messages the renders have told about the open capture in the display mode chosen.
+    std::vector<kestro::ui::Message> m_told;
 };

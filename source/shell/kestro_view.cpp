@@ -4,9 +4,11 @@
 #include "kestro_doc.h"
 #include "left_view.h"
 #include "resource_ids.h"
+#include "teardown.h"
 
 #include <QCoreApplication>
 #include <QPaintEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -52,6 +55,7 @@ CKestroView::CKestroView(CKestroDoc& doc, QWidget* pParent)
 
 CKestroView::~CKestroView()
 {
+    DisconnectDescendants(*this);
     if (m_doc.m_pFrameView == this)
         m_doc.m_pFrameView = nullptr;
 }
@@ -60,6 +64,78 @@ void CKestroView::OnInitialUpdate()
 {
     setAcceptDrops(true);
     m_doc.m_pFrameView = this;
+    // The document's requests before this went nowhere; the pane shows what it holds now.
+    RequestRender();
+}
+
+void CKestroView::RequestRender(bool bErase)
+{
+    m_bErasePending = m_bErasePending || bErase;
+    if (m_bRenderQueued)
+        return;
+    m_bRenderQueued = true;
+    QMetaObject::invokeMethod(this, &CKestroView::Render, Qt::QueuedConnection);
+}
+
+void CKestroView::Render()
+{
+    if (!m_bRenderQueued)
+        return;
+    m_bRenderQueued = false;
+    FrameRendering rendering = m_doc.RenderCurrentFrame();
+    // A copy of the picture of the view's own: the video source replaces its bitmap at its next
+    // call, which may come from an export before this pane paints again.
+    const std::size_t nBytes = CDrawDib::PackedSize(rendering.pBitmap);
+    if (nBytes == 0) {
+        m_picture.Release();
+    } else {
+        if (m_picture.Size() != nBytes)
+            m_picture.Allocate(nBytes);
+        if (!m_picture.IsEmpty())
+            std::memcpy(m_picture.Bytes(), rendering.pBitmap, nBytes);
+    }
+    m_strNote = std::move(rendering.note);
+    if (m_picture.IsEmpty() && m_strNote.isEmpty() && rendering.pBitmap != nullptr)
+        m_strNote = UnreadableFrameNote(m_doc.m_videoSource.GetCurrentPosition());
+
+    // A new picture size (another capture, or an algorithm that draws less of the frame)
+    // changes what the scroll bars cover.
+    const BITMAPINFOHEADER* pPicture = m_picture.IsEmpty() ? nullptr : m_picture.Header();
+    const QSize pictureSize = pPicture ? QSize(pPicture->biWidth, std::abs(pPicture->biHeight)) : QSize();
+    if (pictureSize != m_pictureSize) {
+        m_pictureSize = pictureSize;
+        UpdateScrollBars();
+        if (m_bFit)
+            m_bErasePending = true;
+    }
+    update(PictureArea());
+
+    if (rendering.tell.empty())
+        return;
+    m_toTell.insert(m_toTell.end(), rendering.tell.begin(), rendering.tell.end());
+    if (!m_bTellQueued && !m_bTelling) {
+        m_bTellQueued = true;
+        QMetaObject::invokeMethod(this, &CKestroView::TellHeldMessages, Qt::QueuedConnection);
+    }
+}
+
+void CKestroView::TellHeldMessages()
+{
+    m_bTellQueued = false;
+    // A box runs an event loop of its own, in which another render may hold back more: those
+    // wait in the queue for this box to close rather than opening a box on top of it.
+    if (m_bTelling)
+        return;
+    m_bTelling = true;
+    const QPointer<CKestroView> self(this);
+    while (!m_toTell.empty()) {
+        const kestro::ui::Message m = std::move(m_toTell.front());
+        m_toTell.pop_front();
+        kestro::ui::showMessage(m.text, m.caption, m.icon, m.buttons);
+        if (!self)
+            return;
+    }
+    m_bTelling = false;
 }
 
 void CKestroView::Invalidate(bool bErase)
@@ -81,6 +157,16 @@ bool CKestroView::OnCmdMsg(int nId)
 }
 
 QString CKestroView::MissingFrameNote(int nFrame) { return QStringLiteral("no data stored for frame %1").arg(nFrame); }
+
+QString CKestroView::UnreadableFrameNote(int nFrame)
+{
+    return QStringLiteral("frame %1 could not be read").arg(nFrame);
+}
+
+QString CKestroView::NoCaptureNote()
+{
+    return QStringLiteral("No capture is open: choose File \u25b8 Open (Ctrl+O), or drop a capture here.");
+}
 
 double CKestroView::GetZoom() const
 {
@@ -202,20 +288,8 @@ void CKestroView::OnFitToWindow()
 
 void CKestroView::paintEvent(QPaintEvent* pEvent)
 {
-    // The bitmap first: converting it may tell the user something in a message box, and no
-    // painter may be open on the window while that box runs. One request per paint: a second
-    // would convert the frame again, and show a read error twice, for the same picture.
-    const BITMAPINFOHEADER* pBitmap = m_doc.m_hDrawDib ? m_doc.RenderCurrentFrame() : nullptr;
-
-    // A new picture size (another capture, or an algorithm that draws less of the frame)
-    // changes what the scroll bars cover.
-    const QSize pictureSize = pBitmap ? QSize(pBitmap->biWidth, std::abs(pBitmap->biHeight)) : QSize();
-    if (pictureSize != m_pictureSize) {
-        m_pictureSize = pictureSize;
-        UpdateScrollBars();
-        if (m_bFit)
-            m_bErasePending = true;
-    }
+    // Only what the last render left: a paint never decodes, so it never has anything to tell.
+    const BITMAPINFOHEADER* pBitmap = m_doc.m_hDrawDib && !m_picture.IsEmpty() ? m_picture.Header() : nullptr;
 
     QPainter painter(this);
     if (m_bErasePending)
@@ -245,10 +319,9 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
     for (const QRect& r : uncovered)
         painter.fillRect(r, kBackground);
 
-    if (m_doc.IsFrameMissing()) {
+    if (!m_strNote.isEmpty()) {
         painter.setPen(kNoteColour);
-        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignLeft | Qt::AlignTop,
-                         MissingFrameNote(m_doc.GetCurrentRow()));
+        painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_strNote);
     }
 }
 

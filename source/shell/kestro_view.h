@@ -2,14 +2,25 @@
 // with its top-left corner at the pane's top-left corner, at actual size unless the user zooms,
 // and hands the export commands to the frame list.
 //
+// A frame is rendered when the document asks for it (another frame, another display setting),
+// in a queued call of its own: many requests before it runs make one render. The render asks
+// the document for the picture with the video source's messages held, keeps a copy of the
+// picture and asks for a paint; a paint only draws that copy. So no paint ever decodes a frame
+// or waits on a message box, and the pane needs nothing of the video source while it paints.
+// What the video source had to say is shown after the render, one box at a time.
+//
 // A picture larger than the pane can be scrolled with the scroll bars, the wheel or by
 // dragging it. Zooms are steps of a fixed table; whole-number steps show each sensor pixel as
 // a sharp square, the others and Fit to Window are smoothed.
 #pragma once
 
 #include "cmd_target.h"
+#include "message_box.h"
+#include "owned_bitmap.h"
 
 #include <QWidget>
+
+#include <deque>
 
 class CKestroDoc;
 class QScrollBar;
@@ -24,10 +35,19 @@ public:
 
     // Registers with the document and accepts dropped files; repeating it is harmless.
     void OnInitialUpdate();
-    // Asks for a repaint of the whole pane. With bErase the old picture is wiped before the
-    // new one is drawn; without it only the part the new picture leaves uncovered is.
+    // Asks for the current frame to be rendered again and shown. With bErase the old picture
+    // is wiped before the new one is drawn; without it only the part the new picture leaves
+    // uncovered is.
+    void RequestRender(bool bErase = false);
+    bool IsRenderPending() const { return m_bRenderQueued; }
+    // Asks for a repaint of what was rendered last (a new zoom, say).
     void Invalidate(bool bErase = false);
     bool IsErasePending() const { return m_bErasePending; }
+    // What was rendered last: whether there is a picture, its size, and the note drawn in
+    // the pane (why there is no picture, or how to open a capture).
+    bool HasPicture() const { return !m_picture.IsEmpty(); }
+    QSize GetPictureSize() const { return m_pictureSize; }
+    const QString& GetNote() const { return m_strNote; }
 
     bool OnCmdMsg(int nId) override;
 
@@ -45,8 +65,11 @@ public:
     void ScrollToTopLeft();
     QScrollBar& GetHorizontalScrollBar() const { return *m_pHBar; }
     QScrollBar& GetVerticalScrollBar() const { return *m_pVBar; }
-    // The note drawn where a frame stored empty has no picture.
+    // The notes drawn in place of a picture: a frame stored empty with none before it, a frame
+    // that could not be read, and no capture open.
     static QString MissingFrameNote(int nFrame);
+    static QString UnreadableFrameNote(int nFrame);
+    static QString NoCaptureNote();
 
     QSize sizeHint() const override { return {100, 100}; }
 
@@ -62,6 +85,10 @@ protected:
     void dropEvent(QDropEvent* pEvent) override;
 
 private:
+    // The queued render: the picture and the note of the chosen frame, then a paint.
+    void Render();
+    // Shows the messages a render held back, one box at a time, in the order they came.
+    void TellHeldMessages();
     // Changes the zoom keeping the picture's point under `anchor` (pane coordinates) in place.
     void SetZoom(double dZoom, bool bFit, const QPoint& anchor);
     void ZoomAt(bool bIn, const QPoint& anchor);
@@ -75,11 +102,19 @@ private:
     void ScrollTo(QPoint pos);
 
     CKestroDoc& m_doc;
+    bool m_bRenderQueued = false;
     bool m_bErasePending = false;
+    // The picture rendered last, a frame bitmap of the view's own (empty: none), and the note.
+    COwnedBitmap m_picture;
+    QString m_strNote;
+    // Messages waiting for their box, and whether a box is up or a call to show them queued.
+    std::deque<kestro::ui::Message> m_toTell;
+    bool m_bTellQueued = false;
+    bool m_bTelling = false;
     double m_dZoom = 1.0;
     bool m_bFit = false;
     QPoint m_scroll;
-    // The size of the last picture drawn, empty when there was none.
+    // The size of the last picture rendered, empty when there was none.
     QSize m_pictureSize;
     QScrollBar* m_pHBar;
     QScrollBar* m_pVBar;

@@ -7,6 +7,7 @@
 #include "kestro_doc.h"
 #include "main_frame.h"
 #include "resource_ids.h"
+#include "teardown.h"
 #include "wait_cursor.h"
 
 #include <QApplication>
@@ -117,6 +118,8 @@ CLeftView::CLeftView(CKestroDoc& doc, QWidget* pParent)
 
 CLeftView::~CLeftView()
 {
+    // The selection model goes with QWidget's part of this object.
+    DisconnectDescendants(*this);
     m_pScoring.reset();
     if (m_doc.m_pFrameList == this)
         m_doc.m_pFrameList = nullptr;

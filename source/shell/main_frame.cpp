@@ -12,6 +12,7 @@
 #include "resource_ids.h"
 #include "resource_strings.h"
 #include "status_bar.h"
+#include "teardown.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -77,8 +78,10 @@ CMainFrame::CMainFrame(CKestroDoc& doc) : m_doc(doc)
 
 CMainFrame::~CMainFrame()
 {
-    // QWidget's destructor still moves the focus about, after this part of the object is gone.
+    // QWidget's destructor still moves the focus about, and deletes the bars and menus, after
+    // this part of the object is gone.
     disconnect(m_focusConnection);
+    DisconnectDescendants(*this);
 }
 
 int CMainFrame::OnCreate()
@@ -181,6 +184,8 @@ void CMainFrame::BuildMenu()
 {
     m_pFileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     AddCommand(m_pFileMenu, ids::ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"));
+    // Save and Save As do the same (the name is always asked for); Save is here for its key.
+    AddCommand(m_pFileMenu, ids::ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"));
     AddCommand(m_pFileMenu, ids::ID_FILE_SAVE_AS, QStringLiteral("Save &As..."));
     AddCommand(m_pFileMenu, ids::ID_SAVE_RGB_CHANNELS, QStringLiteral("Save RGB channels..."));
     m_pFileMenu->addSeparator();

@@ -4,6 +4,7 @@
 #include "export_fits_dlg.h"
 #include "file_dialog.h"
 #include "folder_browser.h"
+#include "go_to_frame_dlg.h"
 #include "kestro_app.h"
 #include "main_frame.h"
 #include "message_box.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -75,6 +75,8 @@ QString ToQtFilter(const std::string& filter)
     return parts.join(QStringLiteral(";;"));
 }
 
+} // namespace
+
 std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
 {
     const bool bOpen = r.mode == FileDialogMode::Open;
@@ -84,6 +86,8 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     dialog.setFileMode(bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
+    if (!r.startFolder.empty())
+        dialog.setDirectory(QString::fromStdString(r.startFolder));
     if (!r.fileName.empty())
         dialog.selectFile(QString::fromStdString(r.fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -91,15 +95,13 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
     return dialog.selectedFiles().front().toStdString();
 }
 
-std::optional<std::int32_t> AskForNumber(const NumberRequest& r)
+std::optional<std::int32_t> ShowGoToFrameDialog(const NumberRequest& r)
 {
-    bool bOk = false;
-    const int n = QInputDialog::getInt(MainWindow(), QString::fromStdString(r.title), QString::fromStdString(r.label),
-                                       r.value, r.minimum, r.maximum, 1, &bOk);
-    return bOk ? std::optional<std::int32_t>(n) : std::nullopt;
+    CGoToFrameDlg dlg(r, MainWindow());
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dlg.GetFrame();
 }
-
-} // namespace
 
 std::optional<std::string> ShowFolderBrowser(const FolderRequest& r)
 {
@@ -139,6 +141,6 @@ void InstallQtSeams()
     setFileDialogHandler(ShowFileDialog);
     setFolderHandler(ShowFolderBrowser);
     setFitsExportHandler(ShowExportFitsDialog);
-    setNumberHandler(AskForNumber);
+    setNumberHandler(ShowGoToFrameDialog);
     setBestFramesHandler(ShowBestFramesDialog);
 }

@@ -1,17 +1,21 @@
 // Connects the core's seams to Qt: message boxes (QMessageBox without a parent), the file
-// dialogs (owned by the main window), the folder picker, and the Export Fits Frames and Check
-// best dialogs. Only the program installs these; tests keep their recorders and scripts, so
+// dialogs (owned by the main window), the folder picker, and the Export Fits Frames, Check best
+// and Go to Frame dialogs. Only the program installs these; tests keep their recorders and scripts, so
 // nothing ever waits for a person there.
 #pragma once
 
 #include "file_dialog.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 void InstallQtSeams();
 
-// The handlers behind the folder and FITS seams, for tests that drive the real dialogs.
+// The handlers behind the file, folder, FITS, Check best and Go to Frame seams, for tests that
+// drive the real dialogs.
+std::optional<std::string> ShowFileDialog(const kestro::ui::FileDialogRequest& request);
 std::optional<std::string> ShowFolderBrowser(const kestro::ui::FolderRequest& request);
 std::optional<kestro::ui::FitsExportRequest> ShowExportFitsDialog(const kestro::ui::FitsExportRequest& request);
 std::optional<kestro::ui::BestFramesRequest> ShowBestFramesDialog(const kestro::ui::BestFramesRequest& request);
+std::optional<std::int32_t> ShowGoToFrameDialog(const kestro::ui::NumberRequest& request);

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 struct Indicator {
@@ -23,9 +25,79 @@ constexpr std::array<Indicator, 3> kIndicators{
 
 } // namespace
 
+namespace {
+
+// Whatever the text, no pane may widen the window: a pane takes the room its text needs when
+// the window has it, and down to this little when it has not, its text then cut short with an
+// ellipsis and whole in its tooltip.
+// The scoring and capture panes say in this many characters what they have to say at all (a
+// failure's reason can be longer; it is in the tooltip), and leave the frame pane its room.
+constexpr int kNoteChars = 48;
+
+int MinimumPaneWidth(const QFontMetrics& fm) { return fm.horizontalAdvance(QStringLiteral("\u2026")) + 8; }
+
+QString FitText(const QFontMetrics& fm, const QString& text, int nWidth)
+{
+    // Measured as the panes measure their room, in whole pixels: a text of exactly the room's
+    // width is not cut for a fraction of a pixel.
+    if (fm.horizontalAdvance(text) <= nWidth)
+        return text;
+    return fm.elidedText(text, Qt::ElideRight, std::max(nWidth, 0));
+}
+
+} // namespace
+
+CStatusPane::CStatusPane(const QString& text, QWidget* pParent) : QLabel(text, pParent) {}
+
+void CStatusPane::SetText(const QString& text)
+{
+    setText(text);
+    UpdateToolTip();
+}
+
+void CStatusPane::SetPreferredChars(int nChars)
+{
+    m_nPreferredChars = nChars;
+    updateGeometry();
+}
+
+QSize CStatusPane::sizeHint() const
+{
+    QSize hint = QLabel::sizeHint();
+    if (m_nPreferredChars > 0)
+        hint.setWidth(std::min(hint.width(), m_nPreferredChars * fontMetrics().averageCharWidth()));
+    return hint;
+}
+
+QSize CStatusPane::minimumSizeHint() const
+{
+    return {MinimumPaneWidth(fontMetrics()), QLabel::minimumSizeHint().height()};
+}
+
+void CStatusPane::resizeEvent(QResizeEvent* pEvent)
+{
+    QLabel::resizeEvent(pEvent);
+    UpdateToolTip();
+}
+
+void CStatusPane::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(area, static_cast<int>(alignment()), FitText(fontMetrics(), text(), area.width()));
+}
+
+void CStatusPane::UpdateToolTip()
+{
+    const int nRoom = contentsRect().width() - 2 * margin();
+    setToolTip(fontMetrics().horizontalAdvance(text()) > nRoom ? text() : QString());
+}
+
 // The frame pane: a line of text that changes at every step through a capture. A label would
-// lay the status bar out again and measure its text anew each time; this pane only grows, and
-// a new text is just painted.
+// lay the status bar out again and measure its text anew each time; this pane asks for other
+// room only when a text needs more than it had, or far less, and a new text is just painted.
 class CFramePane : public QWidget {
 public:
     explicit CFramePane(QWidget* pParent) : QWidget(pParent)
@@ -38,12 +110,18 @@ public:
     void setText(const QString& text)
     {
         m_text = text;
+        // A few characters less (frame 10 after frame 9, no "(dropped)") keep the room; a text
+        // much shorter gives it back.
         const int nWidth = fontMetrics().horizontalAdvance(m_text) + 2 * kMargin;
-        if (nWidth > minimumWidth())
-            setMinimumWidth(nWidth);
+        if (nWidth > m_nWidth || nWidth < m_nWidth * 3 / 4) {
+            m_nWidth = nWidth;
+            updateGeometry();
+        }
+        UpdateToolTip();
         update();
     }
-    QSize sizeHint() const override { return {minimumWidth(), fontMetrics().height()}; }
+    QSize sizeHint() const override { return {m_nWidth, fontMetrics().height()}; }
+    QSize minimumSizeHint() const override { return {MinimumPaneWidth(fontMetrics()), fontMetrics().height()}; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -51,20 +129,29 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), palette().window());
         painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawText(rect().adjusted(kMargin, 0, -kMargin, 0), Qt::AlignLeft | Qt::AlignVCenter, m_text);
+        const QRect area = rect().adjusted(kMargin, 0, -kMargin, 0);
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, FitText(fontMetrics(), m_text, area.width()));
     }
+    void resizeEvent(QResizeEvent*) override { UpdateToolTip(); }
 
 private:
+    void UpdateToolTip()
+    {
+        const bool bCut = fontMetrics().horizontalAdvance(m_text) > width() - 2 * kMargin;
+        if (bCut != !toolTip().isEmpty() || (bCut && toolTip() != m_text))
+            setToolTip(bCut ? m_text : QString());
+    }
+
     static constexpr int kMargin = 2;
     QString m_text;
+    int m_nWidth = 0;
 };
 
 CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
 {
     setSizeGripEnabled(true);
-    m_panes[0] = new QLabel(LoadResourceString(ids::AFX_IDS_IDLEMESSAGE), this);
+    m_panes[0] = new CStatusPane(LoadResourceString(ids::AFX_IDS_IDLEMESSAGE), this);
     m_panes[0]->setObjectName(QStringLiteral("messagePane"));
-    m_panes[0]->setMinimumWidth(1);
     addWidget(m_panes[0], 1);
     for (std::size_t i = 0; i < kIndicators.size(); ++i) {
         auto* pPane = new QLabel(this);
@@ -82,10 +169,17 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     // Between the message pane and the frame pane, and only while there is something to say:
     // the background scoring's progress, its end, or why it failed. The message pane is left to
     // the prompts and an export's progress bar.
-    m_pScoringPane = new QLabel(this);
+    m_pScoringPane = new CStatusPane(QString(), this);
     m_pScoringPane->setObjectName(QStringLiteral("scoringPane"));
+    m_pScoringPane->SetPreferredChars(kNoteChars);
     m_pScoringPane->hide();
     insertPermanentWidget(1, m_pScoringPane);
+    // Left of that, while the capture on show has something wrong with it as a whole.
+    m_pCapturePane = new CStatusPane(QString(), this);
+    m_pCapturePane->setObjectName(QStringLiteral("capturePane"));
+    m_pCapturePane->SetPreferredChars(kNoteChars);
+    m_pCapturePane->hide();
+    insertPermanentWidget(1, m_pCapturePane);
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -102,7 +196,9 @@ QString CStatusBar::GetPaneText(int nPane) const
 
 void CStatusBar::SetPaneText(int nPane, const QString& text)
 {
-    if (QLabel* p = GetPane(nPane))
+    if (nPane == 0)
+        static_cast<CStatusPane*>(m_panes[0])->SetText(text);
+    else if (QLabel* p = GetPane(nPane))
         p->setText(text);
 }
 
@@ -120,10 +216,16 @@ QString CStatusBar::GetScoringText() const { return m_pScoringPane->text(); }
 
 void CStatusBar::SetScoringText(const QString& text)
 {
-    m_pScoringPane->setText(text);
-    // A reason can be long; the whole of it is in the tooltip.
-    m_pScoringPane->setToolTip(text);
+    m_pScoringPane->SetText(text);
     m_pScoringPane->setVisible(!text.isEmpty());
+}
+
+QString CStatusBar::GetCaptureNote() const { return m_pCapturePane->text(); }
+
+void CStatusBar::SetCaptureNote(const QString& text)
+{
+    m_pCapturePane->SetText(text);
+    m_pCapturePane->setVisible(!text.isEmpty());
 }
 
 QRect CStatusBar::GetItemRect(int nPane) const

@@ -2,14 +2,39 @@
 // when idle, and the home of an export's progress bar), then the CAP, NUM and SCRL
 // indicators, each showing its text while its lock key is on. Between the two stands the
 // frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ..."),
-// and, while frames are being scored or after, the scoring pane.
+// while frames are being scored or after, the scoring pane, and for a damaged capture the
+// capture pane. No text widens the window:
+// a text longer than its pane's room is cut short and whole in the pane's tooltip.
 #pragma once
 
+#include <QLabel>
 #include <QStatusBar>
 
 #include <array>
 
-class QLabel;
+// A pane of text that never widens the window: when the window is too narrow for the text, it
+// is cut short with an ellipsis and shown whole in the tooltip.
+class CStatusPane : public QLabel {
+    Q_OBJECT
+public:
+    explicit CStatusPane(const QString& text, QWidget* pParent = nullptr);
+    // Use this rather than setText, so the tooltip follows.
+    void SetText(const QString& text);
+    // Asks for no more room than this many characters take, whatever the text, so the frame
+    // pane beside it keeps its room (0: as much as the text takes).
+    void SetPreferredChars(int nChars);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+
+private:
+    void UpdateToolTip();
+
+    int m_nPreferredChars = 0;
+};
 
 class CStatusBar : public QStatusBar {
     Q_OBJECT
@@ -36,6 +61,11 @@ public:
     QString GetScoringText() const;
     void SetScoringText(const QString& text);
 
+    // The capture pane, left of the scoring pane: what is wrong with the capture as a whole (a
+    // file that ends early); hidden while empty.
+    QString GetCaptureNote() const;
+    void SetCaptureNote(const QString& text);
+
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
 
@@ -45,5 +75,6 @@ protected:
 private:
     std::array<QLabel*, kPaneCount> m_panes{};
     class CFramePane* m_pFramePane = nullptr;
-    QLabel* m_pScoringPane = nullptr;
+    CStatusPane* m_pScoringPane = nullptr;
+    CStatusPane* m_pCapturePane = nullptr;
 };

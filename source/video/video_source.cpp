@@ -148,6 +148,12 @@ void CVideoSource::Close()
 
 std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
 
+std::int32_t CVideoSource::GetPromisedFrameCount() const
+{
+    return m_pStream && m_avi.streamPromisedLength ? std::max(m_avi.streamPromisedLength(m_pStream), GetFrameCount())
+                                                   : GetFrameCount();
+}
+
 // The header's rectangle is served as stored; a hostile one must not overflow the difference.
 std::int32_t CVideoSource::GetFrameWidth() const
 {

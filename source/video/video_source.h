@@ -34,6 +34,7 @@ struct AviReadServices {
     HRESULT (*streamInfo)(PAVISTREAM, AVISTREAMINFOA*, LONG) = &AVIStreamInfoA;
     LONG (*streamStart)(PAVISTREAM) = &AVIStreamStart;
     LONG (*streamLength)(PAVISTREAM) = &AVIStreamLength;
+    LONG (*streamPromisedLength)(PAVISTREAM) = &AVIStreamPromisedLength;
     LONG (*streamFindSample)(PAVISTREAM, LONG, LONG) = &AVIStreamFindSample;
     HRESULT (*streamRead)(PAVISTREAM, LONG, LONG, void*, LONG, LONG*, LONG*) = &AVIStreamRead;
     HRESULT (*streamReadPart)(PAVISTREAM, LONG, LONG, LONG, LONG, void*, LONG, LONG*) = &AVIStreamReadPart;
@@ -70,6 +71,9 @@ public:
     void Close();
 
     std::int32_t GetFrameCount() const;
+    // The frames the file's headers and index promised: more than GetFrameCount when the file
+    // ends early, else the same; 0 when closed.
+    std::int32_t GetPromisedFrameCount() const;
     std::int32_t GetFrameWidth() const;
     std::int32_t GetFrameHeight() const;
     // Makes the nearest frame with data at or before n current and returns its position; n

@@ -17,15 +17,19 @@
 #include "status_bar.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 using kestro::quality::ScoreSource;
@@ -106,6 +110,66 @@ kestro::ui::BestFramesRequest Best(const char* count, bool bTickedOnly)
     return answer;
 }
 
+// Watches for the dialog Check best waits in: whether it showed, its title, the highest progress
+// it showed and whether the picture painted while it was up; with a key, presses it at once.
+class WaitDialog {
+public:
+    explicit WaitDialog(int nKey = 0, QWidget* pView = nullptr) : m_nKey(nKey), m_pView(pView) { Later(0); }
+    bool bShown = false;
+    QString title;
+    int nHighest = 0;
+    int nPaintsWhileShown = 0;
+
+private:
+    void Later(int nMs)
+    {
+        QTimer::singleShot(nMs, &m_context, [this] { Look(); });
+    }
+    void Look()
+    {
+        auto* pDlg = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (pDlg == nullptr) {
+            if (!bShown)
+                Later(5);
+            return;
+        }
+        bShown = true;
+        title = pDlg->windowTitle();
+        if (m_nKey != 0) {
+            QTest::keyClick(pDlg, static_cast<Qt::Key>(m_nKey));
+            return;
+        }
+        if (m_pView != nullptr && !m_bWatching) {
+            m_bWatching = true;
+            m_pView->installEventFilter(&m_context);
+            m_pView->update();
+        }
+        nHighest = std::max(nHighest, pDlg->value());
+        Later(5);
+    }
+    // Paints of the view while the dialog is up.
+    class Context : public QObject {
+    public:
+        explicit Context(WaitDialog& owner) : m_owner(owner) {}
+
+    protected:
+        bool eventFilter(QObject*, QEvent* pEvent) override
+        {
+            if (pEvent->type() == QEvent::Paint && qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+                ++m_owner.nPaintsWhileShown;
+            return false;
+        }
+
+    private:
+        WaitDialog& m_owner;
+    };
+
+    int m_nKey;
+    QWidget* m_pView;
+    bool m_bWatching = false;
+    Context m_context{*this}; // last, so its timers and its watch go first
+};
+
 } // namespace
 
 class BestFramesTest : public QObject {
@@ -115,6 +179,7 @@ private slots:
     void checkBestOfTickedOrAllAndUndo();
     void checkBestRefusesWhatItCannotDo();
     void escStopsScoringAndCheckBestResumesIt();
+    void checkBestWaitsForTheScores();
     void anotherCaptureGetsOnlyItsOwnScores();
     void dialogSaysWhyACountIsNot();
 };
@@ -317,17 +382,6 @@ void BestFramesTest::checkBestRefusesWhatItCannotDo()
     QCOMPARE(f.messages().size(), std::size_t{1});
     QVERIFY(QString::fromStdString(f.messages()[0].text).contains(QStringLiteral("No frame with a score is ticked")));
     QVERIFY(Ticked(f).empty());
-
-    // While the frames are still being scored: said, without a dialog.
-    const std::size_t nAsked = f.dialogs().bestRequests().size();
-    f.doc().OpenVideoFile(c.path);
-    QVERIFY(Scoring(f).IsRunning());
-    f.clearMessages();
-    f.command(ids::ID_CHECK_BEST);
-    QCOMPARE(f.messages().size(), std::size_t{1});
-    QVERIFY(QString::fromStdString(f.messages()[0].text).contains(QStringLiteral("still being scored")));
-    QCOMPARE(f.dialogs().bestRequests().size(), nAsked);
-    QCOMPARE(Ticked(f), opened);
 }
 
 void BestFramesTest::escStopsScoringAndCheckBestResumesIt()
@@ -356,15 +410,61 @@ void BestFramesTest::escStopsScoringAndCheckBestResumesIt()
     QCOMPARE(f.doc().GetCurrentRow(), 1);
     QCOMPARE(Scoring(f).GetState(), CFrameScoring::State::Stopped);
 
-    // Check best says why it cannot choose yet and scores the frames not reached.
+    // Check best carries the scoring on from where it stopped, waits for it, and then asks.
+    f.clearMessages();
+    WaitDialog wait;
+    f.dialogs().answerBest(Best("10%", false));
     f.command(ids::ID_CHECK_BEST);
-    QCOMPARE(f.messages().size(), std::size_t{1});
-    QVERIFY(QString::fromStdString(f.messages()[0].text).startsWith(QStringLiteral("Scoring was stopped")));
-    QVERIFY(f.dialogs().bestRequests().empty());
-    QVERIFY(WaitForScores(f));
+    QVERIFY(wait.bShown);
+    QCOMPARE(wait.title, QStringLiteral("Check best"));
+    QVERIFY(f.messages().empty());
     QCOMPARE(Scoring(f).GetState(), CFrameScoring::State::Finished);
     QCOMPARE(Model(f).Scores().size(), std::size_t{400});
+    QCOMPARE(f.dialogs().bestRequests().size(), std::size_t{1});
+    QCOMPARE(f.dialogs().bestRequests().front().scored, 400);
+    QCOMPARE(Ticked(f).size(), std::size_t{40});
     QCOMPARE(f.frame().GetStatusBar().GetScoringText(), QStringLiteral("400 frames scored"));
+}
+
+// While the frames are still being scored, Check best shows how far the scoring has got and
+// waits, the window painting meanwhile; Esc gives up the wait (not the scoring), and otherwise
+// the choice is asked for and applied once the last frame has its score.
+void BestFramesTest::checkBestWaitsForTheScores()
+{
+    ShellFixture f;
+    const QString capture = f.sample(QStringLiteral("long.avi"), {"--frames", "400", "--dropped", "none"});
+    f.start();
+    f.button(ids::IDC_DISPLAY_RAW_Y).click();
+
+    // Given up: nothing is asked or changed, and the scoring goes on.
+    f.doc().OpenVideoFile(capture);
+    QVERIFY(Scoring(f).IsRunning());
+    const std::vector<std::int32_t> opened = Ticked(f);
+    {
+        WaitDialog wait(Qt::Key_Escape);
+        f.dialogs().answerBest(Best("10%", false));
+        f.command(ids::ID_CHECK_BEST);
+        QVERIFY(wait.bShown);
+    }
+    QVERIFY(f.dialogs().bestRequests().empty());
+    QCOMPARE(Ticked(f), opened);
+    QVERIFY(Scoring(f).IsRunning());
+    QVERIFY(f.messages().empty());
+
+    // Waited for, from the start of a run: the progress follows the scoring, the picture
+    // repaints, and the choice is applied to the finished scores.
+    f.doc().OpenVideoFile(capture);
+    QVERIFY(Scoring(f).IsRunning());
+    WaitDialog wait(0, f.frame().GetFrameView());
+    f.command(ids::ID_CHECK_BEST);
+    QVERIFY(wait.bShown);
+    QVERIFY(wait.nPaintsWhileShown > 0);
+    QVERIFY(wait.nHighest > 0);
+    QCOMPARE(Scoring(f).GetState(), CFrameScoring::State::Finished);
+    QCOMPARE(f.dialogs().bestRequests().size(), std::size_t{1});
+    QCOMPARE(f.dialogs().bestRequests().front().scored, 400);
+    QCOMPARE(Ticked(f), BestByScore(f, opened, 40));
+    QVERIFY(f.messages().empty());
 }
 
 void BestFramesTest::anotherCaptureGetsOnlyItsOwnScores()
@@ -415,12 +515,19 @@ void BestFramesTest::dialogSaysWhyACountIsNot()
     QVERIFY(dlg.GetTickedChoice().text().contains(QStringLiteral("(120)")));
     QVERIFY(dlg.GetAllChoice().text().contains(QStringLiteral("(300)")));
 
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     dlg.GetCountEdit().setText(QStringLiteral("many"));
     QVERIFY(!pOk->isEnabled());
     std::string error;
     QVERIFY(!kestro::quality::BestCount::Parse("many", &error));
-    QCOMPARE(dlg.GetErrorLabel().text(), QString::fromStdString(error));
-    QVERIFY(!dlg.GetErrorLabel().text().isEmpty());
+    QLabel& label = dlg.GetErrorLabel();
+    QCOMPARE(label.text(), QString::fromStdString(error));
+    QVERIFY(!label.text().isEmpty());
+    // Shown whole: as tall as its wrapped lines need, and inside the dialog.
+    QTRY_VERIFY2(label.height() >= label.heightForWidth(label.width()),
+                 qPrintable(QStringLiteral("%1 < %2").arg(label.height()).arg(label.heightForWidth(label.width()))));
+    QVERIFY(dlg.rect().contains(QRect(label.mapTo(&dlg, QPoint()), label.size())));
 
     dlg.GetCountEdit().setText(QStringLiteral(" 500 "));
     dlg.GetAllChoice().setChecked(true);

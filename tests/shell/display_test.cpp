@@ -61,6 +61,7 @@ private slots:
     void mouseChoiceHandsTheKeyboardBack();
     void patternToolTips();
     void narrowWindowKeepsEveryControl();
+    void closingWithTheAlgorithmFieldFocused();
 };
 
 void DisplayTest::modeButtons_data()
@@ -302,9 +303,14 @@ void DisplayTest::modeButtonsFollowARefusal()
     CKestroView& view = *f.frame().GetFrameView();
     QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
     QVERIFY(f.button(nMode).isChecked());
-    // Several repaints, as a resize would make: told at most once.
-    for (int i = 0; i < 3; ++i)
+    // The frame is rendered once the click has been handled; then several repaints, as a resize
+    // would make, and renders of the same frame: told at most once.
+    QTest::qWait(0);
+    for (int i = 0; i < 3; ++i) {
         view.repaint();
+        f.doc().SetCurrentFrame(0);
+        QTest::qWait(0);
+    }
     const CVideoSource& source = f.doc().m_videoSource;
     const int nInForce = !source.m_bRaw        ? ids::IDC_DISPLAY_NORMAL
                          : source.m_bRawColour ? ids::IDC_DISPLAY_RAW_COLOUR
@@ -319,6 +325,13 @@ void DisplayTest::modeButtonsFollowARefusal()
     QCOMPARE(f.frame().GetFrameList()->GetScoring().GetSource(), nInForce == ids::IDC_DISPLAY_NORMAL
                                                                      ? kestro::quality::ScoreSource::Decoded
                                                                      : kestro::quality::ScoreSource::SensorPlane);
+    // The mode chosen again is tried again, and the user told again why it cannot be.
+    if (nShown >= 0) {
+        QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
+        QTRY_COMPARE(f.messages().size(), std::size_t(2));
+        QCOMPARE(f.messages()[1], f.messages()[0]);
+        QVERIFY(f.button(nShown).isChecked());
+    }
 }
 
 void DisplayTest::algorithmFieldShowsTheAlgorithmInUse()
@@ -463,6 +476,23 @@ void DisplayTest::narrowWindowKeepsEveryControl()
     frame.resize(1100, 700);
     QTRY_COMPARE(frame.GetDisplayBar().GetDlgItem(ids::IDC_GRAYSCALE)->geometry().center().y(),
                  frame.GetDisplayBar().GetDlgItem(ids::IDC_DISPLAY_NORMAL)->geometry().center().y());
+}
+
+// Destroyed while shown, as at the end of a run, the window closes from within QWidget's
+// destructor and the algorithm field loses the focus, after the window's own part is gone: its
+// handlers must no longer be reached then. What goes wrong otherwise is undefined behaviour, which
+// the sanitizer build (scripts/sanitize) reports here.
+void DisplayTest::closingWithTheAlgorithmFieldFocused()
+{
+    ShellFixture f;
+    f.start();
+    QComboBox& box = f.algorithmList();
+    f.frame().activateWindow();
+    box.setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(box.lineEdit()->hasFocus());
+    f.restart();
+    QCOMPARE(f.algorithmList().currentText(), f.algorithmList().itemText(IndexOfNumber(f, 11)));
+    QVERIFY(f.messages().empty());
 }
 
 QTEST_MAIN(DisplayTest)

@@ -99,6 +99,7 @@ void ExportCommandTest::saveProposesANameForTheDisplayMode()
         save.mode = kestro::ui::FileDialogMode::Save;
         save.defaultExtension = "avi";
         save.fileName = c.save;
+        save.startFolder = f.folder().toStdString(); // the capture's
         save.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
         save.confirmOverwrite = true;
         QVERIFY(asked[asked.size() - 2] == save);

@@ -5,14 +5,17 @@
 
 #include "frame_list_model.h"
 #include "frame_scoring.h"
+#include "go_to_frame_dlg.h"
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
 #include "main_frame.h"
+#include "qt_seams.h"
 #include "resource_ids.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -105,6 +108,8 @@ private slots:
     void keys();
     void firstArrowStepsFromTheFrameOnShow();
     void goToFrame();
+    void goToFrameRefusesWhatIsNoFrame_data();
+    void goToFrameRefusesWhatIsNoFrame();
     void popupMenuTicksAndClearsSelectedRows();
     void popupMenuPlaces();
 };
@@ -355,6 +360,69 @@ void FrameListTest::goToFrame()
                 .front()
                 ->shortcuts()
                 .contains(QKeySequence(Qt::CTRL | Qt::Key_G)));
+}
+
+void FrameListTest::goToFrameRefusesWhatIsNoFrame_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("nFrame"); // -1: refused
+    QTest::addColumn<QString>("said");
+    const QString range = QStringLiteral("type a whole number from 0 to 19.");
+    QTest::newRow("past the last") << "25" << -1 << QStringLiteral("There is no frame 25 in this capture; ") + range;
+    QTest::newRow("one past") << "20" << -1 << QStringLiteral("There is no frame 20 in this capture; ") + range;
+    QTest::newRow("negative") << "-3" << -1 << QStringLiteral("There is no frame -3 in this capture; ") + range;
+    QTest::newRow("exponent") << "1e1" << -1 << QStringLiteral("\"1e1\" is not a frame number; ") + range;
+    QTest::newRow("fraction") << "3.5" << -1 << QStringLiteral("\"3.5\" is not a frame number; ") + range;
+    QTest::newRow("words") << "ten" << -1 << QStringLiteral("\"ten\" is not a frame number; ") + range;
+    QTest::newRow("beyond 64 bits") << "99999999999999999999" << -1
+                                    << QStringLiteral("There is no frame 99999999999999999999 in this capture; ") +
+                                           range;
+    QTest::newRow("nothing") << "  " << -1 << QStringLiteral("No frame number given; ") + range;
+    QTest::newRow("first") << "0" << 0 << QString();
+    QTest::newRow("last") << "19" << 19 << QString();
+    QTest::newRow("blanks around") << " 7 " << 7 << QString();
+    QTest::newRow("leading zeros") << "007" << 7 << QString();
+}
+
+// The real dialog: what is not a frame of the capture is refused with the range, and the
+// dialog stays open for a correction.
+void FrameListTest::goToFrameRefusesWhatIsNoFrame()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, nFrame);
+    QFETCH(QString, said);
+    ShellFixture f;
+    StartWithCapture(f, 20, QStringLiteral("none"));
+    const kestro::ui::NumberHandler previous = kestro::ui::setNumberHandler(ShowGoToFrameDialog);
+    QString proposed, shown;
+    bool bStayed = false, bCorrected = false;
+    QTimer::singleShot(0, [&] {
+        auto* pDlg = qobject_cast<CGoToFrameDlg*>(QApplication::activeModalWidget());
+        if (pDlg == nullptr)
+            return;
+        proposed = pDlg->GetNumberEdit().text();
+        pDlg->GetNumberEdit().selectAll();
+        QTest::keyClicks(&pDlg->GetNumberEdit(), typed);
+        QTest::keyClick(&pDlg->GetNumberEdit(), Qt::Key_Return);
+        bStayed = pDlg->isVisible();
+        shown = pDlg->GetErrorLabel().isVisible() ? pDlg->GetErrorLabel().text() : QString();
+        if (bStayed) {
+            // The text is selected for a correction, and the refusal goes as it is typed.
+            QTest::keyClicks(&pDlg->GetNumberEdit(), QStringLiteral("12"));
+            bCorrected = pDlg->GetNumberEdit().text() == QStringLiteral("12") && !pDlg->GetErrorLabel().isVisible();
+            QTest::keyClick(&pDlg->GetNumberEdit(), Qt::Key_Return);
+        }
+        if (pDlg->isVisible())
+            pDlg->reject();
+    });
+    f.command(ids::ID_GOTO_FRAME);
+    kestro::ui::setNumberHandler(previous);
+    QCOMPARE(proposed, QStringLiteral("0")); // the frame on show
+    QCOMPARE(bStayed, nFrame < 0);
+    QCOMPARE(shown, said);
+    QCOMPARE(bCorrected, nFrame < 0);
+    QCOMPARE(CurrentFrame(f), nFrame < 0 ? 12 : nFrame);
+    QVERIFY(f.messages().empty());
 }
 
 void FrameListTest::popupMenuTicksAndClearsSelectedRows()

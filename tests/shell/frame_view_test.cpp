@@ -1,6 +1,6 @@
 // The frame view: the frame drawn 1:1 at the top-left corner as ffmpeg decodes it, in 8, 24
-// and 32 bits; a blank pane without a capture; one paint per step; and files dropped on either
-// pane.
+// and 32 bits; a note on how to open a capture while none is; one paint per step; and files
+// dropped on either pane.
 #include "shell_fixture.h"
 
 #include "draw_dib.h"
@@ -12,6 +12,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -39,7 +41,7 @@ QString FirstDifference(const QImage& view, const QImage& expected, const QRect&
     return {};
 }
 
-QImage Grab(QWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+QImage Grab(QWidget& widget) { return ShellFixture::grab(widget); }
 
 bool IsBlank(const QImage& image)
 {
@@ -69,6 +71,7 @@ QImage OpenPattern(ShellFixture& f, const QSize& window)
     f.start();
     f.frame().resize(window);
     f.doc().OpenVideoFile(capture);
+    QTest::qWait(0); // the frame's queued render
     return ShellFixture::ffmpegPicture(capture);
 }
 
@@ -77,7 +80,7 @@ QImage OpenPattern(ShellFixture& f, const QSize& window)
 class FrameViewTest : public QObject {
     Q_OBJECT
 private slots:
-    void blankWithoutACapture();
+    void noCaptureSaysHowToOpenOne();
     void drawsTheFrameAsFfmpegDecodesIt_data();
     void drawsTheFrameAsFfmpegDecodesIt();
     void drawsOnlyThePartAskedFor();
@@ -86,6 +89,8 @@ private slots:
     void fitToWindow();
     void wheelWithCtrlZoomsAtThePointer();
     void rowsWithoutDataShowNoPicture();
+    void damagedFramesAreToldAfterTheRender_data();
+    void damagedFramesAreToldAfterTheRender();
     void eachStepPaintsTheViewOnce();
     void shortColourTableAndTopDownRows_data();
     void shortColourTableAndTopDownRows();
@@ -93,16 +98,33 @@ private slots:
     void droppedFilesOpenOnlyTheFirst();
 };
 
-void FrameViewTest::blankWithoutACapture()
+void FrameViewTest::noCaptureSaysHowToOpenOne()
 {
     ShellFixture f;
     f.start();
     CKestroView& view = *f.frame().GetFrameView();
+    // The note at the top, drawn like the one of a frame without data; below it the pane is empty,
+    // in every display mode, and nobody is told anything.
+    const auto showsOnlyTheNote = [&] {
+        const QImage drawn = Grab(view);
+        return view.GetNote() == CKestroView::NoCaptureNote() && !view.HasPicture() &&
+               !IsBlank(drawn.copy(0, 0, drawn.width(), 40)) &&
+               IsBlank(drawn.copy(0, 40, drawn.width(), drawn.height() - 40));
+    };
+    QVERIFY(showsOnlyTheNote());
+    QVERIFY(CKestroView::NoCaptureNote().contains(QStringLiteral("File \u25b8 Open (Ctrl+O)")));
+    QVERIFY(CKestroView::NoCaptureNote().contains(QStringLiteral("drop a capture here")));
     for (int id : {ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR, ids::IDC_GRAYSCALE, ids::IDC_DISPLAY_NORMAL}) {
         QTest::mouseClick(&f.button(id), Qt::LeftButton);
-        QVERIFY2(IsBlank(Grab(view)), qPrintable(QString::number(id)));
+        QVERIFY2(showsOnlyTheNote(), qPrintable(QString::number(id)));
     }
     QVERIFY(f.messages().empty());
+
+    // A capture takes its place.
+    f.doc().OpenVideoFile(PatternCapture(f, QStringLiteral("bgr24"), {13, 7}));
+    Grab(view);
+    QVERIFY(view.HasPicture());
+    QVERIFY(view.GetNote().isEmpty());
 }
 
 void FrameViewTest::drawsTheFrameAsFfmpegDecodesIt_data()
@@ -358,6 +380,111 @@ void FrameViewTest::rowsWithoutDataShowNoPicture()
             const QImage expected = ShellFixture::framePicture(capture, nRow);
             QCOMPARE(Grab(view).copy(expected.rect()), expected);
         }
+    }
+    QVERIFY(f.messages().empty());
+}
+
+void FrameViewTest::damagedFramesAreToldAfterTheRender_data()
+{
+    QTest::addColumn<int>("nMode");
+    QTest::addColumn<bool>("bTold"); // the RAW modes say why; Normal only shows the note
+    QTest::newRow("RAW colour") << int(ids::IDC_DISPLAY_RAW_COLOUR) << true;
+    QTest::newRow("RAW Y-channel") << int(ids::IDC_DISPLAY_RAW_Y) << true;
+    QTest::newRow("Normal") << int(ids::IDC_DISPLAY_NORMAL) << false;
+}
+
+// Frames 10 and 11 of a capture whose index gives each 1,000 bytes instead of a frame's worth:
+// stepping onto them tells why once per frame, after the render and never inside a paint, one
+// box at a time although the boxes run event loops of their own in which more is rendered; the
+// pane says the frame could not be read, and the frames either side show as ever.
+void FrameViewTest::damagedFramesAreToldAfterTheRender()
+{
+    QFETCH(int, nMode);
+    QFETCH(bool, bTold);
+    ShellFixture f;
+    const QString capture =
+        f.ffmpegCapture(QStringLiteral("cut.avi"), {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25", "-frames:v",
+                                                    "20", "-c:v", "rawvideo", "-pix_fmt", "yuv420p"});
+    ShellFixture::setIndexedSize(capture, 10, 1000);
+    ShellFixture::setIndexedSize(capture, 11, 1000);
+    f.start();
+    // Room for the whole frame beside the list, also once the window has shrunk below.
+    f.frame().resize(1300, 900);
+    f.doc().OpenVideoFile(capture);
+    CKestroView& view = *f.frame().GetFrameView();
+    CLeftView& list = *f.frame().GetFrameList();
+    list.GoToRow(9);
+    QTest::mouseClick(&f.button(nMode), Qt::LeftButton);
+    list.setFocus();
+    QTest::qWait(0);
+    QVERIFY(f.messages().empty());
+
+    // A box as a person sees it: an event loop of its own until it is closed. While the first is
+    // up, the next frame is chosen, the window repaints and changes size.
+    struct Box {
+        std::string text;
+        bool bInPaint;
+    };
+    std::vector<Box> boxes;
+    int nDepth = 0, nDeepest = 0;
+    const kestro::ui::MessageHandler previous = kestro::ui::setMessageHandler([&](const kestro::ui::Message& m) {
+        boxes.push_back({m.text, view.testAttribute(Qt::WA_WState_InPaintEvent)});
+        nDeepest = std::max(nDeepest, ++nDepth);
+        if (boxes.size() == 1) {
+            QTest::keyClick(&list, Qt::Key_Down);
+            view.repaint();
+            f.frame().resize(f.frame().width() - 40, f.frame().height());
+        }
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        loop.exec();
+        --nDepth;
+        return kestro::ui::Answer::Ok;
+    });
+
+    QTest::keyClick(&list, Qt::Key_Down);
+    QTest::qWait(400);
+    if (!bTold)
+        QTest::keyClick(&list, Qt::Key_Down);
+    QTRY_COMPARE(f.doc().GetCurrentRow(), 11);
+    QTest::qWait(200);
+    kestro::ui::setMessageHandler(previous);
+
+    if (bTold) {
+        QCOMPARE(boxes.size(), std::size_t{2});
+        QCOMPARE(QString::fromStdString(boxes[0].text),
+                 QStringLiteral("Frame 10 is stored in 1000 bytes, too few for its 307200 sensor values."));
+        QCOMPARE(QString::fromStdString(boxes[1].text),
+                 QStringLiteral("Frame 11 is stored in 1000 bytes, too few for its 307200 sensor values."));
+        QCOMPARE(nDeepest, 1);
+        for (const Box& box : boxes)
+            QVERIFY(!box.bInPaint);
+    } else {
+        QVERIFY(boxes.empty());
+    }
+    QVERIFY(f.button(nMode).isChecked());
+
+    // The pane says so in place of a picture.
+    QImage drawn = Grab(view);
+    QVERIFY(!view.HasPicture());
+    QCOMPARE(view.GetNote(), QStringLiteral("frame 11 could not be read"));
+    QVERIFY(!IsBlank(drawn.copy(0, 0, drawn.width(), 40)));
+    QVERIFY(IsBlank(drawn.copy(0, 40, drawn.width(), drawn.height() - 40)));
+
+    // Told once: back on frame 10 the pane says so again, without a box.
+    QTest::keyClick(&list, Qt::Key_Up);
+    Grab(view);
+    QCOMPARE(view.GetNote(), QStringLiteral("frame 10 could not be read"));
+
+    // The frames either side show as ever.
+    const bool bRaw = nMode != ids::IDC_DISPLAY_NORMAL;
+    for (int nRow : {12, 9}) {
+        list.GoToRow(nRow);
+        drawn = Grab(view);
+        QVERIFY(view.HasPicture());
+        QVERIFY(view.GetNote().isEmpty());
+        const QImage expected = ShellFixture::framePicture(capture, nRow, bRaw, nMode == ids::IDC_DISPLAY_RAW_COLOUR);
+        QCOMPARE(drawn.copy(expected.rect()), expected);
     }
     QVERIFY(f.messages().empty());
 }

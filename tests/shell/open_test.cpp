@@ -8,14 +8,20 @@
 #include "kestro_view.h"
 #include "left_view.h"
 #include "main_frame.h"
+#include "qt_seams.h"
 #include "recent_file_list.h"
 #include "resource_ids.h"
+#include "status_bar.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -51,6 +57,21 @@ QStringList RowTexts(const CLeftView& list)
     return rows;
 }
 
+// Where frame n's chunk starts in an AVI file with one video stream and an idx1 index whose
+// offsets count from the movi list's type code, as ffmpeg writes them.
+qsizetype ChunkStart(const QByteArray& file, int n)
+{
+    const qsizetype idx1 = file.lastIndexOf("idx1");
+    const qsizetype movi = file.indexOf("movi");
+    const auto le32 = [&](qsizetype at) {
+        return quint32(quint8(file[at])) | quint32(quint8(file[at + 1])) << 8 | quint32(quint8(file[at + 2])) << 16 |
+               quint32(quint8(file[at + 3])) << 24;
+    };
+    if (idx1 < 0 || movi < 0)
+        qFatal("no idx1 or movi");
+    return movi + le32(idx1 + 8 + 16 * n + 8);
+}
+
 } // namespace
 
 class OpenTest : public QObject {
@@ -65,6 +86,8 @@ private slots:
     void recentEntriesOpenTheirFiles();
     void abbreviatedNames_data();
     void abbreviatedNames();
+    void captureThatEndsEarlySaysSo_data();
+    void captureThatEndsEarlySaysSo();
 };
 
 void OpenTest::openSucceeds()
@@ -169,12 +192,31 @@ void OpenTest::fileDialog()
     QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
 
     QCOMPARE(f.dialogs().fileRequests().size(), std::size_t(2));
-    const kestro::ui::FileDialogRequest& r = f.dialogs().fileRequests().back();
+    const kestro::ui::FileDialogRequest r = f.dialogs().fileRequests().back(); // a copy: more requests follow
     QVERIFY(r.mode == kestro::ui::FileDialogMode::Open);
     QCOMPARE(r.defaultExtension, std::string("avi"));
     QCOMPARE(r.fileName, std::string());
     QCOMPARE(r.filter, std::string("AVI files (*.avi)|*.avi|All Files (*.*)|*.*||"));
+    // With nothing open the dialog starts where it likes; with a capture open, in its folder.
+    QCOMPARE(r.startFolder, std::string());
+    f.command(ids::ID_FILE_OPEN);
+    QCOMPARE(f.dialogs().fileRequests().back().startFolder, f.folder().toStdString());
     QVERIFY(f.messages().empty());
+
+    // The real dialog opens there.
+    const QString other = f.folder() + QStringLiteral("/other");
+    QVERIFY(QDir().mkpath(other));
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shown = pDialog->directory().absolutePath();
+            pDialog->reject();
+        }
+    });
+    kestro::ui::FileDialogRequest request = r;
+    request.startFolder = other.toStdString();
+    QVERIFY(!ShowFileDialog(request));
+    QCOMPARE(shown, other);
 }
 
 void OpenTest::recentFileRules()
@@ -292,6 +334,60 @@ void OpenTest::abbreviatedNames()
     const QString abbreviated = CRecentFileList::AbbreviatePath(path, 30);
     QCOMPARE(abbreviated, shown);
     QVERIFY(abbreviated.size() <= 30);
+}
+
+void OpenTest::captureThatEndsEarlySaysSo_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("nRows");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("cut inside frame 9") << "inside" << 9 << "9 of 20 frames hold data; the file ends early";
+    QTest::newRow("cut after frame 9") << "after" << 10 << "10 of 20 frames hold data; the file ends early";
+    QTest::newRow("header promises 30") << "header" << 20 << "20 of 30 frames hold data; the file ends early";
+    QTest::newRow("whole") << "none" << 20 << "";
+}
+
+// A recording cut short: its headers promised more frames than the file holds. It opens with
+// the frames there are, and the status bar says so.
+void OpenTest::captureThatEndsEarlySaysSo()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, nRows);
+    QFETCH(QString, said);
+    ShellFixture f;
+    const QString capture =
+        f.ffmpegCapture(QStringLiteral("short.avi"), {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v",
+                                                      "20", "-c:v", "rawvideo", "-pix_fmt", "yuv420p"});
+    const QString whole = f.ffmpegCapture(QStringLiteral("whole.avi"), {"-f", "lavfi", "-i", "testsrc2=size=64x48",
+                                                                        "-frames:v", "3", "-c:v", "rawvideo"});
+    {
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (damage == QStringLiteral("inside")) {
+            QVERIFY(file.resize(ChunkStart(bytes, 9) + 8 + 64 * 48));
+        } else if (damage == QStringLiteral("after")) {
+            QVERIFY(file.resize(ChunkStart(bytes, 10)));
+        } else if (damage == QStringLiteral("header")) {
+            // strh's length, 32 bytes into its data, after the stream type and handler.
+            const qsizetype strh = bytes.indexOf("strh");
+            QVERIFY(strh > 0);
+            const char thirty[4] = {30, 0, 0, 0};
+            bytes.replace(strh + 8 + 32, 4, QByteArray(thirty, 4));
+            QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        }
+    }
+    f.start();
+    f.doc().OpenVideoFile(capture);
+    QVERIFY(f.messages().empty());
+    QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), nRows);
+    CStatusBar& bar = f.frame().GetStatusBar();
+    QCOMPARE(bar.GetCaptureNote(), said);
+    QCOMPARE(bar.findChild<QWidget*>(QStringLiteral("capturePane"))->isVisible(), !said.isEmpty());
+
+    // Another capture, whole, takes the note away.
+    f.doc().OpenVideoFile(whole);
+    QCOMPARE(bar.GetCaptureNote(), QString());
 }
 
 QTEST_MAIN(OpenTest)

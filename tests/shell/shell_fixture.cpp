@@ -1,6 +1,7 @@
 #include "shell_fixture.h"
 
 #include "display_bar.h"
+#include "bayer_pattern.h"
 #include "draw_dib.h"
 #include "kestro_app.h"
 #include "kestro_doc.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QSettings>
@@ -115,12 +117,17 @@ QImage ShellFixture::ffmpegPicture(const QString& path)
         .copy();
 }
 
-QImage ShellFixture::framePicture(const QString& path, int n)
+QImage ShellFixture::framePicture(const QString& path, int n, bool bRaw, bool bRawColour)
 {
     CVideoSource source;
     if (!source.Open(path.toStdString()) || source.GoToFrame(n) != n)
         qFatal("frame %d of %s cannot be read", n, qPrintable(path));
+    source.m_bRaw = bRaw;
+    source.m_bRawColour = bRawColour;
+    source.m_converter.SetPattern(kestro::bayer::kBG.code);
     const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap();
+    if (pBitmap == nullptr)
+        qFatal("frame %d of %s gives no picture", n, qPrintable(path));
     QImage image(pBitmap->biWidth, std::abs(pBitmap->biHeight), QImage::Format_RGB32);
     QPainter painter(&image);
     CDrawDib dib;
@@ -129,7 +136,29 @@ QImage ShellFixture::framePicture(const QString& path, int n)
     return image;
 }
 
-QImage ShellFixture::grab(QWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+void ShellFixture::setIndexedSize(const QString& path, int n, quint32 nBytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        qFatal("%s cannot be opened", qPrintable(path));
+    QByteArray bytes = file.readAll();
+    // idx1 comes last; its entries are chunk id, flags, offset and size, 4 bytes each.
+    const qsizetype idx1 = bytes.lastIndexOf("idx1");
+    const qsizetype entry = idx1 + 8 + 16 * qsizetype(n);
+    if (idx1 < 0 || entry + 16 > bytes.size() || bytes.mid(entry + 2, 2) != "dc")
+        qFatal("%s has no idx1 entry for frame %d", qPrintable(path), n);
+    for (int i = 0; i < 4; ++i)
+        bytes[entry + 12 + i] = static_cast<char>((nBytes >> (8 * i)) & 0xFF);
+    if (!file.seek(0) || file.write(bytes) != bytes.size())
+        qFatal("%s cannot be written", qPrintable(path));
+}
+
+QImage ShellFixture::grab(QWidget& widget)
+{
+    // A frame is rendered in a queued call; the picture a user would see is the one after it.
+    QCoreApplication::processEvents();
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 QString ShellFixture::missing(const QString& name) const { return m_folderPath + u'/' + name; }
 

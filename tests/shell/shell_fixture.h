@@ -52,10 +52,15 @@ public:
     QString ffmpegCapture(const QString& name, const QStringList& arguments) const;
     // ffmpeg's own decode of the first frame of a file, for comparing with what is drawn.
     static QImage ffmpegPicture(const QString& path);
-    // Frame n of a capture as a video source of its own decodes it (Normal), for telling which
+    // Frame n of a capture as a video source of its own shows it (Normal unless bRaw, RAW colour
+    // with bRawColour, de-mosaiced for the BG pattern as the window starts), for telling which
     // frame the window shows.
-    static QImage framePicture(const QString& path, int n);
-    // What a widget shows, in 32-bit pixels.
+    static QImage framePicture(const QString& path, int n, bool bRaw = false, bool bRawColour = false);
+    // Damages an AVI file with one video stream and an idx1 index as a faulty recorder would:
+    // the index gives frame n's sample nBytes instead of its real size.
+    static void setIndexedSize(const QString& path, int n, quint32 nBytes);
+    // What a widget shows once the events waiting have been handled (a queued render of the
+    // frame view, say), in 32-bit pixels.
     static QImage grab(QWidget& widget);
     // A path in this test's folder that does not exist.
     QString missing(const QString& name) const;

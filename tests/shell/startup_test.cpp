@@ -16,9 +16,11 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusTipEvent>
 #include <QTest>
@@ -64,8 +66,10 @@ class StartupTest : public QObject {
 private slots:
     void displayStateAfterStartUp();
     void menusKeysAndToolbar();
+    void menusKeepTheReadmesPromises();
     void statusBarPanesAndPrompts();
     void framePaneFollowsTheCurrentFrame();
+    void longStatusTextsNeverWidenTheWindow();
     void viewMenuTogglesBars();
     void newRefillsTheAlgorithmListOnce();
     void algorithmListSkipsEmptyNames();
@@ -147,8 +151,10 @@ void StartupTest::menusKeysAndToolbar()
     QCOMPARE(menus[1]->text(), QStringLiteral("&Edit"));
     QCOMPARE(menus[2]->text(), QStringLiteral("&View"));
     QCOMPARE(menus[3]->text(), QStringLiteral("&Help"));
-    QCOMPARE(MenuTexts(menus[0]->menu()), (QStringList{"&Open...\tCtrl+O", "Save &As...", "Save RGB channels...", "-",
-                                                       "Export Fits Frames...", "-", "Recent File", "-", "E&xit"}));
+    QCOMPARE(MenuTexts(menus[0]->menu()),
+             (QStringList{"&Open...\tCtrl+O", "&Save\tCtrl+S", "Save &As...", "Save RGB channels...", "-",
+                          "Export Fits Frames...", "-", "Recent File", "-", "E&xit"}));
+    QCOMPARE(menus[0]->menu()->actions()[1], f.frame().GetCommandActions(ids::ID_FILE_SAVE).front());
     QCOMPARE(MenuTexts(menus[1]->menu()), (QStringList{"&Undo\tCtrl+Z", "-", "Check &Best..."}));
     // Nothing to undo and no capture to choose from yet.
     for (const QAction* a : menus[1]->menu()->actions())
@@ -225,6 +231,76 @@ void StartupTest::menusKeysAndToolbar()
     }
 }
 
+// Every "Menu ▸ Item (key)" the README names, lists of items after it included, stands in that
+// menu with that key.
+void StartupTest::menusKeepTheReadmesPromises()
+{
+    ShellFixture f;
+    f.start();
+    QFile readme(QStringLiteral(KESTRO_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text =
+        QString::fromUtf8(readme.readAll()).replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+    // A menu's items as the README writes them: no mnemonic, no key, and no dots after the name
+    // (the README may write them as an ellipsis, or leave them out).
+    const auto items = [&](const QString& menu) {
+        QList<QPair<QString, const QAction*>> found;
+        for (const QAction* pMenu : f.frame().menuBar()->actions()) {
+            if (pMenu->text().remove(u'&') != menu)
+                continue;
+            for (const QAction* a : pMenu->menu()->actions()) {
+                if (!a->isSeparator() && a->isVisible())
+                    found.append({a->text().section(u'\t', 0, 0).remove(u'&').remove(QStringLiteral("...")), a});
+            }
+        }
+        return found;
+    };
+    int nPromises = 0;
+    QRegularExpressionMatchIterator it =
+        QRegularExpression(QStringLiteral("(File|Edit|View|Help) \u25b8 ")).globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QString menu = m.captured(1);
+        qsizetype at = m.capturedEnd();
+        for (bool bFirst = true;; bFirst = false) {
+            // The longest item the text goes on with ("Save As…" rather than "Save").
+            const QAction* pItem = nullptr;
+            QString name;
+            for (const auto& [itemName, pAction] : items(menu)) {
+                if (text.mid(at).startsWith(itemName) && itemName.size() > name.size()) {
+                    name = itemName;
+                    pItem = pAction;
+                }
+            }
+            if (pItem == nullptr) {
+                QVERIFY2(!bFirst, qPrintable(QStringLiteral("%1 \u25b8 %2").arg(menu, text.mid(at, 30))));
+                break;
+            }
+            ++nPromises;
+            at += name.size();
+            if (text.mid(at).startsWith(u'\u2026'))
+                ++at;
+            const QRegularExpressionMatch key =
+                QRegularExpression(QStringLiteral("^ \\(((Ctrl|Shift|Alt)\\+[^,)]+|F[0-9]+)")).match(text.mid(at));
+            if (key.hasMatch()) {
+                const QString promised = key.captured(1);
+                QStringList keys{pItem->text().section(u'\t', 1)};
+                for (const QKeySequence& k : pItem->shortcuts())
+                    keys << k.toString(QKeySequence::PortableText);
+                QVERIFY2(keys.contains(promised), qPrintable(name + QStringLiteral(": ") + promised));
+                at += key.capturedLength();
+                at = text.indexOf(u')', at) + 1;
+            }
+            // A list of items of the same menu: "Zoom In (Ctrl++), Zoom Out (Ctrl+-) and …".
+            const QRegularExpressionMatch more = QRegularExpression(QStringLiteral("^(, | and )")).match(text.mid(at));
+            if (!more.hasMatch())
+                break;
+            at += more.capturedLength();
+        }
+    }
+    QVERIFY2(nPromises >= 10, qPrintable(QString::number(nPromises)));
+}
+
 void StartupTest::statusBarPanesAndPrompts()
 {
     ShellFixture f;
@@ -287,6 +363,55 @@ void StartupTest::framePaneFollowsTheCurrentFrame()
         QTest::keyClick(&list, static_cast<Qt::Key>(nKey));
         QCOMPARE(bar.GetFrameText(), text + kCapture);
     }
+}
+
+void StartupTest::longStatusTextsNeverWidenTheWindow()
+{
+    ShellFixture f;
+    f.start();
+    CMainFrame& frame = f.frame();
+    frame.resize(1100, 760);
+    QTRY_COMPARE(frame.width(), 1100);
+    CStatusBar& bar = f.frame().GetStatusBar();
+    const QString text =
+        QStringLiteral("Frames cannot be scored: ") + QStringLiteral("a reason at length, ").repeated(30);
+    QWidget* pScoring = bar.findChild<QWidget*>(QStringLiteral("scoringPane"));
+    QVERIFY(pScoring != nullptr);
+
+    // Every pane with text at once: the window keeps its width, each pane is cut short within
+    // it and holds the whole text in its tooltip.
+    bar.SetPaneText(0, text);
+    bar.SetScoringText(text);
+    bar.SetFrameText(text);
+    QTest::qWait(50);
+    QCOMPARE(frame.width(), 1100);
+    QVERIFY(frame.minimumSizeHint().width() <= 1100);
+    for (QWidget* pPane : {static_cast<QWidget*>(bar.GetPane(0)), pScoring, bar.GetFramePane()}) {
+        QVERIFY2(pPane->isVisible(), qPrintable(pPane->objectName()));
+        QVERIFY2(pPane->geometry().right() < bar.width(), qPrintable(pPane->objectName()));
+        QCOMPARE(pPane->toolTip(), text);
+    }
+    QCOMPARE(bar.GetPaneText(0), text);
+    QCOMPARE(bar.GetScoringText(), text);
+    QCOMPARE(bar.GetFrameText(), text);
+
+    // A long reason of the scoring gives way to the frame pane, which shows whole.
+    const QString frameText =
+        QStringLiteral("Frame 11 of 60 \u00b7 640\u00d7480 \u00b7 I420 \u00b7 25 fps \u00b7 0 dropped");
+    bar.SetPaneText(0, QStringLiteral("Ready"));
+    bar.SetFrameText(frameText);
+    bar.SetScoringText(text);
+    QTRY_COMPARE(bar.GetFramePane()->width(), bar.GetFramePane()->sizeHint().width());
+    QCOMPARE(bar.GetFramePane()->toolTip(), QString());
+    QCOMPARE(pScoring->toolTip(), text);
+    QCOMPARE(frame.width(), 1100);
+
+    // A text that fits shows whole, without a tooltip.
+    bar.SetScoringText(QString());
+    bar.SetFrameText(QStringLiteral("Frame 1 of 2"));
+    bar.SetPaneText(0, QStringLiteral("Ready"));
+    QTRY_COMPARE(bar.GetPane(0)->toolTip(), QString());
+    QTRY_COMPARE(bar.GetFramePane()->toolTip(), QString());
 }
 
 void StartupTest::viewMenuTogglesBars()
