@@ -22,12 +22,13 @@ struct FileDialogRequest {
     std::string title;            // empty: the dialog's own title for its mode
     std::string defaultExtension; // added to a typed name that has none, without the dot
     std::string fileName;         // proposed name, may be empty
-    std::string startFolder;      // the folder the dialog opens in; empty: the dialog's own choice
     // Pairs of a description and a pattern list, each part ended by '|', the whole by "||":
     // "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||". The first pair is preselected.
     std::string filter;
     // A save dialog asks before it returns the name of a file that exists.
     bool confirmOverwrite = true;
+    // The folder the dialog opens in; empty: the dialog's own choice.
+    std::string startFolder;
     bool operator==(const FileDialogRequest&) const = default;
 };
 

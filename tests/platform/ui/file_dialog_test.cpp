@@ -43,7 +43,8 @@ TEST(FileDialog, ScriptAnswersInOrderThenCancels)
     script.answer(std::nullopt);
     script.answer("/data/out");
 
-    const FileDialogRequest open{FileDialogMode::Open, "", "avi", "", "AVI files (*.avi)|*.avi||"};
+    const FileDialogRequest open{
+        .mode = FileDialogMode::Open, .defaultExtension = "avi", .filter = "AVI files (*.avi)|*.avi||"};
     EXPECT_EQ(askForFile(open), "/data/jupiter.avi");
     EXPECT_EQ(askForFile(open), std::nullopt);
     EXPECT_EQ(askForFolder({"Choose a folder", "/data"}), "/data/out");
@@ -113,7 +114,7 @@ TEST(FileDialog, WithoutHandlerEveryDialogIsCancelled)
         script.answerFits(FitsExportRequest{});
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(askForFile({FileDialogMode::Save, "", "avi", "x.avi", ""}), std::nullopt);
+    EXPECT_EQ(askForFile({.mode = FileDialogMode::Save, .defaultExtension = "avi", .fileName = "x.avi"}), std::nullopt);
     EXPECT_EQ(askForFolder({}), std::nullopt);
     EXPECT_EQ(askForFitsExport({}), std::nullopt);
     const std::string err = testing::internal::GetCapturedStderr();
