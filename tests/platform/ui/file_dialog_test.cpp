@@ -43,8 +43,9 @@ TEST(FileDialog, ScriptAnswersInOrderThenCancels)
     script.answer(std::nullopt);
     script.answer("/data/out");
 
-    const FileDialogRequest open{
-        .mode = FileDialogMode::Open, .defaultExtension = "avi", .filter = "AVI files (*.avi)|*.avi||"};
+    FileDialogRequest open;
+    open.defaultExtension = "avi";
+    open.filter = "AVI files (*.avi)|*.avi||";
     EXPECT_EQ(askForFile(open), "/data/jupiter.avi");
     EXPECT_EQ(askForFile(open), std::nullopt);
     EXPECT_EQ(askForFolder({"Choose a folder", "/data"}), "/data/out");
@@ -114,7 +115,11 @@ TEST(FileDialog, WithoutHandlerEveryDialogIsCancelled)
         script.answerFits(FitsExportRequest{});
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(askForFile({.mode = FileDialogMode::Save, .defaultExtension = "avi", .fileName = "x.avi"}), std::nullopt);
+    FileDialogRequest save;
+    save.mode = FileDialogMode::Save;
+    save.defaultExtension = "avi";
+    save.fileName = "x.avi";
+    EXPECT_EQ(askForFile(save), std::nullopt);
     EXPECT_EQ(askForFolder({}), std::nullopt);
     EXPECT_EQ(askForFitsExport({}), std::nullopt);
     const std::string err = testing::internal::GetCapturedStderr();
