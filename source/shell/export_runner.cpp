@@ -12,12 +12,18 @@
 #include <QAbstractButton>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <system_error>
+
+#include <sys/stat.h>
 
 namespace {
 
 using kestro::exports::ExportKind;
 using kestro::exports::ExportPlan;
+
+namespace fs = std::filesystem;
 
 // How often the bar shows the steps the worker has counted.
 constexpr int kProgressMsec = 50;
@@ -28,6 +34,30 @@ FramePredicate CheckedFramesNow()
 {
     auto frames = std::make_shared<const std::vector<std::int32_t>>(g_checkedFrames.begin(), g_checkedFrames.end());
     return [frames](std::int32_t n) { return std::binary_search(frames->begin(), frames->end(), n); };
+}
+
+// The folder an export writes into.
+std::string OutputFolder(const ExportPlan& plan, const std::string& strPath)
+{
+    const std::string any = plan.files.empty() ? strPath : plan.files.front();
+    const fs::path folder = fs::path(any).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+// Of the old files, those that removing could not harm: plain files or links, and never the
+// capture under another name.
+std::vector<std::string> Removable(const std::vector<std::string>& files, const std::string& strCapture)
+{
+    std::vector<std::string> removable;
+    for (const std::string& file : files) {
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            continue;
+        if (kestro::exports::SameFile(file, strCapture))
+            continue;
+        removable.push_back(file);
+    }
+    return removable;
 }
 
 } // namespace
@@ -58,6 +88,10 @@ bool CExportRunner::Start(const char* pszMessage, ExportKind kind, const std::st
             kestro::ui::showMessage(*m);
         return false;
     }
+    if (!AskBeforeReplacing(plan, kind, strPath))
+        return false;
+    TellLeftovers(plan, strPath);
+
     m_kind = kind;
     CMainFrame* pFrame = CKestroApp::MainFrame();
     if (pFrame != nullptr)
@@ -81,6 +115,42 @@ bool CExportRunner::Start(const char* pszMessage, ExportKind kind, const std::st
                                           std::move(request), m_hook, std::move(onEnded));
     m_progressTimer.start();
     return true;
+}
+
+bool CExportRunner::AskBeforeReplacing(const ExportPlan& plan, ExportKind kind, const std::string& strPath)
+{
+    m_stale.clear();
+    // One AVI file was asked about by the save dialog already.
+    if (kind == ExportKind::Avi)
+        return true;
+    const std::vector<std::string> existing = kestro::exports::ExistingFiles(plan.files);
+    const std::vector<std::string> stale =
+        Removable(kestro::exports::EarlierSeriesFiles(kind, strPath, static_cast<std::int64_t>(plan.files.size())),
+                  m_doc.m_videoSource.GetFileName());
+    const std::optional<kestro::ui::Message> question =
+        kestro::shell::ReplaceQuestion(existing, stale, plan.files.size());
+    if (!question)
+        return true;
+    const kestro::ui::Answer answer = kestro::ui::showMessage(*question);
+    if (question->buttons == kestro::ui::Buttons::YesNo)
+        return answer == kestro::ui::Answer::Yes;
+    if (answer == kestro::ui::Answer::Cancel)
+        return false;
+    if (answer == kestro::ui::Answer::Yes)
+        m_stale = stale;
+    return true;
+}
+
+void CExportRunner::TellLeftovers(const ExportPlan& plan, const std::string& strPath)
+{
+    const std::string folder = OutputFolder(plan, strPath);
+    std::vector<std::string> leftovers = kestro::exports::LeftoverTemporaries(folder);
+    // Told once in a run: the next export into the folder does not repeat it.
+    std::erase_if(leftovers, [this](const std::string& file) { return m_toldLeftovers.contains(file); });
+    if (leftovers.empty())
+        return;
+    m_toldLeftovers.insert(leftovers.begin(), leftovers.end());
+    kestro::ui::showMessage(kestro::shell::LeftoverNote(folder, leftovers));
 }
 
 bool CExportRunner::Cancel()
@@ -124,10 +194,34 @@ void CExportRunner::Finish(bool bTell)
     m_pCursor.reset();
     LockCommands(false);
 
-    const std::optional<kestro::ui::Message> message = DescribeExport(report);
+    // The old files go only after an export that ran through, and only those the user was asked
+    // about.
+    std::size_t nRemoved = 0;
+    std::vector<std::pair<std::string, std::string>> failures;
+    std::optional<kestro::ui::Message> message = DescribeExport(report);
+    if (!m_stale.empty() && report.failure) {
+        if (message)
+            message->text += "\n\nThe older files of the earlier export were not removed.";
+    } else {
+        for (const std::string& file : m_stale) {
+            std::error_code ec;
+            if (fs::remove(file, ec))
+                ++nRemoved;
+            else if (ec)
+                failures.emplace_back(file, kestro::exports::DescribeSystemError(ec.value()));
+        }
+    }
+    m_stale.clear();
+    if (!failures.empty()) {
+        const std::string text = kestro::shell::RemovalFailures(failures);
+        if (message)
+            message->text += "\n\n" + text;
+        else
+            message = kestro::ui::Message{text, "Remove older files", kestro::ui::Icon::Warning};
+    }
 
     if (CMainFrame* pFrame = CKestroApp::MainFrame()) {
-        const std::string summary = kestro::shell::ExportSummary(m_kind, report);
+        const std::string summary = kestro::shell::ExportSummary(m_kind, report, nRemoved);
         if (!summary.empty())
             pFrame->GetStatusBar().ShowResult(QString::fromStdString(summary));
     }

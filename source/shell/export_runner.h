@@ -1,8 +1,9 @@
-// Runs the window's exports: checks one on the window's video source, then runs it in the
-// background (CExportJob) with the progress bar and a Cancel button in the status bar, and the
-// commands that would change the capture or start another export greyed. At the end it gives the
-// window back as it was, says in the status bar what was written, and tells what went wrong in
-// one message.
+// Runs the window's exports: checks one on the window's video source, asks before it replaces
+// files, tells of temporary files left in its folder, then runs it in the background (CExportJob)
+// with the progress bar and a Cancel button in the status bar, and the commands that would
+// change the capture or start another export greyed. At the end it gives the window back as it
+// was, removes the old files the user chose to have removed, says in the status bar what was
+// written, and tells what went wrong in one message.
 #pragma once
 
 #include "export_job.h"
@@ -12,7 +13,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 class CKestroDoc;
 class CProgressBar;
@@ -27,7 +30,7 @@ public:
 
     // Exports the frames ticked at the last collection to strPath (for FITS the folder and
     // prefix), showing pszMessage beside the progress bar. False when it does not start: it was
-    // refused (told why), and nothing was written.
+    // refused (told why) or the user chose not to replace files; nothing was written then.
     bool Start(const char* pszMessage, kestro::exports::ExportKind kind, const std::string& strPath,
                std::uint32_t nBlockSize = 1);
     bool IsRunning() const { return m_pJob != nullptr; }
@@ -45,6 +48,12 @@ signals:
     void finished();
 
 private:
+    // Asks about files in the way; false when the user chose to write nothing. Fills m_stale
+    // with the old files to remove afterwards.
+    bool AskBeforeReplacing(const kestro::exports::ExportPlan& plan, kestro::exports::ExportKind kind,
+                            const std::string& strPath);
+    // Names the temporary files a stopped export left in the folder, once in a run.
+    void TellLeftovers(const kestro::exports::ExportPlan& plan, const std::string& strPath);
     void OnJobEnded(std::uint64_t nJob);
     void Finish(bool bTell);
     void LockCommands(bool bLock);
@@ -58,5 +67,9 @@ private:
     std::unique_ptr<CProgressBar> m_pBar;
     std::unique_ptr<CWaitCursor> m_pCursor;
     QTimer m_progressTimer;
+    // Files of an earlier, longer series to remove once the export has completed.
+    std::vector<std::string> m_stale;
+    // Temporary files the user has been told about in this run.
+    std::set<std::string> m_toldLeftovers;
     CExportJob::StepHook m_hook;
 };
