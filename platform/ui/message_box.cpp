@@ -36,9 +36,13 @@ Answer cautiousAnswer(Buttons buttons)
 
 Answer showMessage(std::string text, std::string caption, Icon icon, Buttons buttons)
 {
-    const Message m{std::move(text), std::move(caption), icon, buttons};
+    return showMessage(Message{std::move(text), std::move(caption), icon, buttons});
+}
+
+Answer showMessage(const Message& message)
+{
     const MessageHandler& handler = installed();
-    return handler ? handler(m) : toStandardError(m);
+    return handler ? handler(message) : toStandardError(message);
 }
 
 MessageHandler setMessageHandler(MessageHandler handler) { return std::exchange(installed(), std::move(handler)); }

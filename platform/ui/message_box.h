@@ -20,6 +20,10 @@ struct Message {
     std::string caption;
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
+    // What the buttons say, in the order `buttons` names them (Yes, No, Cancel), where the
+    // standard words would not tell the choices apart ("Replace and remove the rest",
+    // "Replace", "Cancel"); empty: the standard words. The answer is still Yes, No or Cancel.
+    std::vector<std::string> buttonTexts{};
 
     bool operator==(const Message&) const = default;
 };
@@ -28,6 +32,8 @@ using MessageHandler = std::function<Answer(const Message&)>;
 
 // Shows the message through the installed handler and returns the button pressed.
 Answer showMessage(std::string text, std::string caption, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+// The same for a message made beforehand, with its own button texts if it has them.
+Answer showMessage(const Message& message);
 
 // Installs a handler and returns the one it replaces; an empty handler brings back the
 // standard-error default.

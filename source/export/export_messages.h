@@ -81,9 +81,9 @@ inline constexpr ExportMessage kFitsHugeBlock{
 inline constexpr ExportMessage kFitsSave{"Unable to save the sum of frames %d to %d: %s.\nThe export stopped; %s.",
                                          "kxFitsFile::saveToFile"};
 
-// Asked to stop. Source frame.
-inline constexpr ExportMessage kStopped{
-    "Stopped before frame %d, as asked. Files completed before it are kept; no unfinished file was left.", "Stopped"};
+// Asked to stop. Source frame, what became of the files completed before it (KeptFiles).
+inline constexpr ExportMessage kStopped{"Stopped before frame %d, as asked; %s, and no unfinished file was left.",
+                                        "Stopped"};
 
 // Frames that gave no picture: "1 frame of x.avi could not be read and was left out: frame 10."
 // The count with its noun, the capture file name, "was" or "were", the frames listed.

@@ -24,7 +24,10 @@ void ExportReport::Fail(const messages::ExportMessage& m, const std::string& str
 void ExportReport::Stop(std::int32_t nFrame)
 {
     bStopped = true;
-    Fail(messages::kStopped, Format(messages::kStopped.text, static_cast<int>(nFrame)));
+    nStoppedBefore = nFrame;
+    // Which files it completed is known only once the engine has put them in place or not; the
+    // message is worded from the files listed then (DescribeExport).
+    Fail(messages::kStopped, "");
 }
 
 namespace {
@@ -50,6 +53,9 @@ std::string ListFrames(const ExportReport& r)
 std::optional<kestro::ui::Message> DescribeExport(const ExportReport& r)
 {
     std::optional<kestro::ui::Message> m = r.failure;
+    if (r.bStopped && m && m->caption == messages::kStopped.caption)
+        m->text = Format(messages::kStopped.text, static_cast<int>(r.nStoppedBefore),
+                         kestro::exports::KeptFiles(static_cast<std::int64_t>(r.files.size()), "completed").c_str());
     if (r.nFramesLeftOut > 0) {
         const std::string capture = r.strCapture.empty() ? std::string("the capture") : r.strCapture;
         std::string text =

@@ -29,8 +29,9 @@ struct ExportReport {
     std::string strLeftOutReason;
     // Why the export stopped before its end, or wrote nothing; empty when it ran through.
     std::optional<kestro::ui::Message> failure;
-    // The export was asked to stop (the failure says so).
+    // The export was asked to stop before source frame nStoppedBefore (the failure says so).
     bool bStopped = false;
+    std::int32_t nStoppedBefore = -1;
 
     bool Complete() const { return !failure && nFramesLeftOut == 0; }
 

@@ -19,10 +19,11 @@ QString FirstDroppedFile(const QMimeData* pData)
 
 } // namespace
 
-void AcceptFileDrag(QDragMoveEvent* pEvent)
+void AcceptFileDrag(QDragMoveEvent* pEvent, const CKestroDoc& doc)
 {
     // The file is only read: accepting a move would tell the program it came from to delete it.
-    if (FirstDroppedFile(pEvent->mimeData()).isEmpty() || !(pEvent->possibleActions() & Qt::CopyAction)) {
+    if (doc.IsExporting() || FirstDroppedFile(pEvent->mimeData()).isEmpty() ||
+        !(pEvent->possibleActions() & Qt::CopyAction)) {
         pEvent->ignore();
         return;
     }

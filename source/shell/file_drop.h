@@ -8,8 +8,8 @@ class QDropEvent;
 class QObject;
 
 // Drag enter and drag move: accepted only when the first item is a local file (not a web
-// address, say).
-void AcceptFileDrag(QDragMoveEvent* pEvent);
+// address, say), and not while an export runs, which reads the capture on show.
+void AcceptFileDrag(QDragMoveEvent* pEvent, const CKestroDoc& doc);
 
 // Opens the first dropped file in the document once the drop has completed, so the program
 // that dragged it is not kept waiting while a message box about the file is up. Nothing

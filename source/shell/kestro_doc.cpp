@@ -5,7 +5,7 @@
 #include "display_bar.h"
 #include "export_fits_dlg.h"
 #include "export_names.h"
-#include "export_report.h"
+#include "export_runner.h"
 #include "file_dialog.h"
 #include "frame_list_model.h"
 #include "frame_scoring.h"
@@ -14,10 +14,8 @@
 #include "left_view.h"
 #include "main_frame.h"
 #include "message_box.h"
-#include "progress_bar.h"
 #include "resource_ids.h"
 #include "status_bar.h"
-#include "wait_cursor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,9 +33,11 @@ QComboBox* AlgorithmList() { return static_cast<QComboBox*>(DisplayBarControl(id
 
 } // namespace
 
-CKestroDoc::CKestroDoc() = default;
+CKestroDoc::CKestroDoc() : m_pExports(std::make_unique<CExportRunner>(*this)) {}
 
-CKestroDoc::~CKestroDoc() = default;
+// The runner goes first: it stops a running export and waits for it, while the video source
+// and everything else it may look at still stand.
+CKestroDoc::~CKestroDoc() { m_pExports.reset(); }
 
 std::optional<std::int32_t> CKestroDoc::AlgorithmNumberOf(const QString& entry)
 {
@@ -88,6 +88,8 @@ std::string CKestroDoc::CaptureFolder() const
 
 void CKestroDoc::OnFileOpen()
 {
+    if (RefuseWhileExporting())
+        return;
     kestro::ui::FileDialogRequest request;
     request.mode = kestro::ui::FileDialogMode::Open;
     // The next capture of a night usually lies beside the one open.
@@ -100,12 +102,17 @@ void CKestroDoc::OnFileOpen()
 
 void CKestroDoc::OnOpenRecentFile(int n)
 {
+    if (RefuseWhileExporting())
+        return;
     // A file that is gone fails like any other open, and its entry stays in the list.
     OpenVideoFile(CKestroApp::Instance()->GetRecentFile(n));
 }
 
 void CKestroDoc::OpenVideoFile(const QString& path)
 {
+    // A file dropped just before an export started arrives here afterwards.
+    if (RefuseWhileExporting())
+        return;
     const std::string strPath = path.toStdString();
     // The ticks are the user's work, and the video source closes its capture before it tries
     // another. So a file is first tried by a source of its own: one that fails has told the
@@ -187,7 +194,7 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
 
 void CKestroDoc::OnCheckBest()
 {
-    if (RefuseWithoutVideo() || m_pFrameList == nullptr)
+    if (RefuseWhileExporting() || RefuseWithoutVideo() || m_pFrameList == nullptr)
         return;
     static constexpr const char* kCaption = "Check best";
     CFrameScoring& scoring = m_pFrameList->GetScoring();
@@ -507,33 +514,28 @@ bool CKestroDoc::RefuseWithoutVideo()
     return true;
 }
 
-// Runs one export under the wait cursor with the status bar's progress bar stepped once per
-// frame, then tells the user once what went wrong, if anything, after both are gone.
-template <class Engine> void CKestroDoc::RunExport(const char* pszMessage, Engine&& engine)
+bool CKestroDoc::RefuseWhileExporting()
 {
-    ExportReport report;
-    {
-        CProgressBar bar;
-        bar.Create(QString::fromLatin1(pszMessage), 100, 100, false, 0);
-        bar.SetRange(0, m_videoSource.GetFrameCount(), 1);
-        g_pProgressBar = &bar;
-        CWaitCursor wait;
-        engine(report);
-    }
-    g_pProgressBar = nullptr;
-    // The engine walked the frames; the row chosen before is made current again, and shown
-    // anew (its bitmap is a new one).
-    if (m_nCurrentRow >= 0)
-        SetCurrentFrame(m_nCurrentRow);
-    else
-        InvalidateView();
-    if (const std::optional<kestro::ui::Message> m = DescribeExport(report))
-        kestro::ui::showMessage(m->text, m->caption, m->icon, m->buttons);
+    if (!IsExporting())
+        return false;
+    kestro::ui::showMessage("An export is running. Wait for it to end, or stop it with Cancel or Esc, first.",
+                            "Export running", kestro::ui::Icon::Information);
+    return true;
+}
+
+bool CKestroDoc::IsExporting() const { return m_pExports && m_pExports->IsRunning(); }
+
+bool CKestroDoc::CancelExport() { return m_pExports && m_pExports->Cancel(); }
+
+void CKestroDoc::EndExportNow()
+{
+    if (m_pExports)
+        m_pExports->StopAndWait();
 }
 
 void CKestroDoc::OnSaveFrames()
 {
-    if (RefuseWithoutVideo())
+    if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
     kestro::ui::FileDialogRequest request;
     request.mode = kestro::ui::FileDialogMode::Save;
@@ -547,17 +549,13 @@ void CKestroDoc::OnSaveFrames()
         return;
     // The extension of the name chosen decides, not the filter entry picked.
     const bool bAvi = kestro::exports::IsAviPath(*path);
-    RunExport("Saving AVI Frames", [&](ExportReport& report) {
-        if (bAvi)
-            m_videoSource.SaveFramesAsAvi(*path, IsFrameChecked, StepExportProgress, &report);
-        else
-            m_videoSource.SaveFramesAsBmp(*path, IsFrameChecked, StepExportProgress, &report);
-    });
+    m_pExports->Start("Saving AVI Frames", bAvi ? kestro::exports::ExportKind::Avi : kestro::exports::ExportKind::Bmp,
+                      *path);
 }
 
 void CKestroDoc::OnSaveRgbChannels()
 {
-    if (RefuseWithoutVideo())
+    if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
     kestro::ui::FileDialogRequest request;
     request.mode = kestro::ui::FileDialogMode::Save;
@@ -566,20 +564,20 @@ void CKestroDoc::OnSaveRgbChannels()
     request.startFolder = CaptureFolder();
     request.filter = "3 AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||";
     // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
-    // to ask about it.
+    // to ask about it here; the three files are asked about before they are written.
     request.confirmOverwrite = false;
     const std::optional<std::string> path = kestro::ui::askForFile(request);
     if (!path)
         return;
-    RunExport("Saving AVI Frames", [&](ExportReport& report) {
-        m_videoSource.SaveRgbChannels(*path, IsFrameChecked, StepExportProgress, &report);
-    });
+    m_pExports->Start("Saving AVI Frames", kestro::exports::ExportKind::Rgb, *path);
 }
 
 // The toolbar's RGB button takes the ticks as they are now, as the menu command does: the set
 // of the last collection would be empty before the first export and stale after it.
 void CKestroDoc::OnToolbarRgb()
 {
+    if (RefuseWhileExporting())
+        return;
     if (m_pFrameList != nullptr && m_videoSource.IsOpen())
         m_pFrameList->CollectCheckedFrames();
     OnSaveRgbChannels();
@@ -587,7 +585,7 @@ void CKestroDoc::OnToolbarRgb()
 
 void CKestroDoc::OnExportFitsFrames()
 {
-    if (RefuseWithoutVideo())
+    if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
     if (m_pFrameList != nullptr)
         m_pFrameList->CollectCheckedFrames();
@@ -603,9 +601,7 @@ void CKestroDoc::OnExportFitsFrames()
         return;
     // The folder ends with its separator, so folder and prefix make the files' base path.
     const std::string path = answer->folder + answer->prefix;
-    RunExport("Saving FITS Frames", [&](ExportReport& report) {
-        m_videoSource.SaveFitsBlocks(path, answer->blockSize, IsFrameChecked, StepExportProgress, &report);
-    });
+    m_pExports->Start("Saving FITS Frames", kestro::exports::ExportKind::Fits, path, answer->blockSize);
 }
 
 void CKestroDoc::SetTitle(const QString& title)
@@ -643,6 +639,7 @@ bool CKestroDoc::OnCmdMsg(int nId)
     case ids::ID_GOTO_FRAME: OnGoToFrame(); return true;
     case ids::ID_CHECK_BEST: OnCheckBest(); return true;
     case ids::ID_EDIT_UNDO: OnEditUndo(); return true;
+    case ids::ID_EXPORT_CANCEL: CancelExport(); return true;
     default: return false;
     }
 }

@@ -11,10 +11,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class CExportRunner;
 class CKestroView;
 class CFrameScoring;
 class CLeftView;
@@ -105,11 +107,20 @@ public:
     std::string m_strLastBest = "10%";
     bool m_bLastBestTickedOnly = true;
 
-    // Export commands.
+    // Export commands. Each asks for its output, then runs in the background (CExportRunner):
+    // the command returns while the export works.
     void OnSaveFrames();
     void OnSaveRgbChannels();
     void OnToolbarRgb();
     void OnExportFitsFrames();
+    // Whether an export runs; the commands that would change the capture or start another
+    // export refuse meanwhile.
+    bool IsExporting() const;
+    // Cancel and Esc: the running export stops before its next frame; false when none runs.
+    bool CancelExport();
+    // The window closes: a running export stops, is waited for, and ends without a message.
+    void EndExportNow();
+    CExportRunner& GetExports() const { return *m_pExports; }
 
     const QString& GetTitle() const { return m_strTitle; }
     void SetTitle(const QString& title);
@@ -137,10 +148,12 @@ private:
     bool WaitForScores(CFrameScoring& scoring);
     // The open capture's folder, where the file dialogs start; empty with none open.
     std::string CaptureFolder() const;
-    template <class Engine> void RunExport(const char* pszMessage, Engine&& engine);
+    // Tells the user that a command must wait for the export, when one runs.
+    bool RefuseWhileExporting();
 
     QString m_strTitle;
     std::int32_t m_nCurrentRow = -1;
     // Messages the renders have told about the open capture in the display mode chosen.
     std::vector<kestro::ui::Message> m_told;
+    std::unique_ptr<CExportRunner> m_pExports;
 };

@@ -382,8 +382,8 @@ void CKestroView::mouseReleaseEvent(QMouseEvent* pEvent)
     QWidget::mouseReleaseEvent(pEvent);
 }
 
-void CKestroView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent); }
+void CKestroView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent, m_doc); }
 
-void CKestroView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent); }
+void CKestroView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent, m_doc); }
 
 void CKestroView::dropEvent(QDropEvent* pEvent) { OpenDroppedFile(pEvent, m_doc, this); }

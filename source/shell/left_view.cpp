@@ -297,8 +297,8 @@ QModelIndex CLeftView::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
     return QTableView::moveCursor(action, modifiers);
 }
 
-void CLeftView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent); }
+void CLeftView::dragEnterEvent(QDragEnterEvent* pEvent) { AcceptFileDrag(pEvent, m_doc); }
 
-void CLeftView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent); }
+void CLeftView::dragMoveEvent(QDragMoveEvent* pEvent) { AcceptFileDrag(pEvent, m_doc); }
 
 void CLeftView::dropEvent(QDropEvent* pEvent) { OpenDroppedFile(pEvent, m_doc, this); }

@@ -78,6 +78,8 @@ CMainFrame::CMainFrame(CKestroDoc& doc) : m_doc(doc)
 
 CMainFrame::~CMainFrame()
 {
+    // An export still running gives its bar and buttons back while they stand.
+    m_doc.EndExportNow();
     // QWidget's destructor still moves the focus about, and deletes the bars and menus, after
     // this part of the object is gone.
     disconnect(m_focusConnection);
@@ -130,6 +132,7 @@ int CMainFrame::OnCreate()
     connect(&m_pFrameList->GetModel(), &CFrameListModel::undoAvailable, m_pUndoItem, &QAction::setEnabled);
     m_pUndoItem->setEnabled(m_pFrameList->GetModel().CanUndo());
     EnableCommand(ids::ID_CHECK_BEST, false);
+    connect(m_wndStatusBar, &CStatusBar::cancelClicked, this, [this] { OnCommand(ids::ID_EXPORT_CANCEL); });
     // Esc stops the scoring while either pane has the keyboard; anywhere else it keeps its uses.
     m_pFrameList->installEventFilter(this);
     m_pFrameView->installEventFilter(this);
@@ -252,6 +255,12 @@ void CMainFrame::BuildAccelerators()
         pAction->setShortcut(QKeySequence(a.key));
         pAction->setShortcutContext(Qt::WindowShortcut);
     }
+    // Esc stops a running export wherever the keyboard is in the window; between exports the key
+    // is free for its other uses (stopping the scoring in the panes, closing a list).
+    m_pCancelExport = AddCommand(this, ids::ID_EXPORT_CANCEL, QString());
+    m_pCancelExport->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_pCancelExport->setShortcutContext(Qt::WindowShortcut);
+    m_pCancelExport->setEnabled(false);
 }
 
 bool CMainFrame::BuildToolBar()
@@ -366,6 +375,19 @@ void CMainFrame::EnableCommand(int nId, bool bEnable)
         it->second->setEnabled(bEnable);
 }
 
+void CMainFrame::ShowExportRunning(bool bRunning)
+{
+    m_bExportRunning = bRunning;
+    for (const int nId : {ids::ID_FILE_OPEN, ids::ID_FILE_SAVE, ids::ID_FILE_SAVE_AS, ids::ID_SAVE_RGB_CHANNELS,
+                          ids::ID_TOOLBAR_RGB, ids::ID_EXPORT_FITS})
+        EnableCommand(nId, !bRunning);
+    for (int nId = ids::ID_FILE_MRU_FIRST; nId <= ids::ID_FILE_MRU_LAST; ++nId)
+        EnableCommand(nId, !bRunning);
+    EnableCommand(ids::ID_CHECK_BEST, !bRunning && m_doc.m_videoSource.IsOpen());
+    m_pCancelExport->setEnabled(bRunning);
+    m_wndStatusBar->ShowCancelButton(bRunning);
+}
+
 QList<QAction*> CMainFrame::GetCommandActions(int nId) const
 {
     QList<QAction*> actions;
@@ -415,11 +437,20 @@ bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
 bool CMainFrame::event(QEvent* pEvent)
 {
     // Prompts of hovered menu items and toolbar buttons go to the message pane; when the
-    // pointer leaves, the pane says "Ready" again.
+    // pointer leaves, the pane says "Ready" again, or for a while after an export what it wrote.
+    // While an export runs the pane keeps the export's message beside its progress bar.
     if (pEvent->type() == QEvent::StatusTip && m_wndStatusBar != nullptr) {
-        const QString tip = static_cast<QStatusTipEvent*>(pEvent)->tip();
-        m_wndStatusBar->SetPaneText(0, tip.isEmpty() ? LoadResourceString(ids::AFX_IDS_IDLEMESSAGE) : tip);
+        if (!m_bExportRunning) {
+            const QString tip = static_cast<QStatusTipEvent*>(pEvent)->tip();
+            m_wndStatusBar->SetPaneText(0, tip.isEmpty() ? m_wndStatusBar->GetIdleText() : tip);
+        }
         return true;
     }
     return QMainWindow::event(pEvent);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* pEvent)
+{
+    m_doc.EndExportNow();
+    QMainWindow::closeEvent(pEvent);
 }

@@ -67,12 +67,18 @@ public:
     QList<QAction*> GetCommandActions(int nId) const;
     // Enables or greys every menu item, button and key of a command.
     void EnableCommand(int nId, bool bEnable);
+    // While an export runs: the commands that would change the capture or start another export
+    // (Open, the recent files, the exports, Check Best) are grey, Esc and the status bar's
+    // Cancel button stop the export, and the message pane keeps the export's message.
+    void ShowExportRunning(bool bRunning);
     QMenu* GetFileMenu() const { return m_pFileMenu; }
 
     QMenu* createPopupMenu() override;
 
 protected:
     bool event(QEvent* pEvent) override;
+    // A running export is stopped and waited for before the window goes.
+    void closeEvent(QCloseEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
 
@@ -103,6 +109,8 @@ private:
     QAction* m_pViewToolBar = nullptr;
     QAction* m_pViewStatusBar = nullptr;
     QAction* m_pUndoItem = nullptr;
+    QAction* m_pCancelExport = nullptr;
+    bool m_bExportRunning = false;
     std::multimap<int, QAction*> m_actions;
     QMetaObject::Connection m_focusConnection;
 };

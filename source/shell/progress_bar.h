@@ -44,6 +44,10 @@ public:
     void SetStep(int nStep);
     // One step on; past the maximum it starts over from the minimum. Paints at once.
     void Step();
+    // Takes the steps an export running in the background has counted since the last call
+    // (StepExportProgress off the interface thread) and shows them, painted with the next turn
+    // of the event loop. Returns how many there were.
+    int ShowCountedSteps();
     // Shows the message and places the control for where the pane is now; false without a
     // control or a status bar.
     bool FitToPane();
@@ -79,5 +83,9 @@ private:
 // The bar of the export that is running, for the export engines; null between exports.
 extern CProgressBar* g_pProgressBar;
 
-// The export engines' callback, once per frame written: steps g_pProgressBar when there is one.
+// The export engines' callback, once per source frame. On the interface thread it steps
+// g_pProgressBar when there is one. An export running on a thread of its own must not touch a
+// widget: there it only counts the step, and the bar shows the count (ShowCountedSteps).
 void StepExportProgress();
+// Forgets steps counted and not yet shown, before an export starts.
+void ResetCountedSteps();

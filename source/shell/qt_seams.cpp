@@ -9,6 +9,7 @@
 #include "main_frame.h"
 #include "message_box.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -42,9 +43,26 @@ QMessageBox::StandardButtons ToQt(Buttons buttons)
     return QMessageBox::Ok;
 }
 
+// The buttons in the order a message's own button texts name them.
+QList<QMessageBox::StandardButton> InOrder(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::Ok: return {QMessageBox::Ok};
+    case Buttons::OkCancel: return {QMessageBox::Ok, QMessageBox::Cancel};
+    case Buttons::YesNo: return {QMessageBox::Yes, QMessageBox::No};
+    case Buttons::YesNoCancel: return {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+    }
+    return {};
+}
+
 Answer ShowMessageBox(const Message& m)
 {
     QMessageBox box(ToQt(m.icon), QString::fromStdString(m.caption), QString::fromStdString(m.text), ToQt(m.buttons));
+    const QList<QMessageBox::StandardButton> order = InOrder(m.buttons);
+    for (qsizetype i = 0; i < order.size() && i < static_cast<qsizetype>(m.buttonTexts.size()); ++i) {
+        if (QAbstractButton* pButton = box.button(order[i]))
+            pButton->setText(QString::fromStdString(m.buttonTexts[static_cast<std::size_t>(i)]));
+    }
     switch (box.exec()) {
     case QMessageBox::Ok: return Answer::Ok;
     case QMessageBox::Yes: return Answer::Yes;

@@ -33,6 +33,9 @@ inline constexpr int ID_GOTO_FRAME = 32781;
 // Edit menu: keep the sharpest frames ticked.
 inline constexpr int ID_CHECK_BEST = 32782;
 
+// Esc and the status bar's Cancel button while an export runs: stop it.
+inline constexpr int ID_EXPORT_CANCEL = 32783;
+
 // Edit keys. Undo puts the ticks back as they were before the last change; the others have no
 // handler, so they do nothing.
 inline constexpr int ID_EDIT_UNDO = 57643;

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -180,6 +181,26 @@ CStatusBar::CStatusBar(QWidget* pParent) : QStatusBar(pParent)
     m_pCapturePane->SetPreferredChars(kNoteChars);
     m_pCapturePane->hide();
     insertPermanentWidget(1, m_pCapturePane);
+    // Right after the message pane, so that it stands beside the progress bar laid over that
+    // pane. A tool button keeps to the height of the panes' text: the bar does not grow when it
+    // shows.
+    auto* pCancel = new QToolButton(this);
+    pCancel->setObjectName(QStringLiteral("cancelExport"));
+    pCancel->setText(QStringLiteral("Cancel"));
+    pCancel->setToolTip(QStringLiteral("Stop the export (Esc)"));
+    pCancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    pCancel->setFocusPolicy(Qt::NoFocus);
+    pCancel->setMaximumHeight(m_panes[0]->sizeHint().height() + 4);
+    pCancel->hide();
+    connect(pCancel, &QToolButton::clicked, this, &CStatusBar::cancelClicked);
+    insertPermanentWidget(1, pCancel);
+    m_pCancelButton = pCancel;
+    m_resultTimer.setSingleShot(true);
+    connect(&m_resultTimer, &QTimer::timeout, this, [this] {
+        if (GetPaneText(0) == m_strResult)
+            SetPaneText(0, LoadResourceString(ids::AFX_IDS_IDLEMESSAGE));
+        m_strResult.clear();
+    });
     qApp->installEventFilter(this);
     UpdateIndicators();
 }
@@ -245,6 +266,35 @@ void CStatusBar::UpdateIndicators()
     const std::array<bool, 3> on{keys.bCaps, keys.bNum, keys.bScroll};
     for (std::size_t i = 0; i < kIndicators.size(); ++i)
         m_panes[i + 1]->setText(on[i] ? QString::fromLatin1(kIndicators[i].text) : QString());
+}
+
+QAbstractButton* CStatusBar::GetCancelButton() const { return m_pCancelButton; }
+
+void CStatusBar::ShowCancelButton(bool bShow)
+{
+    m_pCancelButton->setEnabled(bShow);
+    m_pCancelButton->setVisible(bShow);
+}
+
+void CStatusBar::ShowResult(const QString& text, int nMsec)
+{
+    m_strResult = text;
+    SetPaneText(0, text.isEmpty() ? LoadResourceString(ids::AFX_IDS_IDLEMESSAGE) : text);
+    if (text.isEmpty())
+        m_resultTimer.stop();
+    else
+        m_resultTimer.start(nMsec);
+}
+
+void CStatusBar::ClearResult()
+{
+    m_strResult.clear();
+    m_resultTimer.stop();
+}
+
+QString CStatusBar::GetIdleText() const
+{
+    return m_strResult.isEmpty() ? LoadResourceString(ids::AFX_IDS_IDLEMESSAGE) : m_strResult;
 }
 
 bool CStatusBar::eventFilter(QObject* pWatched, QEvent* pEvent)

@@ -3,14 +3,18 @@
 // indicators, each showing its text while its lock key is on. Between the two stands the
 // frame pane: the current frame and what the capture is ("Frame 12 of 300 · 640×480 · ..."),
 // while frames are being scored or after, the scoring pane, and for a damaged capture the
-// capture pane. No text widens the window:
+// capture pane. While an export runs, a Cancel button stands right of the message pane, beside
+// the export's progress bar. No text widens the window:
 // a text longer than its pane's room is cut short and whole in the pane's tooltip.
 #pragma once
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <array>
+
+class QAbstractButton;
 
 // A pane of text that never widens the window: when the window is too narrow for the text, it
 // is cut short with an ellipsis and shown whole in the tooltip.
@@ -69,6 +73,24 @@ public:
     // Reads the lock keys again and shows or blanks the indicators.
     void UpdateIndicators();
 
+    // The button that stops the running export; shown only while one runs.
+    QAbstractButton* GetCancelButton() const;
+    void ShowCancelButton(bool bShow);
+
+    // How long the message pane says what a command did.
+    static constexpr int kResultMsec = 8000;
+    // Says in the message pane what a command did (the files an export wrote) for a few
+    // seconds, then "Ready" again unless something else is said there by then.
+    void ShowResult(const QString& text, int nMsec = kResultMsec);
+    void ClearResult();
+    // What the message pane says when nothing else is to be said (no menu item under the
+    // pointer): the result while it is shown, else "Ready".
+    QString GetIdleText() const;
+
+signals:
+    // The Cancel button was pressed.
+    void cancelClicked();
+
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
@@ -77,4 +99,7 @@ private:
     class CFramePane* m_pFramePane = nullptr;
     CStatusPane* m_pScoringPane = nullptr;
     CStatusPane* m_pCapturePane = nullptr;
+    QAbstractButton* m_pCancelButton = nullptr;
+    QString m_strResult;
+    QTimer m_resultTimer;
 };

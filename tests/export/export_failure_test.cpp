@@ -195,6 +195,15 @@ TEST_F(ExportFailure, StoppingLeavesNoUnfinishedFile)
         EXPECT_EQ(steps, 3);
         ASSERT_TRUE(report.failure.has_value());
         EXPECT_EQ(report.failure->caption, "Stopped");
+        // The message says what became of the files: a single AVI or the three channel files are
+        // never half there, so none was completed; a BMP series keeps the three written before.
+        const std::optional<kestro::ui::Message> told = DescribeExport(report);
+        ASSERT_TRUE(told.has_value());
+        EXPECT_EQ(told->text, e.name == std::string("BMP")
+                                  ? "Stopped before frame 3, as asked; the 3 files completed before it are kept, "
+                                    "and no unfinished file was left."
+                                  : "Stopped before frame 3, as asked; no file was completed before it, and no "
+                                    "unfinished file was left.");
         expectNothingHalfWritten(folder.path(), e, 3);
         EXPECT_TRUE(messages.messages().empty());
     }

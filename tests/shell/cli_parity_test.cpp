@@ -84,6 +84,7 @@ void CliParityTest::windowAndCommandLineWriteTheSameFiles()
             f.dialogs().answerFits(answer);
         }
         f.command(c.nCommand);
+        QVERIFY(f.waitForExport());
         QVERIFY2(f.messages().empty(), c.name);
 
         QProcess convert;

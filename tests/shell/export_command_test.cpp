@@ -141,12 +141,14 @@ void ExportCommandTest::progressStepsOncePerSourceFrameAndGoesAway()
     const QString out = f.folder() + QStringLiteral("/steps_rgb.avi");
     f.dialogs().answer(out.toStdString());
     f.command(ids::ID_FILE_SAVE);
+    QVERIFY(f.waitForExport());
     QCOMPARE(watch.nBars, 1);
     // One step per frame, ticked, unticked and dropped alike (after the range has set it to 0).
     QCOMPARE(watch.values, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     QVERIFY(watch.pLast.isNull());
     QCOMPARE(g_pProgressBar, nullptr);
-    QCOMPARE(f.frame().GetStatusBar().GetPaneText(0), QStringLiteral("Ready"));
+    // The pane has its text back, and says for a while what was written.
+    QCOMPARE(f.frame().GetStatusBar().GetPaneText(0), QStringLiteral("7 frames saved to steps_rgb.avi"));
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QCOMPARE(FrameCount(out), std::string("7"));
     QVERIFY(f.messages().empty());
@@ -171,13 +173,16 @@ void ExportCommandTest::exportsWriteTheTickedFramesFromEitherPane()
         const QString rgb = f.folder() + "/" + tag + "-rgb.avi";
         f.dialogs().answer(avi.toStdString());
         f.command(ids::ID_FILE_SAVE);
+        QVERIFY(f.waitForExport());
         QCOMPARE(FrameCount(avi), std::string("3"));
         f.dialogs().answer(bmp.toStdString());
         f.command(ids::ID_FILE_SAVE_AS);
+        QVERIFY(f.waitForExport());
         QVERIFY(FilesIn(f.folder()).contains(tag + "_0002.bmp"));
         QVERIFY(!FilesIn(f.folder()).contains(tag + "_0003.bmp"));
         f.dialogs().answer(rgb.toStdString());
         f.command(ids::ID_TOOLBAR_RGB);
+        QVERIFY(f.waitForExport());
         for (const char* channel : {"_b", "_g", "_r"})
             QCOMPARE(FrameCount(f.folder() + "/" + tag + "-rgb" + channel + ".avi"), std::string("3"));
     }
@@ -203,6 +208,7 @@ void ExportCommandTest::aFailureIsToldOnceAfterTheBarIsGone()
     const QString target = f.folder() + QStringLiteral("/missing/out.avi");
     f.dialogs().answer(target.toStdString());
     f.command(ids::ID_FILE_SAVE);
+    QVERIFY(f.waitForExport());
     kestro::ui::setMessageHandler(previous);
     QCOMPARE(seen.size(), std::size_t(1));
     QCOMPARE(seen[0].message.caption, std::string("AVIFileOpen"));
@@ -238,11 +244,13 @@ void ExportCommandTest::fitsExportProposesTheCapturesFolderAndSumsTheTickedFrame
     answer.folder = f.folder().toStdString() + "/sums";
     f.dialogs().answerFits(answer);
     f.command(ids::ID_EXPORT_FITS);
+    QVERIFY(f.waitForExport());
     QCOMPARE(watch.nBars, 1);
     QCOMPARE(watch.values.size(), 9); // the range's 0, then one step per frame
     QCOMPARE(FilesIn(f.folder() + "/sums"), (QStringList{"jup_0000.lum.fit", "jup_0001.lum.fit"}));
     QVERIFY(f.messages().empty());
-    QCOMPARE(f.frame().GetStatusBar().GetPaneText(0), QStringLiteral("Ready"));
+    QCOMPARE(f.frame().GetStatusBar().GetPaneText(0),
+             QStringLiteral("6 frames summed into 2 files, jup_0000.lum.fit and jup_0001.lum.fit"));
 }
 
 QTEST_MAIN(ExportCommandTest)

@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <thread>
+
 using PaneRect = CProgressBar::PaneRect;
 Q_DECLARE_METATYPE(CProgressBar::PaneRect)
 
@@ -44,6 +46,7 @@ private slots:
     void placesTheControlInThePane();
     void createShowsTheMessageAndTheControl();
     void stepsThroughTheEnginesCallbackAndPaintsWhatChanges();
+    void stepsOfAnExportOnItsOwnThreadAreCountedForTheBar();
     void followsThePaneWhenTheWindowResizes();
     void givesThePaneBack_data();
     void givesThePaneBack();
@@ -164,6 +167,34 @@ void ProgressBarTest::stepsThroughTheEnginesCallbackAndPaintsWhatChanges()
     const int nBefore = control.value();
     StepExportProgress();
     QCOMPARE(control.value(), nBefore);
+}
+
+void ProgressBarTest::stepsOfAnExportOnItsOwnThreadAreCountedForTheBar()
+{
+    ShellFixture f;
+    f.start();
+    CProgressBar bar;
+    QVERIFY(bar.Create(kMessage, 100, 100, false, 0));
+    QVERIFY(bar.SetRange(0, 50, 1));
+    g_pProgressBar = &bar;
+    ResetCountedSteps();
+    // Off the interface thread the callback leaves the control alone and only counts.
+    std::thread worker([] {
+        for (int i = 0; i < 30; ++i)
+            StepExportProgress();
+    });
+    worker.join();
+    QCOMPARE(bar.GetControl()->value(), 0);
+    // The bar shows them all, once, on the interface thread.
+    QCOMPARE(bar.ShowCountedSteps(), 30);
+    QCOMPARE(bar.GetControl()->value(), 30);
+    QCOMPARE(bar.ShowCountedSteps(), 0);
+    QCOMPARE(bar.GetControl()->value(), 30);
+    // Steps left over from an export that ended do not reach the next one's bar.
+    std::thread([] { StepExportProgress(); }).join();
+    ResetCountedSteps();
+    QCOMPARE(bar.ShowCountedSteps(), 0);
+    g_pProgressBar = nullptr;
 }
 
 void ProgressBarTest::followsThePaneWhenTheWindowResizes()

@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
@@ -64,6 +65,17 @@ QStringList ShellFixture::algorithmEntries() const
 }
 
 void ShellFixture::command(int nId) const { frame().OnCommand(nId); }
+
+bool ShellFixture::waitForExport() const
+{
+    const QDeadlineTimer deadline(60000);
+    while (doc().IsExporting()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 QString ShellFixture::sample(const QString& name, const QStringList& arguments) const
 {

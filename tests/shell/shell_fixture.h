@@ -41,6 +41,9 @@ public:
 
     // Runs a command the way a menu item or key would.
     void command(int nId) const;
+    // Lets the event loop run until the export started last has ended and the window is back
+    // as before it; false if it has not after a minute (the export hangs).
+    bool waitForExport() const;
 
     const std::vector<kestro::ui::Message>& messages() const { return m_messages.messages(); }
     void clearMessages() { m_messages.clear(); }
