@@ -18,8 +18,8 @@ enum Colour : std::uint8_t { kRed = 0, kGreen = 1, kBlue = 2 };
 
 struct Pattern {
     std::int32_t code;
-    const char* button;     // "BG", "GB", "GR", "RG"
-    const char* sensorName; // "GRBG": top row left to right, then the second row
+    const char* button;                          // "BG", "GB", "GR", "RG"
+    const char* sensorName;                      // "GRBG": top row left to right, then the second row
     std::array<std::array<Colour, 2>, 2> colour; // [y & 1][x & 1], y = 0 the plane's top row
 
     constexpr Colour at(int x, int y) const { return colour[y & 1][x & 1]; }
@@ -42,7 +42,7 @@ inline constexpr const Pattern& kRG = kPatterns[3];
 constexpr const Pattern& patternFromCode(std::int32_t code)
 {
     return code >= 0 && code < static_cast<std::int32_t>(kPatterns.size()) ? kPatterns[static_cast<std::size_t>(code)]
-                                                                            : kBG;
+                                                                           : kBG;
 }
 
 // The pattern whose button carries this name (exact, upper case), or null.
