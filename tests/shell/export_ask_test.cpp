@@ -361,7 +361,7 @@ void ExportAskTest::olderFilesStayWhenTheExportDoesNotComplete()
         Write(f.folder() + QStringLiteral("/x_%1.bmp").arg(n, 4, 10, QChar(u'0')), "old");
     Answering answering(Answer::Yes);
     {
-        ExportGate gate(f.doc(), 2);
+        ExportGate gate(f, 2);
         Export(f, ids::ID_FILE_SAVE_AS, "x.bmp");
         QVERIFY(gate.waitUntilReached());
         QVERIFY(f.doc().CancelExport());
@@ -385,7 +385,7 @@ void ExportAskTest::aFileThatCannotBeRemovedIsToldOnce()
         Write(f.folder() + QStringLiteral("/x_%1.bmp").arg(n, 4, 10, QChar(u'0')), "old");
     Answering answering(Answer::Yes);
     {
-        ExportGate gate(f.doc(), 2);
+        ExportGate gate(f, 2);
         Export(f, ids::ID_FILE_SAVE_AS, "x.bmp");
         QVERIFY(gate.waitUntilReached());
         const QString stuck = f.folder() + "/x_0009.bmp";

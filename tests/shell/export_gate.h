@@ -5,6 +5,7 @@
 
 #include "export_runner.h"
 #include "kestro_doc.h"
+#include "shell_fixture.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
@@ -16,10 +17,10 @@
 
 class ExportGate {
 public:
-    ExportGate(CKestroDoc& doc, std::int32_t nStep) : m_doc(doc), m_pState(std::make_shared<State>())
+    ExportGate(const ShellFixture& f, std::int32_t nStep) : m_fixture(f), m_pState(std::make_shared<State>())
     {
         // The worker holds the state too: it may outlive this object by a frame.
-        doc.GetExports().SetStepHook([pState = m_pState, nStep](std::int32_t n, const std::atomic<bool>& bStop) {
+        f.doc().GetExports().SetStepHook([pState = m_pState, nStep](std::int32_t n, const std::atomic<bool>& bStop) {
             if (n != nStep)
                 return;
             pState->bReached = true;
@@ -30,7 +31,9 @@ public:
     ~ExportGate()
     {
         release();
-        m_doc.GetExports().SetStepHook({});
+        // The document of now: a test that restarted the program has a new one, the gated one
+        // is gone.
+        m_fixture.doc().GetExports().SetStepHook({});
     }
     ExportGate(const ExportGate&) = delete;
     ExportGate& operator=(const ExportGate&) = delete;
@@ -54,6 +57,6 @@ private:
         std::atomic<bool> bReached{false};
         std::atomic<bool> bReleased{false};
     };
-    CKestroDoc& m_doc;
+    const ShellFixture& m_fixture;
     std::shared_ptr<State> m_pState;
 };

@@ -112,7 +112,7 @@ void ExportRunTest::cancelStopsTheExportWhileTheWindowWorks()
     QVERIFY(cancel.isHidden());
     const int nBarHeight = statusBar.height();
 
-    ExportGate gate(f.doc(), 3);
+    ExportGate gate(f, 3);
     const QString out = f.folder() + (bBmp ? QStringLiteral("/out.bmp") : QStringLiteral("/out.avi"));
     f.dialogs().answer(out.toStdString());
     f.command(ids::ID_FILE_SAVE);
@@ -205,7 +205,7 @@ void ExportRunTest::closingTheWindowStopsTheExportAndWaits()
     f.doc().OpenVideoFile(capture);
     const QString out = f.folder() + QStringLiteral("/close_rgb.avi");
     {
-        ExportGate gate(f.doc(), 3);
+        ExportGate gate(f, 3);
         f.dialogs().answer(out.toStdString());
         f.command(ids::ID_FILE_SAVE);
         QVERIFY(gate.waitUntilReached());
@@ -236,7 +236,7 @@ void ExportRunTest::displayControlsChangeThePictureNotTheExport()
     f.doc().OpenVideoFile(capture);
     QTest::mouseClick(&f.button(ids::IDC_DISPLAY_RAW_Y), Qt::LeftButton);
     const QString out = f.folder() + QStringLiteral("/mode_rlum.avi");
-    ExportGate gate(f.doc(), 2);
+    ExportGate gate(f, 2);
     f.dialogs().answer(out.toStdString());
     f.command(ids::ID_FILE_SAVE);
     QVERIFY(gate.waitUntilReached());
