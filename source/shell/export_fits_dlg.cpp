@@ -1,6 +1,6 @@
 #include "export_fits_dlg.h"
 
-#include "file_dialog.h"
+#include "dialog_requests.h"
 #include "message_box.h"
 #include "resource_ids.h"
 #include "resource_strings.h"
@@ -169,10 +169,10 @@ void CExportFitsDlg::OnBrowseFolder()
     // Whether the boxes read does not matter: a refused block size has been told, and the
     // picker opens at the folder last read all the same.
     UpdateData(true);
-    kestro::ui::FolderRequest request;
+    kestro::shell::FolderRequest request;
     request.title = "Select folder where FITS files shall be stored:";
     request.startFolder = m_strFolder.toStdString();
-    if (const std::optional<std::string> folder = kestro::ui::askForFolder(request))
+    if (const std::optional<std::string> folder = kestro::shell::askForFolder(request))
         m_strFolder = QString::fromStdString(*folder);
     // Every box shows its member again, so a refused block size gives way to the one in force.
     UpdateData(false);

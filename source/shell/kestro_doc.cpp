@@ -2,11 +2,11 @@
 
 #include "bayer_pattern.h"
 #include "best_frames.h"
+#include "dialog_requests.h"
 #include "display_bar.h"
 #include "export_fits_dlg.h"
 #include "export_names.h"
 #include "export_runner.h"
-#include "file_dialog.h"
 #include "frame_list_model.h"
 #include "frame_scoring.h"
 #include "kestro_app.h"
@@ -90,13 +90,13 @@ void CKestroDoc::OnFileOpen()
 {
     if (RefuseWhileExporting())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Open;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Open;
     // The next capture of a night usually lies beside the one open.
     request.startFolder = CaptureFolder();
     request.defaultExtension = "avi";
     request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
-    if (const std::optional<std::string> path = kestro::ui::askForFile(request))
+    if (const std::optional<std::string> path = kestro::shell::askForFile(request))
         OpenVideoFile(QString::fromStdString(*path));
 }
 
@@ -223,12 +223,12 @@ void CKestroDoc::OnCheckBest()
     CFrameListModel& model = m_pFrameList->GetModel();
     const std::vector<kestro::quality::FrameScore> scores = model.Scores();
     const std::vector<std::int32_t> ticked = model.TickedRows();
-    kestro::ui::BestFramesRequest request;
+    kestro::shell::BestFramesRequest request;
     request.count = m_strLastBest;
     request.tickedOnly = m_bLastBestTickedOnly;
     request.ticked = static_cast<std::int32_t>(ticked.size());
     request.scored = static_cast<std::int32_t>(scores.size());
-    const std::optional<kestro::ui::BestFramesRequest> answer = kestro::ui::askForBestFrames(request);
+    const std::optional<kestro::shell::BestFramesRequest> answer = kestro::shell::askForBestFrames(request);
     if (!answer)
         return;
     std::string error;
@@ -392,13 +392,13 @@ void CKestroDoc::OnGoToFrame()
     const std::int32_t nCount = m_videoSource.GetFrameCount();
     if (nCount <= 0 || m_pFrameList == nullptr)
         return;
-    kestro::ui::NumberRequest request;
+    kestro::shell::NumberRequest request;
     request.title = "Go to Frame";
     request.label = "Frame number (0 to " + std::to_string(nCount - 1) + "):";
     request.value = std::max(m_nCurrentRow, 0);
     request.minimum = 0;
     request.maximum = nCount - 1;
-    if (const std::optional<std::int32_t> n = kestro::ui::askForNumber(request))
+    if (const std::optional<std::int32_t> n = kestro::shell::askForNumber(request))
         m_pFrameList->GoToRow(*n);
 }
 
@@ -537,14 +537,14 @@ void CKestroDoc::OnSaveFrames()
 {
     if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Save;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
     request.startFolder = CaptureFolder();
     request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
     request.confirmOverwrite = true;
-    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    const std::optional<std::string> path = kestro::shell::askForFile(request);
     if (!path)
         return;
     // The extension of the name chosen decides, not the filter entry picked.
@@ -557,8 +557,8 @@ void CKestroDoc::OnSaveRgbChannels()
 {
     if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Save;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedRgbName(m_videoSource);
     request.startFolder = CaptureFolder();
@@ -566,7 +566,7 @@ void CKestroDoc::OnSaveRgbChannels()
     // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
     // to ask about it here; the three files are asked about before they are written.
     request.confirmOverwrite = false;
-    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    const std::optional<std::string> path = kestro::shell::askForFile(request);
     if (!path)
         return;
     m_pExports->Start("Saving AVI Frames", kestro::exports::ExportKind::Rgb, *path);
@@ -592,11 +592,11 @@ void CKestroDoc::OnExportFitsFrames()
     // The files are proposed beside the capture, named after it; the block size is the last one
     // confirmed in this run.
     const std::filesystem::path video(m_videoSource.GetFileName());
-    kestro::ui::FitsExportRequest request;
+    kestro::shell::FitsExportRequest request;
     request.blockSize = g_nLastBlockSize;
     request.prefix = kestro::exports::SplitExtension(video.filename().string()).base;
     request.folder = video.has_parent_path() ? video.parent_path().string() + "/" : std::string();
-    const std::optional<kestro::ui::FitsExportRequest> answer = kestro::ui::askForFitsExport(request);
+    const std::optional<kestro::shell::FitsExportRequest> answer = kestro::shell::askForFitsExport(request);
     if (!answer)
         return;
     // The folder ends with its separator, so folder and prefix make the files' base path.
