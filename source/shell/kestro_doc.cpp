@@ -192,17 +192,13 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
     scoring.Start(m_videoSource.GetFileName(), source, std::move(frames));
 }
 
-void CKestroDoc::OnCheckBest()
+namespace {
+
+constexpr const char* kCheckBestCaption = "Check best";
+
+// True once every frame with data has its score; otherwise says why Check best cannot choose.
+bool EveryFrameScored(const CFrameScoring& scoring)
 {
-    if (RefuseWhileExporting() || RefuseWithoutVideo() || m_pFrameList == nullptr)
-        return;
-    static constexpr const char* kCaption = "Check best";
-    CFrameScoring& scoring = m_pFrameList->GetScoring();
-    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
-    if (scoring.GetState() == CFrameScoring::State::Stopped)
-        scoring.Resume();
-    if (scoring.IsRunning() && !WaitForScores(scoring))
-        return;
     switch (scoring.GetState()) {
     case CFrameScoring::State::Finished: break;
     case CFrameScoring::State::Running:
@@ -211,14 +207,58 @@ void CKestroDoc::OnCheckBest()
         kestro::ui::showMessage("Scoring was stopped before every frame had its score (" +
                                     std::to_string(scoring.GetDone()) + " of " + std::to_string(scoring.GetTotal()) +
                                     "); Check best chooses once every frame has one.",
-                                kCaption, kestro::ui::Icon::Information);
-        return;
+                                kCheckBestCaption, kestro::ui::Icon::Information);
+        return false;
     case CFrameScoring::State::Failed:
     case CFrameScoring::State::Idle:
         kestro::ui::showMessage("The frames of this capture have no scores. " + scoring.GetStatusText().toStdString(),
-                                kCaption, kestro::ui::Icon::Warning);
-        return;
+                                kCheckBestCaption, kestro::ui::Icon::Warning);
+        return false;
     }
+    return true;
+}
+
+// How many frames the answer of Check best keeps; nothing, said why, when it gives neither a
+// share nor a number.
+std::optional<kestro::quality::BestCount> ReadBestCount(const std::string& typed)
+{
+    std::string error;
+    std::optional<kestro::quality::BestCount> count = kestro::quality::BestCount::Parse(typed, &error);
+    if (!count)
+        kestro::ui::showMessage("\"" + typed +
+                                    "\" says neither a share of the frames (10%) nor a number "
+                                    "of frames (500): " +
+                                    error,
+                                kCheckBestCaption, kestro::ui::Icon::Warning);
+    return count;
+}
+
+// The frames Check best chooses among: those ticked now, or every frame with a score.
+std::vector<std::int32_t> BestCandidates(bool bTickedOnly, const std::vector<std::int32_t>& ticked,
+                                         const std::vector<kestro::quality::FrameScore>& scores)
+{
+    if (bTickedOnly)
+        return ticked;
+    std::vector<std::int32_t> candidates;
+    for (const kestro::quality::FrameScore& s : scores)
+        candidates.push_back(s.frame);
+    return candidates;
+}
+
+} // namespace
+
+void CKestroDoc::OnCheckBest()
+{
+    if (RefuseWhileExporting() || RefuseWithoutVideo() || m_pFrameList == nullptr)
+        return;
+    CFrameScoring& scoring = m_pFrameList->GetScoring();
+    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
+    if (scoring.GetState() == CFrameScoring::State::Stopped)
+        scoring.Resume();
+    if (scoring.IsRunning() && !WaitForScores(scoring))
+        return;
+    if (!EveryFrameScored(scoring))
+        return;
 
     CFrameListModel& model = m_pFrameList->GetModel();
     const std::vector<kestro::quality::FrameScore> scores = model.Scores();
@@ -231,34 +271,21 @@ void CKestroDoc::OnCheckBest()
     const std::optional<kestro::shell::BestFramesRequest> answer = kestro::shell::askForBestFrames(request);
     if (!answer)
         return;
-    std::string error;
-    const std::optional<kestro::quality::BestCount> count = kestro::quality::BestCount::Parse(answer->count, &error);
-    if (!count) {
-        kestro::ui::showMessage("\"" + answer->count +
-                                    "\" says neither a share of the frames (10%) nor a number "
-                                    "of frames (500): " +
-                                    error,
-                                kCaption, kestro::ui::Icon::Warning);
+    const std::optional<kestro::quality::BestCount> count = ReadBestCount(answer->count);
+    if (!count)
         return;
-    }
     m_strLastBest = count->Text();
     m_bLastBestTickedOnly = answer->tickedOnly;
 
-    std::vector<std::int32_t> candidates;
-    if (answer->tickedOnly) {
-        candidates = ticked;
-    } else {
-        for (const kestro::quality::FrameScore& s : scores)
-            candidates.push_back(s.frame);
-    }
-    const std::vector<std::int32_t> chosen = kestro::quality::ChooseBest(candidates, scores, *count);
+    const std::vector<std::int32_t> chosen =
+        kestro::quality::ChooseBest(BestCandidates(answer->tickedOnly, ticked, scores), scores, *count);
     if (chosen.empty()) {
         // Nothing to keep would untick every frame: more likely a slip than a wish.
         kestro::ui::showMessage(answer->tickedOnly
                                     ? "No frame with a score is ticked, so there is nothing to choose "
                                       "from; the ticks stay as they are."
                                     : "No frame of this capture has a score; the ticks stay as they are.",
-                                kCaption, kestro::ui::Icon::Information);
+                                kCheckBestCaption, kestro::ui::Icon::Information);
         return;
     }
     model.SaveTicksForUndo();
