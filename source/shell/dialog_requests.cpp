@@ -57,6 +57,14 @@ std::vector<std::string> splitPatterns(const std::string& list)
     return patterns;
 }
 
+// Made at the first ask or install, whenever that is, so that no order of static
+// initialisation can meet a seam not made yet.
+template <class Seam, typename Seam::Fallback fallback> Seam& seamMadeOnFirstUse()
+{
+    static Seam seam(fallback);
+    return seam;
+}
+
 // The next scripted answer, or Cancel once there is none.
 template <class T> std::optional<T> takeFirst(std::deque<std::optional<T>>& answers)
 {
@@ -90,35 +98,15 @@ std::vector<FileFilter> parseFileFilter(const std::string& filter)
     return filters;
 }
 
-FileDialogSeam& fileDialogSeam()
-{
-    static FileDialogSeam seam(nobodyToAskForFile);
-    return seam;
-}
+FileDialogSeam& fileDialogSeam() { return seamMadeOnFirstUse<FileDialogSeam, nobodyToAskForFile>(); }
 
-FolderSeam& folderSeam()
-{
-    static FolderSeam seam(nobodyToAskForFolder);
-    return seam;
-}
+FolderSeam& folderSeam() { return seamMadeOnFirstUse<FolderSeam, nobodyToAskForFolder>(); }
 
-FitsExportSeam& fitsExportSeam()
-{
-    static FitsExportSeam seam(nobodyToAskForFits);
-    return seam;
-}
+FitsExportSeam& fitsExportSeam() { return seamMadeOnFirstUse<FitsExportSeam, nobodyToAskForFits>(); }
 
-NumberSeam& numberSeam()
-{
-    static NumberSeam seam(nobodyToAskForNumber);
-    return seam;
-}
+NumberSeam& numberSeam() { return seamMadeOnFirstUse<NumberSeam, nobodyToAskForNumber>(); }
 
-BestFramesSeam& bestFramesSeam()
-{
-    static BestFramesSeam seam(nobodyToAskForBest);
-    return seam;
-}
+BestFramesSeam& bestFramesSeam() { return seamMadeOnFirstUse<BestFramesSeam, nobodyToAskForBest>(); }
 
 std::optional<std::string> askForFile(const FileDialogRequest& request) { return fileDialogSeam().ask(request); }
 
