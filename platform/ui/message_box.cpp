@@ -14,14 +14,13 @@ Answer toStandardError(const Message& m)
     return cautiousAnswer(m.buttons);
 }
 
-// Messages come from the interface thread only, like everything else the core does.
-MessageHandler& installed()
-{
-    static MessageHandler handler;
-    return handler;
-}
-
 } // namespace
+
+MessageSeam& messageSeam()
+{
+    static MessageSeam seam(toStandardError);
+    return seam;
+}
 
 Answer cautiousAnswer(Buttons buttons)
 {
@@ -39,26 +38,26 @@ Answer showMessage(std::string text, std::string caption, Icon icon, Buttons but
     return showMessage(Message{std::move(text), std::move(caption), icon, buttons});
 }
 
-Answer showMessage(const Message& message)
+Answer showMessage(const Message& message) { return messageSeam().ask(message); }
+
+MessageHandler setMessageHandler(MessageHandler handler) { return messageSeam().replace(std::move(handler)); }
+
+MessageRecorder::MessageRecorder()
+    : m_recording(messageSeam(), [this](const Message& m) {
+          m_messages.push_back(m);
+          return cautiousAnswer(m.buttons);
+      })
 {
-    const MessageHandler& handler = installed();
-    return handler ? handler(message) : toStandardError(message);
 }
 
-MessageHandler setMessageHandler(MessageHandler handler) { return std::exchange(installed(), std::move(handler)); }
-
-MessageRecorder::MessageRecorder() { install(false, Answer::Ok); }
-
-MessageRecorder::MessageRecorder(Answer answer) { install(true, answer); }
-
-MessageRecorder::~MessageRecorder() { setMessageHandler(std::move(m_previous)); }
-
-void MessageRecorder::install(bool fixedAnswer, Answer answer)
+MessageRecorder::MessageRecorder(Answer answer)
+    : m_recording(messageSeam(), [this, answer](const Message& m) {
+          m_messages.push_back(m);
+          return answer;
+      })
 {
-    m_previous = setMessageHandler([this, fixedAnswer, answer](const Message& m) {
-        m_messages.push_back(m);
-        return fixedAnswer ? answer : cautiousAnswer(m.buttons);
-    });
 }
+
+MessageRecorder::~MessageRecorder() = default;
 
 } // namespace kestro::ui

@@ -5,7 +5,8 @@
 // "caption: text", so tools and headless runs never block.
 #pragma once
 
-#include <functional>
+#include "dialog_seam.h"
+
 #include <string>
 #include <vector>
 
@@ -28,7 +29,11 @@ struct Message {
     bool operator==(const Message&) const = default;
 };
 
-using MessageHandler = std::function<Answer(const Message&)>;
+using MessageSeam = DialogSeam<Message, Answer>;
+using MessageHandler = MessageSeam::Handler;
+
+// The seam every message goes through; its fallback writes to standard error.
+MessageSeam& messageSeam();
 
 // Shows the message through the installed handler and returns the button pressed.
 Answer showMessage(std::string text, std::string caption, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
@@ -36,7 +41,7 @@ Answer showMessage(std::string text, std::string caption, Icon icon = Icon::None
 Answer showMessage(const Message& message);
 
 // Installs a handler and returns the one it replaces; an empty handler brings back the
-// standard-error default.
+// standard-error default. The same as messageSeam().replace, for the tools that install theirs.
 MessageHandler setMessageHandler(MessageHandler handler);
 
 // The answer a person who cannot be asked gives: the button that goes on without changing
@@ -57,10 +62,8 @@ public:
     void clear() { m_messages.clear(); }
 
 private:
-    void install(bool fixedAnswer, Answer answer);
-
     std::vector<Message> m_messages;
-    MessageHandler m_previous;
+    MessageSeam::Override m_recording;
 };
 
 } // namespace kestro::ui

@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-CBestFramesDlg::CBestFramesDlg(const kestro::ui::BestFramesRequest& request, QWidget* pParent)
+CBestFramesDlg::CBestFramesDlg(const kestro::shell::BestFramesRequest& request, QWidget* pParent)
     : QDialog(pParent),
       m_request(request),
       m_pCount(new QLineEdit(this)),
@@ -53,9 +53,9 @@ void CBestFramesDlg::OnCountChanged()
     m_pButtons->button(QDialogButtonBox::Ok)->setEnabled(bValid);
 }
 
-kestro::ui::BestFramesRequest CBestFramesDlg::GetAnswer() const
+kestro::shell::BestFramesRequest CBestFramesDlg::GetAnswer() const
 {
-    kestro::ui::BestFramesRequest answer = m_request;
+    kestro::shell::BestFramesRequest answer = m_request;
     answer.count = m_pCount->text().trimmed().toStdString();
     answer.tickedOnly = m_pTicked->isChecked();
     return answer;

@@ -3,8 +3,8 @@
 // reads it; while the text is not a count, the dialog says why and OK stays grey.
 #pragma once
 
+#include "dialog_requests.h"
 #include "error_label.h"
-#include "file_dialog.h"
 
 #include <QDialog>
 
@@ -18,10 +18,10 @@ class CBestFramesDlg : public QDialog {
 public:
     // Shows the request's count and choice; the numbers of ticked and scored frames label the
     // two choices.
-    explicit CBestFramesDlg(const kestro::ui::BestFramesRequest& request, QWidget* pParent = nullptr);
+    explicit CBestFramesDlg(const kestro::shell::BestFramesRequest& request, QWidget* pParent = nullptr);
 
     // The count as typed and the choice made.
-    kestro::ui::BestFramesRequest GetAnswer() const;
+    kestro::shell::BestFramesRequest GetAnswer() const;
 
     QLineEdit& GetCountEdit() const { return *m_pCount; }
     QRadioButton& GetTickedChoice() const { return *m_pTicked; }
@@ -32,7 +32,7 @@ public:
 private:
     void OnCountChanged();
 
-    kestro::ui::BestFramesRequest m_request;
+    kestro::shell::BestFramesRequest m_request;
     QLineEdit* m_pCount;
     QRadioButton* m_pTicked;
     QRadioButton* m_pAll;

@@ -1,6 +1,6 @@
 #include "export_fits_dlg.h"
 
-#include "file_dialog.h"
+#include "dialog_requests.h"
 #include "message_box.h"
 #include "resource_ids.h"
 #include "resource_strings.h"
@@ -169,10 +169,10 @@ void CExportFitsDlg::OnBrowseFolder()
     // Whether the boxes read does not matter: a refused block size has been told, and the
     // picker opens at the folder last read all the same.
     UpdateData(true);
-    kestro::ui::FolderRequest request;
+    kestro::shell::FolderRequest request;
     request.title = "Select folder where FITS files shall be stored:";
     request.startFolder = m_strFolder.toStdString();
-    if (const std::optional<std::string> folder = kestro::ui::askForFolder(request))
+    if (const std::optional<std::string> folder = kestro::shell::askForFolder(request))
         m_strFolder = QString::fromStdString(*folder);
     // Every box shows its member again, so a refused block size gives way to the one in force.
     UpdateData(false);
@@ -199,29 +199,70 @@ void CExportFitsDlg::changeEvent(QEvent* pEvent)
         LayoutControls();
 }
 
-// Places the controls from their dialog-unit rectangles in this desktop's font. A control
-// whose text or frame needs more room than its rectangle grows (centred on the rectangle's
-// height); the block-size box is placed in the run of blanks of its sentence, wherever this font
-// puts them, so the line reads as one sentence with the number in it.
+// Dialog units in this desktop's font. They are measured on the letters of the alphabet rather
+// than on the font's own average width, which counts the narrow digits and punctuation and comes
+// out too small for the words of a dialog.
+struct CExportFitsDlg::DialogUnits {
+    explicit DialogUnits(const QFontMetrics& fm)
+    {
+        const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        nBaseX = std::max(1, (fm.horizontalAdvance(alphabet) / 26 + 1) / 2);
+        nBaseY = std::max(1, fm.height());
+    }
+    int px(int dlu) const { return dlu * nBaseX / 4; }
+    int py(int dlu) const { return dlu * nBaseY / 8; }
+
+    int nBaseX = 1;
+    int nBaseY = 1;
+};
+
+namespace {
+
+// Where the longest run of blanks in a text starts, and how many blanks it holds (the first
+// such run when several are as long).
+std::pair<qsizetype, qsizetype> LongestBlankRun(const QString& text)
+{
+    qsizetype nRunStart = 0;
+    qsizetype nRunLength = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        qsizetype j = i;
+        while (j < text.size() && text[j] == u' ')
+            ++j;
+        if (j - i > nRunLength) {
+            nRunStart = i;
+            nRunLength = j - i;
+        }
+        i = j == i ? i + 1 : j;
+    }
+    return {nRunStart, nRunLength};
+}
+
+} // namespace
+
+// Places the controls from their dialog-unit rectangles in this desktop's font, and sizes the
+// dialog to hold them all.
 void CExportFitsDlg::LayoutControls()
 {
-    // Dialog units are measured on the letters of the alphabet rather than on the font's own
-    // average width, which counts the narrow digits and punctuation and comes out too small for
-    // the words of a dialog.
-    const QFontMetrics fm(font());
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int nBaseX = std::max(1, (fm.horizontalAdvance(alphabet) / 26 + 1) / 2);
-    const int nBaseY = std::max(1, fm.height());
-    const auto px = [nBaseX](int dlu) { return dlu * nBaseX / 4; };
-    const auto py = [nBaseY](int dlu) { return dlu * nBaseY / 8; };
+    const DialogUnits units{QFontMetrics(font())};
+    // The sentence is placed first: the box's place is worked out from where it stands.
+    QRect used = PlaceTemplateControls(units);
+    used |= PlaceBlockSizeInSentence(units);
+    setFixedSize(std::max(units.px(kWidthDlu), used.right() + 1 + units.px(2)),
+                 std::max(units.py(kHeightDlu), used.bottom() + 1 + units.py(2)));
+}
 
+// Every control but the block-size box. A control whose text or frame needs more room than its
+// rectangle grows (centred on the rectangle's height). Returns the area they cover.
+QRect CExportFitsDlg::PlaceTemplateControls(const DialogUnits& units)
+{
+    const QFontMetrics fm(font());
     QRect used;
     for (std::size_t i = 0; i < kControls.size(); ++i) {
         const ControlTemplate& t = kControls[i];
         QWidget* pControl = m_template[i];
         if (i == kBlockSizeIndex)
             continue;
-        QRect r(px(t.x), py(t.y), px(t.cx), py(t.cy));
+        QRect r(units.px(t.x), units.py(t.y), units.px(t.cx), units.py(t.cy));
         if (t.kind != Kind::Group) {
             const QSize hint = pControl->sizeHint();
             const int nNeeded = t.kind == Kind::Edit   ? 0
@@ -233,26 +274,21 @@ void CExportFitsDlg::LayoutControls()
         pControl->setGeometry(r);
         used |= r;
     }
+    return used;
+}
 
-    // The box goes in the middle of the longest run of blanks, a blank's width clear of the words
-    // on either side. Where this font's blanks are too narrow for that, the sentence's word
-    // spacing is widened until they are not.
+// The block-size box goes in the run of blanks of its sentence, wherever this font puts them, so
+// the line reads as one sentence with the number in it: in the middle of the longest run, a
+// blank's width clear of the words on either side. Where this font's blanks are too narrow for
+// that, the sentence's word spacing is widened until they are not. Returns the area the sentence
+// and the box cover.
+QRect CExportFitsDlg::PlaceBlockSizeInSentence(const DialogUnits& units)
+{
     auto* pSentence = static_cast<QLabel*>(m_template[kSentenceIndex]);
     auto* pBox = m_template[kBlockSizeIndex];
     const QString sentence = QString::fromUtf8(kSentence);
-    qsizetype nRunStart = 0;
-    qsizetype nRunLength = 0;
-    for (qsizetype i = 0; i < sentence.size();) {
-        qsizetype j = i;
-        while (j < sentence.size() && sentence[j] == u' ')
-            ++j;
-        if (j - i > nRunLength) {
-            nRunStart = i;
-            nRunLength = j - i;
-        }
-        i = j == i ? i + 1 : j;
-    }
-    const int nBoxCx = px(kControls[kBlockSizeIndex].cx);
+    const auto [nRunStart, nRunLength] = LongestBlankRun(sentence);
+    const int nBoxCx = units.px(kControls[kBlockSizeIndex].cx);
     const auto run = [&](const QFont& f) {
         const QFontMetricsF m(f);
         return std::pair{m.horizontalAdvance(sentence.left(nRunStart)),
@@ -270,13 +306,10 @@ void CExportFitsDlg::LayoutControls()
     }
     const QRect sentenceRect(pSentence->x(), pSentence->y(), pSentence->sizeHint().width(), pSentence->height());
     pSentence->setGeometry(sentenceRect);
-    const int nBoxCy = std::max(py(kControls[kBlockSizeIndex].cy), pBox->sizeHint().height());
+    const int nBoxCy = std::max(units.py(kControls[kBlockSizeIndex].cy), pBox->sizeHint().height());
     const int nBoxX = sentenceRect.x() + pSentence->contentsMargins().left() +
                       static_cast<int>(std::lround((rStart + rEnd - nBoxCx) / 2));
     const QRect boxRect(nBoxX, sentenceRect.center().y() - nBoxCy / 2, nBoxCx, nBoxCy);
     pBox->setGeometry(boxRect);
-    used |= sentenceRect | boxRect;
-
-    setFixedSize(std::max(px(kWidthDlu), used.right() + 1 + px(2)),
-                 std::max(py(kHeightDlu), used.bottom() + 1 + py(2)));
+    return sentenceRect | boxRect;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -46,8 +47,12 @@ protected:
     void changeEvent(QEvent* pEvent) override;
 
 private:
+    struct DialogUnits;
+
     void OnInitDialog();
     void LayoutControls();
+    QRect PlaceTemplateControls(const DialogUnits& units);
+    QRect PlaceBlockSizeInSentence(const DialogUnits& units);
 
     std::vector<QWidget*> m_template; // every control, texts and group box included, in template order
     std::map<int, QWidget*> m_controls;

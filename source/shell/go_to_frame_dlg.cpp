@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-CGoToFrameDlg::CGoToFrameDlg(const kestro::ui::NumberRequest& request, QWidget* pParent)
+CGoToFrameDlg::CGoToFrameDlg(const kestro::shell::NumberRequest& request, QWidget* pParent)
     : QDialog(pParent),
       m_request(request),
       m_pNumber(new QLineEdit(QString::number(request.value), this)),

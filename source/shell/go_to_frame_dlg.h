@@ -3,8 +3,8 @@
 // refused, the dialog says why and which numbers there are, and it stays open for a correction.
 #pragma once
 
+#include "dialog_requests.h"
 #include "error_label.h"
-#include "file_dialog.h"
 
 #include <QDialog>
 
@@ -18,7 +18,7 @@ class CGoToFrameDlg : public QDialog {
     Q_OBJECT
 public:
     // Proposes request.value; accepts request.minimum to request.maximum.
-    explicit CGoToFrameDlg(const kestro::ui::NumberRequest& request, QWidget* pParent = nullptr);
+    explicit CGoToFrameDlg(const kestro::shell::NumberRequest& request, QWidget* pParent = nullptr);
 
     // The frame typed, as a whole number inside the range; nothing, with *pWhy saying why in
     // words, for anything else.
@@ -34,7 +34,7 @@ public:
     void accept() override;
 
 private:
-    kestro::ui::NumberRequest m_request;
+    kestro::shell::NumberRequest m_request;
     std::int32_t m_nFrame = 0;
     QLineEdit* m_pNumber;
     CErrorLabel* m_pError;

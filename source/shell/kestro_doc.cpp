@@ -2,11 +2,11 @@
 
 #include "bayer_pattern.h"
 #include "best_frames.h"
+#include "dialog_requests.h"
 #include "display_bar.h"
 #include "export_fits_dlg.h"
 #include "export_names.h"
 #include "export_runner.h"
-#include "file_dialog.h"
 #include "frame_list_model.h"
 #include "frame_scoring.h"
 #include "kestro_app.h"
@@ -90,13 +90,13 @@ void CKestroDoc::OnFileOpen()
 {
     if (RefuseWhileExporting())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Open;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Open;
     // The next capture of a night usually lies beside the one open.
     request.startFolder = CaptureFolder();
     request.defaultExtension = "avi";
     request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
-    if (const std::optional<std::string> path = kestro::ui::askForFile(request))
+    if (const std::optional<std::string> path = kestro::shell::askForFile(request))
         OpenVideoFile(QString::fromStdString(*path));
 }
 
@@ -192,17 +192,13 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
     scoring.Start(m_videoSource.GetFileName(), source, std::move(frames));
 }
 
-void CKestroDoc::OnCheckBest()
+namespace {
+
+constexpr const char* kCheckBestCaption = "Check best";
+
+// True once every frame with data has its score; otherwise says why Check best cannot choose.
+bool EveryFrameScored(const CFrameScoring& scoring)
 {
-    if (RefuseWhileExporting() || RefuseWithoutVideo() || m_pFrameList == nullptr)
-        return;
-    static constexpr const char* kCaption = "Check best";
-    CFrameScoring& scoring = m_pFrameList->GetScoring();
-    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
-    if (scoring.GetState() == CFrameScoring::State::Stopped)
-        scoring.Resume();
-    if (scoring.IsRunning() && !WaitForScores(scoring))
-        return;
     switch (scoring.GetState()) {
     case CFrameScoring::State::Finished: break;
     case CFrameScoring::State::Running:
@@ -211,54 +207,85 @@ void CKestroDoc::OnCheckBest()
         kestro::ui::showMessage("Scoring was stopped before every frame had its score (" +
                                     std::to_string(scoring.GetDone()) + " of " + std::to_string(scoring.GetTotal()) +
                                     "); Check best chooses once every frame has one.",
-                                kCaption, kestro::ui::Icon::Information);
-        return;
+                                kCheckBestCaption, kestro::ui::Icon::Information);
+        return false;
     case CFrameScoring::State::Failed:
     case CFrameScoring::State::Idle:
         kestro::ui::showMessage("The frames of this capture have no scores. " + scoring.GetStatusText().toStdString(),
-                                kCaption, kestro::ui::Icon::Warning);
-        return;
+                                kCheckBestCaption, kestro::ui::Icon::Warning);
+        return false;
     }
+    return true;
+}
+
+// How many frames the answer of Check best keeps; nothing, said why, when it gives neither a
+// share nor a number.
+std::optional<kestro::quality::BestCount> ReadBestCount(const std::string& typed)
+{
+    std::string error;
+    std::optional<kestro::quality::BestCount> count = kestro::quality::BestCount::Parse(typed, &error);
+    if (!count)
+        kestro::ui::showMessage("\"" + typed +
+                                    "\" says neither a share of the frames (10%) nor a number "
+                                    "of frames (500): " +
+                                    error,
+                                kCheckBestCaption, kestro::ui::Icon::Warning);
+    return count;
+}
+
+// The frames Check best chooses among: those ticked now, or every frame with a score.
+std::vector<std::int32_t> BestCandidates(bool bTickedOnly, const std::vector<std::int32_t>& ticked,
+                                         const std::vector<kestro::quality::FrameScore>& scores)
+{
+    if (bTickedOnly)
+        return ticked;
+    std::vector<std::int32_t> candidates;
+    for (const kestro::quality::FrameScore& s : scores)
+        candidates.push_back(s.frame);
+    return candidates;
+}
+
+} // namespace
+
+void CKestroDoc::OnCheckBest()
+{
+    if (RefuseWhileExporting() || RefuseWithoutVideo() || m_pFrameList == nullptr)
+        return;
+    CFrameScoring& scoring = m_pFrameList->GetScoring();
+    // A run stopped with Esc goes on from where it stopped; the scores found so far are kept.
+    if (scoring.GetState() == CFrameScoring::State::Stopped)
+        scoring.Resume();
+    if (scoring.IsRunning() && !WaitForScores(scoring))
+        return;
+    if (!EveryFrameScored(scoring))
+        return;
 
     CFrameListModel& model = m_pFrameList->GetModel();
     const std::vector<kestro::quality::FrameScore> scores = model.Scores();
     const std::vector<std::int32_t> ticked = model.TickedRows();
-    kestro::ui::BestFramesRequest request;
+    kestro::shell::BestFramesRequest request;
     request.count = m_strLastBest;
     request.tickedOnly = m_bLastBestTickedOnly;
     request.ticked = static_cast<std::int32_t>(ticked.size());
     request.scored = static_cast<std::int32_t>(scores.size());
-    const std::optional<kestro::ui::BestFramesRequest> answer = kestro::ui::askForBestFrames(request);
+    const std::optional<kestro::shell::BestFramesRequest> answer = kestro::shell::askForBestFrames(request);
     if (!answer)
         return;
-    std::string error;
-    const std::optional<kestro::quality::BestCount> count = kestro::quality::BestCount::Parse(answer->count, &error);
-    if (!count) {
-        kestro::ui::showMessage("\"" + answer->count +
-                                    "\" says neither a share of the frames (10%) nor a number "
-                                    "of frames (500): " +
-                                    error,
-                                kCaption, kestro::ui::Icon::Warning);
+    const std::optional<kestro::quality::BestCount> count = ReadBestCount(answer->count);
+    if (!count)
         return;
-    }
     m_strLastBest = count->Text();
     m_bLastBestTickedOnly = answer->tickedOnly;
 
-    std::vector<std::int32_t> candidates;
-    if (answer->tickedOnly) {
-        candidates = ticked;
-    } else {
-        for (const kestro::quality::FrameScore& s : scores)
-            candidates.push_back(s.frame);
-    }
-    const std::vector<std::int32_t> chosen = kestro::quality::ChooseBest(candidates, scores, *count);
+    const std::vector<std::int32_t> chosen =
+        kestro::quality::ChooseBest(BestCandidates(answer->tickedOnly, ticked, scores), scores, *count);
     if (chosen.empty()) {
         // Nothing to keep would untick every frame: more likely a slip than a wish.
         kestro::ui::showMessage(answer->tickedOnly
                                     ? "No frame with a score is ticked, so there is nothing to choose "
                                       "from; the ticks stay as they are."
                                     : "No frame of this capture has a score; the ticks stay as they are.",
-                                kCaption, kestro::ui::Icon::Information);
+                                kCheckBestCaption, kestro::ui::Icon::Information);
         return;
     }
     model.SaveTicksForUndo();
@@ -392,13 +419,13 @@ void CKestroDoc::OnGoToFrame()
     const std::int32_t nCount = m_videoSource.GetFrameCount();
     if (nCount <= 0 || m_pFrameList == nullptr)
         return;
-    kestro::ui::NumberRequest request;
+    kestro::shell::NumberRequest request;
     request.title = "Go to Frame";
     request.label = "Frame number (0 to " + std::to_string(nCount - 1) + "):";
     request.value = std::max(m_nCurrentRow, 0);
     request.minimum = 0;
     request.maximum = nCount - 1;
-    if (const std::optional<std::int32_t> n = kestro::ui::askForNumber(request))
+    if (const std::optional<std::int32_t> n = kestro::shell::askForNumber(request))
         m_pFrameList->GoToRow(*n);
 }
 
@@ -537,14 +564,14 @@ void CKestroDoc::OnSaveFrames()
 {
     if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Save;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
     request.startFolder = CaptureFolder();
     request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
     request.confirmOverwrite = true;
-    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    const std::optional<std::string> path = kestro::shell::askForFile(request);
     if (!path)
         return;
     // The extension of the name chosen decides, not the filter entry picked.
@@ -557,8 +584,8 @@ void CKestroDoc::OnSaveRgbChannels()
 {
     if (RefuseWhileExporting() || RefuseWithoutVideo())
         return;
-    kestro::ui::FileDialogRequest request;
-    request.mode = kestro::ui::FileDialogMode::Save;
+    kestro::shell::FileDialogRequest request;
+    request.mode = kestro::shell::FileDialogMode::Save;
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedRgbName(m_videoSource);
     request.startFolder = CaptureFolder();
@@ -566,7 +593,7 @@ void CKestroDoc::OnSaveRgbChannels()
     // The name chosen is not written itself (its _b, _g and _r files are), so there is nothing
     // to ask about it here; the three files are asked about before they are written.
     request.confirmOverwrite = false;
-    const std::optional<std::string> path = kestro::ui::askForFile(request);
+    const std::optional<std::string> path = kestro::shell::askForFile(request);
     if (!path)
         return;
     m_pExports->Start("Saving AVI Frames", kestro::exports::ExportKind::Rgb, *path);
@@ -592,11 +619,11 @@ void CKestroDoc::OnExportFitsFrames()
     // The files are proposed beside the capture, named after it; the block size is the last one
     // confirmed in this run.
     const std::filesystem::path video(m_videoSource.GetFileName());
-    kestro::ui::FitsExportRequest request;
+    kestro::shell::FitsExportRequest request;
     request.blockSize = g_nLastBlockSize;
     request.prefix = kestro::exports::SplitExtension(video.filename().string()).base;
     request.folder = video.has_parent_path() ? video.parent_path().string() + "/" : std::string();
-    const std::optional<kestro::ui::FitsExportRequest> answer = kestro::ui::askForFitsExport(request);
+    const std::optional<kestro::shell::FitsExportRequest> answer = kestro::shell::askForFitsExport(request);
     if (!answer)
         return;
     // The folder ends with its separator, so folder and prefix make the files' base path.

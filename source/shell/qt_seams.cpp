@@ -1,8 +1,8 @@
 #include "qt_seams.h"
 
 #include "best_frames_dlg.h"
+#include "dialog_requests.h"
 #include "export_fits_dlg.h"
-#include "file_dialog.h"
 #include "folder_browser.h"
 #include "go_to_frame_dlg.h"
 #include "kestro_app.h"
@@ -18,6 +18,7 @@
 
 namespace {
 
+using namespace kestro::shell;
 using namespace kestro::ui;
 
 QMessageBox::Icon ToQt(Icon icon)
@@ -155,10 +156,10 @@ std::optional<BestFramesRequest> ShowBestFramesDialog(const BestFramesRequest& r
 
 void InstallQtSeams()
 {
-    setMessageHandler(ShowMessageBox);
-    setFileDialogHandler(ShowFileDialog);
-    setFolderHandler(ShowFolderBrowser);
-    setFitsExportHandler(ShowExportFitsDialog);
-    setNumberHandler(ShowGoToFrameDialog);
-    setBestFramesHandler(ShowBestFramesDialog);
+    messageSeam().replace(ShowMessageBox);
+    fileDialogSeam().replace(ShowFileDialog);
+    folderSeam().replace(ShowFolderBrowser);
+    fitsExportSeam().replace(ShowExportFitsDialog);
+    numberSeam().replace(ShowGoToFrameDialog);
+    bestFramesSeam().replace(ShowBestFramesDialog);
 }

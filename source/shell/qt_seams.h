@@ -4,7 +4,7 @@
 // nothing ever waits for a person there.
 #pragma once
 
-#include "file_dialog.h"
+#include "dialog_requests.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,8 +14,8 @@ void InstallQtSeams();
 
 // The handlers behind the file, folder, FITS, Check best and Go to Frame seams, for tests that
 // drive the real dialogs.
-std::optional<std::string> ShowFileDialog(const kestro::ui::FileDialogRequest& request);
-std::optional<std::string> ShowFolderBrowser(const kestro::ui::FolderRequest& request);
-std::optional<kestro::ui::FitsExportRequest> ShowExportFitsDialog(const kestro::ui::FitsExportRequest& request);
-std::optional<kestro::ui::BestFramesRequest> ShowBestFramesDialog(const kestro::ui::BestFramesRequest& request);
-std::optional<std::int32_t> ShowGoToFrameDialog(const kestro::ui::NumberRequest& request);
+std::optional<std::string> ShowFileDialog(const kestro::shell::FileDialogRequest& request);
+std::optional<std::string> ShowFolderBrowser(const kestro::shell::FolderRequest& request);
+std::optional<kestro::shell::FitsExportRequest> ShowExportFitsDialog(const kestro::shell::FitsExportRequest& request);
+std::optional<kestro::shell::BestFramesRequest> ShowBestFramesDialog(const kestro::shell::BestFramesRequest& request);
+std::optional<std::int32_t> ShowGoToFrameDialog(const kestro::shell::NumberRequest& request);

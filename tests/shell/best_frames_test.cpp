@@ -102,9 +102,9 @@ std::set<std::int32_t> SharpestBySigma(const PlanetCapture& c, double share)
     return {frames.begin(), frames.end()};
 }
 
-kestro::ui::BestFramesRequest Best(const char* count, bool bTickedOnly)
+kestro::shell::BestFramesRequest Best(const char* count, bool bTickedOnly)
 {
-    kestro::ui::BestFramesRequest answer;
+    kestro::shell::BestFramesRequest answer;
     answer.count = count;
     answer.tickedOnly = bTickedOnly;
     return answer;
@@ -350,7 +350,7 @@ void BestFramesTest::checkBestRefusesWhatItCannotDo()
 
     struct Case {
         const char* name;
-        kestro::ui::BestFramesRequest answer;
+        kestro::shell::BestFramesRequest answer;
         const char* said; // nullptr: no message, the ticks change
         std::size_t nKept;
     };
@@ -505,7 +505,7 @@ void BestFramesTest::dialogSaysWhyACountIsNot()
 {
     ShellFixture f;
     f.start();
-    kestro::ui::BestFramesRequest request = Best("10%", true);
+    kestro::shell::BestFramesRequest request = Best("10%", true);
     request.ticked = 120;
     request.scored = 300;
     CBestFramesDlg dlg(request, &f.frame());

@@ -80,7 +80,7 @@ void CliParityTest::windowAndCommandLineWriteTheSameFiles()
         if (c.proposed) {
             f.dialogs().answer((window + c.proposed).toStdString());
         } else {
-            kestro::ui::FitsExportRequest answer{2, "m42", window.toStdString()};
+            kestro::shell::FitsExportRequest answer{2, "m42", window.toStdString()};
             f.dialogs().answerFits(answer);
         }
         f.command(c.nCommand);

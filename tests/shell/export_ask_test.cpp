@@ -44,22 +44,18 @@ void Write(const QString& path, const QByteArray& bytes)
 // Records every message and answers questions as told; everything else with OK.
 class Answering {
 public:
-    explicit Answering(Answer answer) : m_answer(answer)
+    explicit Answering(Answer answer)
+        : m_answering(kestro::ui::messageSeam(), [this, answer](const Message& m) {
+              messages.push_back(m);
+              return m.icon == kestro::ui::Icon::Question ? answer : kestro::ui::cautiousAnswer(m.buttons);
+          })
     {
-        m_previous = kestro::ui::setMessageHandler([this](const Message& m) {
-            messages.push_back(m);
-            return m.icon == kestro::ui::Icon::Question ? m_answer : kestro::ui::cautiousAnswer(m.buttons);
-        });
     }
-    ~Answering() { kestro::ui::setMessageHandler(std::move(m_previous)); }
-    Answering(const Answering&) = delete;
-    Answering& operator=(const Answering&) = delete;
 
     std::vector<Message> messages;
 
 private:
-    Answer m_answer;
-    kestro::ui::MessageHandler m_previous;
+    kestro::ui::MessageSeam::Override m_answering;
 };
 
 // Counts the progress bars the status bar gets: none means the export never began.
@@ -97,7 +93,7 @@ void Export(ShellFixture& f, int nCommand, const QString& answer, std::uint32_t 
 {
     if (nCommand == ids::ID_EXPORT_FITS)
         f.dialogs().answerFits(
-            kestro::ui::FitsExportRequest{nBlock, answer.toStdString(), f.folder().toStdString() + "/"});
+            kestro::shell::FitsExportRequest{nBlock, answer.toStdString(), f.folder().toStdString() + "/"});
     else
         f.dialogs().answer((f.folder() + "/" + answer).toStdString());
     f.command(nCommand);

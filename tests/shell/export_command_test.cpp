@@ -21,7 +21,7 @@
 
 namespace {
 
-using kestro::ui::FileDialogRequest;
+using kestro::shell::FileDialogRequest;
 
 // Notes every progress control the status bar gets and counts the values it shows.
 class ProgressWatch : public QObject {
@@ -96,7 +96,7 @@ void ExportCommandTest::saveProposesANameForTheDisplayMode()
         const std::vector<FileDialogRequest>& asked = f.dialogs().fileRequests();
         QVERIFY(asked.size() >= 2);
         FileDialogRequest save;
-        save.mode = kestro::ui::FileDialogMode::Save;
+        save.mode = kestro::shell::FileDialogMode::Save;
         save.defaultExtension = "avi";
         save.fileName = c.save;
         save.startFolder = f.folder().toStdString(); // the capture's
@@ -231,14 +231,14 @@ void ExportCommandTest::fitsExportProposesTheCapturesFolderAndSumsTheTickedFrame
     ProgressWatch watch(&f.frame().GetStatusBar());
     f.command(ids::ID_EXPORT_FITS);
     QCOMPARE(watch.nBars, 0);
-    kestro::ui::FitsExportRequest proposed;
+    kestro::shell::FitsExportRequest proposed;
     proposed.blockSize = 1;
     proposed.prefix = "m42";
     proposed.folder = f.folder().toStdString() + "/";
-    QVERIFY(f.dialogs().fitsRequests() == std::vector<kestro::ui::FitsExportRequest>{proposed});
+    QVERIFY(f.dialogs().fitsRequests() == std::vector<kestro::shell::FitsExportRequest>{proposed});
 
     // A folder without its separator still receives the files.
-    kestro::ui::FitsExportRequest answer = proposed;
+    kestro::shell::FitsExportRequest answer = proposed;
     answer.blockSize = 4;
     answer.prefix = "jup.lum";
     answer.folder = f.folder().toStdString() + "/sums";

@@ -5,7 +5,7 @@
 #include "qt_seams.h"
 #include "resource_ids.h"
 
-#include "file_dialog.h"
+#include "dialog_requests.h"
 #include "message_box.h"
 
 #include <QApplication>
@@ -18,8 +18,8 @@
 
 #include <vector>
 
-using kestro::ui::FitsExportRequest;
-using kestro::ui::FolderRequest;
+using kestro::shell::FitsExportRequest;
+using kestro::shell::FolderRequest;
 
 Q_DECLARE_METATYPE(std::optional<std::string>)
 
@@ -62,7 +62,7 @@ public:
     void click(int nId) const { QTest::mouseClick(&button(nId), Qt::LeftButton); }
 
     kestro::ui::MessageRecorder messages;
-    kestro::ui::DialogScript dialogs;
+    kestro::shell::DialogScript dialogs;
     CExportFitsDlg dlg;
     bool bActive = false;
 };
@@ -351,7 +351,7 @@ void ExportFitsDlgTest::startsOnOkAndTabsInTemplateOrder()
 void ExportFitsDlgTest::theFitsSeamRunsTheDialog()
 {
     kestro::ui::MessageRecorder messages;
-    const kestro::ui::FitsExportHandler previous = kestro::ui::setFitsExportHandler(ShowExportFitsDialog);
+    const kestro::shell::FitsExportSeam::Override showing(kestro::shell::fitsExportSeam(), ShowExportFitsDialog);
     const FitsExportRequest proposed{3, "m42", "/videos/"};
     std::vector<std::optional<FitsExportRequest>> answers;
     for (bool bOk : {true, false}) {
@@ -369,10 +369,9 @@ void ExportFitsDlgTest::theFitsSeamRunsTheDialog()
             if (pDlg->isVisible())
                 pDlg->reject();
         });
-        answers.push_back(kestro::ui::askForFitsExport(proposed));
+        answers.push_back(kestro::shell::askForFitsExport(proposed));
         QCOMPARE(shown, (QStringList{"3", "m42", "/videos/"}));
     }
-    kestro::ui::setFitsExportHandler(previous);
     QCOMPARE(answers[0], std::optional<FitsExportRequest>(FitsExportRequest{8, "m42", "/out/"}));
     QVERIFY(!answers[1].has_value());
     QCOMPARE(g_nLastBlockSize, std::uint32_t(8));

@@ -299,8 +299,8 @@ void ExportRunTest::statusBarSaysWhatWasWritten()
     for (int i = 0; i < rows.rowCount(); ++i)
         rows.SetTicked(i, ticked.contains(i));
     if (nCommand == ids::ID_EXPORT_FITS)
-        f.dialogs().answerFits(kestro::ui::FitsExportRequest{static_cast<std::uint32_t>(nBlock), name.toStdString(),
-                                                             f.folder().toStdString() + "/"});
+        f.dialogs().answerFits(kestro::shell::FitsExportRequest{static_cast<std::uint32_t>(nBlock), name.toStdString(),
+                                                                f.folder().toStdString() + "/"});
     else
         f.dialogs().answer((f.folder() + "/" + name).toStdString());
     f.command(nCommand);

@@ -240,7 +240,7 @@ void FolderBrowserTest::aMissingStartFolderOpensAtTheNearestOneAbove()
 
 void FolderBrowserTest::theFolderSeamShowsThePicker()
 {
-    const kestro::ui::FolderHandler previous = kestro::ui::setFolderHandler(ShowFolderBrowser);
+    const kestro::shell::FolderSeam::Override showing(kestro::shell::folderSeam(), ShowFolderBrowser);
     Seen seen;
     WhenOpen(
         [&](QFileDialog& dialog) {
@@ -250,10 +250,10 @@ void FolderBrowserTest::theFolderSeamShowsThePicker()
         },
         true);
     const std::optional<std::string> chosen =
-        kestro::ui::askForFolder({"Where do they go?", (m_root + QStringLiteral("/a/b/")).toStdString()});
+        kestro::shell::askForFolder({"Where do they go?", (m_root + QStringLiteral("/a/b/")).toStdString()});
     WhenOpen([](QFileDialog&) {}, false);
-    const std::optional<std::string> cancelled = kestro::ui::askForFolder({"Where do they go?", m_root.toStdString()});
-    kestro::ui::setFolderHandler(previous);
+    const std::optional<std::string> cancelled =
+        kestro::shell::askForFolder({"Where do they go?", m_root.toStdString()});
     QCOMPARE(seen.title, QStringLiteral("Where do they go?"));
     QCOMPARE(seen.status, m_root + QStringLiteral("/a/b"));
     QVERIFY(seen.bFoldersOnly);

@@ -336,7 +336,7 @@ void FrameListTest::goToFrame()
 
     f.command(ids::ID_GOTO_FRAME);
     QCOMPARE(f.dialogs().numberRequests().size(), std::size_t(1));
-    const kestro::ui::NumberRequest& asked = f.dialogs().numberRequests().front();
+    const kestro::shell::NumberRequest& asked = f.dialogs().numberRequests().front();
     QCOMPARE(asked.value, 0);
     QCOMPARE(asked.minimum, 0);
     QCOMPARE(asked.maximum, 499);
@@ -393,7 +393,7 @@ void FrameListTest::goToFrameRefusesWhatIsNoFrame()
     QFETCH(QString, said);
     ShellFixture f;
     StartWithCapture(f, 20, QStringLiteral("none"));
-    const kestro::ui::NumberHandler previous = kestro::ui::setNumberHandler(ShowGoToFrameDialog);
+    const kestro::shell::NumberSeam::Override showing(kestro::shell::numberSeam(), ShowGoToFrameDialog);
     QString proposed, shown;
     bool bStayed = false, bCorrected = false;
     QTimer::singleShot(0, [&] {
@@ -416,7 +416,6 @@ void FrameListTest::goToFrameRefusesWhatIsNoFrame()
             pDlg->reject();
     });
     f.command(ids::ID_GOTO_FRAME);
-    kestro::ui::setNumberHandler(previous);
     QCOMPARE(proposed, QStringLiteral("0")); // the frame on show
     QCOMPARE(bStayed, nFrame < 0);
     QCOMPARE(shown, said);

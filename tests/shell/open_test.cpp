@@ -192,8 +192,8 @@ void OpenTest::fileDialog()
     QCOMPARE(f.doc().m_videoSource.GetFileName(), capture.toStdString());
 
     QCOMPARE(f.dialogs().fileRequests().size(), std::size_t(2));
-    const kestro::ui::FileDialogRequest r = f.dialogs().fileRequests().back(); // a copy: more requests follow
-    QVERIFY(r.mode == kestro::ui::FileDialogMode::Open);
+    const kestro::shell::FileDialogRequest r = f.dialogs().fileRequests().back(); // a copy: more requests follow
+    QVERIFY(r.mode == kestro::shell::FileDialogMode::Open);
     QCOMPARE(r.defaultExtension, std::string("avi"));
     QCOMPARE(r.fileName, std::string());
     QCOMPARE(r.filter, std::string("AVI files (*.avi)|*.avi|All Files (*.*)|*.*||"));
@@ -213,7 +213,7 @@ void OpenTest::fileDialog()
             pDialog->reject();
         }
     });
-    kestro::ui::FileDialogRequest request = r;
+    kestro::shell::FileDialogRequest request = r;
     request.startFolder = other.toStdString();
     QVERIFY(!ShowFileDialog(request));
     QCOMPARE(shown, other);

@@ -3,7 +3,7 @@
 // from a script, so nothing waits for a person. Runs on Qt's offscreen platform.
 #pragma once
 
-#include "file_dialog.h"
+#include "dialog_requests.h"
 #include "message_box.h"
 
 #include <QImage>
@@ -47,7 +47,7 @@ public:
 
     const std::vector<kestro::ui::Message>& messages() const { return m_messages.messages(); }
     void clearMessages() { m_messages.clear(); }
-    kestro::ui::DialogScript& dialogs() { return m_dialogs; }
+    kestro::shell::DialogScript& dialogs() { return m_dialogs; }
 
     // A capture made by the sample tool in this test's folder; extra tool arguments as given.
     QString sample(const QString& name, const QStringList& arguments = {}) const;
@@ -73,7 +73,7 @@ private:
     QTemporaryDir m_folder;
     QString m_folderPath;
     kestro::ui::MessageRecorder m_messages;
-    kestro::ui::DialogScript m_dialogs;
+    kestro::shell::DialogScript m_dialogs;
     std::unique_ptr<CKestroApp> m_pApp;
 };
 

@@ -1,19 +1,20 @@
-// The dialog seam: the file dialogs, the folder browser, the FITS export's parameters, the
-// one number the Go to Frame command asks for, and the choice of Check best.
+// The dialogs the commands open: the file dialogs, the folder browser, the FITS export's
+// parameters, the one number the Go to Frame command asks for, and the choice of Check best.
 // Commands ask through these functions; the program installs handlers that show the real
 // dialogs, tests install a DialogScript that answers from a list, and without a handler nobody
 // can be asked, so the answer is "cancelled" (said on standard error), and headless runs never
-// block.
+// block. No Qt here: the answers' rules are tested without widgets.
 #pragma once
+
+#include "dialog_seam.h"
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace kestro::ui {
+namespace kestro::shell {
 
 enum class FileDialogMode { Open, Save };
 
@@ -73,11 +74,18 @@ struct FileFilter {
 // description without a pattern is dropped.
 std::vector<FileFilter> parseFileFilter(const std::string& filter);
 
-using FileDialogHandler = std::function<std::optional<std::string>(const FileDialogRequest&)>;
-using FolderHandler = std::function<std::optional<std::string>(const FolderRequest&)>;
-using FitsExportHandler = std::function<std::optional<FitsExportRequest>(const FitsExportRequest&)>;
-using NumberHandler = std::function<std::optional<std::int32_t>(const NumberRequest&)>;
-using BestFramesHandler = std::function<std::optional<BestFramesRequest>(const BestFramesRequest&)>;
+using FileDialogSeam = kestro::ui::DialogSeam<FileDialogRequest, std::optional<std::string>>;
+using FolderSeam = kestro::ui::DialogSeam<FolderRequest, std::optional<std::string>>;
+using FitsExportSeam = kestro::ui::DialogSeam<FitsExportRequest, std::optional<FitsExportRequest>>;
+using NumberSeam = kestro::ui::DialogSeam<NumberRequest, std::optional<std::int32_t>>;
+using BestFramesSeam = kestro::ui::DialogSeam<BestFramesRequest, std::optional<BestFramesRequest>>;
+
+// Where the handlers are installed; the answers' rules below hold whatever the handler.
+FileDialogSeam& fileDialogSeam();
+FolderSeam& folderSeam();
+FitsExportSeam& fitsExportSeam();
+NumberSeam& numberSeam();
+BestFramesSeam& bestFramesSeam();
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<std::string> askForFile(const FileDialogRequest& request);
@@ -92,13 +100,6 @@ std::optional<std::int32_t> askForNumber(const NumberRequest& request);
 // The choice of Check best, proposing the one given; nothing when the user cancelled or nobody can
 // be asked.
 std::optional<BestFramesRequest> askForBestFrames(const BestFramesRequest& request);
-
-// Install a handler and return the one replaced; an empty handler brings back the default.
-FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
-FolderHandler setFolderHandler(FolderHandler handler);
-FitsExportHandler setFitsExportHandler(FitsExportHandler handler);
-NumberHandler setNumberHandler(NumberHandler handler);
-BestFramesHandler setBestFramesHandler(BestFramesHandler handler);
 
 // Answers every dialog from a queue while it lives (nothing, that is Cancel, once the queue is
 // empty), records the requests, and puts the previous handlers back when it goes. File and
@@ -122,8 +123,6 @@ public:
     const std::vector<BestFramesRequest>& bestRequests() const { return m_bestRequests; }
 
 private:
-    std::optional<std::string> next();
-
     std::deque<std::optional<std::string>> m_answers;
     std::vector<FileDialogRequest> m_fileRequests;
     std::vector<FolderRequest> m_folderRequests;
@@ -133,11 +132,12 @@ private:
     std::vector<NumberRequest> m_numberRequests;
     std::deque<std::optional<BestFramesRequest>> m_bestAnswers;
     std::vector<BestFramesRequest> m_bestRequests;
-    FileDialogHandler m_previousFile;
-    FolderHandler m_previousFolder;
-    FitsExportHandler m_previousFits;
-    NumberHandler m_previousNumber;
-    BestFramesHandler m_previousBest;
+    // Last, so that the handlers are gone before the queues they read.
+    FileDialogSeam::Override m_file;
+    FolderSeam::Override m_folder;
+    FitsExportSeam::Override m_fits;
+    NumberSeam::Override m_number;
+    BestFramesSeam::Override m_best;
 };
 
-} // namespace kestro::ui
+} // namespace kestro::shell

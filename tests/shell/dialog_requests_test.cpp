@@ -1,21 +1,20 @@
-// The dialog seam: filter strings split into their pairs, a script answers in order and
+// The seams of the shell's dialogs: filter strings split into their pairs, a script answers in order and
 // records what was asked, the FITS answer's folder always ends with a separator, and without a
 // handler every dialog counts as cancelled.
-#include "file_dialog.h"
+#include "dialog_requests.h"
 
 #include <gtest/gtest.h>
 
-using kestro::ui::askForFile;
-using kestro::ui::askForFitsExport;
-using kestro::ui::askForFolder;
-using kestro::ui::DialogScript;
-using kestro::ui::FileDialogMode;
-using kestro::ui::FileDialogRequest;
-using kestro::ui::FileFilter;
-using kestro::ui::FitsExportHandler;
-using kestro::ui::FitsExportRequest;
-using kestro::ui::FolderRequest;
-using kestro::ui::parseFileFilter;
+using kestro::shell::askForFile;
+using kestro::shell::askForFitsExport;
+using kestro::shell::askForFolder;
+using kestro::shell::DialogScript;
+using kestro::shell::FileDialogMode;
+using kestro::shell::FileDialogRequest;
+using kestro::shell::FileFilter;
+using kestro::shell::FitsExportRequest;
+using kestro::shell::FolderRequest;
+using kestro::shell::parseFileFilter;
 
 TEST(FileDialog, FilterStringsSplitIntoPairs)
 {
@@ -93,18 +92,17 @@ TEST(FileDialog, FitsFolderAlwaysEndsWithASeparator)
 TEST(FileDialog, ScriptPutsThePreviousFitsHandlerBack)
 {
     int nAsked = 0;
-    const FitsExportHandler mine = [&nAsked](const FitsExportRequest& r) {
-        ++nAsked;
-        return std::optional<FitsExportRequest>(r);
-    };
-    const FitsExportHandler before = kestro::ui::setFitsExportHandler(mine);
+    const kestro::shell::FitsExportSeam::Override mine(kestro::shell::fitsExportSeam(),
+                                                       [&nAsked](const FitsExportRequest& r) {
+                                                           ++nAsked;
+                                                           return std::optional<FitsExportRequest>(r);
+                                                       });
     {
         DialogScript script;
         EXPECT_EQ(askForFitsExport({2, "a", "/b/"}), std::nullopt);
     }
     EXPECT_EQ(askForFitsExport({2, "a", "/b/"}), (FitsExportRequest{2, "a", "/b/"}));
     EXPECT_EQ(nAsked, 1);
-    kestro::ui::setFitsExportHandler(before);
 }
 
 TEST(FileDialog, WithoutHandlerEveryDialogIsCancelled)
