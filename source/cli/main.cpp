@@ -7,6 +7,7 @@
 #include "job_limit.h"
 #include "message_box.h"
 #include "output_checks.h"
+#include "parallel_for.h"
 #include "path_checks.h"
 #include "progress_display.h"
 #include "video_source.h"
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -251,33 +251,24 @@ int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, Progr
 void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, ProgressDisplay& display,
                    std::vector<Result>& results)
 {
-    const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
+    const unsigned workers = kestro::parallel::threadsFor(plans.size(), std::max(1u, o.jobs));
     const unsigned threads = std::max(1u, usableCores() / workers);
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
-            CapturePlan& plan = plans[i];
-            if (!plan.opened || !plan.failure.empty() || g_stop.load())
-                continue;
-            ProgressDisplay::Line& line =
-                display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
-                              ProgressDisplay::Style::Percent);
-            const BestChoice choice = chooseBest(o, plan, threads, &g_stop, [&line](std::size_t done) {
-                line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
-            });
-            display.end(line);
-            // Said in the summary, as the capture's reason, not here as well.
-            plan.unscored = choice.unscored;
-            if (choice.stopped)
-                results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", {}, 0};
-        }
-    };
-    std::vector<std::thread> others;
-    for (unsigned t = 1; t < workers; ++t)
-        others.emplace_back(worker);
-    worker();
-    for (std::thread& t : others)
-        t.join();
+    kestro::parallel::forEach(plans.size(), workers, [&](std::size_t i) {
+        CapturePlan& plan = plans[i];
+        if (!plan.opened || !plan.failure.empty() || g_stop.load())
+            return;
+        ProgressDisplay::Line& line =
+            display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
+                          ProgressDisplay::Style::Percent);
+        const BestChoice choice = chooseBest(o, plan, threads, &g_stop, [&line](std::size_t done) {
+            line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
+        });
+        display.end(line);
+        // Said in the summary, as the capture's reason, not here as well.
+        plan.unscored = choice.unscored;
+        if (choice.stopped)
+            results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", {}, 0};
+    });
 }
 
 // Says how each capture went and gives the exit status.
@@ -460,19 +451,9 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < plans.size(); ++i)
         if (!plans[i].failure.empty() && results[i].outcome == Outcome::NotStarted)
             results[i] = {Outcome::Failed, plans[i].failure, plans[i].notes, 0};
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
-            if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
-                results[i] = convert(o, plans[i], display);
-        }
-    };
-    const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < workers; ++t)
-        threads.emplace_back(worker);
-    worker();
-    for (std::thread& t : threads)
-        t.join();
+    kestro::parallel::forEach(plans.size(), std::max(1u, o.jobs), [&](std::size_t i) {
+        if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
+            results[i] = convert(o, plans[i], display);
+    });
     return summarise(o, plans, results, display);
 }
