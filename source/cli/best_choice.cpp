@@ -47,7 +47,8 @@ BestChoice chooseBest(const ConvertOptions& o, CapturePlan& plan, unsigned threa
     quality::ScoreRequest request;
     request.path = plan.capture;
     request.frames = plan.taken;
-    request.source = o.mode == DisplayMode::Normal ? quality::ScoreSource::Decoded : quality::ScoreSource::SensorPlane;
+    // A capture its RAW mode cannot show was refused, in the export's words, before scoring.
+    request.source = quality::ScoreSourceFor(o.mode != DisplayMode::Normal, true);
     request.threads = threads;
     request.stop = stop;
     const quality::ScoreOutcome outcome =

@@ -158,9 +158,8 @@ QString CKestroDoc::CaptureNoteText() const
 
 kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const
 {
-    return m_videoSource.m_bRaw && m_videoSource.CanShowRaw(m_videoSource.m_bRawColour)
-               ? kestro::quality::ScoreSource::SensorPlane
-               : kestro::quality::ScoreSource::Decoded;
+    const bool bRaw = m_videoSource.m_bRaw;
+    return kestro::quality::ScoreSourceFor(bRaw, bRaw && m_videoSource.CanShowRaw(m_videoSource.m_bRawColour));
 }
 
 void CKestroDoc::ScoreOpenCapture(bool bRestart)
