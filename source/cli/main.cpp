@@ -5,6 +5,7 @@
 #include "convert_plan.h"
 #include "export_report.h"
 #include "job_limit.h"
+#include "list_text.h"
 #include "message_box.h"
 #include "output_checks.h"
 #include "parallel_for.h"
@@ -160,13 +161,10 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
 
 std::string describeFiles(const CapturePlan& plan)
 {
-    if (plan.files.size() <= 3) {
-        std::string list;
-        for (const std::string& f : plan.files)
-            list += (list.empty() ? "" : ", ") + f;
-        return list;
-    }
-    return plan.files.front() + " … " + plan.files.back() + " (" + std::to_string(plan.files.size()) + " files)";
+    if (plan.files.size() <= 3)
+        return kestro::exports::ListFirst(plan.files, 3);
+    return kestro::exports::FirstToLast(plan.files.front(), plan.files.back()) + " (" +
+           std::to_string(plan.files.size()) + " files)";
 }
 
 // Tells of everything in the way of the planned outputs: a folder or a special file of an output's
@@ -207,10 +205,10 @@ void tellLeftovers(const std::vector<CapturePlan>& plans, ProgressDisplay& displ
             "kestro-convert: " + (folder.empty() ? std::string("the current folder") : "the folder " + folder) +
             " holds " + (one ? "a temporary file" : std::to_string(left.size()) + " temporary files") +
             " of an export that was killed or is still running: ";
+        std::vector<std::string> names;
         for (std::size_t k = 0; k < std::min(left.size(), kNamed); ++k)
-            text += (k > 0 ? ", " : "") + name(left[k]);
-        if (left.size() > kNamed)
-            text += " and " + std::to_string(left.size() - kNamed) + " more";
+            names.push_back(name(left[k]));
+        text += kestro::exports::ListFirst(names, kNamed, left.size());
         text += one ? ". It is kept; remove it once no export is writing there."
                     : ". They are kept; remove them once no export is writing there.";
         display.message(text);
