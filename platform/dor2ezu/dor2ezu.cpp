@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <span>
-#include <system_error>
 #include <atomic>
 #include <new>
-#include <thread>
+#include <span>
 #include <vector>
 
 #include "algorithms.h"
+#include "parallel_for.h"
 
 namespace kestro::dor2ezu {
 namespace {
@@ -65,46 +64,28 @@ std::int32_t convert(const Algorithm& algorithm, int width, int height, const st
     const int firstRow = OutputImage::kMargin;
     const int endRow = height - OutputImage::kMargin;
     const int bands = (endRow - firstRow + kBandRows - 1) / kBandRows;
-    int threads = g_threadCount.load();
-    if (threads <= 0)
-        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    threads = std::min(threads, bands);
+    const unsigned threads =
+        parallel::threadsFor(static_cast<std::size_t>(bands), static_cast<unsigned>(std::max(0, g_threadCount.load())));
 
     // Everything is allocated before the first output byte is written.
     std::vector<AlignedBlock> scratch;
     std::unique_ptr<Mosaic> mosaic;
-    std::vector<std::jthread> helpers;
     try {
         mosaic = std::make_unique<Mosaic>(width, height, plane, pattern);
         const std::size_t bytes = algorithm.scratchBytes(width, kBandRows);
-        scratch.reserve(static_cast<std::size_t>(threads));
-        for (int t = 0; t < threads; ++t)
+        scratch.reserve(threads);
+        for (unsigned t = 0; t < threads; ++t)
             scratch.emplace_back(bytes);
-        helpers.reserve(static_cast<std::size_t>(threads));
     } catch (const std::bad_alloc&) {
         return DOR2EZU_ERR_MEMORY;
     }
 
     const OutputImage out(pixels, width, height);
-    std::atomic<int> nextBand{0};
-    auto work = [&](int worker) {
-        for (int band; (band = nextBand.fetch_add(1)) < bands;) {
-            const int y0 = firstRow + band * kBandRows;
-            const int y1 = std::min(endRow, y0 + kBandRows);
-            algorithm.run(*mosaic, out, y0, y1, Scratch(scratch[static_cast<std::size_t>(worker)].bytes));
-        }
-    };
-    for (int t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(work, t);
-        } catch (const std::system_error&) {
-            break; // fewer threads only means slower; the calling thread finishes the bands
-        }
-    }
-    work(0);
-    // The helpers use the band counter and the lambda above, so they finish before those go.
-    for (std::jthread& helper : helpers)
-        helper.join();
+    parallel::forEach(static_cast<std::size_t>(bands), threads, [&](std::size_t band, unsigned worker) {
+        const int y0 = firstRow + static_cast<int>(band) * kBandRows;
+        const int y1 = std::min(endRow, y0 + kBandRows);
+        algorithm.run(*mosaic, out, y0, y1, Scratch(scratch[worker].bytes));
+    });
     return DOR2EZU_OK;
 }
 

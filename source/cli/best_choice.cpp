@@ -2,6 +2,7 @@
 
 #include "best_frames.h"
 #include "frame_scorer.h"
+#include "list_text.h"
 
 namespace kestro::cli {
 
@@ -23,10 +24,8 @@ std::string describeUnscored(const std::vector<std::int32_t>& frames, const std:
     constexpr std::size_t kListed = 8;
     const std::vector<std::int32_t> listed(frames.begin(), frames.begin() + std::min(frames.size(), kListed));
     std::string text = std::to_string(frames.size()) +
-                       " of the frames to score could not be read and were left out: " + rangesText(listed);
-    if (frames.size() > listed.size())
-        text += " and " + std::to_string(frames.size() - listed.size()) + " more";
-    text += ".";
+                       " of the frames to score could not be read and were left out: " + rangesText(listed) +
+                       kestro::exports::MoreText(frames.size() - listed.size()) + ".";
     if (!reason.empty())
         text += " The first: " + reason + ".";
     return text;
@@ -47,7 +46,8 @@ BestChoice chooseBest(const ConvertOptions& o, CapturePlan& plan, unsigned threa
     quality::ScoreRequest request;
     request.path = plan.capture;
     request.frames = plan.taken;
-    request.source = o.mode == DisplayMode::Normal ? quality::ScoreSource::Decoded : quality::ScoreSource::SensorPlane;
+    // A capture its RAW mode cannot show was refused, in the export's words, before scoring.
+    request.source = quality::ScoreSourceFor(o.mode != DisplayMode::Normal, true);
     request.threads = threads;
     request.stop = stop;
     const quality::ScoreOutcome outcome =

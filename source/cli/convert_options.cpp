@@ -1,8 +1,8 @@
 #include "convert_options.h"
 
+#include "algorithm_list.h"
 #include "bayer_pattern.h"
 #include "cfa_converter.h"
-#include "dor2ezu.h"
 #include "fits_sum.h"
 #include "job_limit.h"
 #include "path_checks.h"
@@ -28,19 +28,6 @@ std::string lower(std::string s)
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-// Every algorithm name a user may type, the library's and the program's own.
-std::vector<std::string> algorithmNames()
-{
-    std::vector<std::string> names;
-    const char* const* list = nullptr;
-    std::int32_t count = 0;
-    if (Dor2EzuEnumAlgorithms(&list, &count) == DOR2EZU_OK)
-        for (std::int32_t i = 0; i < count; ++i)
-            names.emplace_back(list[i]);
-    names.emplace_back(CCfaConverter::kOwnAlgorithmName);
-    return names;
 }
 
 const char* const kExamples = R"(Examples:
@@ -87,15 +74,15 @@ constexpr std::uint64_t kMostJobs = 65536;
 std::optional<std::int32_t> algorithmNamed(const std::string& value)
 {
     const std::string wanted = lower(value);
-    std::int32_t number = 0;
-    if (!wanted.empty() && wanted.size() <= 2 &&
-        std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        number = std::stoi(wanted);
-    for (const std::string& name : algorithmNames()) {
-        const std::int32_t n = (name[0] - '0') * 10 + (name[1] - '0');
-        const std::string full = lower(name);
+    // A number is typed in digits alone, one or two of them.
+    const bool digits = !wanted.empty() && wanted.size() <= 2 &&
+                        std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const std::optional<std::int32_t> number = digits ? kestro::video::AlgorithmNumberOf(wanted) : std::nullopt;
+    for (const std::string& entry : kestro::video::AlgorithmEntries(CCfaConverter().GetAlgorithmNames())) {
+        const std::optional<std::int32_t> n = kestro::video::AlgorithmNumberOf(entry);
+        const std::string full = lower(entry);
         const std::string bare = full.substr(full.find('-') + 1);
-        if ((number != 0 && n == number) || wanted == full || wanted == bare)
+        if (n && (n == number || wanted == full || wanted == bare))
             return n;
     }
     return std::nullopt;

@@ -5,8 +5,10 @@
 #include "convert_plan.h"
 #include "export_report.h"
 #include "job_limit.h"
+#include "list_text.h"
 #include "message_box.h"
 #include "output_checks.h"
+#include "parallel_for.h"
 #include "path_checks.h"
 #include "progress_display.h"
 #include "video_source.h"
@@ -17,7 +19,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -160,13 +161,10 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
 
 std::string describeFiles(const CapturePlan& plan)
 {
-    if (plan.files.size() <= 3) {
-        std::string list;
-        for (const std::string& f : plan.files)
-            list += (list.empty() ? "" : ", ") + f;
-        return list;
-    }
-    return plan.files.front() + " … " + plan.files.back() + " (" + std::to_string(plan.files.size()) + " files)";
+    if (plan.files.size() <= 3)
+        return kestro::exports::ListFirst(plan.files, 3);
+    return kestro::exports::FirstToLast(plan.files.front(), plan.files.back()) + " (" +
+           std::to_string(plan.files.size()) + " files)";
 }
 
 // Tells of everything in the way of the planned outputs: a folder or a special file of an output's
@@ -207,10 +205,10 @@ void tellLeftovers(const std::vector<CapturePlan>& plans, ProgressDisplay& displ
             "kestro-convert: " + (folder.empty() ? std::string("the current folder") : "the folder " + folder) +
             " holds " + (one ? "a temporary file" : std::to_string(left.size()) + " temporary files") +
             " of an export that was killed or is still running: ";
+        std::vector<std::string> names;
         for (std::size_t k = 0; k < std::min(left.size(), kNamed); ++k)
-            text += (k > 0 ? ", " : "") + name(left[k]);
-        if (left.size() > kNamed)
-            text += " and " + std::to_string(left.size() - kNamed) + " more";
+            names.push_back(name(left[k]));
+        text += kestro::exports::ListFirst(names, kNamed, left.size());
         text += one ? ". It is kept; remove it once no export is writing there."
                     : ". They are kept; remove them once no export is writing there.";
         display.message(text);
@@ -251,33 +249,24 @@ int dryRun(const ConvertOptions& o, const std::vector<CapturePlan>& plans, Progr
 void scoreCaptures(const ConvertOptions& o, std::vector<CapturePlan>& plans, ProgressDisplay& display,
                    std::vector<Result>& results)
 {
-    const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
+    const unsigned workers = kestro::parallel::threadsFor(plans.size(), std::max(1u, o.jobs));
     const unsigned threads = std::max(1u, usableCores() / workers);
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
-            CapturePlan& plan = plans[i];
-            if (!plan.opened || !plan.failure.empty() || g_stop.load())
-                continue;
-            ProgressDisplay::Line& line =
-                display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
-                              ProgressDisplay::Style::Percent);
-            const BestChoice choice = chooseBest(o, plan, threads, &g_stop, [&line](std::size_t done) {
-                line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
-            });
-            display.end(line);
-            // Said in the summary, as the capture's reason, not here as well.
-            plan.unscored = choice.unscored;
-            if (choice.stopped)
-                results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", {}, 0};
-        }
-    };
-    std::vector<std::thread> others;
-    for (unsigned t = 1; t < workers; ++t)
-        others.emplace_back(worker);
-    worker();
-    for (std::thread& t : others)
-        t.join();
+    kestro::parallel::forEach(plans.size(), workers, [&](std::size_t i) {
+        CapturePlan& plan = plans[i];
+        if (!plan.opened || !plan.failure.empty() || g_stop.load())
+            return;
+        ProgressDisplay::Line& line =
+            display.begin("scoring " + name(plan.capture), static_cast<std::int32_t>(plan.taken.size()),
+                          ProgressDisplay::Style::Percent);
+        const BestChoice choice = chooseBest(o, plan, threads, &g_stop, [&line](std::size_t done) {
+            line.done.store(static_cast<std::int32_t>(done), std::memory_order_relaxed);
+        });
+        display.end(line);
+        // Said in the summary, as the capture's reason, not here as well.
+        plan.unscored = choice.unscored;
+        if (choice.stopped)
+            results[i] = {Outcome::Stopped, "while its frames were scored; nothing was written", {}, 0};
+    });
 }
 
 // Says how each capture went and gives the exit status.
@@ -460,19 +449,9 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < plans.size(); ++i)
         if (!plans[i].failure.empty() && results[i].outcome == Outcome::NotStarted)
             results[i] = {Outcome::Failed, plans[i].failure, plans[i].notes, 0};
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < plans.size();) {
-            if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
-                results[i] = convert(o, plans[i], display);
-        }
-    };
-    const unsigned workers = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(plans.size())));
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < workers; ++t)
-        threads.emplace_back(worker);
-    worker();
-    for (std::thread& t : threads)
-        t.join();
+    kestro::parallel::forEach(plans.size(), std::max(1u, o.jobs), [&](std::size_t i) {
+        if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
+            results[i] = convert(o, plans[i], display);
+    });
     return summarise(o, plans, results, display);
 }

@@ -1,6 +1,7 @@
 #include "output_checks.h"
 
 #include "export_plan.h"
+#include "list_text.h"
 #include "path_checks.h"
 
 #include <algorithm>
@@ -43,23 +44,23 @@ public:
     explicit CauseLines(std::string tail) : m_tail(std::move(tail)) {}
     void add(const std::string& file)
     {
-        if (m_named.size() < kNamedPerCause)
-            m_named.push_back(file);
-        else
-            ++m_more;
+        if (m_lines.size() < kNamedPerCause)
+            m_lines.push_back(file + m_tail + "\n");
+        ++m_count;
     }
     void appendTo(std::string& text, const std::string& capture) const
     {
-        for (const std::string& file : m_named)
-            text += file + m_tail + "\n";
-        if (m_more > 0)
-            text += "and " + std::to_string(m_more) + " more of the outputs of " + capture + " alike\n";
+        kestro::exports::ListWording wording;
+        wording.separator = wording.lastSeparator = "";
+        wording.moreBefore = "and ";
+        wording.moreAfter = " more of the outputs of " + capture + " alike\n";
+        text += kestro::exports::ListFirst(m_lines, kNamedPerCause, m_count, wording);
     }
 
 private:
     std::string m_tail;
-    std::vector<std::string> m_named;
-    std::size_t m_more = 0;
+    std::vector<std::string> m_lines;
+    std::size_t m_count = 0;
 };
 
 } // namespace

@@ -1,10 +1,12 @@
 #include "export_plan.h"
 
+#include "list_text.h"
 #include "export_names.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 #include <map>
 
 #include <sys/stat.h>
@@ -142,13 +144,13 @@ std::vector<std::string> LeftoverTemporaries(const std::string& strFolder)
 std::string DescribeFiles(const std::vector<std::string>& files)
 {
     auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
-    switch (files.size()) {
-    case 0: return "no file";
-    case 1: return name(files.front());
-    case 2: return name(files[0]) + " and " + name(files[1]);
-    default:
-        return name(files.front()) + " \u2026 " + name(files.back()) + ", " + std::to_string(files.size()) + " files";
-    }
+    if (files.empty())
+        return "no file";
+    if (files.size() > 2)
+        return FirstToLast(name(files.front()), name(files.back())) + ", " + std::to_string(files.size()) + " files";
+    std::vector<std::string> names;
+    std::transform(files.begin(), files.end(), std::back_inserter(names), name);
+    return ListFirst(names, names.size(), SentenceWording());
 }
 
 } // namespace kestro::exports

@@ -1,5 +1,8 @@
 #include "export_report.h"
 
+#include "list_text.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -34,18 +37,13 @@ namespace {
 
 std::string ListFrames(const ExportReport& r)
 {
-    std::string list = r.leftOut.size() == 1 && r.nFramesLeftOut == 1 ? "frame " : "frames ";
-    for (std::size_t i = 0; i < r.leftOut.size(); ++i) {
-        if (i > 0)
-            list += i + 1 == r.leftOut.size() && r.nFramesLeftOut == static_cast<std::int32_t>(r.leftOut.size())
-                        ? " and "
-                        : ", ";
-        list += std::to_string(r.leftOut[i]);
-    }
-    const std::int32_t nMore = r.nFramesLeftOut - static_cast<std::int32_t>(r.leftOut.size());
-    if (nMore > 0)
-        list += Format(" and %d more", static_cast<int>(nMore));
-    return list;
+    std::vector<std::string> numbers;
+    for (std::int32_t nFrame : r.leftOut)
+        numbers.push_back(std::to_string(nFrame));
+    const std::string list =
+        kestro::exports::ListFirst(numbers, numbers.size(), static_cast<std::size_t>(std::max(r.nFramesLeftOut, 0)),
+                                   kestro::exports::SentenceWording());
+    return (r.leftOut.size() == 1 && r.nFramesLeftOut == 1 ? "frame " : "frames ") + list;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "avifile.h"
 #include "sharpness.h"
+#include "parallel_for.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +102,6 @@ struct Shared {
     const OpenCapture& capture;
     std::int32_t width = 0, height = 0;
     std::size_t batchFrames = 0;
-    std::atomic<std::size_t> next{0};
     std::mutex mutex;
     std::size_t done = 0;
     ScoreOutcome& outcome;
@@ -131,11 +131,13 @@ struct Shared {
 // A score as FrameScore hands it out: to float precision.
 double asKept(double score) { return static_cast<double>(static_cast<float>(score)); }
 
-// A thread's share: frames taken a few at a time, so that neighbouring frames are read by one
+// Frames are handed to the threads a few at a time, so that neighbouring frames are read by one
 // thread and the file is read nearly in order.
-void work(Shared& s)
+constexpr std::size_t kChunk = 4;
+
+// A thread's share of the frames.
+void work(Shared& s, parallel::Share& share)
 {
-    constexpr std::size_t kChunk = 4;
     SharpnessMeter meter;
     std::vector<std::uint8_t> sample;
     std::unique_ptr<Decoder> decoder;
@@ -144,11 +146,8 @@ void work(Shared& s)
     const std::size_t plane = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
     std::vector<FrameScore> batch;
     const std::vector<std::int32_t>& frames = s.request.frames;
-    for (;;) {
-        const std::size_t first = s.next.fetch_add(kChunk);
-        if (first >= frames.size())
-            break;
-        for (std::size_t k = first; k < std::min(first + kChunk, frames.size()); ++k) {
+    for (parallel::Range range; share.next(range);)
+        for (std::size_t k = range.begin; k < range.end; ++k) {
             if (s.Stopped()) {
                 s.HandIn(batch);
                 return;
@@ -189,7 +188,6 @@ void work(Shared& s)
             if (batch.size() >= s.batchFrames)
                 s.HandIn(batch);
         }
-    }
     s.HandIn(batch);
 }
 
@@ -228,17 +226,11 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
         }
     }
 
-    Shared shared{request, onBatch, capture, width, height, request.batchFrames, {}, {}, 0, outcome};
+    Shared shared{request, onBatch, capture, width, height, request.batchFrames, {}, 0, outcome};
     if (shared.batchFrames == 0)
         shared.batchFrames = std::clamp<std::size_t>(request.frames.size() / 100, 8, 256);
-    unsigned threads = request.threads ? request.threads : std::max(1u, std::thread::hardware_concurrency());
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, (request.frames.size() + 3) / 4));
-    std::vector<std::thread> others;
-    for (unsigned t = 1; t < threads; ++t)
-        others.emplace_back([&shared] { work(shared); });
-    work(shared);
-    for (std::thread& t : others)
-        t.join();
+    parallel::onThreads(request.frames.size(), kChunk, request.threads,
+                        [&shared](parallel::Share& share, unsigned) { work(shared, share); });
 
     std::sort(outcome.scores.begin(), outcome.scores.end(),
               [](const FrameScore& a, const FrameScore& b) { return a.frame < b.frame; });

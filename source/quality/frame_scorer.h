@@ -21,6 +21,14 @@ namespace kestro::quality {
 // bytes of each sample, as the RAW display modes show them) or the decoded picture (Normal).
 enum class ScoreSource { SensorPlane, Decoded };
 
+// What the scores are computed from in a display mode, so that the frames are ranked as that mode
+// shows and exports them: the sensor values in the RAW modes, the decoded picture in Normal. A
+// capture that cannot be shown in the RAW mode chosen is shown decoded, and scored so.
+constexpr ScoreSource ScoreSourceFor(bool bRawMode, bool bRawShowable)
+{
+    return bRawMode && bRawShowable ? ScoreSource::SensorPlane : ScoreSource::Decoded;
+}
+
 struct FrameScore {
     std::int32_t frame = -1;
     // >= 0, larger is sharper; 0 for a frame without an object. Rounded to float precision, which

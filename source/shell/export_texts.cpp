@@ -1,5 +1,8 @@
 #include "export_texts.h"
 
+#include "list_text.h"
+
+#include <algorithm>
 #include <filesystem>
 
 namespace kestro::shell {
@@ -8,6 +11,8 @@ namespace {
 
 using kestro::exports::Count;
 using kestro::exports::ExportKind;
+using kestro::exports::ListFirst;
+using kestro::exports::SentenceWording;
 
 constexpr std::size_t kListedFailures = 8;
 
@@ -15,15 +20,20 @@ std::string Name(const std::string& path) { return std::filesystem::path(path).f
 
 std::string Folder(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
+// The files named whole, as a sentence reads them: "a", "a and b", "a, b and c".
+std::string Names(const std::vector<std::string>& files)
+{
+    std::vector<std::string> names;
+    std::transform(files.begin(), files.end(), std::back_inserter(names), Name);
+    return ListFirst(names, names.size(), SentenceWording());
+}
+
 // The files as a span: "a", "a and b", or the first and last, "a … z".
 std::string Span(const std::vector<std::string>& files)
 {
-    switch (files.size()) {
-    case 0: return {};
-    case 1: return Name(files.front());
-    case 2: return Name(files[0]) + " and " + Name(files[1]);
-    default: return Name(files.front()) + " \u2026 " + Name(files.back());
-    }
+    if (files.size() <= 2)
+        return Names(files);
+    return kestro::exports::FirstToLast(Name(files.front()), Name(files.back()));
 }
 
 std::string InFolder(const std::vector<std::string>& files)
@@ -38,11 +48,9 @@ std::string NameFiles(const std::vector<std::string>& files)
 {
     if (files.empty())
         return "no file";
-    if (files.size() == 3)
-        return Name(files[0]) + ", " + Name(files[1]) + " and " + Name(files[2]);
     if (files.size() > 3)
         return std::to_string(files.size()) + " files named " + Span(files);
-    return Span(files);
+    return Names(files);
 }
 
 std::optional<kestro::ui::Message> ReplaceQuestion(const std::vector<std::string>& existing,
@@ -123,11 +131,13 @@ std::string RemovalFailures(const std::vector<std::pair<std::string, std::string
                ".\nIt stays beside the new files.";
     std::string text =
         "Unable to remove " + std::to_string(failures.size()) + " of the older files; they stay beside the new ones:";
+    std::vector<std::string> lines;
     for (std::size_t i = 0; i < failures.size() && i < kListedFailures; ++i)
-        text += "\n" + failures[i].first + ": " + failures[i].second;
-    if (failures.size() > kListedFailures)
-        text += "\nand " + std::to_string(failures.size() - kListedFailures) + " more";
-    return text;
+        lines.push_back("\n" + failures[i].first + ": " + failures[i].second);
+    kestro::exports::ListWording wording;
+    wording.separator = wording.lastSeparator = "";
+    wording.moreBefore = "\nand ";
+    return text + ListFirst(lines, kListedFailures, failures.size(), wording);
 }
 
 } // namespace kestro::shell

@@ -1,5 +1,6 @@
 #include "kestro_doc.h"
 
+#include "algorithm_list.h"
 #include "bayer_pattern.h"
 #include "best_frames.h"
 #include "dialog_requests.h"
@@ -22,14 +23,17 @@
 #include <QProgressDialog>
 #include <QRadioButton>
 
-#include <boost/lexical_cast.hpp>
-
 #include <algorithm>
 #include <filesystem>
 
 namespace {
 
 QComboBox* AlgorithmList() { return static_cast<QComboBox*>(DisplayBarControl(ids::IDC_ALGORITHM)); }
+
+std::optional<std::int32_t> AlgorithmNumberOf(const QString& entry)
+{
+    return kestro::video::AlgorithmNumberOf(entry.toStdString());
+}
 
 } // namespace
 
@@ -39,22 +43,11 @@ CKestroDoc::CKestroDoc() : m_pExports(std::make_unique<CExportRunner>(*this)) {}
 // and everything else it may look at still stand.
 CKestroDoc::~CKestroDoc() { m_pExports.reset(); }
 
-std::optional<std::int32_t> CKestroDoc::AlgorithmNumberOf(const QString& entry)
-{
-    std::int32_t nNumber = 0;
-    if (!boost::conversion::try_lexical_convert(entry.left(2).toStdString(), nNumber))
-        return std::nullopt;
-    return nNumber;
-}
-
 void CKestroDoc::FillAlgorithmList(QComboBox& list, const std::vector<std::string>& names)
 {
     list.clear();
-    for (const std::string& name : names) {
-        if (!name.empty())
-            list.addItem(QString::fromStdString(name));
-    }
-    list.addItem(QString::fromLatin1(CCfaConverter::kOwnAlgorithmName));
+    for (const std::string& entry : kestro::video::AlgorithmEntries(names))
+        list.addItem(QString::fromStdString(entry));
     list.setCurrentIndex(list.count() - 1);
 }
 
@@ -165,9 +158,8 @@ QString CKestroDoc::CaptureNoteText() const
 
 kestro::quality::ScoreSource CKestroDoc::ScoreSourceInForce() const
 {
-    return m_videoSource.m_bRaw && m_videoSource.CanShowRaw(m_videoSource.m_bRawColour)
-               ? kestro::quality::ScoreSource::SensorPlane
-               : kestro::quality::ScoreSource::Decoded;
+    const bool bRaw = m_videoSource.m_bRaw;
+    return kestro::quality::ScoreSourceFor(bRaw, bRaw && m_videoSource.CanShowRaw(m_videoSource.m_bRawColour));
 }
 
 void CKestroDoc::ScoreOpenCapture(bool bRestart)

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -130,10 +129,6 @@ public:
     // Empties the algorithm list, then lists the library's non-empty names in their order and
     // the program's own algorithm last, selected.
     static void FillAlgorithmList(QComboBox& list, const std::vector<std::string>& names);
-
-    // The algorithm number an entry of the algorithm list stands for: its first two
-    // characters read as a decimal number; nothing when they are not one.
-    static std::optional<std::int32_t> AlgorithmNumberOf(const QString& entry);
 
 private:
     void SelectPattern(int nButton, std::int32_t nPattern);

@@ -1,8 +1,11 @@
 #include "cfa_converter.h"
 
+#include "algorithm_list.h"
 #include "bayer_pattern.h"
 #include "debayer_bilinear.h"
 #include "dor2ezu.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -60,13 +63,9 @@ bool CCfaConverter::CanConvert(std::int32_t nWidth, std::int32_t nHeight) const
         return true;
     if (nWidth <= 2 * DOR2EZU_MARGIN || nHeight <= 2 * DOR2EZU_MARGIN)
         return false;
-    // The library numbers its algorithms by the first two characters of their names.
-    for (const std::string& name : m_algorithmNames) {
-        if (name.size() >= 2 && name[0] >= '0' && name[0] <= '9' && name[1] >= '0' && name[1] <= '9' &&
-            (name[0] - '0') * 10 + (name[1] - '0') == m_nAlgorithm)
-            return true;
-    }
-    return false;
+    return std::any_of(m_algorithmNames.begin(), m_algorithmNames.end(), [this](const std::string& name) {
+        return kestro::video::AlgorithmNumberOf(name) == m_nAlgorithm;
+    });
 }
 
 void CCfaConverter::DeBayerToRgb(std::int32_t nWidth, std::int32_t nHeight, const std::uint8_t* pPlane,

@@ -49,8 +49,6 @@ private slots:
     void patternButtons_data();
     void patternButtons();
     void grayscaleFollowsTheBox();
-    void algorithmNumberOfEntries_data();
-    void algorithmNumberOfEntries();
     void algorithmSelection();
     void eraseOnlyAcrossAlgorithm11();
     void controlsReachTheDocumentFromEitherPane();
@@ -137,26 +135,6 @@ void DisplayTest::grayscaleFollowsTheBox()
     box.click();
     QVERIFY(!f.doc().m_videoSource.m_bGreyscale);
     QVERIFY(!f.doc().m_videoSource.m_bRaw);
-}
-
-void DisplayTest::algorithmNumberOfEntries_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<int>("nNumber"); // -1000: no number
-    QTest::newRow("own") << "11-DeBayerToRGB" << 11;
-    QTest::newRow("leading zero") << "03-VNG" << 3;
-    QTest::newRow("two digits only") << "42" << 42;
-    QTest::newRow("letters") << "AHD" << -1000;
-    QTest::newRow("digit then letter") << "4a-Odd" << -1000;
-    QTest::newRow("space first") << " 4-Odd" << -1000;
-    QTest::newRow("empty") << "" << -1000;
-}
-
-void DisplayTest::algorithmNumberOfEntries()
-{
-    QFETCH(QString, entry);
-    QFETCH(int, nNumber);
-    QCOMPARE(CKestroDoc::AlgorithmNumberOf(entry).value_or(-1000), nNumber);
 }
 
 void DisplayTest::algorithmSelection()

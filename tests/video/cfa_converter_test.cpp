@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "algorithm_list.h"
 #include "bayer_fixtures.h"
 #include "debayer_bilinear.h"
 #include "dor2ezu.h"
@@ -261,6 +262,19 @@ TEST(CfaConverter, ListsTheLibrarysAlgorithmsInItsOrder)
         EXPECT_NE(list[i].substr(0, 2), "11");
         EXPECT_TRUE(numbers.insert(list[i].substr(0, 2)).second) << "repeated number in " << list[i];
     }
+}
+
+TEST(AlgorithmList, NumberOfAnEntry)
+{
+    constexpr int kNone = -1000;
+    for (const auto& [entry, number] : std::vector<std::pair<std::string, int>>{{"11-DeBayerToRGB", 11},
+                                                                                {"03-VNG", 3},
+                                                                                {"42", 42},
+                                                                                {"AHD", kNone},
+                                                                                {"4a-Odd", kNone},
+                                                                                {" 4-Odd", kNone},
+                                                                                {"", kNone}})
+        EXPECT_EQ(kestro::video::AlgorithmNumberOf(entry).value_or(kNone), number) << '"' << entry << '"';
 }
 
 // Stand-ins for the library's enumeration entry.
