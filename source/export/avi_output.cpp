@@ -6,12 +6,12 @@ bool CAviOutput::Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINF
 {
     const char* target = Target().c_str();
     int nError = 0;
-    if (!m_staged.Create(&nError)) {
+    if (!m_staged.create(&nError)) {
         report.Fail(messages::kAviCreate,
                     Format(messages::kAviCreate.text, target, DescribeSystemError(nError).c_str()));
         return false;
     }
-    if (!AviWriteOpenFile(m_file.Out(), m_staged.TempPath())) {
+    if (!AviWriteOpenFile(m_file.Out(), m_staged.tempPath())) {
         report.Fail(messages::kAviCreate,
                     Format(messages::kAviCreate.text, target, DescribeSystemError(AVIFileLastSystemError()).c_str()));
         return false;
@@ -63,7 +63,7 @@ bool CAviOutput::Complete(ExportReport& report)
 bool CAviOutput::PutInPlace(ExportReport& report)
 {
     int nError = 0;
-    if (!m_staged.Commit(&nError)) {
+    if (!m_staged.commit(&nError)) {
         report.Fail(messages::kAviReplace,
                     Format(messages::kAviReplace.text, Target().c_str(), DescribeSystemError(nError).c_str()));
         return false;

@@ -17,7 +17,7 @@ class CAviOutput {
 public:
     explicit CAviOutput(std::string strTarget) : m_staged(std::move(strTarget)) {}
 
-    const std::string& Target() const { return m_staged.Target(); }
+    const std::string& Target() const { return m_staged.target(); }
 
     // Creates the file and its stream of dwRate frames per second in the format of the bitmap.
     bool Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINFOHEADER& format, ExportReport& report);
@@ -35,7 +35,7 @@ private:
     // The source frame written at each position, to name the one a full disk lost.
     std::vector<std::int32_t> m_sourceFrames;
     // Destroyed last, after the handles: the file is closed before its temporary name goes.
-    CStagedFile m_staged;
+    kestro::fileio::StagedFile m_staged;
     CAviFileHandle m_file;
     CAviStreamHandle m_plain;
     CAviStreamHandle m_compressed;

@@ -79,12 +79,12 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
 // one. False with the system's error number when it could not be written.
 bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nError)
 {
-    CStagedFile staged(strPath);
-    if (!staged.Create(&nError))
+    kestro::fileio::StagedFile staged(strPath);
+    if (!staged.create(&nError))
         return false;
     // Not O_TRUNC: the staged file was just created empty, and ext4 takes a truncation, even of
     // an empty file, as a file rewritten in place and writes all of it back at close.
-    const int fd = ::open(staged.TempPath().c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(staged.tempPath().c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         nError = errno;
         return false;
@@ -98,7 +98,7 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
         bOk = false;
         nError = errno;
     }
-    return bOk && staged.Commit(&nError);
+    return bOk && staged.commit(&nError);
 }
 
 ExportReport& Fresh(ExportReport* pReport, ExportReport& local)
