@@ -6,6 +6,7 @@
 #include "export_report.h"
 #include "staged_file.h"
 #include "video_source.h"
+#include "write_all.h"
 
 #include <algorithm>
 #include <array>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -53,28 +53,6 @@ std::vector<std::uint8_t> BmpHead(const BITMAPINFOHEADER& bih, std::size_t image
     return head;
 }
 
-// Large blocks go to the kernel in pieces of this size: one write of a whole 6 MB frame makes
-// ext4 fill the page cache with large folios, which cost several times more than small pieces
-// on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
-constexpr std::size_t kWritePiece = 64 * 1024;
-
-bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, std::min(n, kWritePiece));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 // One BMP file, staged so that a failure leaves neither a half-written file nor a damaged earlier
 // one. False with the system's error number when it could not be written.
 bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nError)
@@ -91,9 +69,12 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
     }
     const std::size_t imageBytes = DibImageBytes(bih);
     const std::vector<std::uint8_t> head = BmpHead(bih, imageBytes);
-    bool bOk = WriteAll(fd, head.data(), head.size()) && WriteAll(fd, DibPixels(&bih), imageBytes);
+    kestro::fileio::WriteResult put = kestro::fileio::writeAll(fd, head.data(), head.size());
+    if (put.error == 0)
+        put = kestro::fileio::writeAll(fd, DibPixels(&bih), imageBytes);
+    bool bOk = put.error == 0;
     if (!bOk)
-        nError = errno;
+        nError = put.error;
     if (::close(fd) != 0 && bOk) {
         bOk = false;
         nError = errno;
