@@ -20,6 +20,7 @@
 // - no staged file is left behind in the folder.
 #include "avi_exercise.h"
 #include "avi_write.h"
+#include "dib.h"
 #include "export_report.h"
 #include "fuzz_support.h"
 #include "memory_file.h"
@@ -113,7 +114,7 @@ Expected expectedFor(CVideoSource& source, const Settings& settings)
             settings.Apply(source);
             if (const BITMAPINFOHEADER* b = source.GetFrameBitmap()) {
                 e.first = *b;
-                e.firstPixels.assign(DibPixels(b), DibPixels(b) + DibImageBytes(*b));
+                e.firstPixels.assign(kestro::dib::pixels(*b), kestro::dib::pixels(*b) + kestro::dib::imageBytes(*b));
             }
         }
     }

@@ -2,6 +2,7 @@
 // not open, and a way to compare our decode of a frame with other tools'.
 #include "avi_reader.h"
 #include "avifile.h"
+#include "dib.h"
 #include "riff.h"
 
 #include <cstdio>
@@ -69,17 +70,13 @@ std::string runsText(const std::vector<std::int32_t>& positions, std::size_t lim
 
 bool writeBmp(const char* path, const BITMAPINFOHEADER* bih)
 {
-    const std::uint32_t palette = bih->biBitCount <= 8 ? 1024u : 0u;
-    const std::uint32_t headerBytes = 14 + 40 + palette;
-    std::uint8_t fileHeader[14] = {'B', 'M'};
-    putLe32(fileHeader + 2, headerBytes + bih->biSizeImage);
-    putLe32(fileHeader + 10, headerBytes);
+    const std::vector<std::uint8_t> head = kestro::dib::bmpFileHead(*bih);
+    const std::size_t imageBytes = kestro::dib::imageBytes(*bih);
     FILE* f = std::fopen(path, "wb");
     if (!f)
         return false;
-    bool ok = std::fwrite(fileHeader, 1, sizeof fileHeader, f) == sizeof fileHeader;
-    const std::size_t body = 40 + palette + bih->biSizeImage;
-    ok = ok && std::fwrite(bih, 1, body, f) == body;
+    bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+    ok = ok && std::fwrite(kestro::dib::pixels(*bih), 1, imageBytes, f) == imageBytes;
     ok = (std::fclose(f) == 0) && ok;
     return ok;
 }

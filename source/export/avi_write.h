@@ -33,17 +33,6 @@ bool AviWriteReleaseStreams(PAVISTREAM pFirst, PAVISTREAM pSecond, PAVISTREAM pT
 bool AviWriteReleaseFile(PAVIFILE pFile);
 bool AviWriteExit();
 
-// The bytes of a frame bitmap's format block: the header and its colour table, whose entries
-// are biClrUsed, or for 8 bits and fewer 2^biBitCount when biClrUsed is 0.
-std::size_t DibFormatBytes(const BITMAPINFOHEADER& bih);
-// The bytes of its pixels: biSizeImage, or for uncompressed bitmaps that leave it 0, the rows
-// padded to 4 bytes.
-std::size_t DibImageBytes(const BITMAPINFOHEADER& bih);
-inline const std::uint8_t* DibPixels(const BITMAPINFOHEADER* pBitmap)
-{
-    return reinterpret_cast<const std::uint8_t*>(pBitmap) + DibFormatBytes(*pBitmap);
-}
-
 // A file or stream handle released through the writer when it goes, so that an export which
 // stops half-way cannot leave one behind.
 template <class Handle, bool (*Release)(Handle)> class CAviHandle {

@@ -1,6 +1,7 @@
 // Save and Save As: the ticked frames as one AVI file or as a numbered series of BMP files.
 #include "avi_output.h"
 #include "avi_write.h"
+#include "dib.h"
 #include "export_frames.h"
 #include "export_names.h"
 #include "export_report.h"
@@ -22,36 +23,6 @@ namespace {
 using namespace kestro::exports;
 
 constexpr DWORD kAviRate = 5;
-constexpr std::size_t kFileHeaderBytes = 14;
-constexpr std::size_t kColourTableBytes = 256 * sizeof(RGBQUAD);
-
-// The file header and, for 8-bit bitmaps, the full 256-entry colour table (taken from the
-// bitmap, zero-filled where it lists fewer). Bitmaps of more bits per pixel have no table: the
-// pixels follow the information header, at offset 54.
-std::vector<std::uint8_t> BmpHead(const BITMAPINFOHEADER& bih, std::size_t imageBytes)
-{
-    const bool bTable = bih.biBitCount <= 8;
-    const std::size_t offBits = kFileHeaderBytes + sizeof(BITMAPINFOHEADER) + (bTable ? kColourTableBytes : 0);
-    std::vector<std::uint8_t> head(offBits, 0);
-    auto put32 = [&](std::size_t at, std::uint64_t v) {
-        for (int k = 0; k < 4; ++k)
-            head[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-    };
-    head[0] = 'B';
-    head[1] = 'M';
-    put32(2, offBits + imageBytes);
-    put32(10, offBits);
-    BITMAPINFOHEADER info = bih;
-    info.biSize = sizeof(BITMAPINFOHEADER);
-    info.biSizeImage = static_cast<DWORD>(imageBytes);
-    std::memcpy(head.data() + kFileHeaderBytes, &info, sizeof info);
-    if (bTable) {
-        const std::size_t have = DibFormatBytes(bih) - bih.biSize;
-        std::memcpy(head.data() + kFileHeaderBytes + sizeof info,
-                    reinterpret_cast<const std::uint8_t*>(&bih) + bih.biSize, std::min(have, kColourTableBytes));
-    }
-    return head;
-}
 
 // One BMP file, staged so that a failure leaves neither a half-written file nor a damaged earlier
 // one. False with the system's error number when it could not be written.
@@ -67,11 +38,10 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
         nError = errno;
         return false;
     }
-    const std::size_t imageBytes = DibImageBytes(bih);
-    const std::vector<std::uint8_t> head = BmpHead(bih, imageBytes);
+    const std::vector<std::uint8_t> head = kestro::dib::bmpFileHead(bih);
     kestro::fileio::WriteResult put = kestro::fileio::writeAll(fd, head.data(), head.size());
     if (put.error == 0)
-        put = kestro::fileio::writeAll(fd, DibPixels(&bih), imageBytes);
+        put = kestro::fileio::writeAll(fd, kestro::dib::pixels(bih), kestro::dib::imageBytes(bih));
     bool bOk = put.error == 0;
     if (!bOk)
         nError = put.error;

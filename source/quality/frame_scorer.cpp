@@ -1,6 +1,7 @@
 #include "frame_scorer.h"
 
 #include "avifile.h"
+#include "dib.h"
 #include "sharpness.h"
 
 #include <algorithm>
@@ -78,14 +79,6 @@ private:
     PGETFRAME m_frames;
 };
 
-const std::uint8_t* bitmapPixels(const BITMAPINFOHEADER& h)
-{
-    std::size_t offset = h.biSize;
-    if (h.biBitCount <= 8)
-        offset += (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * sizeof(RGBQUAD);
-    return reinterpret_cast<const std::uint8_t*>(&h) + offset;
-}
-
 std::string format(const char* text, long a, long long b = 0, long long c = 0)
 {
     char buffer[200];
@@ -160,7 +153,7 @@ void work(Shared& s)
             }
             if (decoder) {
                 const BITMAPINFOHEADER* frame = decoder->Get(s.capture.PositionOf(result.frame));
-                const double score = frame ? asKept(meter.MeasureBitmap(*frame, bitmapPixels(*frame))) : -1.0;
+                const double score = frame ? asKept(meter.MeasureBitmap(*frame, kestro::dib::pixels(*frame))) : -1.0;
                 if (score < 0)
                     s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
                                                 "scored"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <random>
 
@@ -141,6 +142,11 @@ TEST(Sharpness, DecodedBitmapsScoreAsTheirLuminance)
     const double decoded = meter.MeasureBitmap(header, bgr.data());
     EXPECT_NEAR(decoded / meter.Measure({grey.data(), w, h, w}), 1.0, 0.02);
     header.biBitCount = 16;
+    EXPECT_LT(meter.MeasureBitmap(header, bgr.data()), 0.0);
+    // A height whose rows cannot be counted in 32 bits is refused (the sanitizer build catches
+    // the overflow of negating it).
+    header.biBitCount = 24;
+    header.biHeight = std::numeric_limits<LONG>::min();
     EXPECT_LT(meter.MeasureBitmap(header, bgr.data()), 0.0);
 }
 

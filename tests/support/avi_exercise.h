@@ -4,6 +4,7 @@
 #pragma once
 
 #include "avifile.h"
+#include "dib.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -42,7 +43,7 @@ inline bool bitmapConsistent(const BITMAPINFOHEADER* b)
 inline std::uint32_t touchBitmap(const BITMAPINFOHEADER* b)
 {
     const auto* p = reinterpret_cast<const std::uint8_t*>(b);
-    const std::size_t total = 40 + (b->biBitCount == 8 ? 1024 : 0) + b->biSizeImage;
+    const std::size_t total = kestro::dib::formatBytes(*b) + b->biSizeImage;
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < total; ++i)
         sum += p[i];

@@ -3,6 +3,7 @@
 // frames at positions 0..n-1, release the streams and the file. ffprobe and ffmpeg then
 // check what landed on disk.
 #include "avifile.h"
+#include "dib.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,15 @@ struct Bitmap {
 Bitmap makeBitmap(int w, int h, int bits, DWORD clrUsed, int frame)
 {
     Bitmap b;
-    const std::size_t row = ((static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8) + 3) & ~std::size_t{3};
-    const std::size_t table = bits == 8 ? 1024 : 0;
-    b.formatSize = 40 + table;
-    b.block.assign(b.formatSize + row * static_cast<std::size_t>(h), 0);
-    BITMAPINFOHEADER& bih = b.header();
-    bih = {40, w, h,       1, static_cast<WORD>(bits), BI_RGB, static_cast<DWORD>(row * static_cast<std::size_t>(h)),
-           0,  0, clrUsed, 0};
-    for (std::size_t i = 0; i < table / 4; ++i)
-        std::memset(b.block.data() + 40 + 4 * i, static_cast<int>(i), 3);
+    BITMAPINFOHEADER bih = kestro::dib::header(w, h, bits);
+    bih.biClrUsed = clrUsed;
+    const std::size_t row = kestro::dib::stride(bih);
+    const std::size_t table = bits == 8 ? kestro::dib::kGreyTableBytes : 0;
+    b.formatSize = sizeof bih + table;
+    b.block.assign(b.formatSize + bih.biSizeImage, 0);
+    b.header() = bih;
+    if (table)
+        kestro::dib::fillGreyTable(b.block.data() + sizeof bih);
     for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y)
         for (std::size_t x = 0; x < static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8; ++x)
             b.pixels()[y * row + x] = static_cast<std::uint8_t>(x * 13 + y * 29 + static_cast<std::size_t>(frame) * 7);
@@ -129,7 +130,7 @@ TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
     // ffmpeg's rows are top-down and unpadded; ours bottom-up and padded to 4. An 8-bit
     // frame is looked up in its grey table, so each of ffmpeg's BGR bytes is our index.
     const std::size_t bytesPerPixel = static_cast<std::size_t>(s.bits) / 8;
-    const std::size_t row = ((static_cast<std::size_t>(s.width) * bytesPerPixel) + 3) & ~std::size_t{3};
+    const std::size_t row = kestro::dib::stride(s.width, s.bits);
     const std::size_t w = static_cast<std::size_t>(s.width);
     for (int k = 0; k < kFrames; ++k) {
         const auto theirs = ffmpegFrame(path, k, "bgr24");
