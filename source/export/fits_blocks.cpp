@@ -113,7 +113,7 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
             // algorithms is smaller than the stream's frame rectangle.
             const BITMAPINFOHEADER& first = format.Header();
             CSumImage sum;
-            sum.Reset(first.biWidth, first.biHeight < 0 ? -first.biHeight : first.biHeight);
+            sum.Reset(first.biWidth, static_cast<std::int32_t>(kestro::dib::rows(first)));
             const SplitPath parts = SplitExtension(strPath);
             std::uint32_t nCounted = 0; // frames counted in this block, summed or not
             std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;

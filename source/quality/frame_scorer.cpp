@@ -217,7 +217,7 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
         }
         if (frame) {
             width = frame->biWidth;
-            height = frame->biHeight < 0 ? -frame->biHeight : frame->biHeight;
+            height = static_cast<std::int32_t>(kestro::dib::rows(*frame));
         }
     }
 

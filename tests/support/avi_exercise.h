@@ -35,8 +35,7 @@ inline bool bitmapConsistent(const BITMAPINFOHEADER* b)
         return false;
     if (b->biBitCount != 8 && b->biBitCount != 24 && b->biBitCount != 32)
         return false;
-    const std::uint64_t row = ((static_cast<std::uint64_t>(b->biWidth) * b->biBitCount + 31) / 32) * 4;
-    return b->biSizeImage == row * static_cast<std::uint64_t>(b->biHeight);
+    return b->biSizeImage == kestro::dib::stride(*b) * kestro::dib::rows(*b);
 }
 
 // Sums every pixel byte so that a sanitizer or valgrind sees each one read.

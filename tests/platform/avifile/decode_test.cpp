@@ -3,6 +3,7 @@
 // files ffmpeg wrote and compare with ffmpeg's own decode.
 
 #include "avifile.h"
+#include "dib.h"
 #include "frame_decoder.h"
 #include "frame_decoder_formats.h"
 #include "riff.h"
@@ -128,10 +129,10 @@ Bytes unpack(const BITMAPINFOHEADER* bih, std::int32_t width, std::int32_t heigh
     EXPECT_EQ(bih->biClrImportant, 0u);
     EXPECT_EQ(bih->biXPelsPerMeter, 0);
     EXPECT_EQ(bih->biYPelsPerMeter, 0);
-    const std::size_t stride = ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
+    const std::size_t stride = kestro::dib::stride(width, bits);
     const std::size_t used = static_cast<std::size_t>(width) * bits / 8;
     EXPECT_EQ(bih->biSizeImage, stride * static_cast<std::size_t>(height));
-    const auto* pixels = reinterpret_cast<const std::uint8_t*>(bih) + 40 + (bits == 8 ? 1024 : 0);
+    const std::uint8_t* pixels = kestro::dib::pixels(*bih);
     Bytes out;
     for (std::int32_t y = height - 1; y >= 0; --y) {
         const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
@@ -152,7 +153,7 @@ const RGBQUAD* paletteOf(const BITMAPINFOHEADER* bih)
 Bytes dibRows(const Bytes& topDown, std::size_t rowBytes, bool storeTopDown, bool padded = true)
 {
     const std::size_t rows = topDown.size() / rowBytes;
-    const std::size_t stride = padded ? (rowBytes + 3) / 4 * 4 : rowBytes;
+    const std::size_t stride = padded ? kestro::dib::stride(static_cast<std::int64_t>(rowBytes), 8) : rowBytes;
     Bytes out(stride * rows, 0xEE);
     for (std::size_t r = 0; r < rows; ++r) {
         const std::size_t stored = storeTopDown ? r : rows - 1 - r;
