@@ -7,6 +7,9 @@
 //
 // Threading: the services keep per-object state only, and each object is meant for
 // one thread at a time (Kestro uses them from its interface thread).
+//
+// avi_handles.h holds files, streams and decoders so that they are released however a caller
+// leaves; the release operations below stay the public API.
 #pragma once
 
 #include "dib.h" // BITMAPINFOHEADER, RGBQUAD and the integer types they are made of

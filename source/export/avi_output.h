@@ -3,6 +3,7 @@
 // the file, the frame and the reason.
 #pragma once
 
+#include "avi_handles.h"
 #include "avi_write.h"
 #include "export_report.h"
 #include "staged_file.h"
@@ -36,9 +37,9 @@ private:
     std::vector<std::int32_t> m_sourceFrames;
     // Destroyed last, after the handles: the file is closed before its temporary name goes.
     kestro::fileio::StagedFile m_staged;
-    CAviFileHandle m_file;
-    CAviStreamHandle m_plain;
-    CAviStreamHandle m_compressed;
+    kestro::avi::FileHandle m_file;
+    kestro::avi::StreamHandle m_plain;
+    kestro::avi::StreamHandle m_compressed;
 };
 
 } // namespace kestro::exports
