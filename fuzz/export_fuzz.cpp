@@ -155,19 +155,16 @@ void checkAvi(const std::string& path, std::int32_t frames, const Expected& expe
             engine + ": not every frame of " + path + " reads back whole");
     if (channel || frames == 0 || expected.firstPixels.empty())
         return;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
     Bytes sample(expected.firstPixels.size() + 1);
     LONG got = -1;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK)
-        AVIStreamRead(stream, 0, 1, sample.data(), static_cast<LONG>(sample.size()), &got, nullptr);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
+    {
+        const kestro::avi::Session session;
+        kestro::avi::FileHandle file;
+        kestro::avi::StreamHandle stream;
+        if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+            AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK)
+            AVIStreamRead(stream.get(), 0, 1, sample.data(), static_cast<LONG>(sample.size()), &got, nullptr);
+    }
     sample.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
     require(sample == expected.firstPixels, engine + ": the first frame of " + path + " is not the frame rendered");
 }

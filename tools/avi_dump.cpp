@@ -1,6 +1,7 @@
 // kestro-avidump: what Kestro reads from an AVI file. First aid for a capture that will
 // not open, and a way to compare our decode of a frame with other tools'.
 #include "avi_reader.h"
+#include "avi_handles.h"
 #include "avifile.h"
 #include "dib.h"
 #include "riff.h"
@@ -158,32 +159,33 @@ int main(int argc, char** argv)
     }
 
     // Decoding goes through the same services Kestro uses.
-    AVIFileInit();
+    const kestro::avi::Session session;
     int status = 0;
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    PGETFRAME gf = nullptr;
-    if (AVIFileOpenA(&file, path, OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    kestro::avi::GetFrameHandle gf;
+    if (AVIFileOpenA(file.out(), path, OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
         std::printf("Decoded: no video stream\n");
         status = bmp ? 1 : 0;
-    } else if (!(gf = AVIStreamGetFrameOpen(stream, nullptr))) {
+    } else if (gf = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(stream.get(), nullptr)); !gf) {
         std::printf("Decoded: no decoder for this format\n");
         status = bmp ? 1 : 0;
     } else {
-        const LONG first = AVIStreamFindSample(stream, AVIStreamStart(stream), FIND_ANY | FIND_NEXT);
-        const auto* bih = first >= 0 ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, first)) : nullptr;
+        const LONG first = AVIStreamFindSample(stream.get(), AVIStreamStart(stream.get()), FIND_ANY | FIND_NEXT);
+        const auto* bih =
+            first >= 0 ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf.get(), first)) : nullptr;
         if (bih)
             std::printf("Decoded: %d-bit %dx%d\n", bih->biBitCount, bih->biWidth, bih->biHeight);
         else
             std::printf("Decoded: first frame with data does not decode\n");
         if (bmp) {
-            const LONG start = AVIStreamStart(stream);
-            if (frameNo < start || frameNo >= static_cast<long>(start) + AVIStreamLength(stream)) {
+            const LONG start = AVIStreamStart(stream.get());
+            if (frameNo < start || frameNo >= static_cast<long>(start) + AVIStreamLength(stream.get())) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld is outside the stream\n", frameNo);
                 status = 1;
-            } else if (!(bih =
-                             static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, static_cast<LONG>(frameNo))))) {
+            } else if (!(bih = static_cast<const BITMAPINFOHEADER*>(
+                             AVIStreamGetFrame(gf.get(), static_cast<LONG>(frameNo))))) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld does not decode\n", frameNo);
                 status = 1;
             } else if (!writeBmp(bmp, bih)) {
@@ -194,12 +196,5 @@ int main(int argc, char** argv)
             }
         }
     }
-    if (gf)
-        AVIStreamGetFrameClose(gf);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
     return status;
 }

@@ -2,6 +2,7 @@
 // hand-made samples through an in-memory source; the end-to-end ones at the bottom read
 // files ffmpeg wrote and compare with ffmpeg's own decode.
 
+#include "avi_handles.h"
 #include "avifile.h"
 #include "dib.h"
 #include "frame_decoder.h"
@@ -762,36 +763,25 @@ class OpenedVideo {
 public:
     explicit OpenedVideo(const std::string& path)
     {
-        AVIFileInit();
-        if (AVIFileOpenA(&m_file, path.c_str(), OF_READ, nullptr) != AVIERR_OK)
+        if (AVIFileOpenA(m_file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK)
             return;
-        if (AVIFileGetStream(m_file, &m_stream, streamtypeVIDEO, 0) != AVIERR_OK)
+        if (AVIFileGetStream(m_file.get(), m_stream.out(), streamtypeVIDEO, 0) != AVIERR_OK)
             return;
-        m_frames = AVIStreamGetFrameOpen(m_stream, nullptr);
+        m_frames = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(m_stream.get(), nullptr));
     }
-    ~OpenedVideo()
-    {
-        if (m_frames)
-            AVIStreamGetFrameClose(m_frames);
-        if (m_stream)
-            AVIStreamRelease(m_stream);
-        if (m_file)
-            AVIFileRelease(m_file);
-        AVIFileExit();
-    }
-    OpenedVideo(const OpenedVideo&) = delete;
-    OpenedVideo& operator=(const OpenedVideo&) = delete;
 
-    bool ok() const { return m_frames != nullptr; }
+    bool ok() const { return static_cast<bool>(m_frames); }
     const BITMAPINFOHEADER* frame(LONG n) const
     {
-        return static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(m_frames, AVIStreamStart(m_stream) + n));
+        return static_cast<const BITMAPINFOHEADER*>(
+            AVIStreamGetFrame(m_frames.get(), AVIStreamStart(m_stream.get()) + n));
     }
 
 private:
-    PAVIFILE m_file = nullptr;
-    PAVISTREAM m_stream = nullptr;
-    PGETFRAME m_frames = nullptr;
+    kestro::avi::Session m_session;
+    kestro::avi::FileHandle m_file;
+    kestro::avi::StreamHandle m_stream;
+    kestro::avi::GetFrameHandle m_frames;
 };
 
 // Our bitmap as ffmpeg prints a frame: top row first, no padding, colour table
