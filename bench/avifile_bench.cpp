@@ -8,6 +8,7 @@
 // valid ones. In-process timings come from Google Benchmark; the peer programs (ffprobe,
 // cat) can only be timed as whole processes, so our dump tool is timed that way as well.
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
+#include "avi_handles.h"
 #include "avi_reader.h"
 #include "avifile.h"
 #include "bench_report.h"
@@ -111,19 +112,15 @@ void benchOpen(benchmark::State& state, std::string path)
 {
     LONG frames = 0;
     for (auto _ : state) {
-        PAVIFILE file = nullptr;
-        PAVISTREAM stream = nullptr;
-        if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-            AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+        kestro::avi::FileHandle file;
+        kestro::avi::StreamHandle stream;
+        if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+            AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
             state.SkipWithError("cannot open the capture");
-            if (file)
-                AVIFileRelease(file);
             break;
         }
-        frames = AVIStreamLength(stream);
+        frames = AVIStreamLength(stream.get());
         benchmark::DoNotOptimize(frames);
-        AVIStreamRelease(stream);
-        AVIFileRelease(file);
     }
     state.counters["frames"] = static_cast<double>(frames);
     state.counters["frames/s"] =
@@ -162,19 +159,17 @@ std::int64_t readEverySample(PAVISTREAM stream, std::vector<std::byte>& buffer)
 
 void benchReadAll(benchmark::State& state, std::string path)
 {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
         state.SkipWithError("cannot open the capture");
-        if (file)
-            AVIFileRelease(file);
         return;
     }
-    std::vector<std::byte> buffer = readBufferFor(stream);
+    std::vector<std::byte> buffer = readBufferFor(stream.get());
     std::int64_t bytes = 0;
     for (auto _ : state) {
-        bytes = readEverySample(stream, buffer);
+        bytes = readEverySample(stream.get(), buffer);
         if (bytes < 0) {
             state.SkipWithError("AVIStreamRead failed");
             break;
@@ -182,26 +177,24 @@ void benchReadAll(benchmark::State& state, std::string path)
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * bytes);
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
 }
 
 // Decoding every position in order, as stepping through a capture does: the stored I420
 // sample turned into a 24-bit bottom-up bitmap.
 void benchDecodeAll(benchmark::State& state, std::string path)
 {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    PGETFRAME frames = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK ||
-        !(frames = AVIStreamGetFrameOpen(stream, nullptr))) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    kestro::avi::GetFrameHandle frames;
+    if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK ||
+        !(frames = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(stream.get(), nullptr)))) {
         state.SkipWithError("cannot open the capture for decoding");
     } else {
-        const LONG n = AVIStreamLength(stream);
+        const LONG n = AVIStreamLength(stream.get());
         for (auto _ : state) {
             for (LONG i = 0; i < n; ++i) {
-                auto* bih = static_cast<BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, i));
+                auto* bih = static_cast<BITMAPINFOHEADER*>(AVIStreamGetFrame(frames.get(), i));
                 if (!bih) {
                     state.SkipWithError("AVIStreamGetFrame failed");
                     break;
@@ -212,12 +205,6 @@ void benchDecodeAll(benchmark::State& state, std::string path)
         }
         state.counters["frames"] = static_cast<double>(n);
     }
-    if (frames)
-        AVIStreamGetFrameClose(frames);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
 }
 
 // ---- whole processes --------------------------------------------------------------------
@@ -258,26 +245,23 @@ struct RssProbe {
 // high-water mark that the fixtures and benchmarks would already have raised.
 int rssProbeMain(const char* path)
 {
-    AVIFileInit();
+    const kestro::avi::Session session;
     RssProbe p;
     p.baseline = peakRss();
     p.residentBefore = residentRss();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, path, OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK)
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), path, OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK)
         return 1;
-    p.frames = AVIStreamLength(stream);
+    p.frames = AVIStreamLength(stream.get());
     p.afterOpen = peakRss();
     p.residentAfterOpen = residentRss();
-    std::vector<std::byte> buffer = readBufferFor(stream);
+    std::vector<std::byte> buffer = readBufferFor(stream.get());
     p.buffer = buffer.size();
-    if (readEverySample(stream, buffer) < 0)
+    if (readEverySample(stream.get(), buffer) < 0)
         return 1;
     p.afterRead = peakRss();
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    AVIFileExit();
     std::printf("%llu %llu %llu %llu %llu %llu %lld\n", static_cast<unsigned long long>(p.baseline),
                 static_cast<unsigned long long>(p.afterOpen), static_cast<unsigned long long>(p.residentBefore),
                 static_cast<unsigned long long>(p.residentAfterOpen), static_cast<unsigned long long>(p.afterRead),
@@ -356,7 +340,7 @@ int main(int argc, char** argv)
     o.dir = fixtures.path();
     std::error_code ec;
 
-    AVIFileInit();
+    const kestro::avi::Session session;
     const fs::path indexPath = o.dir / kIndexCapture.name;
     const fs::path largePath = o.dir / kLargeCapture.name;
     if (!ensureCapture(indexPath, kIndexCapture)) {
@@ -505,7 +489,5 @@ int main(int argc, char** argv)
     std::printf("Medians: in-process and cat over their repetitions (interleaved), other processes over %d runs.\n",
                 o.runs);
     printTable(rows);
-
-    AVIFileExit();
     return 0;
 }

@@ -616,12 +616,10 @@ int main(int argc, char** argv)
     }
 
     const fs::path large = o.dir / sampleCaptureName(kLarge.width, kLarge.height, o.frames);
-    AVIFileInit();
     bool ready = ensureSampleCapture(large, kLarge.width, kLarge.height, o.frames, o.sample);
     for (int n : kMemoryCounts)
         ready = ready && ensureSampleCapture(o.dir / sampleCaptureName(kSmall.width, kSmall.height, n), kSmall.width,
                                              kSmall.height, n, o.sample);
-    AVIFileExit();
     if (!ready) {
         std::fprintf(stderr, "export_bench: cannot prepare the fixtures in %s\n", o.dir.c_str());
         return 1;

@@ -19,6 +19,7 @@
 //     conversion and BZERO) with nothing of ours around it;
 //   - the add loop alone on one core: one 1080p plane added to a sum that stays in the caches.
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
+#include "avi_handles.h"
 #include "bench_report.h"
 #include "sample_fixture.h"
 #include "export_report.h"
@@ -144,13 +145,11 @@ void benchStep(benchmark::State& state, Mode mode)
 // The first part of the bound: our reader reading every stored sample, nothing done with it.
 void benchRead(benchmark::State& state)
 {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, g.capture.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), g.capture.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
         state.SkipWithError("cannot open the capture");
-        if (file)
-            AVIFileRelease(file);
         return;
     }
     std::vector<std::uint8_t> buffer(std::size_t{kWidth} * kHeight * 3 / 2);
@@ -159,7 +158,7 @@ void benchRead(benchmark::State& state)
         const auto start = std::chrono::steady_clock::now();
         for (LONG i = 0; i < g.frames; ++i) {
             LONG bytes = 0;
-            if (AVIStreamRead(stream, i, 1, buffer.data(), static_cast<LONG>(buffer.size()), &bytes, nullptr) !=
+            if (AVIStreamRead(stream.get(), i, 1, buffer.data(), static_cast<LONG>(buffer.size()), &bytes, nullptr) !=
                 AVIERR_OK) {
                 state.SkipWithError("a sample could not be read");
                 break;
@@ -167,8 +166,6 @@ void benchRead(benchmark::State& state)
         }
         state.SetIterationTime(seconds(start));
     }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
 }
 
 // The second part: CFITSIO writing the same number of 1920x1080 sums, unsigned 16-bit with
@@ -235,7 +232,7 @@ int main(int argc, char** argv)
     if (!fixtures.prepare(dir, "fits_bench"))
         return 1;
     g.capture = fixtures.path() / sampleCaptureName(kWidth, kHeight, g.frames);
-    AVIFileInit();
+    const kestro::avi::Session session;
     if (!ensureSampleCapture(g.capture, kWidth, kHeight, g.frames, sample)) {
         std::fprintf(stderr, "fits_bench: cannot prepare %s\n", g.capture.c_str());
         return 1;
@@ -267,7 +264,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     kestro::ui::setMessageHandler({});
-    AVIFileExit();
     fs::remove_all(g.out);
     if (!g_messages.empty() || !reporter.errors().empty()) {
         for (const std::string& e : reporter.errors())

@@ -17,6 +17,7 @@
 //   - Bound/Pread: the same plane bytes read with pread alone, the offsets from our reader's index;
 //   - Measure: SharpnessMeter::Measure of one plane in memory, one core.
 // The last thing printed is a Markdown table for docs/PERFORMANCE.md.
+#include "avi_handles.h"
 #include "avi_reader.h"
 #include "bench_report.h"
 #include "sample_fixture.h"
@@ -102,13 +103,11 @@ void benchScore(benchmark::State& state)
 
 void benchReadPart(benchmark::State& state)
 {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, g.capture.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), g.capture.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
         state.SkipWithError("cannot open the capture");
-        if (file)
-            AVIFileRelease(file);
         return;
     }
     for (auto _ : state) {
@@ -116,7 +115,7 @@ void benchReadPart(benchmark::State& state)
         const auto start = std::chrono::steady_clock::now();
         const bool ok = onThreads([&](std::int32_t i, std::vector<std::uint8_t>& buffer) {
             LONG bytes = 0;
-            return AVIStreamReadPart(stream, i, 0, static_cast<LONG>(kPlane), 1, buffer.data(), 0, &bytes) ==
+            return AVIStreamReadPart(stream.get(), i, 0, static_cast<LONG>(kPlane), 1, buffer.data(), 0, &bytes) ==
                        AVIERR_OK &&
                    bytes == static_cast<LONG>(kPlane);
         });
@@ -126,8 +125,6 @@ void benchReadPart(benchmark::State& state)
             break;
         }
     }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
 }
 
 void benchPread(benchmark::State& state)
@@ -162,17 +159,16 @@ void benchPread(benchmark::State& state)
 // The measure alone: one plane of the capture, in memory, measured again and again on one core.
 void benchMeasure(benchmark::State& state)
 {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
     std::vector<std::uint8_t> plane(kPlane);
-    LONG bytes = 0;
-    const bool ok = AVIFileOpenA(&file, g.capture.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-                    AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
-                    AVIStreamReadPart(stream, 0, 0, static_cast<LONG>(kPlane), 1, plane.data(), 0, &bytes) == AVIERR_OK;
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
+    bool ok = false;
+    {
+        kestro::avi::FileHandle file;
+        kestro::avi::StreamHandle stream;
+        LONG bytes = 0;
+        ok = AVIFileOpenA(file.out(), g.capture.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+             AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK &&
+             AVIStreamReadPart(stream.get(), 0, 0, static_cast<LONG>(kPlane), 1, plane.data(), 0, &bytes) == AVIERR_OK;
+    }
     if (!ok) {
         state.SkipWithError("cannot read a plane");
         return;
@@ -202,7 +198,7 @@ int main(int argc, char** argv)
     if (!fixtures.prepare(dir, "quality_bench"))
         return 1;
     g.capture = fixtures.path() / sampleCaptureName(kWidth, kHeight, g.frames);
-    AVIFileInit();
+    const kestro::avi::Session session;
     if (!ensureSampleCapture(g.capture, kWidth, kHeight, g.frames, sample)) {
         std::fprintf(stderr, "quality_bench: cannot prepare %s\n", g.capture.c_str());
         return 1;
@@ -220,7 +216,6 @@ int main(int argc, char** argv)
                                                       : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    AVIFileExit();
     if (!reporter.errors().empty()) {
         for (const std::string& e : reporter.errors())
             std::fprintf(stderr, "quality_bench: %s\n", e.c_str());

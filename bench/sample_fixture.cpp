@@ -1,5 +1,6 @@
 #include "sample_fixture.h"
 
+#include "avi_handles.h"
 #include "avifile.h"
 #include "bench_report.h"
 
@@ -11,24 +12,21 @@ namespace kestro::bench {
 bool isWholeI420Capture(const std::filesystem::path& path, int width, int height, int frames)
 {
     const auto frameBytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3 / 2;
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
     AVISTREAMINFOA info{};
-    bool ok = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-              AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
-              AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK &&
+    bool ok = AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+              AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK &&
+              AVIStreamInfoA(stream.get(), &info, sizeof info) == AVIERR_OK &&
               info.fccHandler == mmioFOURCC('I', '4', '2', '0') && info.rcFrame.right - info.rcFrame.left == width &&
-              info.rcFrame.bottom - info.rcFrame.top == height && AVIStreamLength(stream) == frames;
-    const LONG start = ok ? AVIStreamStart(stream) : 0;
+              info.rcFrame.bottom - info.rcFrame.top == height && AVIStreamLength(stream.get()) == frames;
+    const LONG start = ok ? AVIStreamStart(stream.get()) : 0;
     for (LONG i = start; ok && i < start + frames; ++i) {
         LONG bytes = 0;
-        ok = AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr) == AVIERR_OK &&
+        ok = AVIStreamRead(stream.get(), i, 1, nullptr, 0, &bytes, nullptr) == AVIERR_OK &&
              static_cast<std::uint64_t>(bytes) == frameBytes;
     }
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
     return ok;
 }
 

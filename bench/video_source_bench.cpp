@@ -274,23 +274,19 @@ int main(int argc, char** argv)
         return 1;
     o.dir = fixtures.path();
 
-    AVIFileInit();
     const fs::path longPath = o.dir / captureName(o.frames);
     const fs::path shortPath = o.dir / captureName(kShortFrames);
     const fs::path ffmpegPath = o.dir / ffmpegCaptureName(o.frames);
     for (const auto& [path, frames] : {std::pair{longPath, o.frames}, std::pair{shortPath, kShortFrames}}) {
         if (!ensureSampleCapture(path, kWidth, kHeight, frames, o.sample) || !warmPageCache(path)) {
             std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", path.c_str());
-            AVIFileExit();
             return 1;
         }
     }
     if (!ensureFfmpegCapture(ffmpegPath, o.frames) || !warmPageCache(ffmpegPath)) {
         std::fprintf(stderr, "video_source_bench: cannot prepare %s\n", ffmpegPath.c_str());
-        AVIFileExit();
         return 1;
     }
-    AVIFileExit();
 
     kestro::ui::setMessageHandler(recordMessage);
     // ffmpeg's first run loads its libraries from the disk; that belongs to no repetition.

@@ -20,6 +20,7 @@
 // - no staged file is left behind in the folder.
 #include "avi_exercise.h"
 #include "avi_write.h"
+#include "dib.h"
 #include "export_report.h"
 #include "fuzz_support.h"
 #include "memory_file.h"
@@ -113,7 +114,7 @@ Expected expectedFor(CVideoSource& source, const Settings& settings)
             settings.Apply(source);
             if (const BITMAPINFOHEADER* b = source.GetFrameBitmap()) {
                 e.first = *b;
-                e.firstPixels.assign(DibPixels(b), DibPixels(b) + DibImageBytes(*b));
+                e.firstPixels.assign(kestro::dib::pixels(*b), kestro::dib::pixels(*b) + kestro::dib::imageBytes(*b));
             }
         }
     }
@@ -154,19 +155,16 @@ void checkAvi(const std::string& path, std::int32_t frames, const Expected& expe
             engine + ": not every frame of " + path + " reads back whole");
     if (channel || frames == 0 || expected.firstPixels.empty())
         return;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
     Bytes sample(expected.firstPixels.size() + 1);
     LONG got = -1;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK)
-        AVIStreamRead(stream, 0, 1, sample.data(), static_cast<LONG>(sample.size()), &got, nullptr);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
+    {
+        const kestro::avi::Session session;
+        kestro::avi::FileHandle file;
+        kestro::avi::StreamHandle stream;
+        if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+            AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK)
+            AVIStreamRead(stream.get(), 0, 1, sample.data(), static_cast<LONG>(sample.size()), &got, nullptr);
+    }
     sample.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
     require(sample == expected.firstPixels, engine + ": the first frame of " + path + " is not the frame rendered");
 }
@@ -185,14 +183,16 @@ void checkBmps(const std::string& base, std::int32_t frames, const Expected& exp
         }
         const Bytes b = readAll(path);
         require(b.size() >= 54 && b[0] == 'B' && b[1] == 'M', "BMP: " + path + " is missing or not a BMP file");
-        const std::uint32_t offBits = le32(b, 10), imageBytes = le32(b, 14 + 20);
-        const auto width = static_cast<std::int32_t>(le32(b, 18)), height = static_cast<std::int32_t>(le32(b, 22));
-        const std::uint32_t bits = b[28] | (b[29] << 8);
-        const std::uint64_t row = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-        require(le32(b, 2) == b.size() && le32(b, 14) == 40 && width > 0 && height != 0 &&
-                    (bits == 8 || bits == 24 || bits == 32) && offBits == 54 + (bits == 8 ? 1024u : 0u) &&
-                    imageBytes == row * static_cast<std::uint64_t>(height < 0 ? -std::int64_t{height} : height) &&
-                    std::uint64_t{offBits} + imageBytes == b.size(),
+        namespace dib = kestro::dib;
+        BITMAPINFOHEADER info;
+        std::memcpy(&info, b.data() + dib::kFileHeaderBytes, sizeof info);
+        const std::uint32_t offBits = le32(b, 10);
+        const unsigned bits = info.biBitCount;
+        require(le32(b, 2) == b.size() && info.biSize == dib::kHeaderBytes && info.biWidth > 0 && info.biHeight != 0 &&
+                    (bits == 8 || bits == 24 || bits == 32) &&
+                    offBits == dib::kFileHeaderBytes + dib::kHeaderBytes + (bits == 8 ? dib::kGreyTableBytes : 0) &&
+                    info.biSizeImage == dib::stride(info) * dib::rows(info) &&
+                    std::uint64_t{offBits} + info.biSizeImage == b.size(),
                 "BMP: the header of " + path + " does not describe the file");
         if (k == 0 && !expected.firstPixels.empty())
             require(Bytes(b.begin() + offBits, b.end()) == expected.firstPixels,
@@ -237,7 +237,7 @@ void exercise(const std::string& capture, const Settings& settings, const kestro
         return;
     // The decoded frame's size, which every mode's pictures take theirs from.
     if (const BITMAPINFOHEADER* b = source.GetFrameBitmap();
-        !b || std::int64_t{b->biWidth} * (b->biHeight < 0 ? -std::int64_t{b->biHeight} : b->biHeight) > kMaxPixels)
+        !b || std::int64_t{b->biWidth} * static_cast<std::int64_t>(kestro::dib::rows(*b)) > kMaxPixels)
         return;
     const auto take = [&settings](std::int32_t frame) { return settings.Take(frame); };
 

@@ -2,6 +2,7 @@
 // display mode, reading every byte of each bitmap it hands out, so that a plane or an image
 // that does not lie inside its buffer shows up under the sanitizers.
 #include "algorithms.h"
+#include "dib.h"
 #include "fuzz_support.h"
 #include "memory_file.h"
 #include "video_source.h"
@@ -19,9 +20,8 @@ void touch(const BITMAPINFOHEADER* b)
     if (!b)
         return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(b);
-    const std::size_t table = b->biBitCount == 8 ? 1024 : 0;
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < b->biSize + table + b->biSizeImage; ++i)
+    for (std::size_t i = 0; i < kestro::dib::formatBytes(*b) + b->biSizeImage; ++i)
         sum = static_cast<std::uint8_t>(sum + bytes[i]);
     g_sink = sum;
 }

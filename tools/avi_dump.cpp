@@ -1,7 +1,9 @@
 // kestro-avidump: what Kestro reads from an AVI file. First aid for a capture that will
 // not open, and a way to compare our decode of a frame with other tools'.
 #include "avi_reader.h"
+#include "avi_handles.h"
 #include "avifile.h"
+#include "dib.h"
 #include "riff.h"
 
 #include <cstdio>
@@ -69,17 +71,13 @@ std::string runsText(const std::vector<std::int32_t>& positions, std::size_t lim
 
 bool writeBmp(const char* path, const BITMAPINFOHEADER* bih)
 {
-    const std::uint32_t palette = bih->biBitCount <= 8 ? 1024u : 0u;
-    const std::uint32_t headerBytes = 14 + 40 + palette;
-    std::uint8_t fileHeader[14] = {'B', 'M'};
-    putLe32(fileHeader + 2, headerBytes + bih->biSizeImage);
-    putLe32(fileHeader + 10, headerBytes);
+    const std::vector<std::uint8_t> head = kestro::dib::bmpFileHead(*bih);
+    const std::size_t imageBytes = kestro::dib::imageBytes(*bih);
     FILE* f = std::fopen(path, "wb");
     if (!f)
         return false;
-    bool ok = std::fwrite(fileHeader, 1, sizeof fileHeader, f) == sizeof fileHeader;
-    const std::size_t body = 40 + palette + bih->biSizeImage;
-    ok = ok && std::fwrite(bih, 1, body, f) == body;
+    bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+    ok = ok && std::fwrite(kestro::dib::pixels(*bih), 1, imageBytes, f) == imageBytes;
     ok = (std::fclose(f) == 0) && ok;
     return ok;
 }
@@ -161,32 +159,33 @@ int main(int argc, char** argv)
     }
 
     // Decoding goes through the same services Kestro uses.
-    AVIFileInit();
+    const kestro::avi::Session session;
     int status = 0;
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    PGETFRAME gf = nullptr;
-    if (AVIFileOpenA(&file, path, OF_READ, nullptr) != AVIERR_OK ||
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    kestro::avi::GetFrameHandle gf;
+    if (AVIFileOpenA(file.out(), path, OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) != AVIERR_OK) {
         std::printf("Decoded: no video stream\n");
         status = bmp ? 1 : 0;
-    } else if (!(gf = AVIStreamGetFrameOpen(stream, nullptr))) {
+    } else if (gf = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(stream.get(), nullptr)); !gf) {
         std::printf("Decoded: no decoder for this format\n");
         status = bmp ? 1 : 0;
     } else {
-        const LONG first = AVIStreamFindSample(stream, AVIStreamStart(stream), FIND_ANY | FIND_NEXT);
-        const auto* bih = first >= 0 ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, first)) : nullptr;
+        const LONG first = AVIStreamFindSample(stream.get(), AVIStreamStart(stream.get()), FIND_ANY | FIND_NEXT);
+        const auto* bih =
+            first >= 0 ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf.get(), first)) : nullptr;
         if (bih)
             std::printf("Decoded: %d-bit %dx%d\n", bih->biBitCount, bih->biWidth, bih->biHeight);
         else
             std::printf("Decoded: first frame with data does not decode\n");
         if (bmp) {
-            const LONG start = AVIStreamStart(stream);
-            if (frameNo < start || frameNo >= static_cast<long>(start) + AVIStreamLength(stream)) {
+            const LONG start = AVIStreamStart(stream.get());
+            if (frameNo < start || frameNo >= static_cast<long>(start) + AVIStreamLength(stream.get())) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld is outside the stream\n", frameNo);
                 status = 1;
-            } else if (!(bih =
-                             static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, static_cast<LONG>(frameNo))))) {
+            } else if (!(bih = static_cast<const BITMAPINFOHEADER*>(
+                             AVIStreamGetFrame(gf.get(), static_cast<LONG>(frameNo))))) {
                 std::fprintf(stderr, "kestro-avidump: frame %ld does not decode\n", frameNo);
                 status = 1;
             } else if (!writeBmp(bmp, bih)) {
@@ -197,12 +196,5 @@ int main(int argc, char** argv)
             }
         }
     }
-    if (gf)
-        AVIStreamGetFrameClose(gf);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
     return status;
 }

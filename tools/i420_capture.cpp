@@ -1,17 +1,21 @@
 #include "i420_capture.h"
 
+#include "avi_handles.h"
+
+#include <algorithm>
 #include <vector>
 
 namespace kestro::tools {
 
 HRESULT WriteI420Capture(const std::string& path, int width, int height, int frames, DWORD rate,
-                         const std::function<void(int, std::uint8_t*)>& fill, const std::set<int>& empty)
+                         const std::function<void(int, std::uint8_t*)>& fill, const std::set<int>& empty,
+                         const std::map<int, std::size_t>& cut)
 {
     const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 / 2;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    HRESULT hr = AVIFileOpenA(file.out(), path.c_str(), OF_CREATE | OF_WRITE, nullptr);
     if (hr == AVIERR_OK) {
         AVISTREAMINFOA info{};
         info.fccType = streamtypeVIDEO;
@@ -20,7 +24,7 @@ HRESULT WriteI420Capture(const std::string& path, int width, int height, int fra
         info.dwRate = rate;
         info.dwSuggestedBufferSize = static_cast<DWORD>(bytes);
         info.rcFrame = {0, 0, width, height};
-        hr = AVIFileCreateStreamA(file, &stream, &info);
+        hr = AVIFileCreateStreamA(file.get(), stream.out(), &info);
     }
     if (hr == AVIERR_OK) {
         BITMAPINFOHEADER bih{};
@@ -31,24 +35,22 @@ HRESULT WriteI420Capture(const std::string& path, int width, int height, int fra
         bih.biBitCount = 12;
         bih.biCompression = mmioFOURCC('I', '4', '2', '0');
         bih.biSizeImage = static_cast<DWORD>(bytes);
-        hr = AVIStreamSetFormat(stream, 0, &bih, sizeof bih);
+        hr = AVIStreamSetFormat(stream.get(), 0, &bih, sizeof bih);
     }
     std::vector<std::uint8_t> sample(bytes, 128);
     for (int i = 0; i < frames && hr == AVIERR_OK; ++i) {
         if (empty.count(i)) {
-            hr = AVIStreamWrite(stream, i, 1, nullptr, 0, 0, nullptr, nullptr);
+            hr = AVIStreamWrite(stream.get(), i, 1, nullptr, 0, 0, nullptr, nullptr);
             continue;
         }
         fill(i, sample.data());
-        hr = AVIStreamWrite(stream, i, 1, sample.data(), static_cast<LONG>(bytes), AVIIF_KEYFRAME, nullptr, nullptr);
+        const auto shortened = cut.find(i);
+        const std::size_t stored = shortened == cut.end() ? bytes : std::min(shortened->second, bytes);
+        hr = AVIStreamWrite(stream.get(), i, 1, sample.data(), static_cast<LONG>(stored), AVIIF_KEYFRAME, nullptr,
+                            nullptr);
     }
     if (hr == AVIERR_OK && file)
-        hr = AVIFileCommit(file);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
+        hr = AVIFileCommit(file.get());
     return hr;
 }
 

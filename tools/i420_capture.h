@@ -6,16 +6,20 @@
 #include "avifile.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
 namespace kestro::tools {
 
 // `fill(i, plane)` writes frame i's Y plane, width x height bytes; the frames in `empty` are
-// stored without data (dropped). Returns the first failure of the AVI file services, or
+// stored without data (dropped), and a frame in `cut` keeps only its first `cut[i]` bytes, as a
+// recorder that fell behind leaves one. Returns the first failure of the AVI file services, or
 // AVIERR_OK once the file is committed.
 HRESULT WriteI420Capture(const std::string& path, int width, int height, int frames, DWORD rate,
-                         const std::function<void(int, std::uint8_t*)>& fill, const std::set<int>& empty);
+                         const std::function<void(int, std::uint8_t*)>& fill, const std::set<int>& empty,
+                         const std::map<int, std::size_t>& cut = {});
 
 } // namespace kestro::tools

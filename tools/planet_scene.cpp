@@ -192,7 +192,8 @@ double Spearman(const std::vector<double>& a, const std::vector<double>& b)
 }
 
 bool WriteRawCapture(const std::string& path, int width, int height, int frames,
-                     const std::function<std::vector<std::uint8_t>(int)>& frame, const std::set<int>& empty)
+                     const std::function<std::vector<std::uint8_t>(int)>& frame, const std::set<int>& empty,
+                     const std::map<int, std::size_t>& cut)
 {
     const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     return kestro::tools::WriteI420Capture(
@@ -201,7 +202,7 @@ bool WriteRawCapture(const std::string& path, int width, int height, int frames,
                    const std::vector<std::uint8_t> picture = frame(i);
                    std::copy_n(picture.begin(), std::min(plane, picture.size()), y);
                },
-               empty) == AVIERR_OK;
+               empty, cut) == AVIERR_OK;
 }
 
 } // namespace kestro::scene

@@ -42,6 +42,7 @@ double Spearman(const std::vector<double>& a, const std::vector<double>& b);
 } // namespace kestro::scene
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -49,8 +50,10 @@ namespace kestro::scene {
 
 // Writes an I420 AVI as a colour planetary camera records it: each frame's Y plane is the plane
 // `frame(i)` returns (width x height bytes), U and V are 128; the frames in `empty` are stored
-// without data. Returns false when the file cannot be written.
+// without data and those in `cut` with only their first `cut[i]` bytes. Returns false when the
+// file cannot be written.
 bool WriteRawCapture(const std::string& path, int width, int height, int frames,
-                     const std::function<std::vector<std::uint8_t>(int)>& frame, const std::set<int>& empty = {});
+                     const std::function<std::vector<std::uint8_t>(int)>& frame, const std::set<int>& empty = {},
+                     const std::map<int, std::size_t>& cut = {});
 
 } // namespace kestro::scene

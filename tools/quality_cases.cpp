@@ -1,5 +1,6 @@
 #include "quality_cases.h"
 
+#include "avi_handles.h"
 #include "avifile.h"
 #include "best_frames.h"
 #include "frame_scorer.h"
@@ -51,30 +52,25 @@ CaseResult fromCapture(const std::string& name, const std::string& path, quality
 std::vector<std::vector<std::uint8_t>> readPlanes(const std::string& path, int& width, int& height)
 {
     std::vector<std::vector<std::uint8_t>> planes;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK) {
         AVISTREAMINFOA info{};
-        AVIStreamInfoA(stream, &info, sizeof info);
+        AVIStreamInfoA(stream.get(), &info, sizeof info);
         width = info.rcFrame.right - info.rcFrame.left;
         height = info.rcFrame.bottom - info.rcFrame.top;
         const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
         std::vector<std::uint8_t> sample(plane * 3 / 2);
-        for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
+        for (LONG i = 0; i < AVIStreamLength(stream.get()); ++i) {
             LONG bytes = 0;
-            if (AVIStreamRead(stream, i, 1, sample.data(), static_cast<LONG>(sample.size()), &bytes, nullptr) ==
+            if (AVIStreamRead(stream.get(), i, 1, sample.data(), static_cast<LONG>(sample.size()), &bytes, nullptr) ==
                     AVIERR_OK &&
                 static_cast<std::size_t>(bytes) >= plane)
                 planes.emplace_back(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(plane));
         }
     }
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
     return planes;
 }
 

@@ -7,15 +7,16 @@
 //
 // Threading: the services keep per-object state only, and each object is meant for
 // one thread at a time (Kestro uses them from its interface thread).
+//
+// avi_handles.h holds files, streams and decoders so that they are released however a caller
+// leaves; the release operations below stay the public API.
 #pragma once
+
+#include "dib.h" // BITMAPINFOHEADER, RGBQUAD and the integer types they are made of
 
 #include <cstddef>
 #include <cstdint>
 
-using BYTE = std::uint8_t;
-using WORD = std::uint16_t;
-using DWORD = std::uint32_t;
-using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using UINT = std::uint32_t;
 using HRESULT = std::int32_t;
@@ -74,9 +75,6 @@ constexpr DWORD AVIIF_KEYFRAME = 0x0010;
 // AVICOMPRESSOPTIONS flags.
 constexpr DWORD AVICOMPRESSF_VALID = 0x0008;
 
-constexpr DWORD BI_RGB = 0;
-constexpr DWORD BI_BITFIELDS = 3;
-
 struct RECT {
     LONG left;
     LONG top;
@@ -84,31 +82,6 @@ struct RECT {
     LONG bottom;
 };
 static_assert(sizeof(RECT) == 16);
-
-#pragma pack(push, 2)
-struct BITMAPINFOHEADER {
-    DWORD biSize;
-    LONG biWidth;
-    LONG biHeight;
-    WORD biPlanes;
-    WORD biBitCount;
-    DWORD biCompression;
-    DWORD biSizeImage;
-    LONG biXPelsPerMeter;
-    LONG biYPelsPerMeter;
-    DWORD biClrUsed;
-    DWORD biClrImportant;
-};
-#pragma pack(pop)
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
-
-struct RGBQUAD {
-    BYTE rgbBlue;
-    BYTE rgbGreen;
-    BYTE rgbRed;
-    BYTE rgbReserved;
-};
-static_assert(sizeof(RGBQUAD) == 4);
 
 struct AVISTREAMINFOA {
     DWORD fccType;

@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include "write_all.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,10 +14,6 @@ namespace kestro::avi {
 
 namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
-// Larger writes are handed to the kernel in pieces of this size. One write of a whole 6 MB
-// frame makes ext4 fill the page cache with large folios, which cost several times more than
-// small pieces on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
-constexpr std::size_t kWritePiece = 64 * 1024;
 
 std::string openFailure(int error)
 {
@@ -165,19 +163,12 @@ void OutputFile::fail(int error, std::uint64_t offset)
 
 void OutputFile::writeAll(const void* data, std::size_t n)
 {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0 && m_error == 0) {
-        const ssize_t put = ::write(m_fd, p, n < kWritePiece ? n : kWritePiece);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            fail(put < 0 ? errno : EIO, m_diskEnd);
-            return;
-        }
-        p += put;
-        n -= static_cast<std::size_t>(put);
-        m_diskEnd += static_cast<std::uint64_t>(put);
-    }
+    if (m_error != 0)
+        return;
+    const fileio::WriteResult put = fileio::writeAll(m_fd, data, n);
+    m_diskEnd += put.written;
+    if (put.error != 0)
+        fail(put.error, m_diskEnd);
 }
 
 void OutputFile::flush()
@@ -217,19 +208,11 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t n)
     if (m_fd < 0)
         return;
     flush();
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0 && m_error == 0) {
-        const ssize_t put = ::pwrite(m_fd, p, n, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            fail(put < 0 ? errno : EIO, offset);
-            return;
-        }
-        p += put;
-        n -= static_cast<std::size_t>(put);
-        offset += static_cast<std::uint64_t>(put);
-    }
+    if (m_error != 0)
+        return;
+    const fileio::WriteResult put = fileio::writeAllAt(m_fd, offset, data, n);
+    if (put.error != 0)
+        fail(put.error, offset + put.written);
 }
 
 bool OutputFile::close()

@@ -62,32 +62,23 @@ bool PackedBitmap::reset(std::int32_t width, std::int32_t height, int bitCount)
         return true;
     if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension)
         return false;
-    const std::uint64_t stride = dibStride(width, bitCount);
-    const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(height);
-    const std::uint64_t paletteBytes = bitCount == 8 ? 256 * sizeof(RGBQUAD) : 0;
-    const std::uint64_t total = sizeof(BITMAPINFOHEADER) + paletteBytes + imageBytes;
+    // The header's biSizeImage is only read once the size is known to fit it.
+    const BITMAPINFOHEADER bih = dib::header(width, height, bitCount);
+    const std::size_t stride = dib::stride(width, bitCount);
+    const std::size_t total = dib::formatBytes(bih) + stride * static_cast<std::size_t>(height);
     if (total > kMaxBitmapBytes)
         return false;
 
     // A fresh zeroed block, so no byte of an earlier picture's padding survives.
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(total) + kBufferSlack);
-    BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof(BITMAPINFOHEADER);
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = static_cast<WORD>(bitCount);
-    bih.biCompression = BI_RGB;
-    bih.biSizeImage = static_cast<DWORD>(imageBytes);
-    bih.biClrUsed = bitCount == 8 ? 256 : 0;
+    std::vector<std::uint8_t> block(total + kBufferSlack);
     std::memcpy(block.data(), &bih, sizeof bih);
 
     m_block = std::move(block);
     m_width = width;
     m_height = height;
     m_bitCount = bitCount;
-    m_stride = static_cast<std::size_t>(stride);
-    m_pixelOffset = static_cast<std::size_t>(sizeof(BITMAPINFOHEADER) + paletteBytes);
+    m_stride = stride;
+    m_pixelOffset = dib::formatBytes(bih);
     return true;
 }
 

@@ -33,12 +33,6 @@ struct StoredPicture {
     std::span<const std::uint8_t> extra;
 };
 
-// Bytes of one DIB row of the given width and depth: padded to 4 bytes.
-constexpr std::uint64_t dibStride(std::int64_t width, int bitCount)
-{
-    return ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount) + 31) / 32) * 4;
-}
-
 // A packed bitmap in one block: header, colour table for 8-bit, bottom-up rows. Rows are
 // zero when allocated, so padding bytes stay zero as long as writers keep to the width.
 class PackedBitmap {
@@ -59,7 +53,7 @@ public:
     // Row y counted from the top of the picture.
     std::uint8_t* topRow(std::int32_t y) { return row(m_height - 1 - y); }
     // The 256 entries of an 8-bit bitmap's colour table.
-    RGBQUAD* palette() { return reinterpret_cast<RGBQUAD*>(m_block.data() + sizeof(BITMAPINFOHEADER)); }
+    RGBQUAD* palette() { return reinterpret_cast<RGBQUAD*>(m_block.data() + dib::kHeaderBytes); }
 
 private:
     std::vector<std::uint8_t> m_block;

@@ -157,7 +157,7 @@ void DibDecoder::convertRow(const std::uint8_t* src, std::uint8_t* dst) const
 const BITMAPINFOHEADER* DibDecoder::decode(std::int32_t, const std::uint8_t* data, std::size_t size)
 {
     const auto height = static_cast<std::uint64_t>(m_picture.height);
-    const std::uint64_t padded = dibStride(m_picture.width, m_picture.bitCount);
+    const std::uint64_t padded = dib::stride(m_picture.width, m_picture.bitCount);
     // Rows are padded to 4 bytes, but some writers store them tight; accept that when
     // the sample is too short for padded rows yet holds every tight one.
     std::uint64_t stride = padded;

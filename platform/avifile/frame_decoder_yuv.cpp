@@ -135,8 +135,8 @@ const BITMAPINFOHEADER* RawYuvDecoder::decode(std::int32_t, const std::uint8_t* 
     case StoredLayout::YVYU: strides[0] = static_cast<int>(4 * cw); break;
     case StoredLayout::Gray:
         // Grey rows follow the DIB habit of 4-byte padding when the sample holds it.
-        if (size >= dibStride(m_picture.width, 8) * h)
-            strides[0] = static_cast<int>(dibStride(m_picture.width, 8));
+        if (size >= dib::stride(m_picture.width, 8) * h)
+            strides[0] = static_cast<int>(dib::stride(m_picture.width, 8));
         break;
     case StoredLayout::Dib: return nullptr;
     }

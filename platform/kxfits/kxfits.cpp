@@ -17,8 +17,8 @@ static_assert(sizeof(unsigned int) == sizeof(std::uint32_t));
 
 namespace {
 
+using kestro::fileio::StagedFile;
 using kestro::kxfits::CfitsioLibrary;
-using kestro::kxfits::StagedFile;
 
 constexpr const char* kProgram = "Kestro";
 
@@ -149,7 +149,7 @@ bool kxFitsFile::saveToFile(const std::string& fileName, const std::uint32_t* im
 
     StagedFile staged(fileName);
     int osError = 0;
-    if (!staged.reserve(&osError))
+    if (!staged.create(&osError))
         return fail("cannot create a file in its folder: " + osReason(osError));
     // CFITSIO's disk-file call creates the file itself and refuses a name that exists. It creates it
     // with fopen, which leaves the permissions to the umask as the reservation did.

@@ -3,6 +3,7 @@
 // the file, the frame and the reason.
 #pragma once
 
+#include "avi_handles.h"
 #include "avi_write.h"
 #include "export_report.h"
 #include "staged_file.h"
@@ -17,7 +18,7 @@ class CAviOutput {
 public:
     explicit CAviOutput(std::string strTarget) : m_staged(std::move(strTarget)) {}
 
-    const std::string& Target() const { return m_staged.Target(); }
+    const std::string& Target() const { return m_staged.target(); }
 
     // Creates the file and its stream of dwRate frames per second in the format of the bitmap.
     bool Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINFOHEADER& format, ExportReport& report);
@@ -35,10 +36,10 @@ private:
     // The source frame written at each position, to name the one a full disk lost.
     std::vector<std::int32_t> m_sourceFrames;
     // Destroyed last, after the handles: the file is closed before its temporary name goes.
-    CStagedFile m_staged;
-    CAviFileHandle m_file;
-    CAviStreamHandle m_plain;
-    CAviStreamHandle m_compressed;
+    kestro::fileio::StagedFile m_staged;
+    kestro::avi::FileHandle m_file;
+    kestro::avi::StreamHandle m_plain;
+    kestro::avi::StreamHandle m_compressed;
 };
 
 } // namespace kestro::exports

@@ -1,5 +1,7 @@
 #include "avi_write.h"
 
+#include "dib.h"
+
 #include <limits>
 
 namespace {
@@ -7,24 +9,6 @@ namespace {
 constexpr FOURCC kUncompressed = mmioFOURCC('D', 'I', 'B', ' ');
 
 } // namespace
-
-std::size_t DibFormatBytes(const BITMAPINFOHEADER& bih)
-{
-    std::size_t entries = bih.biClrUsed;
-    if (entries == 0 && bih.biBitCount <= 8)
-        entries = std::size_t{1} << bih.biBitCount;
-    return bih.biSize + entries * sizeof(RGBQUAD);
-}
-
-std::size_t DibImageBytes(const BITMAPINFOHEADER& bih)
-{
-    if (bih.biSizeImage != 0 || bih.biCompression != BI_RGB)
-        return bih.biSizeImage;
-    const std::uint64_t stride =
-        ((static_cast<std::uint64_t>(bih.biWidth < 0 ? 0 : bih.biWidth) * bih.biBitCount + 31) / 32) * 4;
-    const std::int64_t rows = bih.biHeight < 0 ? -std::int64_t{bih.biHeight} : bih.biHeight;
-    return static_cast<std::size_t>(stride * static_cast<std::uint64_t>(rows));
-}
 
 // The services are started once for the life of the video source and need no version check
 // here: every build of them writes the format the exports need.
@@ -61,7 +45,7 @@ bool AviWriteSetCompression(PAVISTREAM pStream, PAVISTREAM* ppCompressed, const 
         return false;
     if (!pBitmap)
         return false;
-    const std::size_t formatBytes = DibFormatBytes(*pBitmap);
+    const std::size_t formatBytes = kestro::dib::formatBytes(*pBitmap);
     if (formatBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max()))
         return false;
     return AVIStreamSetFormat(*ppCompressed, 0, pBitmap, static_cast<LONG>(formatBytes)) == AVIERR_OK;
@@ -71,11 +55,11 @@ bool AviWriteFrame(PAVISTREAM pCompressed, LONG nPosition, const BITMAPINFOHEADE
 {
     if (!pBitmap)
         return false;
-    const std::size_t imageBytes = DibImageBytes(*pBitmap);
+    const std::size_t imageBytes = kestro::dib::imageBytes(*pBitmap);
     if (imageBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max()))
         return false;
-    return AVIStreamWrite(pCompressed, nPosition, 1, DibPixels(pBitmap), static_cast<LONG>(imageBytes), AVIIF_KEYFRAME,
-                          nullptr, nullptr) == AVIERR_OK;
+    return AVIStreamWrite(pCompressed, nPosition, 1, kestro::dib::pixels(*pBitmap), static_cast<LONG>(imageBytes),
+                          AVIIF_KEYFRAME, nullptr, nullptr) == AVIERR_OK;
 }
 
 bool AviWriteReleaseStreams(PAVISTREAM pFirst, PAVISTREAM pSecond, PAVISTREAM pThird)

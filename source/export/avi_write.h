@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 
 bool AviWriteInit();
 // Creates the file, replacing one of that name.
@@ -32,61 +31,6 @@ bool AviWriteFrame(PAVISTREAM pCompressed, LONG nPosition, const BITMAPINFOHEADE
 bool AviWriteReleaseStreams(PAVISTREAM pFirst, PAVISTREAM pSecond, PAVISTREAM pThird);
 bool AviWriteReleaseFile(PAVIFILE pFile);
 bool AviWriteExit();
-
-// The bytes of a frame bitmap's format block: the header and its colour table, whose entries
-// are biClrUsed, or for 8 bits and fewer 2^biBitCount when biClrUsed is 0.
-std::size_t DibFormatBytes(const BITMAPINFOHEADER& bih);
-// The bytes of its pixels: biSizeImage, or for uncompressed bitmaps that leave it 0, the rows
-// padded to 4 bytes.
-std::size_t DibImageBytes(const BITMAPINFOHEADER& bih);
-inline const std::uint8_t* DibPixels(const BITMAPINFOHEADER* pBitmap)
-{
-    return reinterpret_cast<const std::uint8_t*>(pBitmap) + DibFormatBytes(*pBitmap);
-}
-
-// A file or stream handle released through the writer when it goes, so that an export which
-// stops half-way cannot leave one behind.
-template <class Handle, bool (*Release)(Handle)> class CAviHandle {
-public:
-    CAviHandle() = default;
-    ~CAviHandle() { Reset(); }
-    CAviHandle(CAviHandle&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    CAviHandle& operator=(CAviHandle&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            m_h = std::exchange(other.m_h, nullptr);
-        }
-        return *this;
-    }
-    CAviHandle(const CAviHandle&) = delete;
-    CAviHandle& operator=(const CAviHandle&) = delete;
-
-    Handle Get() const { return m_h; }
-    // For the operations that hand a new handle out: whatever was held is released first.
-    Handle* Out()
-    {
-        Reset();
-        return &m_h;
-    }
-    // Gives the handle up to a caller who releases it.
-    Handle Detach() { return std::exchange(m_h, nullptr); }
-    void Reset()
-    {
-        if (m_h)
-            Release(std::exchange(m_h, nullptr));
-    }
-
-private:
-    Handle m_h = nullptr;
-};
-
-namespace kestro::exports::detail {
-inline bool ReleaseOneStream(PAVISTREAM p) { return AviWriteReleaseStreams(p, nullptr, nullptr); }
-} // namespace kestro::exports::detail
-
-using CAviFileHandle = CAviHandle<PAVIFILE, AviWriteReleaseFile>;
-using CAviStreamHandle = CAviHandle<PAVISTREAM, kestro::exports::detail::ReleaseOneStream>;
 
 // AviWriteInit now and AviWriteExit when it goes, around one export.
 class CAviWriteSession {

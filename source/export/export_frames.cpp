@@ -1,6 +1,7 @@
 #include "export_frames.h"
 
 #include "avi_write.h"
+#include "dib.h"
 #include "fits_sum.h"
 
 #include <algorithm>
@@ -33,19 +34,19 @@ std::string CExportScope::TakeLastMessage()
 void CFrameFormat::Take(const BITMAPINFOHEADER& bitmap)
 {
     const auto* p = reinterpret_cast<const std::uint8_t*>(&bitmap);
-    m_block.assign(p, p + DibFormatBytes(bitmap));
+    m_block.assign(p, p + kestro::dib::formatBytes(bitmap));
     // The stored header always says how many pixel bytes follow, as readers of the format block
     // expect, even where the bitmap left biSizeImage 0.
     auto* h = reinterpret_cast<BITMAPINFOHEADER*>(m_block.data());
-    h->biSizeImage = static_cast<DWORD>(DibImageBytes(bitmap));
+    h->biSizeImage = static_cast<DWORD>(kestro::dib::imageBytes(bitmap));
 }
 
 bool CFrameFormat::Matches(const BITMAPINFOHEADER& b) const
 {
     const BITMAPINFOHEADER& f = Header();
     return b.biWidth == f.biWidth && b.biHeight == f.biHeight && b.biBitCount == f.biBitCount &&
-           b.biCompression == f.biCompression && DibImageBytes(b) == f.biSizeImage &&
-           DibFormatBytes(b) == m_block.size();
+           b.biCompression == f.biCompression && kestro::dib::imageBytes(b) == f.biSizeImage &&
+           kestro::dib::formatBytes(b) == m_block.size();
 }
 
 std::string DisplayModeName(const CVideoSource& source)

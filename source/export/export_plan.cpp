@@ -2,6 +2,7 @@
 
 #include "list_text.h"
 #include "export_names.h"
+#include "staged_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -117,25 +118,13 @@ std::vector<std::string> EarlierSeriesFiles(ExportKind kind, const std::string& 
     return files;
 }
 
-bool IsTemporaryName(const std::string& strName)
-{
-    // "." + name + "." + 8 hexadecimal digits + ".part", as both staged-file writers name them.
-    constexpr std::size_t kTail = 1 + 8 + 5;
-    if (strName.size() < 1 + 1 + kTail || strName.front() != '.' || !strName.ends_with(".part"))
-        return false;
-    const std::size_t dot = strName.size() - kTail;
-    return strName[dot] == '.' && std::all_of(strName.begin() + static_cast<std::ptrdiff_t>(dot) + 1,
-                                              strName.begin() + static_cast<std::ptrdiff_t>(dot) + 9,
-                                              [](unsigned char c) { return std::isxdigit(c) != 0; });
-}
-
 std::vector<std::string> LeftoverTemporaries(const std::string& strFolder)
 {
     std::vector<std::string> files;
     std::error_code ec;
     const fs::path folder = strFolder.empty() ? fs::path(".") : fs::path(strFolder);
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (IsTemporaryName(it->path().filename().string()))
+        if (kestro::fileio::isTemporaryName(it->path().filename().string()))
             files.push_back(it->path().string());
     std::sort(files.begin(), files.end());
     return files;

@@ -50,12 +50,10 @@ std::vector<std::string> ExistingFiles(const std::vector<std::string>& files);
 // program given the folder would read them with the new ones. Empty for AVI and RGB exports.
 std::vector<std::string> EarlierSeriesFiles(ExportKind kind, const std::string& strPath, std::int64_t nFiles);
 
-// The temporary files an export leaves while it writes (".NAME.XXXXXXXX.part" beside NAME) that
-// stand in the folder: left over from an export that was killed, since a finished or failed one
-// removes its own.
+// The temporary files an export leaves while it writes (".NAME.XXXXXXXX.part" beside NAME, as
+// kestro::fileio::StagedFile names them) that stand in the folder: left over from an export that
+// was killed, since a finished or failed one removes its own.
 std::vector<std::string> LeftoverTemporaries(const std::string& strFolder);
-// Whether a file name is that of an export's temporary file.
-bool IsTemporaryName(const std::string& strName);
 
 // A list of files for a message: "a.bmp", "a.bmp and b.bmp", or the first and last with their
 // number ("x_0005.bmp … x_0019.bmp, 15 files"), named without their folder.

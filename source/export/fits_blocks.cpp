@@ -1,6 +1,7 @@
 // Export Fits Frames: the ticked frames summed, as 8-bit grey values, in blocks, each block's sum
 // saved as one FITS image through the FITS library.
 #include "bayer_pattern.h"
+#include "dib.h"
 #include "export_frames.h"
 #include "export_names.h"
 #include "export_report.h"
@@ -34,18 +35,13 @@ namespace kestro::exports {
 
 bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey)
 {
-    const std::int64_t rows = grey.biHeight < 0 ? -std::int64_t{grey.biHeight} : grey.biHeight;
-    if (grey.biBitCount != 8 || grey.biWidth != sum.nWidth || rows != sum.nHeight)
+    const std::size_t rows = kestro::dib::rows(grey);
+    if (grey.biBitCount != 8 || grey.biWidth != sum.nWidth || rows != static_cast<std::size_t>(sum.nHeight))
         return false;
     const std::size_t width = static_cast<std::size_t>(sum.nWidth);
-    const std::size_t stride = (width + 3) & ~std::size_t{3};
-    const std::uint8_t* pixels = reinterpret_cast<const std::uint8_t*>(&grey) + grey.biSize + 256 * sizeof(RGBQUAD);
-    for (std::int64_t y = 0; y < rows; ++y) {
-        // Bitmaps store their bottom row first unless the height says they are top-down.
-        const std::int64_t row = grey.biHeight < 0 ? y : rows - 1 - y;
-        AddRow(sum.values.data() + static_cast<std::size_t>(y) * width, pixels + static_cast<std::size_t>(row) * stride,
-               width);
-    }
+    // The sum is kept top row first, as the FITS writer takes it.
+    for (std::size_t y = 0; y < rows; ++y)
+        AddRow(sum.values.data() + y * width, kestro::dib::pictureRow(grey, y), width);
     return true;
 }
 
@@ -117,7 +113,7 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
             // algorithms is smaller than the stream's frame rectangle.
             const BITMAPINFOHEADER& first = format.Header();
             CSumImage sum;
-            sum.Reset(first.biWidth, first.biHeight < 0 ? -first.biHeight : first.biHeight);
+            sum.Reset(first.biWidth, static_cast<std::int32_t>(kestro::dib::rows(first)));
             const SplitPath parts = SplitExtension(strPath);
             std::uint32_t nCounted = 0; // frames counted in this block, summed or not
             std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;

@@ -2,6 +2,7 @@
 #include "avi_output.h"
 #include "avi_write.h"
 #include "channel_split.h"
+#include "dib.h"
 #include "export_frames.h"
 #include "export_names.h"
 #include "export_report.h"
@@ -18,23 +19,14 @@ using namespace kestro::exports;
 constexpr DWORD kChannelRate = 2;
 constexpr int kChannels = 3;
 
-std::size_t PaddedRow(std::size_t bytes) { return (bytes + 3) & ~std::size_t{3}; }
-
-// One channel's frame bitmap: the 24-bit frame's header made 8-bit, the grey colour table, and
-// rows padded to 4 bytes as every bitmap row is, the padding zero.
-std::vector<std::uint8_t> ChannelBitmap(const BITMAPINFOHEADER& frame, std::size_t imageBytes)
+// One channel's frame bitmap: the 24-bit frame's picture in 8-bit grey, with the grey colour
+// table, and rows padded to 4 bytes as every bitmap row is, the padding zero.
+std::vector<std::uint8_t> ChannelBitmap(const BITMAPINFOHEADER& frame)
 {
-    std::vector<std::uint8_t> block(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + imageBytes, 0);
-    BITMAPINFOHEADER bih = frame;
-    bih.biBitCount = 8;
-    bih.biSizeImage = static_cast<DWORD>(imageBytes);
-    bih.biClrUsed = 256;
+    const BITMAPINFOHEADER bih = kestro::dib::greyHeader(frame);
+    std::vector<std::uint8_t> block(kestro::dib::formatBytes(bih) + bih.biSizeImage, 0);
     std::memcpy(block.data(), &bih, sizeof bih);
-    std::uint8_t* table = block.data() + sizeof bih;
-    for (int v = 0; v < 256; ++v) {
-        table[4 * v] = table[4 * v + 1] = table[4 * v + 2] = static_cast<std::uint8_t>(v);
-        table[4 * v + 3] = 0;
-    }
+    kestro::dib::fillGreyTable(block.data() + sizeof bih);
     return block;
 }
 
@@ -53,12 +45,11 @@ bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, 
         if (PrepareExport(*this, {ExportKind::Rgb, strPath, 1, pfnTake}, scope, report, format, plan)) {
             const BITMAPINFOHEADER& frame = format.Header();
             const std::size_t width = static_cast<std::size_t>(frame.biWidth);
-            const std::size_t rows =
-                static_cast<std::size_t>(frame.biHeight < 0 ? -std::int64_t{frame.biHeight} : frame.biHeight);
-            const std::size_t inStride = PaddedRow(3 * width), outStride = PaddedRow(width);
+            const std::size_t rows = kestro::dib::rows(frame);
+            const std::size_t inStride = kestro::dib::stride(frame), outStride = kestro::dib::stride(frame.biWidth, 8);
             std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
             for (auto& b : bitmaps)
-                b = ChannelBitmap(frame, outStride * rows);
+                b = ChannelBitmap(frame);
 
             CAviWriteSession session;
             std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
@@ -69,24 +60,25 @@ bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, 
                 bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,
                                         *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report);
             if (bOpen) {
-                const std::size_t pixelOffset = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
+                std::array<std::uint8_t*, kChannels> planes;
+                for (int c = 0; c < kChannels; ++c)
+                    planes[c] = kestro::dib::pixels(*reinterpret_cast<BITMAPINFOHEADER*>(bitmaps[c].data()));
                 LONG nWritten = 0;
-                ForEachExportFrame(
-                    *this, pfnTake, pfnStep, format, scope, report,
-                    [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                        const std::uint8_t* in = DibPixels(&bitmap);
-                        for (std::size_t y = 0; y < rows; ++y)
-                            SplitChannels(in + y * inStride, width, bitmaps[0].data() + pixelOffset + y * outStride,
-                                          bitmaps[1].data() + pixelOffset + y * outStride,
-                                          bitmaps[2].data() + pixelOffset + y * outStride);
-                        for (int c = 0; c < kChannels; ++c) {
-                            const auto* channel = reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
-                            if (!outputs[c].Write(nWritten, *channel, nFrame, report))
-                                return false;
-                        }
-                        ++nWritten;
-                        return true;
-                    });
+                ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
+                                   [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                                       const std::uint8_t* in = kestro::dib::pixels(bitmap);
+                                       for (std::size_t y = 0; y < rows; ++y)
+                                           SplitChannels(in + y * inStride, width, planes[0] + y * outStride,
+                                                         planes[1] + y * outStride, planes[2] + y * outStride);
+                                       for (int c = 0; c < kChannels; ++c) {
+                                           const auto* channel =
+                                               reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
+                                           if (!outputs[c].Write(nWritten, *channel, nFrame, report))
+                                               return false;
+                                       }
+                                       ++nWritten;
+                                       return true;
+                                   });
                 report.nFramesWritten = nWritten;
                 // Three files without a frame would pass for an export that worked.
                 if (nWritten == 0)

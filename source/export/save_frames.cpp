@@ -1,11 +1,13 @@
 // Save and Save As: the ticked frames as one AVI file or as a numbered series of BMP files.
 #include "avi_output.h"
 #include "avi_write.h"
+#include "dib.h"
 #include "export_frames.h"
 #include "export_names.h"
 #include "export_report.h"
 #include "staged_file.h"
 #include "video_source.h"
+#include "write_all.h"
 
 #include <algorithm>
 #include <array>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -22,83 +23,33 @@ namespace {
 using namespace kestro::exports;
 
 constexpr DWORD kAviRate = 5;
-constexpr std::size_t kFileHeaderBytes = 14;
-constexpr std::size_t kColourTableBytes = 256 * sizeof(RGBQUAD);
-
-// The file header and, for 8-bit bitmaps, the full 256-entry colour table (taken from the
-// bitmap, zero-filled where it lists fewer). Bitmaps of more bits per pixel have no table: the
-// pixels follow the information header, at offset 54.
-std::vector<std::uint8_t> BmpHead(const BITMAPINFOHEADER& bih, std::size_t imageBytes)
-{
-    const bool bTable = bih.biBitCount <= 8;
-    const std::size_t offBits = kFileHeaderBytes + sizeof(BITMAPINFOHEADER) + (bTable ? kColourTableBytes : 0);
-    std::vector<std::uint8_t> head(offBits, 0);
-    auto put32 = [&](std::size_t at, std::uint64_t v) {
-        for (int k = 0; k < 4; ++k)
-            head[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-    };
-    head[0] = 'B';
-    head[1] = 'M';
-    put32(2, offBits + imageBytes);
-    put32(10, offBits);
-    BITMAPINFOHEADER info = bih;
-    info.biSize = sizeof(BITMAPINFOHEADER);
-    info.biSizeImage = static_cast<DWORD>(imageBytes);
-    std::memcpy(head.data() + kFileHeaderBytes, &info, sizeof info);
-    if (bTable) {
-        const std::size_t have = DibFormatBytes(bih) - bih.biSize;
-        std::memcpy(head.data() + kFileHeaderBytes + sizeof info,
-                    reinterpret_cast<const std::uint8_t*>(&bih) + bih.biSize, std::min(have, kColourTableBytes));
-    }
-    return head;
-}
-
-// Large blocks go to the kernel in pieces of this size: one write of a whole 6 MB frame makes
-// ext4 fill the page cache with large folios, which cost several times more than small pieces
-// on the virtual machines measured (docs/PERFORMANCE.md, "The disk").
-constexpr std::size_t kWritePiece = 64 * 1024;
-
-bool WriteAll(int fd, const std::uint8_t* p, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, std::min(n, kWritePiece));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
 
 // One BMP file, staged so that a failure leaves neither a half-written file nor a damaged earlier
 // one. False with the system's error number when it could not be written.
 bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nError)
 {
-    CStagedFile staged(strPath);
-    if (!staged.Create(&nError))
+    kestro::fileio::StagedFile staged(strPath);
+    if (!staged.create(&nError))
         return false;
     // Not O_TRUNC: the staged file was just created empty, and ext4 takes a truncation, even of
     // an empty file, as a file rewritten in place and writes all of it back at close.
-    const int fd = ::open(staged.TempPath().c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(staged.tempPath().c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         nError = errno;
         return false;
     }
-    const std::size_t imageBytes = DibImageBytes(bih);
-    const std::vector<std::uint8_t> head = BmpHead(bih, imageBytes);
-    bool bOk = WriteAll(fd, head.data(), head.size()) && WriteAll(fd, DibPixels(&bih), imageBytes);
+    const std::vector<std::uint8_t> head = kestro::dib::bmpFileHead(bih);
+    kestro::fileio::WriteResult put = kestro::fileio::writeAll(fd, head.data(), head.size());
+    if (put.error == 0)
+        put = kestro::fileio::writeAll(fd, kestro::dib::pixels(bih), kestro::dib::imageBytes(bih));
+    bool bOk = put.error == 0;
     if (!bOk)
-        nError = errno;
+        nError = put.error;
     if (::close(fd) != 0 && bOk) {
         bOk = false;
         nError = errno;
     }
-    return bOk && staged.Commit(&nError);
+    return bOk && staged.commit(&nError);
 }
 
 ExportReport& Fresh(ExportReport* pReport, ExportReport& local)

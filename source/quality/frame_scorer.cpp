@@ -1,6 +1,8 @@
 #include "frame_scorer.h"
 
+#include "avi_handles.h"
 #include "avifile.h"
+#include "dib.h"
 #include "sharpness.h"
 #include "parallel_for.h"
 
@@ -15,77 +17,47 @@ namespace {
 // The capture's handles, released in order whatever path leaves the scorer.
 class OpenCapture {
 public:
-    OpenCapture() { AVIFileInit(); }
-    ~OpenCapture()
-    {
-        if (m_stream)
-            AVIStreamRelease(m_stream);
-        if (m_file)
-            AVIFileRelease(m_file);
-        AVIFileExit();
-    }
-    OpenCapture(const OpenCapture&) = delete;
-    OpenCapture& operator=(const OpenCapture&) = delete;
-
     std::string Open(const std::string& path)
     {
-        if (AVIFileOpenA(&m_file, path.c_str(), OF_READ, nullptr) != AVIERR_OK) {
-            m_file = nullptr;
+        if (AVIFileOpenA(m_file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK)
             return path + " cannot be opened as an AVI file";
-        }
-        if (AVIFileGetStream(m_file, &m_stream, streamtypeVIDEO, 0) != AVIERR_OK) {
-            m_stream = nullptr;
+        if (AVIFileGetStream(m_file.get(), m_stream.out(), streamtypeVIDEO, 0) != AVIERR_OK)
             return path + " holds no video stream";
-        }
-        start = AVIStreamStart(m_stream);
-        count = std::max<LONG>(0, AVIStreamLength(m_stream));
+        start = AVIStreamStart(m_stream.get());
+        count = std::max<LONG>(0, AVIStreamLength(m_stream.get()));
         return {};
     }
-    PAVISTREAM Stream() const { return m_stream; }
+    PAVISTREAM Stream() const { return m_stream.get(); }
     // Frames are numbered from 0 as the list shows them; the services number samples from the
     // stream's start, which a header may set to anything.
     LONG PositionOf(std::int32_t frame) const { return static_cast<LONG>(std::int64_t{start} + frame); }
     bool HoldsData(std::int32_t frame) const
     {
         return frame >= 0 && frame < count &&
-               AVIStreamFindSample(m_stream, PositionOf(frame), FIND_ANY | FIND_NEXT) == PositionOf(frame);
+               AVIStreamFindSample(m_stream.get(), PositionOf(frame), FIND_ANY | FIND_NEXT) == PositionOf(frame);
     }
 
     LONG start = 0;
     LONG count = 0;
 
 private:
-    PAVIFILE m_file = nullptr;
-    PAVISTREAM m_stream = nullptr;
+    kestro::avi::Session m_session;
+    kestro::avi::FileHandle m_file;
+    kestro::avi::StreamHandle m_stream;
 };
 
 // A decoder of the stream for one thread.
 class Decoder {
 public:
     explicit Decoder(PAVISTREAM stream) : m_frames(AVIStreamGetFrameOpen(stream, nullptr)) {}
-    ~Decoder()
-    {
-        if (m_frames)
-            AVIStreamGetFrameClose(m_frames);
-    }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
     const BITMAPINFOHEADER* Get(std::int32_t frame)
     {
-        return m_frames ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(m_frames, frame)) : nullptr;
+        return m_frames ? static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(m_frames.get(), frame)) : nullptr;
     }
 
 private:
-    PGETFRAME m_frames;
+    kestro::avi::GetFrameHandle m_frames;
 };
-
-const std::uint8_t* bitmapPixels(const BITMAPINFOHEADER& h)
-{
-    std::size_t offset = h.biSize;
-    if (h.biBitCount <= 8)
-        offset += (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * sizeof(RGBQUAD);
-    return reinterpret_cast<const std::uint8_t*>(&h) + offset;
-}
 
 std::string format(const char* text, long a, long long b = 0, long long c = 0)
 {
@@ -159,7 +131,7 @@ void work(Shared& s, parallel::Share& share)
             }
             if (decoder) {
                 const BITMAPINFOHEADER* frame = decoder->Get(s.capture.PositionOf(result.frame));
-                const double score = frame ? asKept(meter.MeasureBitmap(*frame, bitmapPixels(*frame))) : -1.0;
+                const double score = frame ? asKept(meter.MeasureBitmap(*frame, kestro::dib::pixels(*frame))) : -1.0;
                 if (score < 0)
                     s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
                                                 "scored"
@@ -222,7 +194,7 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
         }
         if (frame) {
             width = frame->biWidth;
-            height = frame->biHeight < 0 ? -frame->biHeight : frame->biHeight;
+            height = static_cast<std::int32_t>(kestro::dib::rows(*frame));
         }
     }
 

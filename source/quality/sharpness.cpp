@@ -1,5 +1,6 @@
 #include "sharpness.h"
 
+#include "dib.h"
 #include "sharpness_rows.h"
 
 #include <algorithm>
@@ -153,11 +154,14 @@ double SharpnessMeter::Measure(const PlaneView& plane)
 double SharpnessMeter::MeasureBitmap(const BITMAPINFOHEADER& header, const std::uint8_t* pixels)
 {
     const std::int32_t w = header.biWidth;
-    const std::int32_t h = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    // Counted in 64 bits: the most negative height has no positive 32-bit twin.
+    const std::size_t rows = kestro::dib::rows(header);
+    const auto h = static_cast<std::int32_t>(std::min<std::size_t>(rows, INT32_MAX));
     const int bytes = header.biBitCount / 8;
-    if (!pixels || w <= 0 || h <= 0 || header.biCompression != BI_RGB || (bytes != 1 && bytes != 3 && bytes != 4))
+    if (!pixels || w <= 0 || h <= 0 || rows > INT32_MAX || header.biCompression != BI_RGB ||
+        (bytes != 1 && bytes != 3 && bytes != 4))
         return -1.0;
-    const std::size_t stride = (static_cast<std::size_t>(w) * static_cast<std::size_t>(bytes) + 3) & ~std::size_t{3};
+    const std::size_t stride = kestro::dib::stride(w, 8 * bytes);
     if (bytes == 1)
         return Measure({pixels, w, h, static_cast<std::ptrdiff_t>(stride)});
     // Luminance as (B + 2G + R) / 4: the weights of a Bayer block, so a frame scores alike decoded

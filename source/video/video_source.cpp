@@ -1,5 +1,6 @@
 #include "video_source.h"
 
+#include "dib.h"
 #include "greyscale.h"
 #include "message_box.h"
 #include "video_messages.h"
@@ -14,30 +15,13 @@ namespace {
 
 using kestro::video::VideoMessage;
 
-constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
-constexpr std::size_t kGreyTableBytes = 256 * sizeof(RGBQUAD);
-
-void fillGreyTable(std::uint8_t* table)
-{
-    for (int i = 0; i < 256; ++i) {
-        const auto v = static_cast<std::uint8_t>(i);
-        table[4 * i] = v;
-        table[4 * i + 1] = v;
-        table[4 * i + 2] = v;
-        table[4 * i + 3] = 0;
-    }
-}
+using kestro::dib::kGreyTableBytes;
+using kestro::dib::kHeaderBytes;
 
 std::int32_t saturate(std::int64_t v)
 {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                               std::numeric_limits<std::int32_t>::max()));
-}
-
-// Bitmap rows are padded to a multiple of 4 bytes.
-std::size_t rowStride(std::int64_t width, int bytesPerPixel)
-{
-    return static_cast<std::size_t>((width * bytesPerPixel + 3) & ~std::int64_t{3});
 }
 
 } // namespace
@@ -245,17 +229,13 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
         Tell(kReadMemory);
         return false;
     }
-    BITMAPINFOHEADER raw = frame;
-    raw.biSize = kHeaderBytes;
-    raw.biBitCount = 8;
-    raw.biCompression = BI_RGB;
-    raw.biSizeImage = static_cast<DWORD>(planeBytes);
+    // The width is a multiple of 4, so the rows need no padding: the plane's bytes are the image's.
+    BITMAPINFOHEADER raw = kestro::dib::greyHeader(frame);
     // 0 already means a full table of 256 for an 8-bit bitmap; any other count would misplace
     // the pixels for readers that follow the header.
     raw.biClrUsed = frame.biClrUsed == 0 ? 0 : 256;
-    raw.biClrImportant = 0;
     std::memcpy(m_pRawImage.Bytes(), &raw, kHeaderBytes);
-    fillGreyTable(m_pRawImage.Bytes() + kHeaderBytes);
+    kestro::dib::fillGreyTable(m_pRawImage.Bytes() + kHeaderBytes);
 
     BITMAPINFOHEADER colour = frame;
     colour.biSize = kHeaderBytes;
@@ -331,7 +311,7 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     // Y-channel reads the rows straight into the 8-bit image from its top row down. RAW colour
     // never hands the 8-bit image out; it reads the plane as stored, for the converter.
     if (!m_bRawColour) {
-        std::uint8_t* rawPixels = m_pRawImage.Bytes() + kHeaderBytes + kGreyTableBytes;
+        std::uint8_t* rawPixels = kestro::dib::pixels(*m_pRawImage.Header());
         if (!ReadStoredPlane(width, height, rawPixels + (height - 1) * width, -static_cast<std::int64_t>(width)))
             return nullptr;
         return m_pRawImage.Header();
@@ -348,8 +328,8 @@ const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
     const std::uint8_t* plane = m_readBuffer.Bytes();
 
     std::int32_t outWidth = 0, outHeight = 0;
-    if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, m_pColourImage.Bytes() + kHeaderBytes, outWidth,
-                                  outHeight)) {
+    if (!m_converter.ConvertPlane(frame.biWidth, frame.biHeight, plane, kestro::dib::pixels(*m_pColourImage.Header()),
+                                  outWidth, outHeight)) {
         TellFormatted(kConverterRefused, static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
                       static_cast<int>(frame.biHeight));
         m_bRaw = false;
@@ -406,14 +386,14 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
         (bytesPerPixel == 4 && pBitmap->biCompression != BI_RGB))
         return pBitmap;
     const std::int64_t width = pBitmap->biWidth;
-    const std::int64_t rows = pBitmap->biHeight < 0 ? -std::int64_t{pBitmap->biHeight} : pBitmap->biHeight;
+    const auto rows = static_cast<std::int64_t>(kestro::dib::rows(*pBitmap));
     if (width <= 0 || rows == 0)
         return pBitmap;
     // Rows are walked with their padding, so widths that are not a multiple of 4 come out
     // right; for the others this is the same as walking W x H consecutive pixels.
-    const std::size_t inStride = rowStride(width, bytesPerPixel), outStride = rowStride(width, 1);
-    const std::size_t pixelBytes = outStride * static_cast<std::size_t>(rows);
-    const std::size_t total = kHeaderBytes + kGreyTableBytes + pixelBytes;
+    const BITMAPINFOHEADER grey = kestro::dib::greyHeader(*pBitmap);
+    const std::size_t inStride = kestro::dib::stride(*pBitmap), outStride = kestro::dib::stride(grey);
+    const std::size_t total = kestro::dib::formatBytes(grey) + outStride * static_cast<std::size_t>(rows);
     // Same size as the last one: its block is rewritten completely, so it is reused.
     if (m_pGreyImage.Size() != total) {
         m_pGreyImage.Allocate(total);
@@ -422,18 +402,11 @@ const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBit
             return nullptr;
         }
     }
-    BITMAPINFOHEADER grey = *pBitmap;
-    grey.biSize = kHeaderBytes;
-    grey.biBitCount = 8;
-    grey.biCompression = BI_RGB;
-    grey.biSizeImage = static_cast<DWORD>(pixelBytes);
-    grey.biClrUsed = 256;
-    grey.biClrImportant = 0;
     std::uint8_t* out = m_pGreyImage.Bytes();
     std::memcpy(out, &grey, kHeaderBytes);
-    fillGreyTable(out + kHeaderBytes);
-    const std::uint8_t* in = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize;
-    out += kHeaderBytes + kGreyTableBytes;
+    kestro::dib::fillGreyTable(out + kHeaderBytes);
+    const std::uint8_t* in = kestro::dib::pixels(*pBitmap);
+    out = kestro::dib::pixels(*m_pGreyImage.Header());
     for (std::int64_t y = 0; y < rows; ++y) {
         std::uint8_t* row = out + static_cast<std::size_t>(y) * outStride;
         const std::uint8_t* pixels = in + static_cast<std::size_t>(y) * inStride;

@@ -372,37 +372,9 @@ TEST_F(ConvertBest, TheExportHoldsExactlyTheSharpestFrames)
 TEST_F(ConvertBest, FramesThatCannotBeScoredAreLeftOutAndSaidOnce)
 {
     const std::string path = dir.file("short.avi");
-    const std::size_t sample = std::size_t{kWidth} * kHeight * 3 / 2;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = mmioFOURCC('I', '4', '2', '0');
-    info.dwScale = 1;
-    info.dwRate = 30;
-    info.rcFrame = {0, 0, kWidth, kHeight};
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof bih;
-    bih.biWidth = kWidth;
-    bih.biHeight = kHeight;
-    bih.biPlanes = 1;
-    bih.biBitCount = 12;
-    bih.biCompression = mmioFOURCC('I', '4', '2', '0');
-    bih.biSizeImage = static_cast<DWORD>(sample);
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &bih, sizeof bih), AVIERR_OK);
-    for (int i = 0; i < 8; ++i) {
-        std::vector<std::uint8_t> bytes = mosaic(i);
-        bytes.resize(i == 2 || i == 5 ? 100 : sample, 128);
-        ASSERT_EQ(AVIStreamWrite(stream, i, 1, bytes.data(), static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME, nullptr,
-                                 nullptr),
-                  AVIERR_OK);
-    }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    AVIFileExit();
+    // Frames 2 and 5 keep 100 of their bytes.
+    ASSERT_TRUE(kestro::scene::WriteRawCapture(path, kWidth, kHeight, 8, [&](int i) { return mosaic(i); }, {},
+                                               {{2, 100}, {5, 100}}));
 
     const Outcome r = convert("--to avi --mode raw-y --best 4 short.avi");
     EXPECT_EQ(r.status, 1) << r.err;

@@ -6,6 +6,7 @@
 #include "export_plan.h"
 #include "export_report.h"
 #include "frame_scorer.h"
+#include "temporary_names.h"
 
 #include <functional>
 
@@ -80,27 +81,11 @@ TEST(ExportNames, PlannedFilesAndEarlierSeries)
     EXPECT_EQ(kestro::exports::DescribeFiles({stale[0], stale[1]}), "x_0005.bmp and x_0006.bmp");
 }
 
-TEST(ExportNames, TemporaryFilesAreRecognisedByTheirPattern)
+TEST(ExportNames, LeftoverTemporariesAreTheFilesOfTheTemporaryPattern)
 {
-    struct Case {
-        const char* name;
-        bool temporary;
-    };
-    const Case cases[] = {
-        {".x.avi.0a1b2c3d.part", true},
-        {".NAME_0017.fit.deadBEEF.part", true},
-        {".kestro-export.00000000.part", true},
-        {"x.avi.0a1b2c3d.part", false},
-        {".x.avi.0a1b2c3.part", false},
-        {".x.avi.0a1b2c3g.part", false},
-        {".0a1b2c3d.part", false},
-        {".x.avi.part", false},
-        {"x.avi", false},
-    };
     ScratchDir dir;
     std::vector<std::string> expected;
-    for (const Case& c : cases) {
-        EXPECT_EQ(kestro::exports::IsTemporaryName(c.name), c.temporary) << c.name;
+    for (const TemporaryNameCase& c : kTemporaryNameCases) {
         writeFile(dir.file(c.name), {});
         if (c.temporary)
             expected.push_back(dir.file(c.name));

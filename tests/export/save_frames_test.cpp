@@ -158,7 +158,7 @@ TEST_F(SaveFrames, BmpSeriesIsNumberedInWrittenOrderWithTheRightHeaders)
             EXPECT_EQ(file[1], 'M');
             EXPECT_EQ(le32(file, 2), file.size()) << "bfSize";
             EXPECT_EQ(le32(file, 10), c.offBits) << "bfOffBits";
-            const std::size_t stride = (static_cast<std::size_t>(want.width) * want.bits / 8 + 3) & ~std::size_t{3};
+            const std::size_t stride = kestro::dib::stride(want.width, want.bits);
             EXPECT_EQ(file.size(), c.offBits + stride * want.height) << "the padded rows and nothing else";
             for (int i = 0; c.offBits == 1078 && i < 256; ++i) {
                 ASSERT_EQ(le32(file, 54 + 4 * i), static_cast<std::uint32_t>(i * 0x010101)) << "grey entry " << i;

@@ -1,5 +1,6 @@
 // The sharpness score against frames of known blur: it must rank them by their seeing whatever the
 // Bayer pattern, the brightness and where the planet has drifted to.
+#include "dib.h"
 #include "planet_scene.h"
 #include "sharpness.h"
 #include "sharpness_rows.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <random>
 
@@ -127,20 +129,20 @@ TEST(Sharpness, DecodedBitmapsScoreAsTheirLuminance)
     SharpnessMeter meter;
     constexpr int w = 158, h = 120; // rows of 474 bytes, padded to 476
     const auto grey = kestro::scene::RenderMosaic(w, h, 40, kestro::bayer::kBG, {0.5, 1.0, 0, 0}, 3);
-    const std::size_t stride = (w * 3 + 3) & ~3;
+    const std::size_t stride = kestro::dib::stride(w, 24);
     std::vector<std::uint8_t> bgr(stride * h, 0xEE);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             std::fill_n(&bgr[(h - 1 - y) * stride + 3 * x], 3, grey[y * w + x]);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = w;
-    header.biHeight = h;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
+    BITMAPINFOHEADER header = kestro::dib::header(w, h, 24);
     const double decoded = meter.MeasureBitmap(header, bgr.data());
     EXPECT_NEAR(decoded / meter.Measure({grey.data(), w, h, w}), 1.0, 0.02);
     header.biBitCount = 16;
+    EXPECT_LT(meter.MeasureBitmap(header, bgr.data()), 0.0);
+    // A height whose rows cannot be counted in 32 bits is refused (the sanitizer build catches
+    // the overflow of negating it).
+    header.biBitCount = 24;
+    header.biHeight = std::numeric_limits<LONG>::min();
     EXPECT_LT(meter.MeasureBitmap(header, bgr.data()), 0.0);
 }
 

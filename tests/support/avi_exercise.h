@@ -3,7 +3,9 @@
 // the sanitizers turn any out-of-bounds access or uninitialised read into a failure.
 #pragma once
 
+#include "avi_handles.h"
 #include "avifile.h"
+#include "dib.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -34,15 +36,14 @@ inline bool bitmapConsistent(const BITMAPINFOHEADER* b)
         return false;
     if (b->biBitCount != 8 && b->biBitCount != 24 && b->biBitCount != 32)
         return false;
-    const std::uint64_t row = ((static_cast<std::uint64_t>(b->biWidth) * b->biBitCount + 31) / 32) * 4;
-    return b->biSizeImage == row * static_cast<std::uint64_t>(b->biHeight);
+    return b->biSizeImage == kestro::dib::stride(*b) * kestro::dib::rows(*b);
 }
 
 // Sums every pixel byte so that a sanitizer or valgrind sees each one read.
 inline std::uint32_t touchBitmap(const BITMAPINFOHEADER* b)
 {
     const auto* p = reinterpret_cast<const std::uint8_t*>(b);
-    const std::size_t total = 40 + (b->biBitCount == 8 ? 1024 : 0) + b->biSizeImage;
+    const std::size_t total = kestro::dib::formatBytes(*b) + b->biSizeImage;
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < total; ++i)
         sum += p[i];
@@ -52,24 +53,24 @@ inline std::uint32_t touchBitmap(const BITMAPINFOHEADER* b)
 inline ExerciseResult exerciseAvi(const std::string& path, LONG maxPositions = 64)
 {
     ExerciseResult r;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    PGETFRAME gf = nullptr;
-    r.open = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    kestro::avi::GetFrameHandle gf;
+    r.open = AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr);
     if (r.open == AVIERR_OK)
-        r.stream = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+        r.stream = AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0);
     volatile std::uint32_t sink = 0;
     if (r.stream == AVIERR_OK) {
         AVISTREAMINFOA info;
-        if (AVIStreamInfoA(stream, &info, sizeof info) == AVIERR_OK)
+        if (AVIStreamInfoA(stream.get(), &info, sizeof info) == AVIERR_OK)
             r.suggestedBuffer = info.dwSuggestedBufferSize;
         // The bounds are 64-bit: a stream may start at the largest LONG, and the position after
         // its last one is then past what a LONG holds; such positions are not asked about.
-        const std::int64_t start = AVIStreamStart(stream);
-        r.length = AVIStreamLength(stream);
-        gf = AVIStreamGetFrameOpen(stream, nullptr);
-        r.decoder = gf != nullptr;
+        const std::int64_t start = AVIStreamStart(stream.get());
+        r.length = AVIStreamLength(stream.get());
+        gf = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(stream.get(), nullptr));
+        r.decoder = static_cast<bool>(gf);
         const std::int64_t n = r.length < maxPositions ? r.length : maxPositions;
         const std::int64_t first = std::max<std::int64_t>(start - 1, std::numeric_limits<LONG>::min());
         const std::int64_t last = std::min<std::int64_t>(start + n, std::numeric_limits<LONG>::max());
@@ -77,21 +78,21 @@ inline ExerciseResult exerciseAvi(const std::string& path, LONG maxPositions = 6
         for (std::int64_t position = first; position <= last; ++position) {
             const auto i = static_cast<LONG>(position);
             ++r.positions;
-            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_PREV));
-            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_ANY | FIND_NEXT));
-            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream, i, FIND_KEY | FIND_PREV));
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream.get(), i, FIND_ANY | FIND_PREV));
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream.get(), i, FIND_ANY | FIND_NEXT));
+            sink = sink + static_cast<std::uint32_t>(AVIStreamFindSample(stream.get(), i, FIND_KEY | FIND_PREV));
             LONG size = 0;
-            if (AVIStreamRead(stream, i, 1, nullptr, 0, &size, nullptr) == AVIERR_OK && size >= 0) {
+            if (AVIStreamRead(stream.get(), i, 1, nullptr, 0, &size, nullptr) == AVIERR_OK && size >= 0) {
                 buffer.assign(static_cast<std::size_t>(size) + 1, 0);
                 LONG got = 0;
-                if (AVIStreamRead(stream, i, 1, buffer.data(), size, &got, nullptr) == AVIERR_OK) {
+                if (AVIStreamRead(stream.get(), i, 1, buffer.data(), size, &got, nullptr) == AVIERR_OK) {
                     ++r.framesRead;
                     for (LONG k = 0; k < got; ++k)
                         sink = sink + buffer[static_cast<std::size_t>(k)];
                 }
             }
             if (gf) {
-                if (const auto* b = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, i))) {
+                if (const auto* b = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf.get(), i))) {
                     ++r.framesDecoded;
                     if (!bitmapConsistent(b))
                         r.bitmapsConsistent = false;
@@ -101,13 +102,6 @@ inline ExerciseResult exerciseAvi(const std::string& path, LONG maxPositions = 6
             }
         }
     }
-    if (gf)
-        AVIStreamGetFrameClose(gf);
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
     (void)sink;
     return r;
 }

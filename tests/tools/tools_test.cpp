@@ -1,4 +1,5 @@
 // The sample-capture generator and the dump tool, run as a user runs them.
+#include "avi_handles.h"
 #include "avifile.h"
 #include "test_support.h"
 
@@ -24,29 +25,24 @@ struct Capture {
 Capture readCapture(const std::string& path)
 {
     Capture c;
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    if (AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+        AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0) == AVIERR_OK) {
         AVISTREAMINFOA info{};
-        AVIStreamInfoA(stream, &info, sizeof info);
+        AVIStreamInfoA(stream.get(), &info, sizeof info);
         c.width = static_cast<DWORD>(info.rcFrame.right);
         c.height = static_cast<DWORD>(info.rcFrame.bottom);
-        c.length = AVIStreamLength(stream);
+        c.length = AVIStreamLength(stream.get());
         for (LONG i = 0; i < c.length; ++i) {
             LONG size = 0;
-            AVIStreamRead(stream, i, 1, nullptr, 0, &size, nullptr);
+            AVIStreamRead(stream.get(), i, 1, nullptr, 0, &size, nullptr);
             std::vector<std::uint8_t> b(static_cast<std::size_t>(size));
-            AVIStreamRead(stream, i, 1, b.data(), size, nullptr, nullptr);
+            AVIStreamRead(stream.get(), i, 1, b.data(), size, nullptr, nullptr);
             c.samples.push_back(std::move(b));
         }
     }
-    if (stream)
-        AVIStreamRelease(stream);
-    if (file)
-        AVIFileRelease(file);
-    AVIFileExit();
     return c;
 }
 

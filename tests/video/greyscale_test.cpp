@@ -84,7 +84,7 @@ TEST(Greyscale, OfTheSevenColoursAndOfPaddedRows)
         EXPECT_EQ(g->biClrUsed, 256u);
         EXPECT_EQ(g->biWidth, w);
         EXPECT_EQ(g->biHeight, h);
-        const std::size_t stride = (static_cast<std::size_t>(w) + 3) & ~std::size_t{3};
+        const std::size_t stride = kestro::dib::stride(w, 8);
         EXPECT_EQ(g->biSizeImage, stride * h);
         EXPECT_TRUE(hasGreyTable(g));
         EXPECT_EQ(topDown(g), expected);

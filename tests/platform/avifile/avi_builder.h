@@ -3,6 +3,8 @@
 // test may want to damage are reported back.
 #pragma once
 
+#include "dib.h"
+
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
@@ -93,8 +95,7 @@ struct AviLayout {
 // Fills frame k of a 24-bit layout with a recognisable pattern.
 inline Bytes patternFrame(const AviLayout& l, int k)
 {
-    const std::size_t row =
-        ((static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.bitCount) / 8) + 3) & ~std::size_t{3};
+    const std::size_t row = kestro::dib::stride(l.width, l.bitCount);
     Bytes f(row * static_cast<std::size_t>(l.height));
     for (std::size_t i = 0; i < f.size(); ++i)
         f[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(k) * 31 + 1);

@@ -2,7 +2,9 @@
 // hand-made samples through an in-memory source; the end-to-end ones at the bottom read
 // files ffmpeg wrote and compare with ffmpeg's own decode.
 
+#include "avi_handles.h"
 #include "avifile.h"
+#include "dib.h"
 #include "frame_decoder.h"
 #include "frame_decoder_formats.h"
 #include "riff.h"
@@ -128,10 +130,10 @@ Bytes unpack(const BITMAPINFOHEADER* bih, std::int32_t width, std::int32_t heigh
     EXPECT_EQ(bih->biClrImportant, 0u);
     EXPECT_EQ(bih->biXPelsPerMeter, 0);
     EXPECT_EQ(bih->biYPelsPerMeter, 0);
-    const std::size_t stride = ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
+    const std::size_t stride = kestro::dib::stride(width, bits);
     const std::size_t used = static_cast<std::size_t>(width) * bits / 8;
     EXPECT_EQ(bih->biSizeImage, stride * static_cast<std::size_t>(height));
-    const auto* pixels = reinterpret_cast<const std::uint8_t*>(bih) + 40 + (bits == 8 ? 1024 : 0);
+    const std::uint8_t* pixels = kestro::dib::pixels(*bih);
     Bytes out;
     for (std::int32_t y = height - 1; y >= 0; --y) {
         const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
@@ -152,7 +154,7 @@ const RGBQUAD* paletteOf(const BITMAPINFOHEADER* bih)
 Bytes dibRows(const Bytes& topDown, std::size_t rowBytes, bool storeTopDown, bool padded = true)
 {
     const std::size_t rows = topDown.size() / rowBytes;
-    const std::size_t stride = padded ? (rowBytes + 3) / 4 * 4 : rowBytes;
+    const std::size_t stride = padded ? kestro::dib::stride(static_cast<std::int64_t>(rowBytes), 8) : rowBytes;
     Bytes out(stride * rows, 0xEE);
     for (std::size_t r = 0; r < rows; ++r) {
         const std::size_t stored = storeTopDown ? r : rows - 1 - r;
@@ -761,36 +763,25 @@ class OpenedVideo {
 public:
     explicit OpenedVideo(const std::string& path)
     {
-        AVIFileInit();
-        if (AVIFileOpenA(&m_file, path.c_str(), OF_READ, nullptr) != AVIERR_OK)
+        if (AVIFileOpenA(m_file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK)
             return;
-        if (AVIFileGetStream(m_file, &m_stream, streamtypeVIDEO, 0) != AVIERR_OK)
+        if (AVIFileGetStream(m_file.get(), m_stream.out(), streamtypeVIDEO, 0) != AVIERR_OK)
             return;
-        m_frames = AVIStreamGetFrameOpen(m_stream, nullptr);
+        m_frames = kestro::avi::GetFrameHandle(AVIStreamGetFrameOpen(m_stream.get(), nullptr));
     }
-    ~OpenedVideo()
-    {
-        if (m_frames)
-            AVIStreamGetFrameClose(m_frames);
-        if (m_stream)
-            AVIStreamRelease(m_stream);
-        if (m_file)
-            AVIFileRelease(m_file);
-        AVIFileExit();
-    }
-    OpenedVideo(const OpenedVideo&) = delete;
-    OpenedVideo& operator=(const OpenedVideo&) = delete;
 
-    bool ok() const { return m_frames != nullptr; }
+    bool ok() const { return static_cast<bool>(m_frames); }
     const BITMAPINFOHEADER* frame(LONG n) const
     {
-        return static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(m_frames, AVIStreamStart(m_stream) + n));
+        return static_cast<const BITMAPINFOHEADER*>(
+            AVIStreamGetFrame(m_frames.get(), AVIStreamStart(m_stream.get()) + n));
     }
 
 private:
-    PAVIFILE m_file = nullptr;
-    PAVISTREAM m_stream = nullptr;
-    PGETFRAME m_frames = nullptr;
+    kestro::avi::Session m_session;
+    kestro::avi::FileHandle m_file;
+    kestro::avi::StreamHandle m_stream;
+    kestro::avi::GetFrameHandle m_frames;
 };
 
 // Our bitmap as ffmpeg prints a frame: top row first, no padding, colour table

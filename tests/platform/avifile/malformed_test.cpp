@@ -3,6 +3,7 @@
 // reading exists (a truncated capture, a broken index) the frames that are whole are
 // served. The sanitizer build runs these too.
 #include "avi_builder.h"
+#include "avi_handles.h"
 #include "avi_exercise.h"
 #include "avi_writer.h"
 #include "test_support.h"
@@ -295,21 +296,19 @@ TEST(DamagedIdx1, EveryWholeFrameIsFoundByWalkingMovi)
         ScratchDir dir;
         const std::string path = dir.file("index.avi");
         writeFile(path, b);
-        PAVIFILE f = nullptr;
-        ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_READ, nullptr), AVIERR_OK);
-        PAVISTREAM s = nullptr;
-        ASSERT_EQ(AVIFileGetStream(f, &s, streamtypeVIDEO, 0), AVIERR_OK);
-        ASSERT_EQ(AVIStreamLength(s), 5);
+        kestro::avi::FileHandle f;
+        ASSERT_EQ(AVIFileOpenA(f.out(), path.c_str(), OF_READ, nullptr), AVIERR_OK);
+        kestro::avi::StreamHandle s;
+        ASSERT_EQ(AVIFileGetStream(f.get(), s.out(), streamtypeVIDEO, 0), AVIERR_OK);
+        ASSERT_EQ(AVIStreamLength(s.get()), 5);
         for (LONG k = 0; k < 5; ++k) {
             Bytes got(4096);
             LONG bytes = -1;
-            ASSERT_EQ(AVIStreamRead(s, k, 1, got.data(), 4096, &bytes, nullptr), AVIERR_OK);
+            ASSERT_EQ(AVIStreamRead(s.get(), k, 1, got.data(), 4096, &bytes, nullptr), AVIERR_OK);
             got.resize(static_cast<std::size_t>(bytes));
             EXPECT_EQ(got, l.frames[static_cast<std::size_t>(k)]) << "frame " << k;
-            EXPECT_EQ(AVIStreamFindSample(s, k, FIND_ANY | FIND_PREV), k == 1 ? 0 : k) << "frame " << k;
+            EXPECT_EQ(AVIStreamFindSample(s.get(), k, FIND_ANY | FIND_PREV), k == 1 ? 0 : k) << "frame " << k;
         }
-        AVIStreamRelease(s);
-        AVIFileRelease(f);
     }
 }
 

@@ -1,11 +1,14 @@
 // Reading through the public services: lengths, sample searches and stored bytes of
 // files built byte by byte, of files ffmpeg writes, and of OpenDML files past 4 GiB.
 #include "avi_builder.h"
+#include "avi_handles.h"
 #include "avifile.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <ostream>
 
 #include <fcntl.h>
@@ -17,33 +20,25 @@ using namespace kestro::test;
 
 // An opened file and its first video stream, released in the test's scope.
 struct Opened {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
+    kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
     HRESULT openResult = -1;
     HRESULT streamResult = -1;
     explicit Opened(const std::string& path, DWORD type = streamtypeVIDEO)
     {
-        AVIFileInit();
-        openResult = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
+        openResult = AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr);
         if (openResult == AVIERR_OK)
-            streamResult = AVIFileGetStream(file, &stream, type, 0);
-    }
-    ~Opened()
-    {
-        if (stream)
-            AVIStreamRelease(stream);
-        if (file)
-            AVIFileRelease(file);
-        AVIFileExit();
+            streamResult = AVIFileGetStream(file.get(), stream.out(), type, 0);
     }
     Bytes read(LONG pos, HRESULT* hr = nullptr) const
     {
         LONG size = -1;
-        HRESULT r = AVIStreamRead(stream, pos, 1, nullptr, 0, &size, nullptr);
+        HRESULT r = AVIStreamRead(stream.get(), pos, 1, nullptr, 0, &size, nullptr);
         Bytes b(static_cast<std::size_t>(std::max(size, 0)) + 3, 0xEE);
         LONG bytes = -1, samples = -1;
         if (r == AVIERR_OK)
-            r = AVIStreamRead(stream, pos, 1, b.data(), static_cast<LONG>(b.size()), &bytes, &samples);
+            r = AVIStreamRead(stream.get(), pos, 1, b.data(), static_cast<LONG>(b.size()), &bytes, &samples);
         if (hr)
             *hr = r;
         EXPECT_TRUE(r != AVIERR_OK || (bytes == size && samples == 1));
@@ -73,12 +68,12 @@ void expectFramesMatch(const Opened& o, const AviLayout& l)
     ASSERT_EQ(o.openResult, AVIERR_OK);
     ASSERT_EQ(o.streamResult, AVIERR_OK);
     const auto n = static_cast<LONG>(l.frames.size());
-    EXPECT_EQ(AVIStreamStart(o.stream), 0);
-    ASSERT_EQ(AVIStreamLength(o.stream), n);
+    EXPECT_EQ(AVIStreamStart(o.stream.get()), 0);
+    ASSERT_EQ(AVIStreamLength(o.stream.get()), n);
     for (LONG i = 0; i < n; ++i) {
         EXPECT_EQ(o.read(i), l.frames[static_cast<std::size_t>(i)]) << "frame " << i;
-        EXPECT_EQ(AVIStreamFindSample(o.stream, i, FIND_ANY | FIND_PREV), walk(l, i, false)) << "prev " << i;
-        EXPECT_EQ(AVIStreamFindSample(o.stream, i, FIND_ANY | FIND_NEXT), walk(l, i, true)) << "next " << i;
+        EXPECT_EQ(AVIStreamFindSample(o.stream.get(), i, FIND_ANY | FIND_PREV), walk(l, i, false)) << "prev " << i;
+        EXPECT_EQ(AVIStreamFindSample(o.stream.get(), i, FIND_ANY | FIND_NEXT), walk(l, i, true)) << "next " << i;
     }
 }
 
@@ -90,13 +85,13 @@ TEST(Read, DroppedFramesCountAndAreSkippedBySearches)
     Opened o(path);
     expectFramesMatch(o, l);
     // Past either end: searching back from beyond the end starts at the last sample.
-    EXPECT_EQ(AVIStreamFindSample(o.stream, 50, FIND_ANY | FIND_PREV), 8);
-    EXPECT_EQ(AVIStreamFindSample(o.stream, 10, FIND_ANY | FIND_NEXT), -1);
-    EXPECT_EQ(AVIStreamFindSample(o.stream, -1, FIND_ANY | FIND_PREV), -1);
-    EXPECT_EQ(AVIStreamFindSample(o.stream, -5, FIND_ANY | FIND_NEXT), 1);
+    EXPECT_EQ(AVIStreamFindSample(o.stream.get(), 50, FIND_ANY | FIND_PREV), 8);
+    EXPECT_EQ(AVIStreamFindSample(o.stream.get(), 10, FIND_ANY | FIND_NEXT), -1);
+    EXPECT_EQ(AVIStreamFindSample(o.stream.get(), -1, FIND_ANY | FIND_PREV), -1);
+    EXPECT_EQ(AVIStreamFindSample(o.stream.get(), -5, FIND_ANY | FIND_NEXT), 1);
 
     AVISTREAMINFOA info{};
-    ASSERT_EQ(AVIStreamInfoA(o.stream, &info, sizeof info), AVIERR_OK);
+    ASSERT_EQ(AVIStreamInfoA(o.stream.get(), &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.fccType, streamtypeVIDEO);
     EXPECT_EQ(info.dwLength, 10u);
     EXPECT_EQ(info.rcFrame.right, 8);
@@ -112,11 +107,11 @@ TEST(Read, BufferRules)
     ASSERT_EQ(o.streamResult, AVIERR_OK);
     Bytes small(95);
     LONG bytes = 0;
-    EXPECT_EQ(AVIStreamRead(o.stream, 0, 1, small.data(), 95, &bytes, nullptr), AVIERR_BUFFERTOOSMALL);
-    EXPECT_EQ(AVIStreamRead(o.stream, 3, 1, small.data(), 95, &bytes, nullptr), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamRead(o.stream.get(), 0, 1, small.data(), 95, &bytes, nullptr), AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(AVIStreamRead(o.stream.get(), 3, 1, small.data(), 95, &bytes, nullptr), AVIERR_BADPARAM);
     // A frame without data reads as zero bytes, even into no buffer at all.
     LONG samples = 0;
-    EXPECT_EQ(AVIStreamRead(o.stream, 1, 1, small.data(), 0, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(AVIStreamRead(o.stream.get(), 1, 1, small.data(), 0, &bytes, &samples), AVIERR_OK);
     EXPECT_EQ(bytes, 0);
     EXPECT_EQ(samples, 1);
 }
@@ -145,7 +140,7 @@ TEST(Read, PartOfASampleInRows)
         Bytes out(400, 0xEE);
         std::uint8_t* first = out.data() + (c.stride < 0 ? 200 : 0);
         LONG bytes = -1;
-        ASSERT_EQ(AVIStreamReadPart(o.stream, 2, c.offset, c.row, c.rows, first, c.stride, &bytes), AVIERR_OK);
+        ASSERT_EQ(AVIStreamReadPart(o.stream.get(), 2, c.offset, c.row, c.rows, first, c.stride, &bytes), AVIERR_OK);
         EXPECT_EQ(bytes, c.expectBytes);
         Bytes expected(400, 0xEE);
         for (LONG k = 0; k * c.row < c.expectBytes; ++k)
@@ -156,11 +151,11 @@ TEST(Read, PartOfASampleInRows)
     }
     Bytes out(96);
     LONG bytes = -1;
-    EXPECT_EQ(AVIStreamReadPart(o.stream, 1, 0, 96, 1, out.data(), 96, &bytes), AVIERR_OK) << "a dropped frame";
+    EXPECT_EQ(AVIStreamReadPart(o.stream.get(), 1, 0, 96, 1, out.data(), 96, &bytes), AVIERR_OK) << "a dropped frame";
     EXPECT_EQ(bytes, 0);
-    EXPECT_EQ(AVIStreamReadPart(o.stream, 3, 0, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
-    EXPECT_EQ(AVIStreamReadPart(o.stream, 0, -1, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
-    EXPECT_EQ(AVIStreamReadPart(o.stream, 0, 0, 96, 1, nullptr, 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(o.stream.get(), 3, 0, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(o.stream.get(), 0, -1, 96, 1, out.data(), 96, &bytes), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamReadPart(o.stream.get(), 0, 0, 96, 1, nullptr, 96, &bytes), AVIERR_BADPARAM);
     EXPECT_EQ(AVIStreamReadPart(nullptr, 0, 0, 96, 1, out.data(), 96, &bytes), AVIERR_BADHANDLE);
 }
 
@@ -178,16 +173,15 @@ TEST(Read, EmptyFrameRectangleIsServedAsStored)
     Opened o(path);
     ASSERT_EQ(o.streamResult, AVIERR_OK);
     AVISTREAMINFOA info{};
-    ASSERT_EQ(AVIStreamInfoA(o.stream, &info, sizeof info), AVIERR_OK);
+    ASSERT_EQ(AVIStreamInfoA(o.stream.get(), &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.rcFrame.right - info.rcFrame.left, 0);
     EXPECT_EQ(info.rcFrame.bottom - info.rcFrame.top, 0);
-    PGETFRAME gf = AVIStreamGetFrameOpen(o.stream, nullptr);
-    ASSERT_NE(gf, nullptr);
-    const auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, 1));
+    const kestro::avi::GetFrameHandle gf(AVIStreamGetFrameOpen(o.stream.get(), nullptr));
+    ASSERT_TRUE(gf);
+    const auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf.get(), 1));
     ASSERT_NE(bih, nullptr);
     EXPECT_EQ(bih->biWidth, 8);
     EXPECT_EQ(bih->biHeight, 4);
-    AVIStreamGetFrameClose(gf);
 }
 
 struct LayoutCase {
@@ -249,12 +243,12 @@ TEST(Read, AudioOnlyFileHasNoVideoStream)
         Opened o(path);
         EXPECT_EQ(o.openResult, AVIERR_OK);
         EXPECT_NE(o.streamResult, AVIERR_OK);
-        EXPECT_EQ(o.stream, nullptr);
+        EXPECT_EQ(o.stream.get(), nullptr);
     }
     Opened audio(path, streamtypeAUDIO);
     EXPECT_EQ(audio.streamResult, AVIERR_OK);
-    EXPECT_EQ(AVIStreamLength(audio.stream), 3);
-    EXPECT_EQ(AVIStreamGetFrameOpen(audio.stream, nullptr), nullptr);
+    EXPECT_EQ(AVIStreamLength(audio.stream.get()), 3);
+    EXPECT_EQ(AVIStreamGetFrameOpen(audio.stream.get(), nullptr), nullptr);
 }
 
 TEST(Read, MissingFileAndBadHandles)
@@ -277,7 +271,7 @@ TEST(Read, MissingFileAndBadHandles)
     AviLayout l = layout24(2);
     Opened o(saveBuilt(dir, l));
     ASSERT_EQ(o.streamResult, AVIERR_OK);
-    EXPECT_EQ(AVIStreamLength(reinterpret_cast<PAVISTREAM>(o.file)), -1);
+    EXPECT_EQ(AVIStreamLength(reinterpret_cast<PAVISTREAM>(o.file.get())), -1);
 }
 
 TEST(Read, StreamOutlivesItsFileAndInnerInitPairs)
@@ -285,26 +279,59 @@ TEST(Read, StreamOutlivesItsFileAndInnerInitPairs)
     ScratchDir dir;
     AviLayout l = layout24(4, {2});
     const std::string path = saveBuilt(dir, l);
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
-    ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle stream;
+    ASSERT_EQ(AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file.get(), stream.out(), streamtypeVIDEO, 0), AVIERR_OK);
     // An export's own start/end pair nests inside and leaves the open file usable.
     AVIFileInit();
     AVIFileExit();
-    EXPECT_EQ(AVIFileRelease(file), 0u);
-    PGETFRAME gf = AVIStreamGetFrameOpen(stream, nullptr);
-    ASSERT_NE(gf, nullptr);
-    EXPECT_EQ(AVIStreamRelease(stream), 0u);
-    const auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf, 3));
+    // Released by hand, in the order under test: the file, then the stream, then its decoder.
+    EXPECT_EQ(AVIFileRelease(file.detach()), 0u);
+    kestro::avi::GetFrameHandle gf(AVIStreamGetFrameOpen(stream.get(), nullptr));
+    ASSERT_TRUE(gf);
+    EXPECT_EQ(AVIStreamRelease(stream.detach()), 0u);
+    const auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(gf.get(), 3));
     ASSERT_NE(bih, nullptr);
     EXPECT_EQ(bih->biWidth, 8);
     EXPECT_EQ(bih->biBitCount, 24);
     EXPECT_EQ(0, std::memcmp(reinterpret_cast<const std::uint8_t*>(bih) + 40, l.frames[3].data(), 96));
-    EXPECT_EQ(AVIStreamGetFrame(gf, 4), nullptr);
-    EXPECT_EQ(AVIStreamGetFrameClose(gf), AVIERR_OK);
-    AVIFileExit();
+    EXPECT_EQ(AVIStreamGetFrame(gf.get(), 4), nullptr);
+    EXPECT_EQ(AVIStreamGetFrameClose(gf.detach()), AVIERR_OK);
+}
+
+// The holders close what they hold when they go, when they are given a new handle, and when
+// another takes their handle over; a held handle that leaked would keep its file open.
+TEST(Read, HoldersCloseWhatTheyHold)
+{
+    ScratchDir dir;
+    AviLayout l = layout24(3);
+    const std::string path = saveBuilt(dir, l);
+    auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator{});
+    };
+    const auto before = openFiles();
+    {
+        const kestro::avi::Session session;
+        kestro::avi::FileHandle file;
+        ASSERT_EQ(AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr), AVIERR_OK);
+        const auto one = openFiles();
+        ASSERT_GT(one, before) << "an open capture holds a descriptor";
+        ASSERT_EQ(AVIFileOpenA(file.out(), path.c_str(), OF_READ, nullptr), AVIERR_OK);
+        EXPECT_EQ(openFiles(), one) << "the first file was not closed when the holder took a second";
+
+        kestro::avi::FileHandle taker = std::move(file);
+        EXPECT_FALSE(file);
+        kestro::avi::StreamHandle stream;
+        ASSERT_EQ(AVIFileGetStream(taker.get(), stream.out(), streamtypeVIDEO, 0), AVIERR_OK);
+        kestro::avi::GetFrameHandle frames(AVIStreamGetFrameOpen(stream.get(), nullptr));
+        ASSERT_NE(AVIStreamGetFrame(frames.get(), 2), nullptr);
+        taker = kestro::avi::FileHandle{};
+        EXPECT_EQ(openFiles(), one) << "the stream keeps its file open";
+    }
+    EXPECT_EQ(openFiles(), before);
 }
 
 // A capture whose recorder crashed: sizes never patched, no index, last frame cut short.
@@ -321,7 +348,7 @@ TEST(Read, CrashedRecorderStillOpens)
     writeFile(path, file);
     Opened o(path);
     ASSERT_EQ(o.streamResult, AVIERR_OK);
-    ASSERT_EQ(AVIStreamLength(o.stream), 4);
+    ASSERT_EQ(AVIStreamLength(o.stream.get()), 4);
     for (LONG i = 0; i < 4; ++i)
         EXPECT_EQ(o.read(i), l.frames[static_cast<std::size_t>(i)]);
 }
@@ -354,9 +381,9 @@ TEST(Read, FilesWrittenByFfmpeg)
               0);
     Opened o(path);
     ASSERT_EQ(o.streamResult, AVIERR_OK);
-    EXPECT_EQ(AVIStreamLength(o.stream), 13);
+    EXPECT_EQ(AVIStreamLength(o.stream.get()), 13);
     AVISTREAMINFOA info{};
-    ASSERT_EQ(AVIStreamInfoA(o.stream, &info, sizeof info), AVIERR_OK);
+    ASSERT_EQ(AVIStreamInfoA(o.stream.get(), &info, sizeof info), AVIERR_OK);
     EXPECT_EQ(info.rcFrame.right - info.rcFrame.left, 64);
     EXPECT_EQ(info.rcFrame.bottom - info.rcFrame.top, 48);
     EXPECT_EQ(info.dwRate / std::max<DWORD>(info.dwScale, 1), 10u);
@@ -517,7 +544,7 @@ TEST(ReadLarge, OpenDmlPastFourGiB)
         Opened o(path);
         ASSERT_EQ(o.streamResult, AVIERR_OK);
         // avih counts only the first RIFF; the stream has every frame.
-        ASSERT_EQ(AVIStreamLength(o.stream), static_cast<LONG>(frames.size()));
+        ASSERT_EQ(AVIStreamLength(o.stream.get()), static_cast<LONG>(frames.size()));
         for (LONG i = 0; i < static_cast<LONG>(frames.size()); ++i)
             EXPECT_EQ(o.read(i), frames[static_cast<std::size_t>(i)]) << "frame " << i;
     }

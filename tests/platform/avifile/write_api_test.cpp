@@ -2,7 +2,9 @@
 // create the file, create the stream, make the 'DIB ' stream, set the format, write key
 // frames at positions 0..n-1, release the streams and the file. ffprobe and ffmpeg then
 // check what landed on disk.
+#include "avi_handles.h"
 #include "avifile.h"
+#include "dib.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,46 +30,31 @@ struct Bitmap {
 Bitmap makeBitmap(int w, int h, int bits, DWORD clrUsed, int frame)
 {
     Bitmap b;
-    const std::size_t row = ((static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8) + 3) & ~std::size_t{3};
-    const std::size_t table = bits == 8 ? 1024 : 0;
-    b.formatSize = 40 + table;
-    b.block.assign(b.formatSize + row * static_cast<std::size_t>(h), 0);
-    BITMAPINFOHEADER& bih = b.header();
-    bih = {40, w, h,       1, static_cast<WORD>(bits), BI_RGB, static_cast<DWORD>(row * static_cast<std::size_t>(h)),
-           0,  0, clrUsed, 0};
-    for (std::size_t i = 0; i < table / 4; ++i)
-        std::memset(b.block.data() + 40 + 4 * i, static_cast<int>(i), 3);
+    BITMAPINFOHEADER bih = kestro::dib::header(w, h, bits);
+    bih.biClrUsed = clrUsed;
+    const std::size_t row = kestro::dib::stride(bih);
+    const std::size_t table = bits == 8 ? kestro::dib::kGreyTableBytes : 0;
+    b.formatSize = sizeof bih + table;
+    b.block.assign(b.formatSize + bih.biSizeImage, 0);
+    b.header() = bih;
+    if (table)
+        kestro::dib::fillGreyTable(b.block.data() + sizeof bih);
     for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y)
         for (std::size_t x = 0; x < static_cast<std::size_t>(w) * static_cast<std::size_t>(bits) / 8; ++x)
             b.pixels()[y * row + x] = static_cast<std::uint8_t>(x * 13 + y * 29 + static_cast<std::size_t>(frame) * 7);
     return b;
 }
 
-// The handles an export holds, released in the exporters' order whatever happens.
+// The handles an export holds, released in the exporters' order whatever happens: the plain
+// stream, the compressed one, then the file.
 struct Export {
-    PAVIFILE file = nullptr;
-    PAVISTREAM plain = nullptr;
-    PAVISTREAM compressed = nullptr;
-    Export() { AVIFileInit(); }
-    ~Export()
-    {
-        release();
-        AVIFileExit();
-    }
-    void release()
-    {
-        if (plain)
-            AVIStreamRelease(plain);
-        if (compressed)
-            AVIStreamRelease(compressed);
-        if (file)
-            AVIFileRelease(file);
-        plain = compressed = nullptr;
-        file = nullptr;
-    }
+    kestro::avi::Session session;
+    kestro::avi::FileHandle file;
+    kestro::avi::StreamHandle compressed;
+    kestro::avi::StreamHandle plain;
     HRESULT begin(const std::string& path, Bitmap& first, DWORD rate)
     {
-        HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+        HRESULT hr = AVIFileOpenA(file.out(), path.c_str(), OF_CREATE | OF_WRITE, nullptr);
         if (hr != AVIERR_OK)
             return hr;
         AVISTREAMINFOA info{};
@@ -76,19 +63,19 @@ struct Export {
         info.dwRate = rate;
         info.dwSuggestedBufferSize = first.header().biSizeImage;
         info.rcFrame = {0, 0, first.header().biWidth, first.header().biHeight};
-        if ((hr = AVIFileCreateStreamA(file, &plain, &info)) != AVIERR_OK)
+        if ((hr = AVIFileCreateStreamA(file.get(), plain.out(), &info)) != AVIERR_OK)
             return hr;
         AVICOMPRESSOPTIONS opts{};
         opts.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
         opts.dwFlags = AVICOMPRESSF_VALID;
-        if ((hr = AVIMakeCompressedStream(&compressed, plain, &opts, nullptr)) != AVIERR_OK)
+        if ((hr = AVIMakeCompressedStream(compressed.out(), plain.get(), &opts, nullptr)) != AVIERR_OK)
             return hr;
-        return AVIStreamSetFormat(compressed, 0, first.block.data(), static_cast<LONG>(first.formatSize));
+        return AVIStreamSetFormat(compressed.get(), 0, first.block.data(), static_cast<LONG>(first.formatSize));
     }
     HRESULT frame(LONG pos, Bitmap& b)
     {
-        return AVIStreamWrite(compressed, pos, 1, b.pixels(), static_cast<LONG>(b.header().biSizeImage), AVIIF_KEYFRAME,
-                              nullptr, nullptr);
+        return AVIStreamWrite(compressed.get(), pos, 1, b.pixels(), static_cast<LONG>(b.header().biSizeImage),
+                              AVIIF_KEYFRAME, nullptr, nullptr);
     }
 };
 
@@ -119,7 +106,7 @@ TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
         ASSERT_EQ(e.begin(path, frames[0], 5), AVIERR_OK);
         for (int k = 0; k < kFrames; ++k)
             ASSERT_EQ(e.frame(k, frames[static_cast<std::size_t>(k)]), AVIERR_OK);
-        ASSERT_EQ(AVIFileCommit(e.file), AVIERR_OK);
+        ASSERT_EQ(AVIFileCommit(e.file.get()), AVIERR_OK);
     }
     EXPECT_EQ(probe(path, "nb_read_frames", true), std::to_string(kFrames));
     EXPECT_EQ(probe(path, "codec_name"), "rawvideo");
@@ -129,7 +116,7 @@ TEST_P(WriteApi, FfmpegReadsExactlyWhatWasWritten)
     // ffmpeg's rows are top-down and unpadded; ours bottom-up and padded to 4. An 8-bit
     // frame is looked up in its grey table, so each of ffmpeg's BGR bytes is our index.
     const std::size_t bytesPerPixel = static_cast<std::size_t>(s.bits) / 8;
-    const std::size_t row = ((static_cast<std::size_t>(s.width) * bytesPerPixel) + 3) & ~std::size_t{3};
+    const std::size_t row = kestro::dib::stride(s.width, s.bits);
     const std::size_t w = static_cast<std::size_t>(s.width);
     for (int k = 0; k < kFrames; ++k) {
         const auto theirs = ffmpegFrame(path, k, "bgr24");
@@ -177,23 +164,23 @@ TEST(WriteApi, RefusalsAndErrorsComeBackAsCodes)
     {
         Export e;
         EXPECT_EQ(e.begin(dir.file("no-such-folder/out.avi"), b, 5), AVIERR_FILEOPEN);
-        EXPECT_EQ(e.file, nullptr);
+        EXPECT_EQ(e.file.get(), nullptr);
         // The reason goes with the code, so an exporter can say it in words.
         EXPECT_EQ(AVIFileLastSystemError(), ENOENT);
     }
     {
         // Only frames stored unchanged are offered.
         Export e;
-        ASSERT_EQ(AVIFileOpenA(&e.file, dir.file("x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+        ASSERT_EQ(AVIFileOpenA(e.file.out(), dir.file("x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
         AVISTREAMINFOA info{};
         info.fccType = streamtypeVIDEO;
         info.dwScale = 1;
         info.dwRate = 5;
-        ASSERT_EQ(AVIFileCreateStreamA(e.file, &e.plain, &info), AVIERR_OK);
+        ASSERT_EQ(AVIFileCreateStreamA(e.file.get(), e.plain.out(), &info), AVIERR_OK);
         AVICOMPRESSOPTIONS opts{};
         opts.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
-        EXPECT_EQ(AVIMakeCompressedStream(&e.compressed, e.plain, &opts, nullptr), AVIERR_NOCOMPRESSOR);
-        EXPECT_EQ(e.compressed, nullptr);
+        EXPECT_EQ(AVIMakeCompressedStream(e.compressed.out(), e.plain.get(), &opts, nullptr), AVIERR_NOCOMPRESSOR);
+        EXPECT_EQ(e.compressed.get(), nullptr);
     }
     {
         // A full disk is reported by the write or, at the latest, by the commit.
@@ -202,7 +189,7 @@ TEST(WriteApi, RefusalsAndErrorsComeBackAsCodes)
         HRESULT hr = AVIERR_OK;
         for (LONG k = 0; k < 4 && hr == AVIERR_OK; ++k)
             hr = e.frame(k, b);
-        const HRESULT commit = AVIFileCommit(e.file);
+        const HRESULT commit = AVIFileCommit(e.file.get());
         EXPECT_TRUE(hr == AVIERR_FILEWRITE || commit == AVIERR_FILEWRITE) << std::hex << hr << " " << commit;
         EXPECT_EQ(commit, AVIERR_FILEWRITE);
         EXPECT_EQ(AVIFileLastSystemError(), ENOSPC);
@@ -220,22 +207,18 @@ TEST(WriteApi, ReleaseOrderDoesNotMatter)
         ASSERT_EQ(e.begin(path, b, 2), AVIERR_OK);
         ASSERT_EQ(e.frame(0, b), AVIERR_OK);
         // The file goes first; the streams keep it open until they are released too.
-        AVIFileRelease(e.file);
-        e.file = nullptr;
+        AVIFileRelease(e.file.detach());
         ASSERT_EQ(e.frame(1, b), AVIERR_OK);
     }
-    AVIFileInit();
-    PAVIFILE f = nullptr;
-    PAVISTREAM s = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_READ, nullptr), AVIERR_OK);
-    ASSERT_EQ(AVIFileGetStream(f, &s, streamtypeVIDEO, 0), AVIERR_OK);
-    EXPECT_EQ(AVIStreamLength(s), 2);
+    const kestro::avi::Session session;
+    kestro::avi::FileHandle f;
+    kestro::avi::StreamHandle s;
+    ASSERT_EQ(AVIFileOpenA(f.out(), path.c_str(), OF_READ, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(f.get(), s.out(), streamtypeVIDEO, 0), AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(s.get()), 2);
     std::vector<std::uint8_t> got(b.header().biSizeImage);
-    ASSERT_EQ(AVIStreamRead(s, 1, 1, got.data(), static_cast<LONG>(got.size()), nullptr, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIStreamRead(s.get(), 1, 1, got.data(), static_cast<LONG>(got.size()), nullptr, nullptr), AVIERR_OK);
     EXPECT_EQ(0, std::memcmp(got.data(), b.pixels(), got.size()));
-    AVIStreamRelease(s);
-    AVIFileRelease(f);
-    AVIFileExit();
 }
 
 } // namespace

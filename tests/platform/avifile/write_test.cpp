@@ -2,6 +2,7 @@
 // exact pixels written, and the RIFF structure the OpenDML indexes rely on is checked
 // byte by byte.
 #include "avi_writer.h"
+#include "dib.h"
 #include "riff.h"
 #include "test_support.h"
 
@@ -38,10 +39,7 @@ struct Picture {
 
 bool isPlanar(const Picture& p) { return p.compression == kI420; }
 
-std::size_t rowBytes(const Picture& p)
-{
-    return (static_cast<std::size_t>(p.width) * p.bits / 8 + 3) & ~std::size_t{3};
-}
+std::size_t rowBytes(const Picture& p) { return kestro::dib::stride(p.width, p.bits); }
 
 std::size_t storedSize(const Picture& p)
 {

@@ -1,15 +1,18 @@
 #include "staged_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace kestro::kxfits {
+namespace kestro::fileio {
 
 namespace {
 
@@ -17,33 +20,58 @@ namespace {
 // target's name.
 constexpr std::size_t kMaxStem = 200;
 constexpr int kAttempts = 100;
+constexpr std::string_view kSuffix = ".part";
+constexpr std::size_t kHexDigits = 8;
+// The name taken when even a shortened one is too long for the folder's path.
+constexpr std::string_view kFallbackStem = "kestro-export";
 
-// Eight hexadecimal digits and ".part", as every export names its temporary files, so that a
-// later export can tell the user of those a killed one left behind.
-std::string randomSuffix(std::mt19937& rng)
+// At most kMaxStem bytes of the name, cut before a character rather than inside one, so that the
+// name a message shows is still valid UTF-8.
+std::string stemOf(const std::string& name)
 {
-    char s[16];
-    std::snprintf(s, sizeof s, "%08x.part", static_cast<unsigned>(rng()));
-    return s;
+    std::size_t end = std::min(name.size(), kMaxStem);
+    while (end < name.size() && end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    return name.substr(0, end);
+}
+
+void tell(int* osError, int error)
+{
+    if (osError)
+        *osError = error;
 }
 
 } // namespace
+
+bool isTemporaryName(std::string_view name)
+{
+    constexpr std::size_t kTail = 1 + kHexDigits + kSuffix.size();
+    if (name.size() < 1 + 1 + kTail || name.front() != '.' || !name.ends_with(kSuffix))
+        return false;
+    const std::size_t dot = name.size() - kTail;
+    const std::string_view digits = name.substr(dot + 1, kHexDigits);
+    return name[dot] == '.' &&
+           std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
 
 StagedFile::StagedFile(std::string target) : m_target(std::move(target)) {}
 
 StagedFile::~StagedFile()
 {
-    if (m_owned)
+    if (m_owned && !m_committed)
         ::unlink(m_temp.c_str());
 }
 
-bool StagedFile::reserve(int* osError)
+bool StagedFile::create(int* osError)
 {
     const std::filesystem::path target(m_target);
-    const std::string stem = target.filename().string().substr(0, kMaxStem);
+    std::string stem = stemOf(target.filename().string());
     std::mt19937 rng(std::random_device{}());
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string candidate = (target.parent_path() / ("." + stem + "." + randomSuffix(rng))).string();
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(rng()));
+        const std::string candidate =
+            (target.parent_path() / ("." + stem + "." + digits + std::string(kSuffix))).string();
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
@@ -51,12 +79,17 @@ bool StagedFile::reserve(int* osError)
             m_owned = true;
             return true;
         }
+        // A folder's path near the system's limit leaves no room for the name's decoration.
+        if (errno == ENAMETOOLONG && stem != kFallbackStem) {
+            stem = kFallbackStem;
+            continue;
+        }
         if (errno != EEXIST) {
-            *osError = errno;
+            tell(osError, errno);
             return false;
         }
     }
-    *osError = EEXIST;
+    tell(osError, EEXIST);
     return false;
 }
 
@@ -71,7 +104,7 @@ bool StagedFile::makeRoom(std::uint64_t bytes, int* osError)
 {
     const int fd = ::open(m_temp.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
-        *osError = errno;
+        tell(osError, errno);
         return false;
     }
     int result;
@@ -82,7 +115,7 @@ bool StagedFile::makeRoom(std::uint64_t bytes, int* osError)
     ::close(fd);
     if (error == 0 || error == EOPNOTSUPP || error == ENOSYS)
         return true;
-    *osError = error;
+    tell(osError, error);
     return false;
 }
 
@@ -90,7 +123,7 @@ std::int64_t StagedFile::size(int* osError) const
 {
     struct stat st {};
     if (::stat(m_temp.c_str(), &st) != 0) {
-        *osError = errno;
+        tell(osError, errno);
         return -1;
     }
     return st.st_size;
@@ -107,12 +140,19 @@ bool StagedFile::folderShortOf(std::uint64_t bytes) const
 
 bool StagedFile::commit(int* osError)
 {
-    if (std::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        *osError = errno;
+    if (m_committed)
+        return true;
+    if (m_temp.empty()) {
+        tell(osError, ENOENT);
         return false;
     }
+    if (std::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        tell(osError, errno);
+        return false;
+    }
+    m_committed = true;
     m_owned = false;
     return true;
 }
 
-} // namespace kestro::kxfits
+} // namespace kestro::fileio
