@@ -166,6 +166,10 @@ def main(folder, names):
     w.capture("rgb16", "RGB", scene(2, 8, 16, 3, 16383), 14)
     w.capture("flat16", "MONO", np.full((3, 16, 32), 0x0102), 16, flag=1)
     w.capture("zero16", "MONO", np.zeros((3, 16, 32)), 12)
+    # Too few neighbours to judge, and values that are rough read either way.
+    w.capture("tiny16", "MONO", scene(1, 2, 4, 1, 4095), 12, flag=1)
+    index = np.arange(3 * 16 * 32, dtype=np.uint64).reshape(3, 16, 32)
+    w.capture("rough16", "MONO", (index * np.uint64(2654435761) >> np.uint64(8)) & np.uint64(0xFFFF), 16)
 
     w.capture("count0", "MONO", scene(4, 12, 16, 1, 255), 8, count=0, trailer="none")
     # 8-byte frames: the table of times is as long as five frames and must not be taken for them.

@@ -73,11 +73,14 @@ const Good kGood[] = {
     {"be12-flag1", ColorId::Mono, "", 1, 2, 12, 12, kData, kBE, true, "", 0},
     {"depth16-data12", ColorId::Mono, "", 1, 2, 16, 12, kData, kLE, false, "", 0},
     {"rgb16", ColorId::RGB, "", 3, 2, 14, 14, kData, kLE, false, "", 0},
-    // Flat and empty frames cannot tell: little-endian, with either flag.
+    // Flat, empty, tiny or rough frames cannot tell: little-endian, with either flag.
     {"flat16", ColorId::Mono, "", 1, 2, 16, 9, kConvention, kLE, false, "", 0},
     {"zero16", ColorId::Mono, "", 1, 2, 12, 12, kConvention, kLE, false, "", 0},
+    {"tiny16", ColorId::Mono, "", 1, 2, 12, 12, kConvention, kLE, false, "", 0},
+    {"rough16", ColorId::Mono, "", 1, 2, 16, 16, kConvention, kLE, false, "", 0},
     {"count0", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false,
      "count0.ser does not say how many frames it holds (its count is 0); it holds 4 whole frames.", 0},
+    // Eight-byte frames: the table of their times is as long as five more frames.
     {"count0-times", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false,
      "count0-times.ser does not say how many frames it holds (its count is 0); it holds 5 whole frames.", 0},
     {"count-large", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false,
@@ -293,17 +296,6 @@ TEST(ReadRefusal, AFileCutShortAfterOpeningNamesTheCause)
     const Status lost = r.readFrame(2, frame.data(), 16);
     EXPECT_EQ(lost.error, "frame 2 could not be read: the file is shorter than when it was opened");
     EXPECT_TRUE(r.readFrame(1, frame.data(), 16));
-}
-
-TEST(FrameCount, ATableOfTimesIsNotTakenForFramesWhenTheCountIsMissing)
-{
-    // Eight-byte frames: five frames and their times fill ten frames' worth of bytes.
-    SerFixtures fx{"count0-times"};
-    OpenResult opened = openSer(fx.ser("count0-times"));
-    ASSERT_TRUE(opened.reader) << opened.error;
-    EXPECT_EQ(opened.reader->layout().frameBytes, 8u);
-    EXPECT_EQ(opened.reader->frameCount(), 5);
-    EXPECT_TRUE(opened.reader->hasFrameTimes());
 }
 
 TEST(LargeFile, TheLastFramePastFourGibibytesIsReadWhole)
