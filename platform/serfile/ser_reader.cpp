@@ -18,8 +18,8 @@ constexpr std::size_t kTimeBytes = 8;
 constexpr std::int32_t kProbeFrames = 8;
 constexpr std::int32_t kProbeRows = 16;
 constexpr std::size_t kProbeRowBytes = 16 * 1024;
-// A table of frame times found after the frames of a file that gives no count is believed when
-// these many of its entries, spread over it, are times a capture can have been made at.
+// A table of frame times is believed when these many of its entries, spread over it, are times
+// a capture can have been made at.
 constexpr std::uint64_t kTimesChecked = 4096;
 // 1970-01-01 and 2200-01-01: no camera recorded before, and a value past is not a time.
 constexpr std::int64_t kEarliestCapture = kUnixEpochTicks;
@@ -106,9 +106,14 @@ void SerReader::countFrames(const std::string& name)
     if (said > 0 && static_cast<std::uint64_t>(said) <= fit) {
         count = static_cast<std::uint64_t>(said);
         const std::uint64_t rest = payload - count * frameBytes;
-        if (rest >= count * kTimeBytes) {
+        if (rest >= count * kTimeBytes && timesLookReal(kHeaderBytes + count * frameBytes, count)) {
             m_timesOffset = kHeaderBytes + count * frameBytes;
             m_extraBytes = rest - count * kTimeBytes;
+        } else if (rest >= count * kTimeBytes) {
+            // A count written before the capture ended leaves frames where the times would be.
+            m_extraBytes = rest;
+            m_notes.push_back(name + " ends with " + std::to_string(rest) + " bytes after its " + frames(count) +
+                              " that do not hold their times: no frame times are shown.");
         } else {
             m_extraBytes = rest;
             if (rest > 0)

@@ -178,6 +178,8 @@ def main(folder, names):
     w.capture("cut-in-frame", "GRBG", scene(4, 12, 16, 1, 255), 8, trailer="none", cut=100, whole_frames=3)
     w.capture("times-missing", "MONO", scene(3, 12, 16, 1, 255), 8, trailer="none")
     w.capture("times-short", "MONO", scene(3, 12, 16, 1, 255), 8, trailer=20)
+    # The count of a writer that stopped updating it: frames follow where the times would be.
+    w.capture("times-not-times", "MONO", scene(4, 12, 16, 1, 255), 8, count=3, trailer="none", whole_frames=3)
     w.capture("times-extra", "MONO", scene(3, 12, 16, 1, 255), 8, extra=b"\x01\x02\x03\x04\x05")
     w.capture("indi-id", "BGGR", scene(2, 12, 16, 1, 4095), 12, file_id=b"INDI-RECORDER\0")
 

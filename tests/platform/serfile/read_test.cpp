@@ -90,6 +90,10 @@ const Good kGood[] = {
     {"times-missing", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false, "", 0},
     {"times-short", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false,
      "times-short.ser ends with 20 bytes where the times of its 3 frames take 24: no frame times are shown.", 20},
+    {"times-not-times", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false,
+     "times-not-times.ser ends with 192 bytes after its 3 frames that do not hold their times: no frame times are "
+     "shown.",
+     192},
     {"times-extra", ColorId::Mono, "", 1, 1, 8, 8, k8, kLE, false, "", 5},
     {"indi-id", ColorId::BGGR, "BGGR", 1, 2, 12, 12, kData, kLE, false, "", 0, "INDI-RECORDER"},
 };
