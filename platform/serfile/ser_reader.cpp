@@ -58,7 +58,7 @@ OpenResult openSer(const std::string& path, const OpenOptions& options)
 
 Status SerReader::open(const std::string& path, const OpenOptions& options)
 {
-    auto file = std::make_unique<InputFile>();
+    auto file = std::make_unique<fileio::InputFile>();
     std::string why;
     if (!file->open(path, &why))
         return {why};
@@ -277,8 +277,7 @@ Status SerReader::readFrame(std::int32_t frame, std::uint8_t* firstRow, std::ptr
     if (Status s = checkRead(frame, strideBytes, m_layout.rowBytes); !s)
         return s;
     std::string why;
-    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, static_cast<std::size_t>(m_layout.height), firstRow,
-                            strideBytes, &why))
+    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, m_layout.frameBytes, firstRow, strideBytes, &why))
         return {"frame " + std::to_string(frame) + " could not be read: " + why};
     return {};
 }
@@ -306,7 +305,7 @@ Status SerReader::readFrame(std::int32_t frame, std::uint16_t* firstRow, std::pt
         }
         return {};
     }
-    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, height, out, strideBytes, &why))
+    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, m_layout.frameBytes, out, strideBytes, &why))
         return {"frame " + std::to_string(frame) + " could not be read: " + why};
     if ((byteOrder() == ByteOrder::Little) != hostIsLittle()) {
         for (std::size_t y = 0; y < height; ++y) {

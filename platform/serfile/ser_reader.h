@@ -17,9 +17,12 @@
 #include <string_view>
 #include <vector>
 
+namespace kestro::fileio {
+class InputFile;
+}
+
 namespace kestro::ser {
 
-class InputFile;
 // The outcome of an operation: empty error on success, otherwise the reason in words, without
 // the file's name (the caller puts it in front) and without a final stop.
 struct [[nodiscard]] Status {
@@ -126,7 +129,7 @@ private:
     Status checkRead(std::int32_t frame, std::ptrdiff_t strideBytes, std::size_t rowBytes) const;
     std::uint64_t frameOffset(std::int32_t frame) const;
 
-    std::unique_ptr<InputFile> m_file;
+    std::unique_ptr<fileio::InputFile> m_file;
     Header m_header;
     FrameLayout m_layout;
     std::int32_t m_frameCount = 0;

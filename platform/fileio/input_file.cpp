@@ -8,7 +8,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-namespace kestro::ser {
+namespace kestro::fileio {
 
 namespace {
 
@@ -108,26 +108,27 @@ bool InputFile::readAt(std::uint64_t offset, void* buffer, std::size_t n, std::s
     return true;
 }
 
-bool InputFile::readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t rows, std::uint8_t* firstRow,
+bool InputFile::readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t n, std::uint8_t* firstRow,
                            std::ptrdiff_t stride, std::string* why) const
 {
-    if (rows == 0 || rowBytes == 0)
-        return true;
-    if (stride == static_cast<std::ptrdiff_t>(rowBytes))
-        return readAt(offset, firstRow, rowBytes * rows, why);
-    if (m_fd < 0 || offset > m_size || rows > (m_size - offset) / rowBytes) {
+    if (rowBytes == 0 || n == 0 || stride == static_cast<std::ptrdiff_t>(rowBytes))
+        return readAt(offset, firstRow, n, why);
+    if (m_fd < 0 || offset > m_size || n > m_size - offset) {
         say(why, "the read reaches past the end of the file");
         return false;
     }
     // One preadv per batch of rows: the kernel puts each row in its place, so a caller's stride
-    // costs no copy of its own.
+    // (turning a plane upside down, say) costs no pass of its own.
     constexpr std::size_t kRowsPerCall = 1024;
     iovec vec[kRowsPerCall];
+    const std::size_t rows = (n + rowBytes - 1) / rowBytes;
     for (std::size_t row = 0; row < rows;) {
         const std::size_t count = std::min(kRowsPerCall, rows - row);
+        std::size_t bytes = 0;
         for (std::size_t k = 0; k < count; ++k) {
             vec[k].iov_base = firstRow + static_cast<std::ptrdiff_t>(row + k) * stride;
-            vec[k].iov_len = rowBytes;
+            vec[k].iov_len = std::min(rowBytes, n - (row + k) * rowBytes);
+            bytes += vec[k].iov_len;
         }
         const std::uint64_t at = offset + row * rowBytes;
         ssize_t got;
@@ -138,15 +139,15 @@ bool InputFile::readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size
             say(why, readFailure(got));
             return false;
         }
-        if (static_cast<std::size_t>(got) != count * rowBytes) {
+        if (static_cast<std::size_t>(got) != bytes) {
             // A short read (a signal, a network file): the rest of these rows one by one.
             std::size_t done = static_cast<std::size_t>(got);
             for (std::size_t k = 0; k < count; ++k) {
-                const std::size_t have = std::min(done, rowBytes);
+                const std::size_t have = std::min(done, vec[k].iov_len);
                 done -= have;
-                if (have < rowBytes &&
+                if (have < vec[k].iov_len &&
                     !readAt(at + k * rowBytes + have, static_cast<std::uint8_t*>(vec[k].iov_base) + have,
-                            rowBytes - have, why))
+                            vec[k].iov_len - have, why))
                     return false;
             }
         }
@@ -155,4 +156,4 @@ bool InputFile::readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size
     return true;
 }
 
-} // namespace kestro::ser
+} // namespace kestro::fileio
