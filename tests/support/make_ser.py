@@ -7,6 +7,8 @@ written:
                       uint8 or uint16 in their values (whatever byte order the file uses)
   NAME.times.npy      the UTC ticks of the frames, when the file ends with a complete table
   NAME.iso.txt        the same times as ISO 8601 text with milliseconds, from Python's datetime
+  NAME.colour.npy     for the mosaics of known colours: the colour picture each frame was sampled
+                      from, frames x rows x columns x 3 (red, green, blue), in 8 bits
 
 Hostile headers get only NAME.ser. Usage: make_ser.py FOLDER [NAME...]; with names, only those
 captures are written.
@@ -52,6 +54,27 @@ def mosaic(frames, height, width, sites):
     colour = scene(frames, height, width, 3, 255)
     index = {"R": 0, "G": 1, "B": 2, "C": 2, "Y": 0, "M": 1}
     out = np.zeros((frames, height, width), np.int64)
+    for dy in range(2):
+        for dx in range(2):
+            out[:, dy::2, dx::2] = colour[:, dy::2, dx::2, index[sites[2 * dy + dx]]]
+    return out
+
+
+# One flat colour per frame, in 8 bits: a de-mosaic of a flat field gives it back exactly away
+# from the border, and each of the three differs from the others, so that a mosaic read with the
+# wrong sites shows the wrong colour.
+KNOWN_COLOURS = [(200, 120, 40), (30, 90, 220)]
+
+
+def known_colours(height, width):
+    return np.stack([np.broadcast_to(np.array(c, np.int64), (height, width, 3)) for c in KNOWN_COLOURS])
+
+
+def sample_sites(colour, sites):
+    """The mosaic of colour pictures (frames x rows x columns x RGB) through the filter whose
+    top-left 2x2 sites are given, rows top-down."""
+    index = {"R": 0, "G": 1, "B": 2}
+    out = np.zeros(colour.shape[:3], np.int64)
     for dy in range(2):
         for dx in range(2):
             out[:, dy::2, dx::2] = colour[:, dy::2, dx::2, index[sites[2 * dy + dx]]]
@@ -107,6 +130,15 @@ class Writer:
                     when = EPOCH + datetime.timedelta(microseconds=t // 10)
                     out.write(when.strftime("%Y-%m-%dT%H:%M:%S.") + "%03dZ\n" % (when.microsecond // 1000))
 
+    def known_colour_mosaic(self, name, sites, depth):
+        """A mosaic of the known colours; at more than 8 bits each value is the 8-bit one times
+        2^(depth - 8), so that the real depth is the depth and the display's 8 bits are exact."""
+        if not self.wanted(name):
+            return
+        colour = known_colours(12, 16)
+        self.capture(name, sites, sample_sites(colour, sites) << (depth - 8), depth)
+        np.save(self.path(name, ".colour.npy"), colour.astype(np.uint8))
+
     def hostile(self, name, fields=None, size=None, raw=None):
         """A header with the given fields changed, followed by zeros up to size bytes."""
         if not self.wanted(name):
@@ -154,6 +186,9 @@ def main(folder, names):
     w.capture("mono8", "MONO", scene(3, 12, 16, 1, 255), 8)
     for sites in ("RGGB", "GRBG", "GBRG", "BGGR", "CYYM", "YCMY", "YMCY", "MYYC"):
         w.capture("bayer8-" + sites, sites, mosaic(3, 12, 16, sites), 8)
+    for sites in ("RGGB", "GRBG", "GBRG", "BGGR"):
+        w.known_colour_mosaic("colour8-" + sites, sites, 8)
+    w.known_colour_mosaic("colour12-GBRG", "GBRG", 12)
     w.capture("rgb8", "RGB", scene(3, 12, 16, 3, 255), 8)
     w.capture("bgr8", "BGR", scene(3, 12, 16, 3, 255)[..., ::-1], 8)
 
