@@ -81,6 +81,34 @@ def sample_sites(colour, sites):
     return out
 
 
+# The blur of each frame of the planet captures: their sharpness ranks the frames.
+PLANET_SIGMAS = [0.6, 2.5, 1.0, 3.5, 1.6, 0.8]
+
+
+def blurred(picture, sigma):
+    """A Gaussian blur of a picture (rows x columns), each axis convolved in turn."""
+    radius = int(3 * sigma) + 1
+    t = np.arange(-radius, radius + 1)
+    kernel = np.exp(-t * t / (2.0 * sigma * sigma))
+    kernel /= kernel.sum()
+    padded = np.pad(picture, radius, mode="edge")
+    rows = np.apply_along_axis(lambda r: np.convolve(r, kernel, mode="valid"), 1, padded)
+    return np.apply_along_axis(lambda c: np.convolve(c, kernel, mode="valid"), 0, rows)
+
+
+def planet(height, width, top):
+    """A banded disc on a dark sky, in colour (rows x columns x RGB), one frame per blur."""
+    y, x = np.mgrid[0:height, 0:width]
+    r = min(height, width) * 0.32
+    inside = (y - height / 2) ** 2 + (x - width / 2) ** 2 <= r * r
+    disc = np.where(inside, 0.75 + 0.2 * np.sign(np.sin(y * 0.9)), 0.03)
+    frames = []
+    for sigma in PLANET_SIGMAS:
+        grey = blurred(disc, sigma)
+        frames.append(np.stack([grey, grey * 0.85, grey * 0.6], axis=-1))
+    return np.clip(np.rint(np.stack(frames) * top), 0, top).astype(np.int64)
+
+
 def times_for(frames):
     return [ticks(FIRST_TIME + datetime.timedelta(milliseconds=40 * i + 7 * (i % 3))) for i in range(frames)]
 
@@ -189,6 +217,8 @@ def main(folder, names):
     for sites in ("RGGB", "GRBG", "GBRG", "BGGR"):
         w.known_colour_mosaic("colour8-" + sites, sites, 8)
     w.known_colour_mosaic("colour12-GBRG", "GBRG", 12)
+    w.capture("planet12-RGGB", "RGGB", sample_sites(planet(64, 96, 4095), "RGGB"), 12)
+    w.capture("planet8-RGB", "RGB", planet(64, 96, 255), 8)
     w.capture("rgb8", "RGB", scene(3, 12, 16, 3, 255), 8)
     w.capture("bgr8", "BGR", scene(3, 12, 16, 3, 255)[..., ::-1], 8)
 

@@ -16,6 +16,9 @@
 
 namespace kestro::test {
 
+// The blur (Gaussian sigma, in pixels) of each frame of make_ser.py's planet captures.
+inline constexpr double kPlanetSigmas[] = {0.6, 2.5, 1.0, 3.5, 1.6, 0.8};
+
 // A numpy array as saved: its shape, element size and the elements' bytes as stored
 // (little-endian for every array the script writes).
 struct NpyArray {
