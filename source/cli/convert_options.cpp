@@ -90,9 +90,10 @@ std::optional<std::int32_t> algorithmNamed(const std::string& value)
 
 std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
 {
-    CLI::App app{"Exports the frames of raw-Bayer AVI captures as Kestro does: one AVI, a BMP series, RGB channel "
-                 "AVIs or summed FITS images, in the display mode given.",
-                 "kestro-convert"};
+    CLI::App app{
+        "Exports the frames of raw-Bayer AVI and SER captures as Kestro does: one AVI, a BMP series, RGB channel "
+        "AVIs or summed FITS images, in the display mode given.",
+        "kestro-convert"};
     app.footer(kExamples);
     app.set_version_flag("--version", std::string("kestro-convert ") + KESTRO_VERSION);
     app.get_formatter()->column_width(30);
@@ -101,7 +102,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
 
     // Every value is read as text and judged after parsing, so that each refusal says what the
     // option takes; a repeated option is refused there too rather than one of its values dropped.
-    std::string to, output, mode = "normal", pattern = "BG", algorithm = "11", frames, best, block = "1", jobs;
+    std::string to, output, mode = "normal", pattern, algorithm = "11", frames, best, block = "1", jobs,
+                            byteOrder = "auto";
     std::vector<CLI::Option*> valued;
     auto value = [&](const std::string& names, std::string& target, const std::string& help, const char* form) {
         CLI::Option* option =
@@ -110,7 +112,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
         return option;
     };
     CLI::Option* inputs =
-        app.add_option("inputs", o.inputs, "Captures (AVI files), and folders whose *.avi files are taken")->required();
+        app.add_option("inputs", o.inputs,
+                       "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
+            ->required();
     CLI::Option* toOption = value("--to", to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
     CLI::Option* outputOption =
         value("-o,--output", output,
@@ -118,10 +122,14 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
               "capture)",
               "PATH");
     value("--mode", mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
-    value("--pattern", pattern, "Bayer pattern button: BG, GB, GR or RG (default BG)", "BG|GB|GR|RG");
+    value("--pattern", pattern,
+          "Bayer pattern button: BG, GB, GR or RG (default: a SER capture's own Bayer id, else BG)", "BG|GB|GR|RG");
     value("--algorithm", algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
           "ALGORITHM");
     app.add_flag("--greyscale,--grayscale", o.greyscale, "Render every frame in grey");
+    value("--byte-order", byteOrder,
+          "Byte order of 16-bit SER samples: little, big, or auto to judge it from the data (default auto)",
+          "little|big|auto");
     value("--frames", frames, "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)", "LIST");
     value("--best", best, "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500",
           "N%|N");
@@ -193,7 +201,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
     if (toOption->count() == 0)
         return usage("--to is required: what to write, avi, bmp, rgb or fits");
     if (inputs->count() == 0)
-        return usage("no capture given: name AVI files, or folders of them");
+        return usage("no capture given: name AVI or SER files, or folders of them");
 
     static const std::map<std::string, Target> kTargets{
         {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}};
@@ -209,10 +217,17 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
     if (!kModes.count(mode))
         return usage("--mode takes normal, raw-y or raw-colour, not \"" + mode + "\"");
     o.mode = kModes.at(mode);
-    const auto button = kestro::bayer::patternFromButton(pattern);
-    if (!button)
-        return usage("--pattern takes BG, GB, GR or RG, not \"" + pattern + "\"");
-    o.pattern = button->code;
+    if (!pattern.empty() || app.count("--pattern") != 0) {
+        const auto button = kestro::bayer::patternFromButton(pattern);
+        if (!button)
+            return usage("--pattern takes BG, GB, GR or RG, not \"" + pattern + "\"");
+        o.pattern = button->code;
+    }
+    static const std::map<std::string, std::optional<kestro::ser::ByteOrder>> kOrders{
+        {"auto", std::nullopt}, {"little", kestro::ser::ByteOrder::Little}, {"big", kestro::ser::ByteOrder::Big}};
+    if (!kOrders.count(byteOrder))
+        return usage("--byte-order takes little, big or auto, not \"" + byteOrder + "\"");
+    o.byteOrder = kOrders.at(byteOrder);
     const std::optional<std::int32_t> number = algorithmNamed(algorithm);
     if (!number)
         return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + algorithm + "\"");
@@ -271,9 +286,11 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, st
         fs::directory_iterator entry(input, ec);
         for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
             // A folder named *.avi is left alone, as folders are not searched; anything else
-            // called so is the user's capture to be told about if it is none.
+            // called so is the user's capture to be told about if it is none. The name only
+            // chooses what is listed: each capture is read by its own signature.
             std::error_code typeError;
-            if (lower(entry->path().extension().string()) == ".avi" && !entry->is_directory(typeError))
+            const std::string extension = lower(entry->path().extension().string());
+            if ((extension == ".avi" || extension == ".ser") && !entry->is_directory(typeError))
                 found.push_back(entry->path().string());
         }
         if (ec) {

@@ -69,6 +69,20 @@ inline NpyArray loadNpy(const std::string& path)
     return a;
 }
 
+// The stored samples of a frame brought to 8 bits by hand, as the display is to show them: a
+// 16-bit value of d real bits loses its d - 8 low bits, an 8-bit value stays.
+inline std::vector<std::uint8_t> storedIn8Bits(const NpyArray& truth, std::size_t frame, int realDepth)
+{
+    const std::uint8_t* p = truth.frame(frame);
+    std::vector<std::uint8_t> out;
+    if (truth.itemBytes == 1)
+        out.assign(p, p + truth.frameBytes());
+    else
+        for (std::size_t i = 0; i + 1 < truth.frameBytes(); i += 2)
+            out.push_back(static_cast<std::uint8_t>((p[i] | p[i + 1] << 8) >> (realDepth - 8)));
+    return out;
+}
+
 inline std::vector<std::string> readLines(const std::string& path)
 {
     std::vector<std::string> lines;

@@ -38,20 +38,6 @@ const SerFixtures& fixtures()
     return made;
 }
 
-// The stored samples of a frame brought to 8 bits by hand: a 16-bit value of d real bits loses
-// its d - 8 low bits, an 8-bit value stays.
-Bytes expected8(const NpyArray& truth, std::size_t frame, int realDepth)
-{
-    const std::uint8_t* p = truth.frame(frame);
-    Bytes out;
-    if (truth.itemBytes == 1)
-        out.assign(p, p + truth.frameBytes());
-    else
-        for (std::size_t i = 0; i + 1 < truth.frameBytes(); i += 2)
-            out.push_back(static_cast<std::uint8_t>((p[i] | p[i + 1] << 8) >> (realDepth - 8)));
-    return out;
-}
-
 struct Plane {
     const char* name;
     int realDepth;
@@ -93,7 +79,7 @@ TEST_P(SerPlane, RawYAndNormalShowTheStoredPlaneScaledByTheRealDepth)
             ASSERT_NE(b, nullptr);
             EXPECT_EQ(b->biBitCount, 8);
             EXPECT_TRUE(hasGreyTable(b));
-            EXPECT_EQ(topDown(b), expected8(truth, static_cast<std::size_t>(i), p.realDepth));
+            EXPECT_EQ(topDown(b), kestro::test::storedIn8Bits(truth, static_cast<std::size_t>(i), p.realDepth));
         }
         EXPECT_TRUE(source.m_bRaw == raw) << "no fallback to Normal";
     }
@@ -192,7 +178,7 @@ TEST(SerSource, RgbAndBgrShowInColourAndRefuseTheRawModes)
             const BITMAPINFOHEADER* b = source.GetFrameBitmap();
             ASSERT_NE(b, nullptr);
             ASSERT_EQ(b->biBitCount, 24);
-            Bytes want = expected8(truth, static_cast<std::size_t>(i), depth);
+            Bytes want = kestro::test::storedIn8Bits(truth, static_cast<std::size_t>(i), depth);
             if (redFirst)
                 for (std::size_t k = 0; k + 2 < want.size(); k += 3)
                     std::swap(want[k], want[k + 2]);
@@ -321,7 +307,7 @@ TEST(SerSource, ByteOrderComesFromTheDataUnlessTheUserSetsIt)
     EXPECT_EQ(source.GetByteOrder(), kestro::ser::ByteOrder::Big);
     EXPECT_EQ(source.GetOrderBasis(), kestro::ser::OrderBasis::Data);
     source.m_bRaw = false;
-    const Bytes right = expected8(truth, 0, 12);
+    const Bytes right = kestro::test::storedIn8Bits(truth, 0, 12);
     ASSERT_NE(source.GetFrameBitmap(), nullptr);
     EXPECT_EQ(topDown(source.GetFrameBitmap()), right);
 
