@@ -57,6 +57,7 @@ private slots:
     void statusPatternAndByteOrder();
     void notesOnceAndRefusalsKeepTheCaptureOnShow();
     void dropsAndRecentFilesOpenSer();
+    void exportsReadInTheByteOrderChosen();
 };
 
 void SerOpenTest::statusPatternAndByteOrder()
@@ -173,6 +174,36 @@ void SerOpenTest::dropsAndRecentFilesOpenSer()
     f.command(ids::ID_FILE_MRU_FIRST + 1);
     QCOMPARE(f.doc().GetTitle(), rgb);
     QCOMPARE(f.frame().GetFrameList()->model()->rowCount(), 3);
+    QVERIFY(f.messages().empty());
+}
+
+// The export runs on a video source of its own: the byte order chosen in the window reaches it,
+// so the file holds what the window shows.
+void SerOpenTest::exportsReadInTheByteOrderChosen()
+{
+    ShellFixture f;
+    QVERIFY(MakeSer(f.folder(), {"be12-flag0"}));
+    f.start();
+    f.doc().OpenVideoFile(f.folder() + QStringLiteral("/be12-flag0.ser"));
+    f.command(ids::IDC_DISPLAY_RAW_Y);
+    for (const auto& [nOrder, name] :
+         {std::pair{ids::ID_BYTE_ORDER_LITTLE, "little"}, std::pair{ids::ID_BYTE_ORDER_AUTO, "auto"}}) {
+        f.command(nOrder);
+        f.doc().SetCurrentFrame(0);
+        const BITMAPINFOHEADER* pShown = f.doc().m_videoSource.GetFrameBitmap();
+        QVERIFY(pShown != nullptr && pShown->biBitCount == 8);
+        const std::vector<std::uint8_t> shown(kestro::dib::pixels(*pShown),
+                                              kestro::dib::pixels(*pShown) + pShown->biSizeImage);
+        const std::string path = (f.folder() + QStringLiteral("/%1.bmp").arg(QLatin1String(name))).toStdString();
+        f.dialogs().answer(path);
+        f.command(ids::ID_FILE_SAVE);
+        QVERIFY(f.waitForExport());
+        const std::vector<std::uint8_t> file = kestro::test::readFile(
+            (f.folder() + QStringLiteral("/%1_0000.bmp").arg(QLatin1String(name))).toStdString());
+        const std::size_t at = kestro::dib::kFileHeaderBytes + kestro::dib::kHeaderBytes + kestro::dib::kGreyTableBytes;
+        QVERIFY(file.size() == at + shown.size());
+        QVERIFY2(std::equal(shown.begin(), shown.end(), file.begin() + static_cast<std::ptrdiff_t>(at)), name);
+    }
     QVERIFY(f.messages().empty());
 }
 
