@@ -24,6 +24,8 @@ bool CDrawDib::Check(const BITMAPINFOHEADER* pBitmap, Layout& layout)
     layout.nBits = nBits;
     layout.nWidth = pBitmap->biWidth;
     layout.nHeight = static_cast<int>(kestro::dib::rows(*pBitmap));
+    layout.pPixels = kestro::dib::pixels(*pBitmap);
+    layout.nStride = kestro::dib::stride(*pBitmap);
     return true;
 }
 
@@ -33,7 +35,7 @@ std::size_t CDrawDib::PackedSize(const BITMAPINFOHEADER* pBitmap)
     if (!Check(pBitmap, layout))
         return 0;
     // The rows as drawn, whatever biSizeImage says.
-    return kestro::dib::formatBytes(*pBitmap) + kestro::dib::stride(*pBitmap) * kestro::dib::rows(*pBitmap);
+    return kestro::dib::formatBytes(*pBitmap) + layout.nStride * static_cast<std::size_t>(layout.nHeight);
 }
 
 bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
@@ -58,8 +60,10 @@ void CDrawDib::Convert(const Layout& layout, const QRect& part)
         m_pixels = QImage(part.size(), QImage::Format_RGB32);
     const std::size_t nBytesPerPixel = static_cast<std::size_t>(layout.nBits) / 8;
     for (int row = 0; row < part.height(); ++row) {
-        const std::uint8_t* pIn = kestro::dib::pictureRow(*layout.pBitmap, static_cast<std::size_t>(part.top() + row)) +
-                                  nBytesPerPixel * static_cast<std::size_t>(part.left());
+        const std::size_t nStoredRow =
+            kestro::dib::storedRow(*layout.pBitmap, static_cast<std::size_t>(part.top() + row));
+        const std::uint8_t* pIn =
+            layout.pPixels + layout.nStride * nStoredRow + nBytesPerPixel * static_cast<std::size_t>(part.left());
         auto* pOut = reinterpret_cast<std::uint32_t*>(m_pixels.scanLine(row));
         switch (layout.nBits) {
         case 8: IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width()); break;

@@ -38,6 +38,8 @@ private:
         int nBits = 0;
         int nWidth = 0;
         int nHeight = 0;
+        const std::uint8_t* pPixels = nullptr;
+        std::size_t nStride = 0;
     };
     // Checks the bitmap and reads its size; false for one it cannot read.
     static bool Check(const BITMAPINFOHEADER* pBitmap, Layout& layout);
