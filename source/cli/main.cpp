@@ -173,7 +173,8 @@ std::string describeFiles(const CapturePlan& plan)
 void complain(const std::string& lines)
 {
     for (std::size_t start = 0; start < lines.size();) {
-        const std::size_t end = lines.find('\n', start);
+        // The last line may come without its newline.
+        const std::size_t end = std::min(lines.find('\n', start), lines.size());
         std::fprintf(stderr, "kestro-convert: %s\n", lines.substr(start, end - start).c_str());
         start = end + 1;
     }
