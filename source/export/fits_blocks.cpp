@@ -10,6 +10,7 @@
 #include "video_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #ifndef KESTRO_VERSION
@@ -92,7 +93,7 @@ bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::
         options.add("XBAYROFF", std::int64_t{0}, "Bayer pattern offset in x");
         options.add("YBAYROFF", std::int64_t{0}, "Bayer pattern offset in y");
     }
-    const bool bSaved = file.saveToFile(strName + ".fit", sum.values.data(), &options);
+    const bool bSaved = file.saveToFile(strName + kFitsExtension, sum.values.data(), &options);
     if (!bSaved && pError)
         *pError = file.lastError();
     return bSaved;
@@ -114,26 +115,25 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
             const BITMAPINFOHEADER& first = format.Header();
             CSumImage sum;
             sum.Reset(first.biWidth, static_cast<std::int32_t>(kestro::dib::rows(first)));
-            const SplitPath parts = SplitExtension(strPath);
             std::uint32_t nCounted = 0; // frames counted in this block, summed or not
             std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;
             auto saveBlock = [&] {
                 // A block whose every frame was left out would be a file of zeros that a stacking
                 // program takes for a frame of black sky: its number stays unused instead, so that
                 // each file keeps the block it always holds.
-                const std::string name = NumberedName(parts, nBlock++);
+                const std::string file = plan.names.Name(nBlock++);
                 nCounted = 0;
                 if (sum.nFrames == 0)
                     return true;
                 std::string error;
-                if (!SaveFitsFile(sum, name, &error)) {
+                if (!SaveFitsFile(sum, file.substr(0, file.size() - std::strlen(kFitsExtension)), &error)) {
                     report.Fail(messages::kFitsSave,
                                 Format(messages::kFitsSave.text, static_cast<int>(nFirstOfBlock),
                                        static_cast<int>(nLast), error.c_str(), KeptFiles(nFiles, "saved").c_str()));
                     return false;
                 }
                 ++nFiles;
-                report.files.push_back(name + ".fit");
+                report.files.push_back(file);
                 sum.Clear();
                 return true;
             };

@@ -4,7 +4,6 @@
 #include "channel_split.h"
 #include "dib.h"
 #include "export_frames.h"
-#include "export_names.h"
 #include "export_report.h"
 #include "video_source.h"
 
@@ -52,9 +51,8 @@ bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, 
                 b = ChannelBitmap(frame);
 
             CAviWriteSession session;
-            std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
-                                                      CAviOutput(RgbChannelFile(strPath, 1)),
-                                                      CAviOutput(RgbChannelFile(strPath, 2))};
+            std::array<CAviOutput, kChannels> outputs{CAviOutput(plan.names.Name(0)), CAviOutput(plan.names.Name(1)),
+                                                      CAviOutput(plan.names.Name(2))};
             bool bOpen = true;
             for (int c = 0; c < kChannels && bOpen; ++c)
                 bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,

@@ -3,7 +3,6 @@
 #include "avi_write.h"
 #include "dib.h"
 #include "export_frames.h"
-#include "export_names.h"
 #include "export_report.h"
 #include "staged_file.h"
 #include "video_source.h"
@@ -111,10 +110,9 @@ bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, 
         CFrameFormat format;
         ExportPlan plan;
         if (PrepareExport(*this, {ExportKind::Bmp, strPath, 1, pfnTake}, scope, report, format, plan)) {
-            const SplitPath parts = SplitExtension(strPath);
             ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
                                [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                                   const std::string name = NumberedName(parts, report.nFramesWritten);
+                                   const std::string name = plan.names.Name(report.nFramesWritten);
                                    int nError = 0;
                                    if (!WriteBmp(name, bitmap, nError)) {
                                        report.Fail(messages::kBmpWrite,
