@@ -50,26 +50,22 @@ bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey)
 
 using namespace kestro::exports;
 
-namespace {
-
-// Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
-bool AddToSum(CVideoSource& source, CSumImage& sum, const BITMAPINFOHEADER& bitmap, std::int32_t nFrame)
-{
-    const BITMAPINFOHEADER* grey = source.MakeGreyscale(&bitmap);
-    if (!grey || !AddGreyBitmap(sum, *grey))
-        return false;
-    if (sum.nFrames++ == 0)
-        sum.nFirstFrame = nFrame;
-    sum.nLastFrame = nFrame;
-    return true;
-}
-
-} // namespace
-
 bool CVideoSource::AddFrameToSum(CSumImage& sum)
 {
     const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
-    return pBitmap && AddToSum(*this, sum, *pBitmap, GetCurrentPosition());
+    return pBitmap && AddFrameToSum(sum, *pBitmap);
+}
+
+// Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
+bool CVideoSource::AddFrameToSum(CSumImage& sum, const BITMAPINFOHEADER& bitmap)
+{
+    const BITMAPINFOHEADER* grey = MakeGreyscale(&bitmap);
+    if (!grey || !AddGreyBitmap(sum, *grey))
+        return false;
+    if (sum.nFrames++ == 0)
+        sum.nFirstFrame = GetCurrentPosition();
+    sum.nLastFrame = GetCurrentPosition();
+    return true;
 }
 
 bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::string* pError)
@@ -141,7 +137,7 @@ bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize,
         };
         run.ForEachFrame(
             [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                if (AddToSum(*this, sum, bitmap, nFrame))
+                if (AddFrameToSum(sum, bitmap))
                     ++report.nFramesWritten;
                 else
                     report.LeaveOut(nFrame, run.scope.TakeLastMessage());

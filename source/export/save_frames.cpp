@@ -51,13 +51,6 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
     return bOk && staged.commit(&nError);
 }
 
-ExportReport& Fresh(ExportReport* pReport, ExportReport& local)
-{
-    ExportReport& r = pReport ? *pReport : local;
-    r = {};
-    return r;
-}
-
 } // namespace
 
 bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
@@ -94,18 +87,9 @@ bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, 
 {
     return RunExport(*this, {ExportKind::Bmp, strPath, 1, pfnTake}, pfnStep, pReport, [&](ExportRun& run) {
         ExportReport& report = run.report;
-        run.ForEachFrame([&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-            const std::string name = run.plan.names.Name(report.nFramesWritten);
-            int nError = 0;
-            if (!WriteBmp(name, bitmap, nError)) {
-                report.Fail(messages::kBmpWrite, Format(messages::kBmpWrite.text, name.c_str(),
-                                                        static_cast<int>(nFrame), DescribeSystemError(nError).c_str(),
-                                                        KeptFiles(report.nFramesWritten, "written").c_str()));
-                return false;
-            }
-            ++report.nFramesWritten;
-            report.files.push_back(name);
-            return true;
+        // The series is numbered by the files written, so frames left out leave no gap in it.
+        run.ForEachFrame([&](std::int32_t, const BITMAPINFOHEADER& bitmap) {
+            return WriteBmpFile(run.plan.names.Name(report.nFramesWritten), bitmap, report);
         });
         if (report.nFramesWritten == 0)
             run.FailNothingWritten();
@@ -115,18 +99,24 @@ bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, 
 bool CVideoSource::WriteBmpFile(std::string strPath, ExportReport* pReport)
 {
     ExportReport local;
-    ExportReport& report = Fresh(pReport, local);
+    ExportReport& report = pReport ? *pReport : local;
+    report = {};
     const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
-    if (pBitmap) {
-        int nError = 0;
-        if (WriteBmp(strPath, *pBitmap, nError)) {
-            report.nFramesWritten = 1;
-            report.files.push_back(strPath);
-        } else {
-            report.Fail(messages::kBmpWrite,
-                        Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
-                               DescribeSystemError(nError).c_str(), KeptFiles(0, "written").c_str()));
-        }
-    }
+    if (pBitmap)
+        WriteBmpFile(strPath, *pBitmap, report);
     return FinishExport(report, pReport == nullptr) && pBitmap != nullptr;
+}
+
+bool CVideoSource::WriteBmpFile(const std::string& strPath, const BITMAPINFOHEADER& bitmap, ExportReport& report)
+{
+    int nError = 0;
+    if (!WriteBmp(strPath, bitmap, nError)) {
+        report.Fail(messages::kBmpWrite,
+                    Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
+                           DescribeSystemError(nError).c_str(), KeptFiles(report.nFramesWritten, "written").c_str()));
+        return false;
+    }
+    ++report.nFramesWritten;
+    report.files.push_back(strPath);
+    return true;
 }
