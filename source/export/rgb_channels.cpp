@@ -68,18 +68,6 @@ bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, 
             ++nWritten;
             return true;
         });
-        report.nFramesWritten = nWritten;
-        if (nWritten == 0)
-            run.FailNothingWritten();
-        // All three are completed before any replaces its target, so that a full disk met by the
-        // last one leaves all three earlier files as they were.
-        bool bComplete = !report.failure;
-        for (int c = 0; c < kChannels && bComplete; ++c)
-            bComplete = outputs[c].Complete(report);
-        for (int c = 0; c < kChannels && bComplete; ++c)
-            bComplete = outputs[c].PutInPlace(report);
-        // Files that were not put in place hold none of them.
-        if (!bComplete)
-            report.nFramesWritten = 0;
+        FinishAviOutputs(run, outputs, nWritten);
     });
 }

@@ -71,14 +71,7 @@ bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, 
             ++nWritten;
             return true;
         });
-        report.nFramesWritten = nWritten;
-        if (nWritten == 0)
-            run.FailNothingWritten();
-        if (!report.failure && output.Complete(report))
-            output.PutInPlace(report);
-        // A file that was not put in place holds none of them.
-        if (report.files.empty())
-            report.nFramesWritten = 0;
+        FinishAviOutputs(run, std::span(&output, 1), nWritten);
     });
 }
 
