@@ -22,6 +22,7 @@
 #include "bench_report.h"
 #include "sample_fixture.h"
 #include "frame_scorer.h"
+#include "parallel_for.h"
 #include "sharpness.h"
 
 #include <benchmark/benchmark.h>
@@ -64,25 +65,20 @@ double seconds(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs `read(frame, buffer)` over every frame on g.threads threads, four frames at a time from a
-// shared counter, as ScoreFrames hands frames out. False when any read failed.
+// Runs `read(frame, buffer)` over every frame on g.threads threads, handed out as ScoreFrames hands
+// them out: four at a time, by the same parallel-for. False when any read failed.
 bool onThreads(const std::function<bool(std::int32_t, std::vector<std::uint8_t>&)>& read)
 {
-    std::atomic<std::int32_t> next{0};
+    constexpr std::size_t kChunk = 4;
     std::atomic<bool> failed{false};
-    auto work = [&] {
+    auto work = [&](kestro::parallel::Share& share, unsigned) {
         std::vector<std::uint8_t> buffer(kPlane);
-        for (std::int32_t first; (first = next.fetch_add(4)) < g.frames;)
-            for (std::int32_t i = first; i < std::min(first + 4, g.frames); ++i)
-                if (!read(i, buffer))
+        for (kestro::parallel::Range range; share.next(range);)
+            for (std::size_t i = range.begin; i < range.end; ++i)
+                if (!read(static_cast<std::int32_t>(i), buffer))
                     failed = true;
     };
-    std::vector<std::thread> others;
-    for (unsigned t = 1; t < g.threads; ++t)
-        others.emplace_back(work);
-    work();
-    for (std::thread& t : others)
-        t.join();
+    kestro::parallel::onThreads(static_cast<std::size_t>(g.frames), kChunk, g.threads, work);
     return !failed;
 }
 

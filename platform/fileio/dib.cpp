@@ -62,8 +62,8 @@ std::vector<std::uint8_t> bmpFileHead(const BITMAPINFOHEADER& bitmap)
     std::memcpy(head.data() + kFileHeaderBytes, &info, sizeof info);
     if (withTable) {
         const std::size_t listed = formatBytes(bitmap) - bitmap.biSize;
-        std::memcpy(head.data() + kFileHeaderBytes + kHeaderBytes,
-                    reinterpret_cast<const std::uint8_t*>(&bitmap) + bitmap.biSize, std::min(listed, kGreyTableBytes));
+        std::memcpy(head.data() + kFileHeaderBytes + kHeaderBytes, colourTable(bitmap),
+                    std::min(listed, kGreyTableBytes));
     }
     return head;
 }

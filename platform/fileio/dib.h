@@ -87,6 +87,12 @@ constexpr std::size_t imageBytes(const BITMAPINFOHEADER& h)
     return stride(h) * rows(h);
 }
 
+// The colour table, right after the header (however long the header says it is).
+inline const RGBQUAD* colourTable(const BITMAPINFOHEADER& h)
+{
+    return reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const std::uint8_t*>(&h) + h.biSize);
+}
+
 inline const std::uint8_t* pixels(const BITMAPINFOHEADER& h)
 {
     return reinterpret_cast<const std::uint8_t*>(&h) + formatBytes(h);

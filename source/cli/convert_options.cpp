@@ -88,82 +88,102 @@ std::optional<std::int32_t> algorithmNamed(const std::string& value)
     return std::nullopt;
 }
 
-std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
+namespace {
+
+// The options as the parser reads them. Every value is read as text and judged after parsing, so
+// that each refusal says what the option takes; a repeated option is refused there too rather than
+// one of its values dropped. The parser holds the addresses of the texts: this stays where it is.
+struct Words {
+    std::string to, output, mode = "normal", pattern, algorithm = "11", frames, best, block = "1", jobs,
+                            byteOrder = "auto";
+    CLI::Option* patternOption = nullptr;
+    CLI::Option* inputs = nullptr;
+    CLI::Option* toOption = nullptr;
+    CLI::Option* outputOption = nullptr;
+    CLI::Option* framesOption = nullptr;
+    CLI::Option* bestOption = nullptr;
+    CLI::Option* jobsOption = nullptr;
+    std::vector<CLI::Option*> valued; // the options that take a value
+    // Every name an option goes by, to tell a value left out from a value given.
+    std::map<std::string, CLI::Option*> names;
+};
+
+std::string optionName(const CLI::Option* option)
 {
-    CLI::App app{
-        "Exports the frames of raw-Bayer AVI and SER captures as Kestro does: one AVI, a BMP series, RGB channel "
-        "AVIs or summed FITS images, in the display mode given.",
-        "kestro-convert"};
+    return option->get_lnames().empty() ? "-" + option->get_snames().front() : "--" + option->get_lnames().front();
+}
+
+void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
+{
     app.footer(kExamples);
     app.set_version_flag("--version", std::string("kestro-convert ") + KESTRO_VERSION);
     app.get_formatter()->column_width(30);
-    // Unknown options are named by the checks below, in the same words as every other mistake.
+    // Unknown options are named by the checks after parsing, in the same words as every other mistake.
     app.allow_extras();
 
-    // Every value is read as text and judged after parsing, so that each refusal says what the
-    // option takes; a repeated option is refused there too rather than one of its values dropped.
-    std::string to, output, mode = "normal", pattern, algorithm = "11", frames, best, block = "1", jobs,
-                            byteOrder = "auto";
-    std::vector<CLI::Option*> valued;
     auto value = [&](const std::string& names, std::string& target, const std::string& help, const char* form) {
         CLI::Option* option =
             app.add_option(names, target, help)->type_name(form)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        valued.push_back(option);
+        w.valued.push_back(option);
         return option;
     };
-    CLI::Option* inputs =
-        app.add_option("inputs", o.inputs,
-                       "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
-            ->required();
-    CLI::Option* toOption = value("--to", to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
-    CLI::Option* outputOption =
-        value("-o,--output", output,
+    w.inputs = app.add_option("inputs", o.inputs,
+                              "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
+                   ->required();
+    w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
+    w.outputOption =
+        value("-o,--output", w.output,
               "A file for one capture with --to avi, a folder otherwise, made if need be (default: beside each "
               "capture)",
               "PATH");
-    value("--mode", mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
-    value("--pattern", pattern,
-          "Bayer pattern button: BG, GB, GR or RG (default: a SER capture's own Bayer id, else BG)", "BG|GB|GR|RG");
-    value("--algorithm", algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
+    value("--mode", w.mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
+    w.patternOption =
+        value("--pattern", w.pattern,
+              "Bayer pattern button: BG, GB, GR or RG (default: a SER capture's own Bayer id, else BG)", "BG|GB|GR|RG");
+    value("--algorithm", w.algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
           "ALGORITHM");
     app.add_flag("--greyscale,--grayscale", o.greyscale, "Render every frame in grey");
-    value("--byte-order", byteOrder,
+    value("--byte-order", w.byteOrder,
           "Byte order of 16-bit SER samples: little, big, or auto to judge it from the data (default auto)",
           "little|big|auto");
-    value("--frames", frames, "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)", "LIST");
-    value("--best", best, "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500",
-          "N%|N");
-    value("--block", block, "Frames summed into each FITS file, 1 to 16843009 (default 1)", "N");
-    const unsigned cores = usableCores();
-    CLI::Option* jobsOption =
-        value("-j,--jobs", jobs,
-              "Captures converted side by side (default: one per core); lowered to the cores and to what the "
-              "memory free holds",
-              "N");
+    w.framesOption = value("--frames", w.frames,
+                           "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)", "LIST");
+    w.bestOption =
+        value("--best", w.best,
+              "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500", "N%|N");
+    value("--block", w.block, "Frames summed into each FITS file, 1 to 16843009 (default 1)", "N");
+    w.jobsOption = value("-j,--jobs", w.jobs,
+                         "Captures converted side by side (default: one per core); lowered to the cores and to what "
+                         "the memory free holds",
+                         "N");
     app.add_flag("--overwrite", o.overwrite, "Replace outputs that exist (without it they stop the run)");
     app.add_flag("-n,--dry-run", o.dryRun, "Print what would be written, and write nothing");
     app.add_flag("-q,--quiet", o.quiet, "No progress and no summary of what went well");
 
-    // Every name an option goes by, to tell a value left out from a value given.
-    std::map<std::string, CLI::Option*> names;
     for (CLI::Option* option : app.get_options()) {
         for (const std::string& n : option->get_lnames())
-            names.emplace("--" + n, option);
+            w.names.emplace("--" + n, option);
         for (const std::string& n : option->get_snames())
-            names.emplace("-" + n, option);
+            w.names.emplace("-" + n, option);
     }
-    const auto optionName = [](const CLI::Option* option) {
-        return option->get_lnames().empty() ? "-" + option->get_snames().front() : "--" + option->get_lnames().front();
-    };
+}
 
-    // The parser takes "--output=" as the option without its value and gives it the next word.
+// The parser takes "--output=" as the option without its value and gives it the next word.
+std::optional<int> refuseEmptyAssignments(int argc, char** argv, const Words& w)
+{
     for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
         const std::string word = argv[i];
-        const auto it = names.find(word.substr(0, word.size() - 1));
-        if (word.starts_with("--") && word.ends_with('=') && it != names.end() &&
-            std::find(valued.begin(), valued.end(), it->second) != valued.end())
+        const auto it = w.names.find(word.substr(0, word.size() - 1));
+        if (word.starts_with("--") && word.ends_with('=') && it != w.names.end() &&
+            std::find(w.valued.begin(), w.valued.end(), it->second) != w.valued.end())
             return usage(optionName(it->second) + " needs a value after the =");
     }
+    return std::nullopt;
+}
+
+// Gives 0 after --help or --version, printed; a missing required option is told by checkWords.
+std::optional<int> parseWords(CLI::App& app, int argc, char** argv, const Words& w)
+{
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -173,15 +193,19 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
         // Only the last word can be an option without its value: any other takes the next word.
         std::string last = argc > 1 ? argv[argc - 1] : "";
         last = last.substr(0, last.find('='));
-        if (const auto it = names.find(last); it != names.end())
+        if (const auto it = w.names.find(last); it != w.names.end())
             return usage(optionName(it->second) + " needs a value after it");
         return usage(e.what());
     } catch (const CLI::RequiredError&) {
-        // Told below, where what is missing is looked at.
     } catch (const CLI::ParseError& e) {
         return usage(e.what());
     }
+    return std::nullopt;
+}
 
+// Words left over, options given twice or without their values, and what is required but missing.
+std::optional<int> checkWords(const CLI::App& app, const Words& w)
+{
     for (const std::string& extra : app.remaining()) {
         if (extra == "--")
             continue;
@@ -189,85 +213,131 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
             return usage("there is no option " + extra.substr(0, extra.find('=')));
         return usage("\"" + extra + "\" was not expected");
     }
-    for (const CLI::Option* option : valued) {
+    for (const CLI::Option* option : w.valued) {
         if (option->count() > 1)
             return usage(optionName(option) + " is given " + std::to_string(option->count()) + " times; give it once");
         // "-o -n" takes the option -n as the output's name, and "--to --mode raw-y" takes --mode as
         // what to write: a word that is one of the options is a value left out.
         for (const std::string& v : option->results())
-            if (names.count(v.substr(0, v.find('='))) != 0)
+            if (w.names.count(v.substr(0, v.find('='))) != 0)
                 return usage(optionName(option) + " needs a value after it; " + v + " is an option");
     }
-    if (toOption->count() == 0)
+    if (w.toOption->count() == 0)
         return usage("--to is required: what to write, avi, bmp, rgb or fits");
-    if (inputs->count() == 0)
+    if (w.inputs->count() == 0)
         return usage("no capture given: name AVI or SER files, or folders of them");
+    return std::nullopt;
+}
 
+// What to write, and how the frames are shown in it.
+std::optional<int> readOutput(const Words& w, ConvertOptions& o)
+{
     static const std::map<std::string, Target> kTargets{
         {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}};
     static const std::map<std::string, DisplayMode> kModes{
         {"normal", DisplayMode::Normal}, {"raw-y", DisplayMode::RawY}, {"raw-colour", DisplayMode::RawColour}};
-    if (!kTargets.count(to))
-        return usage("--to takes avi, bmp, rgb or fits, not \"" + to + "\"");
-    o.target = kTargets.at(to);
-    if (outputOption->count() != 0 && output.empty())
+    if (!kTargets.count(w.to))
+        return usage("--to takes avi, bmp, rgb or fits, not \"" + w.to + "\"");
+    o.target = kTargets.at(w.to);
+    if (w.outputOption->count() != 0 && w.output.empty())
         return usage("--output takes a file or folder name, not an empty one");
-    if (outputOption->count() != 0)
-        o.output = output;
-    if (!kModes.count(mode))
-        return usage("--mode takes normal, raw-y or raw-colour, not \"" + mode + "\"");
-    o.mode = kModes.at(mode);
-    if (!pattern.empty() || app.count("--pattern") != 0) {
-        const auto button = kestro::bayer::patternFromButton(pattern);
+    if (w.outputOption->count() != 0)
+        o.output = w.output;
+    if (!kModes.count(w.mode))
+        return usage("--mode takes normal, raw-y or raw-colour, not \"" + w.mode + "\"");
+    o.mode = kModes.at(w.mode);
+    if (w.patternOption->count() != 0) {
+        const auto button = kestro::bayer::patternFromButton(w.pattern);
         if (!button)
-            return usage("--pattern takes BG, GB, GR or RG, not \"" + pattern + "\"");
+            return usage("--pattern takes BG, GB, GR or RG, not \"" + w.pattern + "\"");
         o.pattern = button->code;
     }
     static const std::map<std::string, std::optional<kestro::ser::ByteOrder>> kOrders{
         {"auto", std::nullopt}, {"little", kestro::ser::ByteOrder::Little}, {"big", kestro::ser::ByteOrder::Big}};
-    if (!kOrders.count(byteOrder))
-        return usage("--byte-order takes little, big or auto, not \"" + byteOrder + "\"");
-    o.byteOrder = kOrders.at(byteOrder);
-    const std::optional<std::int32_t> number = algorithmNamed(algorithm);
+    if (!kOrders.count(w.byteOrder))
+        return usage("--byte-order takes little, big or auto, not \"" + w.byteOrder + "\"");
+    o.byteOrder = kOrders.at(w.byteOrder);
+    const std::optional<std::int32_t> number = algorithmNamed(w.algorithm);
     if (!number)
-        return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + algorithm + "\"");
+        return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + w.algorithm + "\"");
     o.algorithm = *number;
-    if (!frames.empty() || app.count("--frames") != 0) {
+    return std::nullopt;
+}
+
+// Which frames, and how many of them go into each FITS sum.
+std::optional<int> readFrames(const Words& w, ConvertOptions& o)
+{
+    if (!w.frames.empty() || w.framesOption->count() != 0) {
         std::string why;
-        o.frames = FrameList::parse(frames, &why);
+        o.frames = FrameList::parse(w.frames, &why);
         if (!o.frames)
             return usage("--frames: " + why);
     }
-    if (!best.empty() || app.count("--best") != 0) {
+    if (!w.best.empty() || w.bestOption->count() != 0) {
         std::string why;
-        o.best = kestro::quality::BestCount::Parse(best, &why);
+        o.best = kestro::quality::BestCount::Parse(w.best, &why);
         if (!o.best)
             return usage("--best: " + why);
     }
     // Larger blocks could wrap the 32-bit sums; the engine would refuse them for every capture.
-    const std::optional<std::uint64_t> frameCount = positive(block, kestro::exports::kMaxFramesInSum);
+    const std::optional<std::uint64_t> frameCount = positive(w.block, kestro::exports::kMaxFramesInSum);
     if (!frameCount)
         return usage("--block takes a positive whole number of frames (1 to " +
-                     std::to_string(kestro::exports::kMaxFramesInSum) + "), not \"" + block + "\"");
+                     std::to_string(kestro::exports::kMaxFramesInSum) + "), not \"" + w.block + "\"");
     o.block = static_cast<std::uint32_t>(*frameCount);
-    o.jobsGiven = jobsOption->count() != 0;
-    o.jobs = cores;
-    if (o.jobsGiven) {
-        const std::optional<std::uint64_t> n = positive(jobs, kMostJobs);
-        if (!n)
-            return usage("--jobs takes a positive whole number of captures to convert side by side (1 to " +
-                         std::to_string(kMostJobs) + "), not \"" + jobs + "\"");
-        o.jobs = static_cast<unsigned>(*n);
-    }
+    return std::nullopt;
+}
 
-    // Whether the inputs exist is asked last, so that a mistyped option is named as such rather
-    // than its value taken for a missing capture.
+std::optional<int> readJobs(const Words& w, ConvertOptions& o)
+{
+    o.jobsGiven = w.jobsOption->count() != 0;
+    o.jobs = usableCores();
+    if (!o.jobsGiven)
+        return std::nullopt;
+    const std::optional<std::uint64_t> n = positive(w.jobs, kMostJobs);
+    if (!n)
+        return usage("--jobs takes a positive whole number of captures to convert side by side (1 to " +
+                     std::to_string(kMostJobs) + "), not \"" + w.jobs + "\"");
+    o.jobs = static_cast<unsigned>(*n);
+    return std::nullopt;
+}
+
+// Whether the inputs exist is asked last, so that a mistyped option is named as such rather than
+// its value taken for a missing capture.
+std::optional<int> checkInputsExist(const ConvertOptions& o)
+{
     for (const std::string& input : o.inputs) {
         const PathInfo info = lookAt(input);
         if (info.kind == PathKind::Missing || info.kind == PathKind::Unreachable)
             return usage(input + ": " + info.what);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
+{
+    CLI::App app{
+        "Exports the frames of raw-Bayer AVI and SER captures as Kestro does: one AVI, a BMP series, RGB channel "
+        "AVIs or summed FITS images, in the display mode given.",
+        "kestro-convert"};
+    Words words;
+    defineOptions(app, words, o);
+    std::optional<int> status = refuseEmptyAssignments(argc, argv, words);
+    if (!status)
+        status = parseWords(app, argc, argv, words);
+    if (!status)
+        status = checkWords(app, words);
+    if (!status)
+        status = readOutput(words, o);
+    if (!status)
+        status = readFrames(words, o);
+    if (!status)
+        status = readJobs(words, o);
+    if (!status)
+        status = checkInputsExist(o);
+    return status;
 }
 
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, std::string* error)

@@ -18,7 +18,9 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include <unistd.h>
@@ -176,6 +178,17 @@ std::string describeFiles(const CapturePlan& plan)
            std::to_string(plan.files.size()) + " files)";
 }
 
+// Each line of `lines` (each ending in a newline) on standard error, as the program's own.
+void complain(const std::string& lines)
+{
+    for (std::size_t start = 0; start < lines.size();) {
+        // The last line may come without its newline.
+        const std::size_t end = std::min(lines.find('\n', start), lines.size());
+        std::fprintf(stderr, "kestro-convert: %s\n", lines.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
 // Tells of everything in the way of the planned outputs: a folder or a special file of an output's
 // name always, a file only without --overwrite. True when anything is.
 bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
@@ -183,13 +196,8 @@ bool refuseInTheWay(const std::vector<CapturePlan>& plans, bool overwrite)
     const std::string lines = outputsInTheWay(plans, overwrite);
     if (lines.empty())
         return false;
-    std::string text;
-    for (std::size_t start = 0; start < lines.size();) {
-        const std::size_t end = lines.find('\n', start);
-        text += "kestro-convert: " + lines.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    std::fprintf(stderr, "%sNothing was written.\n", text.c_str());
+    complain(lines);
+    std::fprintf(stderr, "Nothing was written.\n");
     return true;
 }
 
@@ -316,18 +324,11 @@ int summarise(const ConvertOptions& o, const std::vector<CapturePlan>& plans, co
     return failed > 0 ? 1 : 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// What the engines and the video source say goes to standard error as "caption: text", or is held
+// for the summary while a capture is worked on; nobody is there to answer, so every question gets
+// the answer that changes nothing.
+void routeMessages(ProgressDisplay& display)
 {
-    ConvertOptions o;
-    if (const std::optional<int> status = parseCommandLine(argc, argv, o))
-        return *status;
-
-    ProgressDisplay display(!o.quiet && ::isatty(STDERR_FILENO) != 0);
-    // What the engines and the video source say goes to standard error as "caption: text", or is
-    // held for the summary while a capture is worked on; nobody is there to answer, so every
-    // question gets the answer that changes nothing.
     kestro::ui::setMessageHandler([&display](const kestro::ui::Message& m) {
         if (t_held)
             t_held->push_back(m);
@@ -335,9 +336,13 @@ int main(int argc, char** argv)
             display.message(said(m));
         return kestro::ui::cautiousAnswer(m.buttons);
     });
+}
 
+// The captures the inputs name, or the exit status when there are none to work on.
+std::optional<int> findCaptures(const ConvertOptions& o, std::vector<std::string>& captures)
+{
     std::string unreadable;
-    const std::vector<std::string> captures = expandInputs(o.inputs, &unreadable);
+    captures = expandInputs(o.inputs, &unreadable);
     if (!unreadable.empty()) {
         std::fprintf(stderr, "kestro-convert: %s\n", unreadable.c_str());
         return 2;
@@ -350,19 +355,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kestro-convert: %s\n", problem.c_str());
         return 2;
     }
+    return std::nullopt;
+}
 
-    // Everything is worked out before anything is written: a frame list a capture cannot meet,
-    // two captures writing one file, an export writing over a capture, or an output in the way
-    // stop the run here.
+// Works out what each capture's export would take and write. A capture that would not open has
+// the video source's message as its reason; frames --frames names beyond a capture's end are
+// added to `usage`.
+std::vector<CapturePlan> planCaptures(const ConvertOptions& o, const std::vector<std::string>& captures,
+                                      std::string& usage)
+{
     std::vector<CapturePlan> plans;
-    std::string usage;
     for (const std::string& capture : captures) {
         std::vector<std::string> outside;
         HeldMessages held;
         plans.push_back(planCapture(o, capture, captures.size() == 1, &outside));
         CapturePlan& plan = plans.back();
         const std::vector<std::string> lines = held.lines();
-        // A capture that would not open has the video source's message as its reason.
         if (!plan.opened && !lines.empty())
             plan.failure = lines.front();
         plan.notes.assign(lines.begin() + (plan.opened || lines.empty() ? 0 : 1), lines.end());
@@ -376,27 +384,31 @@ int main(int argc, char** argv)
                      std::to_string(plan.sourceFrames - 1) + "), not " + list + "\n";
         }
     }
+    return plans;
+}
+
+// A frame list a capture cannot meet and two captures writing one file are usage errors; an
+// export writing over a capture stops the run as well. Gives the exit status then.
+std::optional<int> refuseClashes(const std::vector<CapturePlan>& plans, std::string usage)
+{
     const OutputConflicts conflicts = outputConflicts(plans);
     usage += conflicts.clashes;
-    auto printLines = [](const std::string& lines) {
-        for (std::size_t start = 0; start < lines.size();) {
-            const std::size_t end = lines.find('\n', start);
-            std::fprintf(stderr, "kestro-convert: %s\n", lines.substr(start, end - start).c_str());
-            start = end + 1;
-        }
-    };
     if (!usage.empty()) {
-        printLines(usage);
+        complain(usage);
         return 2;
     }
     if (!conflicts.overCaptures.empty()) {
-        printLines(conflicts.overCaptures);
+        complain(conflicts.overCaptures);
         std::fprintf(stderr, "Nothing was written.\n");
         return 1;
     }
+    return std::nullopt;
+}
 
-    // Jobs beyond the cores only wait for each other, and jobs beyond the memory free push the
-    // machine into swap: the largest capture sets what each job may need.
+// Jobs beyond the cores only wait for each other, and jobs beyond the memory free push the
+// machine into swap: the largest capture sets what each job may need.
+void lowerJobs(ConvertOptions& o, const std::vector<CapturePlan>& plans, ProgressDisplay& display)
+{
     std::int64_t largest = 0;
     std::size_t exportable = 0;
     for (const CapturePlan& plan : plans)
@@ -409,6 +421,77 @@ int main(int argc, char** argv)
     if (!limit.lowered.empty())
         display.message("kestro-convert: " + limit.lowered);
     o.jobs = limit.jobs;
+}
+
+// What the engine would refuse is refused now, by the engine's own checks and in its words, before
+// any frame is scored.
+void askEngines(const ConvertOptions& o, std::vector<CapturePlan>& plans)
+{
+    for (CapturePlan& plan : plans) {
+        if (!plan.opened || !plan.failure.empty())
+            continue;
+        HeldMessages held;
+        plan.failure = exportRefusal(o, plan);
+        // The capture would not open again: the video source's words say why.
+        if (const std::vector<std::string> lines = held.lines(); !lines.empty() && !plan.failure.empty())
+            plan.failure = lines.front();
+    }
+}
+
+void warnOfEarlierSeries(const ConvertOptions& o, std::vector<CapturePlan>& plans)
+{
+    for (CapturePlan& plan : plans)
+        if (plan.opened && plan.failure.empty())
+            plan.earlierSeries = earlierSeriesWarning(o, plan);
+}
+
+// An output folder that does not exist yet is made, as a night's sums usually go to a new one.
+// False, said, when it cannot be.
+bool makeOutputFolder(const ConvertOptions& o, const std::vector<CapturePlan>& plans)
+{
+    if (!o.output || (plans.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output))
+        return true;
+    std::error_code ec;
+    fs::create_directories(*o.output, ec);
+    if (!ec)
+        return true;
+    std::fprintf(stderr, "kestro-convert: cannot make the folder %s: %s\nNothing was written.\n", o.output->c_str(),
+                 kestro::exports::DescribeSystemError(ec.value()).c_str());
+    return false;
+}
+
+// Exports the captures not already failed or stopped, up to --jobs side by side.
+void exportCaptures(const ConvertOptions& o, const std::vector<CapturePlan>& plans, ProgressDisplay& display,
+                    std::vector<Result>& results)
+{
+    for (std::size_t i = 0; i < plans.size(); ++i)
+        if (!plans[i].failure.empty() && results[i].outcome == Outcome::NotStarted)
+            results[i] = {Outcome::Failed, plans[i].failure, plans[i].notes, 0};
+    kestro::parallel::forEach(plans.size(), std::max(1u, o.jobs), [&](std::size_t i) {
+        if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
+            results[i] = convert(o, plans[i], display);
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ConvertOptions o;
+    if (const std::optional<int> status = parseCommandLine(argc, argv, o))
+        return *status;
+    ProgressDisplay display(!o.quiet && ::isatty(STDERR_FILENO) != 0);
+    routeMessages(display);
+
+    // Everything is worked out before anything is written: what stands in the way stops the run here.
+    std::vector<std::string> captures;
+    if (const std::optional<int> status = findCaptures(o, captures))
+        return *status;
+    std::string usage;
+    std::vector<CapturePlan> plans = planCaptures(o, captures, usage);
+    if (const std::optional<int> status = refuseClashes(plans, usage))
+        return *status;
+    lowerJobs(o, plans, display);
 
     catchInterrupts();
     std::vector<Result> results(plans.size());
@@ -419,17 +502,7 @@ int main(int argc, char** argv)
     const bool namesKnown = !o.best || o.target == Target::Avi || o.target == Target::Rgb;
     if (namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
-    // What the engine would refuse is refused now, by the engine's own checks and in its words,
-    // before any frame is scored.
-    for (CapturePlan& plan : plans) {
-        if (!plan.opened || !plan.failure.empty())
-            continue;
-        HeldMessages held;
-        plan.failure = exportRefusal(o, plan);
-        // The capture would not open again: the video source's words say why.
-        if (const std::vector<std::string> lines = held.lines(); !lines.empty() && !plan.failure.empty())
-            plan.failure = lines.front();
-    }
+    askEngines(o, plans);
     if (o.best) {
         scoreCaptures(o, plans, display, results);
         if (g_stop.load())
@@ -438,29 +511,12 @@ int main(int argc, char** argv)
     if (!namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
     tellLeftovers(plans, display);
-    for (CapturePlan& plan : plans)
-        if (plan.opened && plan.failure.empty())
-            plan.earlierSeries = earlierSeriesWarning(o, plan);
+    warnOfEarlierSeries(o, plans);
     if (o.dryRun)
         return dryRun(o, plans, display);
 
-    // An output folder that does not exist yet is made, as a night's sums usually go to a new one.
-    if (o.output && !(captures.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output)) {
-        std::error_code ec;
-        fs::create_directories(*o.output, ec);
-        if (ec) {
-            std::fprintf(stderr, "kestro-convert: cannot make the folder %s: %s\nNothing was written.\n",
-                         o.output->c_str(), kestro::exports::DescribeSystemError(ec.value()).c_str());
-            return 1;
-        }
-    }
-
-    for (std::size_t i = 0; i < plans.size(); ++i)
-        if (!plans[i].failure.empty() && results[i].outcome == Outcome::NotStarted)
-            results[i] = {Outcome::Failed, plans[i].failure, plans[i].notes, 0};
-    kestro::parallel::forEach(plans.size(), std::max(1u, o.jobs), [&](std::size_t i) {
-        if (results[i].outcome == Outcome::NotStarted && !g_stop.load())
-            results[i] = convert(o, plans[i], display);
-    });
+    if (!makeOutputFolder(o, plans))
+        return 1;
+    exportCaptures(o, plans, display, results);
     return summarise(o, plans, results, display);
 }

@@ -1,5 +1,7 @@
 #include "avi_output.h"
 
+#include "export_frames.h"
+
 namespace kestro::exports {
 
 bool CAviOutput::Open(DWORD dwRate, DWORD dwSuggestedBufferSize, const BITMAPINFOHEADER& format, ExportReport& report)
@@ -70,6 +72,21 @@ bool CAviOutput::PutInPlace(ExportReport& report)
     }
     report.files.push_back(Target());
     return true;
+}
+
+void FinishAviOutputs(ExportRun& run, std::span<CAviOutput> outputs, LONG nWritten)
+{
+    ExportReport& report = run.report;
+    report.nFramesWritten = nWritten;
+    if (nWritten == 0)
+        run.FailNothingWritten();
+    bool bComplete = !report.failure;
+    for (CAviOutput& output : outputs)
+        bComplete = bComplete && output.Complete(report);
+    for (CAviOutput& output : outputs)
+        bComplete = bComplete && output.PutInPlace(report);
+    if (!bComplete)
+        report.nFramesWritten = 0;
 }
 
 } // namespace kestro::exports

@@ -9,6 +9,7 @@
 #include "staged_file.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,13 @@ private:
     kestro::avi::StreamHandle m_plain;
     kestro::avi::StreamHandle m_compressed;
 };
+
+struct ExportRun;
+
+// The ending of an export to AVI files that hold nWritten frames each. None is an export that
+// failed: files without a frame would pass for one that worked. Every file is completed before
+// any replaces its target, so that a full disk met by the last one leaves every earlier file as it
+// was; files that were not put in place hold none of the frames.
+void FinishAviOutputs(ExportRun& run, std::span<CAviOutput> outputs, LONG nWritten);
 
 } // namespace kestro::exports

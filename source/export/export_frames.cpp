@@ -137,6 +137,12 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
     return false;
 }
 
+void ExportRun::FailNothingWritten()
+{
+    report.Fail(messages::kNothingWritten, Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
+                                                  report.strCapture.c_str()));
+}
+
 bool CheckExport(CVideoSource& source, const ExportRequest& request, ExportReport& report, ExportPlan* pPlan)
 {
     report = {};

@@ -69,16 +69,60 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
 // exactly when the export would go ahead.
 bool CheckExport(CVideoSource& source, const ExportRequest& request, ExportReport& report, ExportPlan* pPlan = nullptr);
 
-// Calls pfnStep once per frame index and hands every frame that pfnTake accepts and that holds
-// data to sink(frame, bitmap) as the display mode renders it. A frame without a picture, or with
-// one of another format, is left out, recorded, and handed to leftOut(frame). The walk ends early
-// when the sink or leftOut returns false (it has recorded why) or when the display mode changed
-// under it.
-template <class Sink, class LeftOut>
-void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, const ProgressCallback& pfnStep,
-                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink,
-                        LeftOut&& leftOut)
+// One export under way, as an engine's body sees it once PrepareExport let it go ahead: the
+// request, the held messages and restored frame, the report it fills, the format every written
+// frame has, and the plan with the names of its outputs.
+struct ExportRun {
+    CVideoSource& source;
+    const ExportRequest& request;
+    const ProgressCallback& pfnStep;
+    CExportScope& scope;
+    ExportReport& report;
+    const CFrameFormat& format;
+    const ExportPlan& plan;
+
+    // Calls pfnStep once per frame index and hands every frame that the request takes and that
+    // holds data to sink(frame, bitmap) as the display mode renders it. A frame without a picture,
+    // or with one of another format, is left out, recorded, and handed to leftOut(frame). The walk
+    // ends early when the sink or leftOut returns false (it has recorded why) or when the display
+    // mode changed under it.
+    template <class Sink, class LeftOut> void ForEachFrame(Sink&& sink, LeftOut&& leftOut);
+    template <class Sink> void ForEachFrame(Sink&& sink)
+    {
+        ForEachFrame(std::forward<Sink>(sink), [](std::int32_t) { return true; });
+    }
+
+    // Records that no output holds a frame although the plan took some: a file without a frame
+    // would pass for an export that worked.
+    void FailNothingWritten();
+};
+
+// What every engine does around its own work: makes the report fresh (the caller's, or one of
+// its own whose message is shown at the end), holds the video source's messages and keeps its
+// current frame for the length of the export, and runs body(run) only when the checks of
+// PrepareExport let the export go ahead. Returns whether every frame was written.
+template <class Body>
+bool RunExport(CVideoSource& source, const ExportRequest& request, const ProgressCallback& pfnStep,
+               ExportReport* pReport, Body&& body)
 {
+    ExportReport local;
+    ExportReport& report = pReport ? *pReport : local;
+    report = {};
+    {
+        CExportScope scope(source);
+        CFrameFormat format;
+        ExportPlan plan;
+        if (PrepareExport(source, request, scope, report, format, plan)) {
+            ExportRun run{source, request, pfnStep, scope, report, format, plan};
+            body(run);
+        }
+    }
+    return FinishExport(report, pReport == nullptr);
+}
+
+template <class Sink, class LeftOut> void ExportRun::ForEachFrame(Sink&& sink, LeftOut&& leftOut)
+{
+    const FramePredicate& pfnTake = request.pfnTake;
     const bool bRaw = source.m_bRaw;
     for (std::int32_t i = 0; i < source.GetFrameCount(); ++i) {
         if (source.StopRequested()) {
@@ -108,14 +152,6 @@ void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, con
         if (!sink(i, *pBitmap))
             return;
     }
-}
-
-template <class Sink>
-void ForEachExportFrame(CVideoSource& source, const FramePredicate& pfnTake, const ProgressCallback& pfnStep,
-                        const CFrameFormat& format, CExportScope& scope, ExportReport& report, Sink&& sink)
-{
-    ForEachExportFrame(source, pfnTake, pfnStep, format, scope, report, std::forward<Sink>(sink),
-                       [](std::int32_t) { return true; });
 }
 
 } // namespace kestro::exports

@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 
 namespace kestro::exports {
 
@@ -14,6 +15,11 @@ std::string CaptureStem(const CVideoSource& source)
 {
     const std::string name = std::filesystem::path(source.GetFileName()).filename().string();
     return SplitExtension(name).base;
+}
+
+std::string NumberedName(const SplitPath& parts, std::int32_t n)
+{
+    return parts.base + Format("_%.4d", static_cast<int>(n)) + parts.extension;
 }
 
 } // namespace
@@ -49,15 +55,32 @@ bool IsAviPath(const std::string& strPath)
     return extension == ".avi";
 }
 
-std::string NumberedName(const SplitPath& parts, std::int32_t n)
+OutputNames::OutputNames(ExportKind kind, std::string strPath, std::uint32_t nBlockSize)
+    : m_kind(kind), m_strPath(std::move(strPath)), m_parts(SplitExtension(m_strPath)), m_nBlockSize(nBlockSize)
 {
-    return parts.base + Format("_%.4d", static_cast<int>(n)) + parts.extension;
 }
 
-std::string RgbChannelFile(const std::string& strPath, int nChannel)
+std::int64_t OutputNames::Count(std::int64_t nFrames) const
 {
-    static constexpr std::array<const char*, 3> kSuffixes{"_b.avi", "_g.avi", "_r.avi"};
-    return SplitExtension(strPath).base + kSuffixes.at(static_cast<std::size_t>(nChannel));
+    switch (m_kind) {
+    case ExportKind::Avi: return 1;
+    case ExportKind::Bmp: return nFrames;
+    case ExportKind::Rgb: return 3;
+    case ExportKind::Fits: return m_nBlockSize == 0 ? 0 : (nFrames + m_nBlockSize - 1) / m_nBlockSize;
+    }
+    return 0;
+}
+
+std::string OutputNames::Name(std::int32_t n) const
+{
+    static constexpr std::array<const char*, 3> kChannelSuffixes{"_b.avi", "_g.avi", "_r.avi"};
+    switch (m_kind) {
+    case ExportKind::Avi: return m_strPath;
+    case ExportKind::Bmp: return NumberedName(m_parts, n);
+    case ExportKind::Rgb: return m_parts.base + kChannelSuffixes.at(static_cast<std::size_t>(n));
+    case ExportKind::Fits: return NumberedName(m_parts, n) + kFitsExtension;
+    }
+    return {};
 }
 
 } // namespace kestro::exports

@@ -28,11 +28,34 @@ SplitPath SplitExtension(const std::string& strPath);
 // series.
 bool IsAviPath(const std::string& strPath);
 
-// base + "_%.4d" of n + extension: m42_rgb_0000.bmp ... m42_rgb_9999.bmp, m42_rgb_10000.bmp.
-std::string NumberedName(const SplitPath& parts, std::int32_t n);
+// What an export writes: one AVI, a BMP series, three RGB channel AVIs, or FITS sums.
+enum class ExportKind { Avi, Bmp, Rgb, Fits };
 
-// The RGB channel files of a chosen path: the path without its extension + "_b.avi", "_g.avi"
-// and "_r.avi", in channel order (blue, green, red).
-std::string RgbChannelFile(const std::string& strPath, int nChannel);
+// What a FITS export appends to each file's numbered name.
+inline constexpr const char* kFitsExtension = ".fit";
+
+// The names of the files an export writes, output n being the n-th it writes (from 0). The one
+// place they are made: the engines ask it for each file as they write it, and the plan, the
+// checks before an export and the command line's dry run list the same names from it.
+//   AVI:  the path itself.
+//   BMP:  base + "_%.4d" of n + extension: m42_rgb_0000.bmp ... m42_rgb_9999.bmp, m42_rgb_10000.bmp.
+//   RGB:  the path without its extension + "_b.avi", "_g.avi", "_r.avi" (outputs 0, 1, 2).
+//   FITS: base + "_%.4d" of the block number + extension + ".fit": m42.lum gives m42_0000.lum.fit.
+class OutputNames {
+public:
+    OutputNames() = default;
+    OutputNames(ExportKind kind, std::string strPath, std::uint32_t nBlockSize);
+
+    // How many files an export of nFrames frames writes: 1, nFrames, 3, or one per block of
+    // nBlockSize frames (none when the block size is 0).
+    std::int64_t Count(std::int64_t nFrames) const;
+    std::string Name(std::int32_t n) const;
+
+private:
+    ExportKind m_kind = ExportKind::Avi;
+    std::string m_strPath;
+    SplitPath m_parts;
+    std::uint32_t m_nBlockSize = 1;
+};
 
 } // namespace kestro::exports

@@ -19,24 +19,10 @@ namespace fs = std::filesystem;
 std::vector<std::string> PlannedFiles(ExportKind kind, const std::string& strPath, std::int64_t nFrames,
                                       std::uint32_t nBlockSize)
 {
+    const OutputNames names(kind, strPath, nBlockSize);
     std::vector<std::string> files;
-    const SplitPath parts = SplitExtension(strPath);
-    switch (kind) {
-    case ExportKind::Avi: files.push_back(strPath); break;
-    case ExportKind::Bmp:
-        for (std::int64_t k = 0; k < nFrames; ++k)
-            files.push_back(NumberedName(parts, static_cast<std::int32_t>(k)));
-        break;
-    case ExportKind::Rgb:
-        for (int c = 0; c < 3; ++c)
-            files.push_back(RgbChannelFile(strPath, c));
-        break;
-    case ExportKind::Fits:
-        if (nBlockSize > 0)
-            for (std::int64_t k = 0; k < (nFrames + nBlockSize - 1) / nBlockSize; ++k)
-                files.push_back(NumberedName(parts, static_cast<std::int32_t>(k)) + ".fit");
-        break;
-    }
+    for (std::int64_t n = 0; n < names.Count(nFrames); ++n)
+        files.push_back(names.Name(static_cast<std::int32_t>(n)));
     return files;
 }
 
@@ -47,6 +33,7 @@ ExportPlan PlanExport(const CVideoSource& source, ExportKind kind, const std::st
     for (std::int32_t i = source.FindDataFrame(0); i >= 0; i = source.FindDataFrame(i + 1))
         if (!pfnTake || pfnTake(i))
             plan.frames.push_back(i);
+    plan.names = OutputNames(kind, strPath, nBlockSize);
     plan.files = PlannedFiles(kind, strPath, static_cast<std::int64_t>(plan.frames.size()), nBlockSize);
     return plan;
 }
@@ -90,8 +77,9 @@ std::vector<std::string> EarlierSeriesFiles(ExportKind kind, const std::string& 
         return {};
     // The series' names are base + "_" + number + extension (+ ".fit"); a name counts when it is
     // exactly the name the export would give its number, so "x_01.bmp" or "x_0005b.bmp" do not.
+    const OutputNames names(kind, strPath, 1);
     const SplitPath parts = SplitExtension(strPath);
-    const std::string fit = kind == ExportKind::Fits ? ".fit" : "";
+    const std::string fit = kind == ExportKind::Fits ? kFitsExtension : "";
     const fs::path base(parts.base);
     const SplitPath nameParts{base.filename().string(), parts.extension};
     const std::string folderPrefix = parts.base.substr(0, parts.base.size() - nameParts.base.size());
@@ -109,7 +97,7 @@ std::vector<std::string> EarlierSeriesFiles(ExportKind kind, const std::string& 
             !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
             continue;
         const std::int64_t n = std::stoll(digits);
-        if (n >= nFiles && NumberedName(nameParts, static_cast<std::int32_t>(n)) + fit == name)
+        if (n >= nFiles && names.Name(static_cast<std::int32_t>(n)) == folderPrefix + name)
             found.emplace(n, folderPrefix + name);
     }
     std::vector<std::string> files;

@@ -4,6 +4,7 @@
 // very same plan, so that what is asked about is what is written.
 #pragma once
 
+#include "export_names.h"
 #include "video_source.h"
 
 #include <cstdint>
@@ -13,19 +14,16 @@
 
 namespace kestro::exports {
 
-enum class ExportKind { Avi, Bmp, Rgb, Fits };
-
 struct ExportPlan {
     // The frames taken that hold data, ascending: those the export writes unless they cannot be
     // read.
     std::vector<std::int32_t> frames;
-    // Every file the export writes, in the order it writes them.
+    // Every file the export writes, in the order it writes them, and what names them.
     std::vector<std::string> files;
+    OutputNames names;
 };
 
-// The files an export of nFrames frames writes for the path chosen: one AVI; a BMP file per frame
-// (path + "_0000" ... before its extension); three RGB channel files; a FITS file per block of
-// nBlockSize frames (path + "_0000" ... + ".fit").
+// The files an export of nFrames frames writes for the path chosen, as OutputNames names them.
 std::vector<std::string> PlannedFiles(ExportKind kind, const std::string& strPath, std::int64_t nFrames,
                                       std::uint32_t nBlockSize);
 

@@ -10,6 +10,7 @@
 #include "video_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #ifndef KESTRO_VERSION
@@ -49,26 +50,22 @@ bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey)
 
 using namespace kestro::exports;
 
-namespace {
-
-// Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
-bool AddToSum(CVideoSource& source, CSumImage& sum, const BITMAPINFOHEADER& bitmap, std::int32_t nFrame)
-{
-    const BITMAPINFOHEADER* grey = source.MakeGreyscale(&bitmap);
-    if (!grey || !AddGreyBitmap(sum, *grey))
-        return false;
-    if (sum.nFrames++ == 0)
-        sum.nFirstFrame = nFrame;
-    sum.nLastFrame = nFrame;
-    return true;
-}
-
-} // namespace
-
 bool CVideoSource::AddFrameToSum(CSumImage& sum)
 {
     const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
-    return pBitmap && AddToSum(*this, sum, *pBitmap, GetCurrentPosition());
+    return pBitmap && AddFrameToSum(sum, *pBitmap);
+}
+
+// Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
+bool CVideoSource::AddFrameToSum(CSumImage& sum, const BITMAPINFOHEADER& bitmap)
+{
+    const BITMAPINFOHEADER* grey = MakeGreyscale(&bitmap);
+    if (!grey || !AddGreyBitmap(sum, *grey))
+        return false;
+    if (sum.nFrames++ == 0)
+        sum.nFirstFrame = GetCurrentPosition();
+    sum.nLastFrame = GetCurrentPosition();
+    return true;
 }
 
 bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::string* pError)
@@ -92,7 +89,7 @@ bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::
         options.add("XBAYROFF", std::int64_t{0}, "Bayer pattern offset in x");
         options.add("YBAYROFF", std::int64_t{0}, "Bayer pattern offset in y");
     }
-    const bool bSaved = file.saveToFile(strName + ".fit", sum.values.data(), &options);
+    const bool bSaved = file.saveToFile(strName + kFitsExtension, sum.values.data(), &options);
     if (!bSaved && pError)
         *pError = file.lastError();
     return bSaved;
@@ -101,67 +98,55 @@ bool CVideoSource::SaveFitsFile(const CSumImage& sum, std::string strName, std::
 bool CVideoSource::SaveFitsBlocks(std::string strPath, std::uint32_t nBlockSize, FramePredicate pfnTake,
                                   ProgressCallback pfnStep, ExportReport* pReport)
 {
-    ExportReport local;
-    ExportReport& report = pReport ? *pReport : local;
-    report = {};
-    {
-        CExportScope scope(*this);
-        CFrameFormat format;
-        ExportPlan plan;
-        if (PrepareExport(*this, {ExportKind::Fits, strPath, nBlockSize, pfnTake}, scope, report, format, plan)) {
-            // The sum takes the size of the pictures summed, which in RAW colour with the library's
-            // algorithms is smaller than the stream's frame rectangle.
-            const BITMAPINFOHEADER& first = format.Header();
-            CSumImage sum;
-            sum.Reset(first.biWidth, static_cast<std::int32_t>(kestro::dib::rows(first)));
-            const SplitPath parts = SplitExtension(strPath);
-            std::uint32_t nCounted = 0; // frames counted in this block, summed or not
-            std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;
-            auto saveBlock = [&] {
-                // A block whose every frame was left out would be a file of zeros that a stacking
-                // program takes for a frame of black sky: its number stays unused instead, so that
-                // each file keeps the block it always holds.
-                const std::string name = NumberedName(parts, nBlock++);
-                nCounted = 0;
-                if (sum.nFrames == 0)
-                    return true;
-                std::string error;
-                if (!SaveFitsFile(sum, name, &error)) {
-                    report.Fail(messages::kFitsSave,
-                                Format(messages::kFitsSave.text, static_cast<int>(nFirstOfBlock),
-                                       static_cast<int>(nLast), error.c_str(), KeptFiles(nFiles, "saved").c_str()));
-                    return false;
-                }
-                ++nFiles;
-                report.files.push_back(name + ".fit");
-                sum.Clear();
+    return RunExport(*this, {ExportKind::Fits, strPath, nBlockSize, pfnTake}, pfnStep, pReport, [&](ExportRun& run) {
+        ExportReport& report = run.report;
+        // The sum takes the size of the pictures summed, which in RAW colour with the library's
+        // algorithms is smaller than the stream's frame rectangle.
+        const BITMAPINFOHEADER& first = run.format.Header();
+        CSumImage sum;
+        sum.Reset(first.biWidth, static_cast<std::int32_t>(kestro::dib::rows(first)));
+        std::uint32_t nCounted = 0; // frames counted in this block, summed or not
+        std::int32_t nBlock = 0, nFiles = 0, nFirstOfBlock = -1, nLast = -1;
+        auto saveBlock = [&] {
+            // A block whose every frame was left out would be a file of zeros that a stacking
+            // program takes for a frame of black sky: its number stays unused instead, so that
+            // each file keeps the block it always holds.
+            const std::string file = run.plan.names.Name(nBlock++);
+            nCounted = 0;
+            if (sum.nFrames == 0)
                 return true;
-            };
-            // A frame without a picture adds nothing but still counts towards its block, so that
-            // the blocks keep the frames they would have had.
-            auto count = [&](std::int32_t nFrame) {
-                if (nCounted++ == 0)
-                    nFirstOfBlock = nFrame;
-                nLast = nFrame;
-                return nCounted < nBlockSize || saveBlock();
-            };
-            ForEachExportFrame(
-                *this, pfnTake, pfnStep, format, scope, report,
-                [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                    if (AddToSum(*this, sum, bitmap, nFrame))
-                        ++report.nFramesWritten;
-                    else
-                        report.LeaveOut(nFrame, scope.TakeLastMessage());
-                    return count(nFrame);
-                },
-                count);
-            if (!report.failure && nCounted > 0)
-                saveBlock();
-            if (!report.failure && nFiles == 0)
-                report.Fail(messages::kNothingWritten,
-                            Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
-                                   report.strCapture.c_str()));
-        }
-    }
-    return FinishExport(report, pReport == nullptr);
+            std::string error;
+            if (!SaveFitsFile(sum, file.substr(0, file.size() - std::strlen(kFitsExtension)), &error)) {
+                report.Fail(messages::kFitsSave,
+                            Format(messages::kFitsSave.text, static_cast<int>(nFirstOfBlock), static_cast<int>(nLast),
+                                   error.c_str(), KeptFiles(nFiles, "saved").c_str()));
+                return false;
+            }
+            ++nFiles;
+            report.files.push_back(file);
+            sum.Clear();
+            return true;
+        };
+        // A frame without a picture adds nothing but still counts towards its block, so that the
+        // blocks keep the frames they would have had.
+        auto count = [&](std::int32_t nFrame) {
+            if (nCounted++ == 0)
+                nFirstOfBlock = nFrame;
+            nLast = nFrame;
+            return nCounted < nBlockSize || saveBlock();
+        };
+        run.ForEachFrame(
+            [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+                if (AddFrameToSum(sum, bitmap))
+                    ++report.nFramesWritten;
+                else
+                    report.LeaveOut(nFrame, run.scope.TakeLastMessage());
+                return count(nFrame);
+            },
+            count);
+        if (!report.failure && nCounted > 0)
+            saveBlock();
+        if (nFiles == 0)
+            run.FailNothingWritten();
+    });
 }

@@ -4,7 +4,6 @@
 #include "channel_split.h"
 #include "dib.h"
 #include "export_frames.h"
-#include "export_names.h"
 #include "export_report.h"
 #include "video_source.h"
 
@@ -35,68 +34,40 @@ std::vector<std::uint8_t> ChannelBitmap(const BITMAPINFOHEADER& frame)
 bool CVideoSource::SaveRgbChannels(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
                                    ExportReport* pReport)
 {
-    ExportReport local;
-    ExportReport& report = pReport ? *pReport : local;
-    report = {};
-    {
-        CExportScope scope(*this);
-        CFrameFormat format;
-        ExportPlan plan;
-        if (PrepareExport(*this, {ExportKind::Rgb, strPath, 1, pfnTake}, scope, report, format, plan)) {
-            const BITMAPINFOHEADER& frame = format.Header();
-            const std::size_t width = static_cast<std::size_t>(frame.biWidth);
-            const std::size_t rows = kestro::dib::rows(frame);
-            const std::size_t inStride = kestro::dib::stride(frame), outStride = kestro::dib::stride(frame.biWidth, 8);
-            std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
-            for (auto& b : bitmaps)
-                b = ChannelBitmap(frame);
+    return RunExport(*this, {ExportKind::Rgb, strPath, 1, pfnTake}, pfnStep, pReport, [&](ExportRun& run) {
+        ExportReport& report = run.report;
+        const BITMAPINFOHEADER& frame = run.format.Header();
+        const std::size_t width = static_cast<std::size_t>(frame.biWidth);
+        const std::size_t rows = kestro::dib::rows(frame);
+        const std::size_t inStride = kestro::dib::stride(frame), outStride = kestro::dib::stride(frame.biWidth, 8);
+        std::array<std::vector<std::uint8_t>, kChannels> bitmaps;
+        for (auto& b : bitmaps)
+            b = ChannelBitmap(frame);
 
-            CAviWriteSession session;
-            std::array<CAviOutput, kChannels> outputs{CAviOutput(RgbChannelFile(strPath, 0)),
-                                                      CAviOutput(RgbChannelFile(strPath, 1)),
-                                                      CAviOutput(RgbChannelFile(strPath, 2))};
-            bool bOpen = true;
-            for (int c = 0; c < kChannels && bOpen; ++c)
-                bOpen = outputs[c].Open(kChannelRate, frame.biSizeImage,
-                                        *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report);
-            if (bOpen) {
-                std::array<std::uint8_t*, kChannels> planes;
-                for (int c = 0; c < kChannels; ++c)
-                    planes[c] = kestro::dib::pixels(*reinterpret_cast<BITMAPINFOHEADER*>(bitmaps[c].data()));
-                LONG nWritten = 0;
-                ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
-                                   [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                                       const std::uint8_t* in = kestro::dib::pixels(bitmap);
-                                       for (std::size_t y = 0; y < rows; ++y)
-                                           SplitChannels(in + y * inStride, width, planes[0] + y * outStride,
-                                                         planes[1] + y * outStride, planes[2] + y * outStride);
-                                       for (int c = 0; c < kChannels; ++c) {
-                                           const auto* channel =
-                                               reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
-                                           if (!outputs[c].Write(nWritten, *channel, nFrame, report))
-                                               return false;
-                                       }
-                                       ++nWritten;
-                                       return true;
-                                   });
-                report.nFramesWritten = nWritten;
-                // Three files without a frame would pass for an export that worked.
-                if (nWritten == 0)
-                    report.Fail(messages::kNothingWritten,
-                                Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
-                                       report.strCapture.c_str()));
-                // All three are completed before any replaces its target, so that a full disk
-                // met by the last one leaves all three earlier files as they were.
-                bool bComplete = !report.failure;
-                for (int c = 0; c < kChannels && bComplete; ++c)
-                    bComplete = outputs[c].Complete(report);
-                for (int c = 0; c < kChannels && bComplete; ++c)
-                    bComplete = outputs[c].PutInPlace(report);
-                // Files that were not put in place hold none of them.
-                if (!bComplete)
-                    report.nFramesWritten = 0;
+        CAviWriteSession session;
+        std::array<CAviOutput, kChannels> outputs{
+            CAviOutput(run.plan.names.Name(0)), CAviOutput(run.plan.names.Name(1)), CAviOutput(run.plan.names.Name(2))};
+        for (int c = 0; c < kChannels; ++c)
+            if (!outputs[c].Open(kChannelRate, frame.biSizeImage,
+                                 *reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data()), report))
+                return;
+        std::array<std::uint8_t*, kChannels> planes;
+        for (int c = 0; c < kChannels; ++c)
+            planes[c] = kestro::dib::pixels(*reinterpret_cast<BITMAPINFOHEADER*>(bitmaps[c].data()));
+        LONG nWritten = 0;
+        run.ForEachFrame([&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+            const std::uint8_t* in = kestro::dib::pixels(bitmap);
+            for (std::size_t y = 0; y < rows; ++y)
+                SplitChannels(in + y * inStride, width, planes[0] + y * outStride, planes[1] + y * outStride,
+                              planes[2] + y * outStride);
+            for (int c = 0; c < kChannels; ++c) {
+                const auto* channel = reinterpret_cast<const BITMAPINFOHEADER*>(bitmaps[c].data());
+                if (!outputs[c].Write(nWritten, *channel, nFrame, report))
+                    return false;
             }
-        }
-    }
-    return FinishExport(report, pReport == nullptr);
+            ++nWritten;
+            return true;
+        });
+        FinishAviOutputs(run, outputs, nWritten);
+    });
 }

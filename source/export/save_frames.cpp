@@ -3,7 +3,6 @@
 #include "avi_write.h"
 #include "dib.h"
 #include "export_frames.h"
-#include "export_names.h"
 #include "export_report.h"
 #include "staged_file.h"
 #include "video_source.h"
@@ -52,105 +51,65 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFOHEADER& bih, int& nErr
     return bOk && staged.commit(&nError);
 }
 
-ExportReport& Fresh(ExportReport* pReport, ExportReport& local)
-{
-    ExportReport& r = pReport ? *pReport : local;
-    r = {};
-    return r;
-}
-
 } // namespace
 
 bool CVideoSource::SaveFramesAsAvi(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
                                    ExportReport* pReport)
 {
-    ExportReport local;
-    ExportReport& report = Fresh(pReport, local);
-    {
-        CExportScope scope(*this);
-        CFrameFormat format;
-        ExportPlan plan;
-        if (PrepareExport(*this, {ExportKind::Avi, strPath, 1, pfnTake}, scope, report, format, plan)) {
-            CAviWriteSession session;
-            CAviOutput output(strPath);
-            const BITMAPINFOHEADER& first = format.Header();
-            if (output.Open(kAviRate, first.biSizeImage, first, report)) {
-                // Positions count written frames, so gaps in the ticks leave none in the file.
-                LONG nWritten = 0;
-                ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
-                                   [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                                       if (!output.Write(nWritten, bitmap, nFrame, report))
-                                           return false;
-                                       ++nWritten;
-                                       return true;
-                                   });
-                report.nFramesWritten = nWritten;
-                // A file without a frame would pass for an export that worked.
-                if (nWritten == 0)
-                    report.Fail(messages::kNothingWritten,
-                                Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
-                                       report.strCapture.c_str()));
-                if (!report.failure && output.Complete(report))
-                    output.PutInPlace(report);
-                // A file that was not put in place holds none of them.
-                if (report.files.empty())
-                    report.nFramesWritten = 0;
-            }
-        }
-    }
-    return FinishExport(report, pReport == nullptr);
+    return RunExport(*this, {ExportKind::Avi, strPath, 1, pfnTake}, pfnStep, pReport, [&](ExportRun& run) {
+        ExportReport& report = run.report;
+        CAviWriteSession session;
+        CAviOutput output(run.plan.names.Name(0));
+        const BITMAPINFOHEADER& first = run.format.Header();
+        if (!output.Open(kAviRate, first.biSizeImage, first, report))
+            return;
+        // Positions count written frames, so gaps in the ticks leave none in the file.
+        LONG nWritten = 0;
+        run.ForEachFrame([&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
+            if (!output.Write(nWritten, bitmap, nFrame, report))
+                return false;
+            ++nWritten;
+            return true;
+        });
+        FinishAviOutputs(run, std::span(&output, 1), nWritten);
+    });
 }
 
 bool CVideoSource::SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake, ProgressCallback pfnStep,
                                    ExportReport* pReport)
 {
-    ExportReport local;
-    ExportReport& report = Fresh(pReport, local);
-    {
-        CExportScope scope(*this);
-        CFrameFormat format;
-        ExportPlan plan;
-        if (PrepareExport(*this, {ExportKind::Bmp, strPath, 1, pfnTake}, scope, report, format, plan)) {
-            const SplitPath parts = SplitExtension(strPath);
-            ForEachExportFrame(*this, pfnTake, pfnStep, format, scope, report,
-                               [&](std::int32_t nFrame, const BITMAPINFOHEADER& bitmap) {
-                                   const std::string name = NumberedName(parts, report.nFramesWritten);
-                                   int nError = 0;
-                                   if (!WriteBmp(name, bitmap, nError)) {
-                                       report.Fail(messages::kBmpWrite,
-                                                   Format(messages::kBmpWrite.text, name.c_str(),
-                                                          static_cast<int>(nFrame), DescribeSystemError(nError).c_str(),
-                                                          KeptFiles(report.nFramesWritten, "written").c_str()));
-                                       return false;
-                                   }
-                                   ++report.nFramesWritten;
-                                   report.files.push_back(name);
-                                   return true;
-                               });
-            if (report.nFramesWritten == 0 && !report.failure)
-                report.Fail(messages::kNothingWritten,
-                            Format(messages::kNothingWritten.text, static_cast<int>(plan.frames.size()),
-                                   report.strCapture.c_str()));
-        }
-    }
-    return FinishExport(report, pReport == nullptr);
+    return RunExport(*this, {ExportKind::Bmp, strPath, 1, pfnTake}, pfnStep, pReport, [&](ExportRun& run) {
+        ExportReport& report = run.report;
+        // The series is numbered by the files written, so frames left out leave no gap in it.
+        run.ForEachFrame([&](std::int32_t, const BITMAPINFOHEADER& bitmap) {
+            return WriteBmpFile(run.plan.names.Name(report.nFramesWritten), bitmap, report);
+        });
+        if (report.nFramesWritten == 0)
+            run.FailNothingWritten();
+    });
 }
 
 bool CVideoSource::WriteBmpFile(std::string strPath, ExportReport* pReport)
 {
     ExportReport local;
-    ExportReport& report = Fresh(pReport, local);
+    ExportReport& report = pReport ? *pReport : local;
+    report = {};
     const BITMAPINFOHEADER* pBitmap = GetFrameBitmap();
-    if (pBitmap) {
-        int nError = 0;
-        if (WriteBmp(strPath, *pBitmap, nError)) {
-            report.nFramesWritten = 1;
-            report.files.push_back(strPath);
-        } else {
-            report.Fail(messages::kBmpWrite,
-                        Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
-                               DescribeSystemError(nError).c_str(), KeptFiles(0, "written").c_str()));
-        }
-    }
+    if (pBitmap)
+        WriteBmpFile(strPath, *pBitmap, report);
     return FinishExport(report, pReport == nullptr) && pBitmap != nullptr;
+}
+
+bool CVideoSource::WriteBmpFile(const std::string& strPath, const BITMAPINFOHEADER& bitmap, ExportReport& report)
+{
+    int nError = 0;
+    if (!WriteBmp(strPath, bitmap, nError)) {
+        report.Fail(messages::kBmpWrite,
+                    Format(messages::kBmpWrite.text, strPath.c_str(), static_cast<int>(GetCurrentPosition()),
+                           DescribeSystemError(nError).c_str(), KeptFiles(report.nFramesWritten, "written").c_str()));
+        return false;
+    }
+    ++report.nFramesWritten;
+    report.files.push_back(strPath);
+    return true;
 }

@@ -110,12 +110,17 @@ struct Shared {
         batch.clear();
     }
 
-    void Unreadable(const std::string& why)
+    // The reason kept is that of the lowest frame, whichever thread meets it first: the message
+    // calls it "the first", and the same capture must read the same every run.
+    void Unreadable(std::int32_t frame, const std::string& why)
     {
         std::lock_guard lock(mutex);
-        if (outcome.unreadable++ == 0)
+        if (outcome.unreadable++ == 0 || frame < firstUnreadable) {
+            firstUnreadable = frame;
             outcome.unreadableReason = why;
+        }
     }
+    std::int32_t firstUnreadable = 0;
 };
 
 // A score as FrameScore hands it out: to float precision.
@@ -147,7 +152,7 @@ FrameScore ScoreSerFrame(Shared& s, video::SerFrames& frames, SharpnessMeter& me
             score = meter.MeasureBitmap(format, buffer.data() + pixelsAt);
     }
     if (!read) {
-        s.Unreadable(read.error);
+        s.Unreadable(frame, read.error);
         return {frame, 0.0, false};
     }
     return {frame, asKept(std::max(score, 0.0)), score >= 0};
@@ -184,7 +189,8 @@ void work(Shared& s, parallel::Share& share)
                 const BITMAPINFOHEADER* frame = decoder->Get(s.capture.PositionOf(result.frame));
                 const double score = frame ? asKept(meter.MeasureBitmap(*frame, kestro::dib::pixels(*frame))) : -1.0;
                 if (score < 0)
-                    s.Unreadable(format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
+                    s.Unreadable(result.frame,
+                                 format(frame ? "frame %ld decodes to a bitmap of %lld bits per pixel, which is not "
                                                 "scored"
                                               : "frame %ld cannot be decoded",
                                         result.frame, frame ? frame->biBitCount : 0));
@@ -197,9 +203,10 @@ void work(Shared& s, parallel::Share& share)
                 const HRESULT hr = AVIStreamReadPart(s.capture.Stream(), s.capture.PositionOf(result.frame), 0,
                                                      static_cast<LONG>(plane), 1, sample.data(), 0, &bytes);
                 if (hr != AVIERR_OK)
-                    s.Unreadable(format("frame %ld cannot be read from the file", result.frame));
+                    s.Unreadable(result.frame, format("frame %ld cannot be read from the file", result.frame));
                 else if (static_cast<std::size_t>(bytes) < plane)
-                    s.Unreadable(format("frame %ld is stored in %lld bytes, too few for its %lld sensor values",
+                    s.Unreadable(result.frame,
+                                 format("frame %ld is stored in %lld bytes, too few for its %lld sensor values",
                                         result.frame, static_cast<long long>(bytes), static_cast<long long>(plane)));
                 else
                     result = {

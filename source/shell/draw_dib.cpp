@@ -5,50 +5,50 @@
 #include <QPainter>
 
 #include <cmath>
-#include <cstdlib>
 
 using namespace kestro::shell;
 
-bool CDrawDib::Check(const BITMAPINFOHEADER* pBitmap, Layout& layout, std::uint32_t& nColours)
+bool CDrawDib::Check(const BITMAPINFOHEADER* pBitmap, Layout& layout)
 {
     if (pBitmap == nullptr || pBitmap->biWidth <= 0 || pBitmap->biHeight == 0 || pBitmap->biHeight == INT32_MIN ||
-        pBitmap->biCompression != 0 || pBitmap->biSize < sizeof(BITMAPINFOHEADER))
+        pBitmap->biCompression != BI_RGB || pBitmap->biSize < sizeof(BITMAPINFOHEADER))
         return false;
     const int nBits = pBitmap->biBitCount;
     if (nBits != 8 && nBits != 24 && nBits != 32)
         return false;
-    nColours = nBits == 8 ? (pBitmap->biClrUsed ? pBitmap->biClrUsed : 256) : 0;
-    if (nColours > 256)
+    // The rows follow the colour table; one longer than 8-bit values can index comes with no
+    // frame, and its length would put the rows anywhere.
+    if (kestro::dib::tableEntries(*pBitmap) > 256)
         return false;
     layout.pBitmap = pBitmap;
     layout.nBits = nBits;
     layout.nWidth = pBitmap->biWidth;
-    layout.nHeight = std::abs(pBitmap->biHeight);
-    layout.nStride = ((static_cast<std::size_t>(layout.nWidth) * nBits + 31) / 32) * 4;
-    layout.pRows = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize + 4 * nColours;
+    layout.nHeight = static_cast<int>(kestro::dib::rows(*pBitmap));
+    layout.pPixels = kestro::dib::pixels(*pBitmap);
+    layout.nStride = kestro::dib::stride(*pBitmap);
     return true;
 }
 
 std::size_t CDrawDib::PackedSize(const BITMAPINFOHEADER* pBitmap)
 {
     Layout layout;
-    std::uint32_t nColours = 0;
-    if (!Check(pBitmap, layout, nColours))
+    if (!Check(pBitmap, layout))
         return 0;
-    return static_cast<std::size_t>(layout.pRows - reinterpret_cast<const std::uint8_t*>(pBitmap)) +
-           layout.nStride * static_cast<std::size_t>(layout.nHeight);
+    // The rows as drawn, whatever biSizeImage says.
+    return kestro::dib::formatBytes(*pBitmap) + layout.nStride * static_cast<std::size_t>(layout.nHeight);
 }
 
 bool CDrawDib::Read(const BITMAPINFOHEADER* pBitmap, Layout& layout)
 {
-    std::uint32_t nColours = 0;
-    if (!Check(pBitmap, layout, nColours))
+    if (!Check(pBitmap, layout))
         return false;
-    const auto* pTable = reinterpret_cast<const std::uint8_t*>(pBitmap) + pBitmap->biSize;
     if (layout.nBits == 8) {
-        for (std::uint32_t i = 0; i < 256; ++i) {
+        const RGBQUAD* pTable = kestro::dib::colourTable(*pBitmap);
+        const std::size_t nColours = kestro::dib::tableEntries(*pBitmap);
+        for (std::size_t i = 0; i < m_colourTable.size(); ++i) {
             // Pixel values beyond a short table draw black rather than reading past it.
-            m_colourTable[i] = i < nColours ? qRgb(pTable[4 * i + 2], pTable[4 * i + 1], pTable[4 * i]) : qRgb(0, 0, 0);
+            m_colourTable[i] =
+                i < nColours ? qRgb(pTable[i].rgbRed, pTable[i].rgbGreen, pTable[i].rgbBlue) : qRgb(0, 0, 0);
         }
     }
     return true;
@@ -60,11 +60,10 @@ void CDrawDib::Convert(const Layout& layout, const QRect& part)
         m_pixels = QImage(part.size(), QImage::Format_RGB32);
     const std::size_t nBytesPerPixel = static_cast<std::size_t>(layout.nBits) / 8;
     for (int row = 0; row < part.height(); ++row) {
-        const int nPictureRow = part.top() + row;
-        // Bottom-up rows: the first row in memory is the bottom line of the picture.
-        const int nStoredRow = layout.pBitmap->biHeight > 0 ? layout.nHeight - 1 - nPictureRow : nPictureRow;
-        const std::uint8_t* pIn = layout.pRows + layout.nStride * static_cast<std::size_t>(nStoredRow) +
-                                  nBytesPerPixel * static_cast<std::size_t>(part.left());
+        const std::size_t nStoredRow =
+            kestro::dib::storedRow(*layout.pBitmap, static_cast<std::size_t>(part.top() + row));
+        const std::uint8_t* pIn =
+            layout.pPixels + layout.nStride * nStoredRow + nBytesPerPixel * static_cast<std::size_t>(part.left());
         auto* pOut = reinterpret_cast<std::uint32_t*>(m_pixels.scanLine(row));
         switch (layout.nBits) {
         case 8: IndexedRowToRgb32(pIn, m_colourTable.data(), pOut, part.width()); break;

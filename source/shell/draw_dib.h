@@ -19,8 +19,8 @@ class QPainter;
 class CDrawDib {
 public:
     // Draws the bitmap unscaled with its top-left corner at (x, y). 8-bit bitmaps go through
-    // their colour table (256 entries when biClrUsed is 0); 24- and 32-bit rows are blue,
-    // green, red (and a fourth byte that is ignored). Only the part inside `area` (painter
+    // their colour table (256 entries when biClrUsed is 0); 24- and 32-bit rows, after any table
+    // they list, are blue, green, red (and a fourth byte that is ignored). Only the part inside `area` (painter
     // coordinates; an empty one means all of it) is drawn, so a paint of part of the window
     // converts only that part. False, with nothing drawn, for a bitmap it cannot read.
     bool Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBitmap, const QRect& area = {});
@@ -35,14 +35,14 @@ public:
 private:
     struct Layout {
         const BITMAPINFOHEADER* pBitmap = nullptr;
-        const std::uint8_t* pRows = nullptr;
         int nBits = 0;
         int nWidth = 0;
         int nHeight = 0;
+        const std::uint8_t* pPixels = nullptr;
         std::size_t nStride = 0;
     };
-    // Checks the bitmap and finds its rows (and colour table); false for one it cannot read.
-    static bool Check(const BITMAPINFOHEADER* pBitmap, Layout& layout, std::uint32_t& nColours);
+    // Checks the bitmap and reads its size; false for one it cannot read.
+    static bool Check(const BITMAPINFOHEADER* pBitmap, Layout& layout);
     bool Read(const BITMAPINFOHEADER* pBitmap, Layout& layout);
     // Converts `part` (picture coordinates, inside the picture) into m_pixels.
     void Convert(const Layout& layout, const QRect& part);

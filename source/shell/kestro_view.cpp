@@ -101,7 +101,8 @@ void CKestroView::Render()
     // A new picture size (another capture, or an algorithm that draws less of the frame)
     // changes what the scroll bars cover.
     const BITMAPINFOHEADER* pPicture = m_picture.IsEmpty() ? nullptr : m_picture.Header();
-    const QSize pictureSize = pPicture ? QSize(pPicture->biWidth, std::abs(pPicture->biHeight)) : QSize();
+    const QSize pictureSize =
+        pPicture ? QSize(pPicture->biWidth, static_cast<int>(kestro::dib::rows(*pPicture))) : QSize();
     if (pictureSize != m_pictureSize) {
         m_pictureSize = pictureSize;
         UpdateScrollBars();

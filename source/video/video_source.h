@@ -190,6 +190,13 @@ public:
     bool SaveFitsFile(const CSumImage& sum, std::string strName, std::string* pError = nullptr);
 
 private:
+    // What WriteBmpFile and AddFrameToSum do with the current frame's bitmap, for an engine that
+    // has it rendered already: rendering it again would read and convert the frame twice. The BMP
+    // file is recorded in the series' report: among its files, or as the failure that names the
+    // frame and the files written before it.
+    bool WriteBmpFile(const std::string& strPath, const BITMAPINFOHEADER& bitmap, ExportReport& report);
+    bool AddFrameToSum(CSumImage& sum, const BITMAPINFOHEADER& bitmap);
+
     // Tells the user, or keeps the message while they are held.
     void Tell(const std::string& strText, const std::string& strCaption);
     void Tell(const kestro::video::VideoMessage& m);

@@ -109,6 +109,39 @@ TEST_F(FitsExport, BlocksHoldTheExactSumsOfTheirFramesTheRightWayUp)
     }
 }
 
+// AddFrameToSum on its own: the current frame in grey, top row first, with the frames it holds;
+// nothing added when there is no picture or it is not the sum's size.
+TEST_F(FitsExport, AddFrameToSumAddsTheCurrentFrame)
+{
+    const std::string capture = sample("--width 16 --height 8 --frames 7 --dropped none");
+    const std::vector<Bytes> planes = storedPlanes(capture, 16, 8);
+    ASSERT_EQ(planes.size(), 7u);
+    CVideoSource v;
+    CSumImage sum;
+    sum.Reset(16, 8);
+    EXPECT_FALSE(v.AddFrameToSum(sum)) << "no capture open";
+    ASSERT_TRUE(v.Open(capture));
+    v.m_bRaw = true;
+    for (std::int32_t frame : {3, 5}) {
+        ASSERT_EQ(v.GoToFrame(frame), frame);
+        EXPECT_TRUE(v.AddFrameToSum(sum));
+    }
+    std::vector<std::uint32_t> want(16 * 8, 0);
+    for (std::size_t k = 0; k < want.size(); ++k)
+        want[k] = planes[3][k] + planes[5][k];
+    EXPECT_EQ(sum.values, want);
+    EXPECT_EQ(sum.nFrames, 2);
+    EXPECT_EQ(sum.nFirstFrame, 3);
+    EXPECT_EQ(sum.nLastFrame, 5);
+
+    CSumImage other;
+    other.Reset(8, 8);
+    EXPECT_FALSE(v.AddFrameToSum(other));
+    EXPECT_EQ(other.nFrames, 0);
+    EXPECT_EQ(other.values, std::vector<std::uint32_t>(8 * 8, 0));
+    EXPECT_TRUE(messages.messages().empty());
+}
+
 TEST_F(FitsExport, SumsPast65535AreStoredIn32Bits)
 {
     // White frames are 255 in grey: 257 of them still fit 16 unsigned bits, 258 do not.

@@ -180,6 +180,10 @@ TEST_F(FrameScorer, CapturesThatCannotBeScoredSayWhy)
         << raw.unreadableReason;
     for (const FrameScore& s : raw.scores)
         EXPECT_FALSE(s.valid);
+    // "The first" reason is the lowest frame's, in whatever order the frames are met.
+    const ScoreOutcome backwards = ScoreFrames({mjpeg, {5, 4, 3, 2, 1, 0}, ScoreSource::SensorPlane, 1, 0, nullptr});
+    EXPECT_EQ(backwards.unreadable, 6);
+    EXPECT_EQ(backwards.unreadableReason.rfind("frame 0 ", 0), 0u) << backwards.unreadableReason;
     const ScoreOutcome decoded = ScoreFrames({mjpeg, {}, ScoreSource::Decoded, 2, 0, nullptr});
     EXPECT_EQ(decoded.unreadable, 0);
     ASSERT_EQ(decoded.scores.size(), 6u);

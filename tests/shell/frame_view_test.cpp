@@ -94,6 +94,7 @@ private slots:
     void eachStepPaintsTheViewOnce();
     void shortColourTableAndTopDownRows_data();
     void shortColourTableAndTopDownRows();
+    void trueColourRowsFollowTheTableTheyList();
     void droppedFilesOpenOnlyTheFirst_data();
     void droppedFilesOpenOnlyTheFirst();
 };
@@ -536,11 +537,7 @@ void FrameViewTest::shortColourTableAndTopDownRows()
         std::uint8_t table[2][4];
         std::uint8_t rows[2][4];
     } bitmap{};
-    bitmap.header.biSize = sizeof(BITMAPINFOHEADER);
-    bitmap.header.biWidth = 4;
-    bitmap.header.biHeight = nHeight;
-    bitmap.header.biPlanes = 1;
-    bitmap.header.biBitCount = 8;
+    bitmap.header = kestro::dib::header(4, nHeight, 8);
     bitmap.header.biClrUsed = 2;
     std::memcpy(bitmap.table, "\x30\x20\x10\x00\x03\x02\x01\x00", 8); // blue, green, red, unused
     std::memcpy(bitmap.rows, "\x00\x01\x02\xff\x01\x01\x01\x01", 8);
@@ -558,6 +555,33 @@ void FrameViewTest::shortColourTableAndTopDownRows()
     QCOMPARE(drawn.pixel(2, nFirstStored), qRgb(0, 0, 0));
     QCOMPARE(drawn.pixel(3, nFirstStored), qRgb(0, 0, 0));
     QCOMPARE(drawn.pixel(0, 1 - nFirstStored), qRgb(0x01, 0x02, 0x03));
+}
+
+// A 24-bit bitmap may list a colour table (a hint for screens of few colours): its rows start
+// after it, as everything else that reads frame bitmaps has them, and a copy of the bitmap takes
+// the table along.
+void FrameViewTest::trueColourRowsFollowTheTableTheyList()
+{
+    struct Bitmap {
+        BITMAPINFOHEADER header;
+        std::uint8_t table[4];
+        std::uint8_t row[8];
+    } bitmap{};
+    bitmap.header = kestro::dib::header(2, 1, 24);
+    bitmap.header.biClrUsed = 1;
+    std::memcpy(bitmap.table, "\x7f\x7f\x7f\x00", 4);
+    std::memcpy(bitmap.row, "\x30\x20\x10\x03\x02\x01\x00\x00", 8); // blue, green, red; padding
+    QCOMPARE(CDrawDib::PackedSize(&bitmap.header), sizeof bitmap);
+
+    QImage drawn(2, 1, QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+        QPainter painter(&drawn);
+        CDrawDib dib;
+        QVERIFY(dib.Draw(painter, 0, 0, &bitmap.header));
+    }
+    QCOMPARE(drawn.pixel(0, 0), qRgb(0x10, 0x20, 0x30));
+    QCOMPARE(drawn.pixel(1, 0), qRgb(0x01, 0x02, 0x03));
 }
 
 void FrameViewTest::droppedFilesOpenOnlyTheFirst_data()

@@ -140,7 +140,7 @@ QImage ShellFixture::framePicture(const QString& path, int n, bool bRaw, bool bR
     const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap();
     if (pBitmap == nullptr)
         qFatal("frame %d of %s gives no picture", n, qPrintable(path));
-    QImage image(pBitmap->biWidth, std::abs(pBitmap->biHeight), QImage::Format_RGB32);
+    QImage image(pBitmap->biWidth, static_cast<int>(kestro::dib::rows(*pBitmap)), QImage::Format_RGB32);
     QPainter painter(&image);
     CDrawDib dib;
     if (!dib.Draw(painter, 0, 0, pBitmap))
