@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::error_code ec;
         require(std::filesystem::exists(input, ec), "input " + input + " does not exist, for" + commandLine(args));
     }
-    require(options.pattern >= 0 && options.pattern <= 3, "pattern code " + std::to_string(options.pattern));
+    require(!options.pattern || (*options.pattern >= 0 && *options.pattern <= 3),
+            "pattern code " + std::to_string(options.pattern.value_or(-1)));
     require(knownAlgorithm(options.algorithm), "algorithm " + std::to_string(options.algorithm));
     require(options.block >= 1, "block of 0 frames for" + commandLine(args));
     require(options.jobs >= 1 && options.jobs <= 256, "jobs " + std::to_string(options.jobs));

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "avifile.h"
-#include "file_io.h"
+#include "input_file.h"
 #include "sample_index.h"
 
 #include <cstdint>
@@ -71,7 +71,7 @@ private:
     AviReader() = default;
     struct Parser;
 
-    InputFile m_file;
+    fileio::InputFile m_file;
     std::vector<std::unique_ptr<StreamData>> m_streams;
     FileSummary m_summary;
 };

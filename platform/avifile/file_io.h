@@ -1,6 +1,6 @@
-// Plain POSIX file access with 64-bit offsets. The reader reads at explicit offsets so
-// that several decoders of one file never disturb each other; the writer buffers small
-// header writes and keeps its first error until the file is completed.
+// The AVI writer's output file: plain POSIX writes with 64-bit offsets, small header writes
+// buffered, and the first error kept until the file is completed. (Reading goes through
+// platform/fileio's InputFile, which every capture reader shares.)
 #pragma once
 
 #include <cstddef>
@@ -9,29 +9,6 @@
 #include <vector>
 
 namespace kestro::avi {
-
-class InputFile {
-public:
-    InputFile() = default;
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile();
-
-    // False when the path cannot be opened for reading or is not a regular file; *pWhy then
-    // says which, in words ("no such file", "it is a folder", ...).
-    bool open(const std::string& path, std::string* pWhy = nullptr);
-    std::uint64_t size() const { return m_size; }
-    // Reads exactly n bytes at offset; false on any shortfall or error.
-    bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const;
-    // Reads exactly n bytes at offset into rows of rowBytes, row k at firstRow + k * stride (the
-    // last row may be short), with as few system calls as the rows allow.
-    bool readRowsAt(std::uint64_t offset, std::size_t rowBytes, std::size_t n, std::uint8_t* firstRow,
-                    std::int64_t stride) const;
-
-private:
-    int m_fd = -1;
-    std::uint64_t m_size = 0;
-};
 
 class OutputFile {
 public:

@@ -54,6 +54,16 @@ constexpr const Pattern* patternFromButton(std::string_view name)
     return nullptr;
 }
 
+// The pattern whose sites read as this sensor name ("RGGB": the picture's top row left to right,
+// then the second), or null.
+constexpr const Pattern* patternFromSensorName(std::string_view name)
+{
+    for (const Pattern& p : kPatterns)
+        if (name == p.sensorName)
+            return &p;
+    return nullptr;
+}
+
 namespace detail {
 constexpr char letter(Colour c) { return c == kRed ? 'R' : c == kGreen ? 'G' : 'B'; }
 constexpr bool consistent()

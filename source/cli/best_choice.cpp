@@ -50,6 +50,7 @@ BestChoice chooseBest(const ConvertOptions& o, CapturePlan& plan, unsigned threa
     request.source = quality::ScoreSourceFor(o.mode != DisplayMode::Normal, true);
     request.threads = threads;
     request.stop = stop;
+    request.byteOrder = o.byteOrder;
     const quality::ScoreOutcome outcome =
         quality::ScoreFrames(request, [&](const std::vector<quality::FrameScore>&, std::size_t done, std::size_t) {
             if (onProgress)

@@ -94,7 +94,9 @@ namespace {
 // that each refusal says what the option takes; a repeated option is refused there too rather than
 // one of its values dropped. The parser holds the addresses of the texts: this stays where it is.
 struct Words {
-    std::string to, output, mode = "normal", pattern = "BG", algorithm = "11", frames, best, block = "1", jobs;
+    std::string to, output, mode = "normal", pattern, algorithm = "11", frames, best, block = "1", jobs,
+                            byteOrder = "auto";
+    CLI::Option* patternOption = nullptr;
     CLI::Option* inputs = nullptr;
     CLI::Option* toOption = nullptr;
     CLI::Option* outputOption = nullptr;
@@ -125,8 +127,9 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
         w.valued.push_back(option);
         return option;
     };
-    w.inputs =
-        app.add_option("inputs", o.inputs, "Captures (AVI files), and folders whose *.avi files are taken")->required();
+    w.inputs = app.add_option("inputs", o.inputs,
+                              "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
+                   ->required();
     w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
     w.outputOption =
         value("-o,--output", w.output,
@@ -134,10 +137,15 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
               "capture)",
               "PATH");
     value("--mode", w.mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
-    value("--pattern", w.pattern, "Bayer pattern button: BG, GB, GR or RG (default BG)", "BG|GB|GR|RG");
+    w.patternOption =
+        value("--pattern", w.pattern,
+              "Bayer pattern button: BG, GB, GR or RG (default: a SER capture's own Bayer id, else BG)", "BG|GB|GR|RG");
     value("--algorithm", w.algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
           "ALGORITHM");
     app.add_flag("--greyscale,--grayscale", o.greyscale, "Render every frame in grey");
+    value("--byte-order", w.byteOrder,
+          "Byte order of 16-bit SER samples: little, big, or auto to judge it from the data (default auto)",
+          "little|big|auto");
     w.framesOption = value("--frames", w.frames,
                            "Frames to take, e.g. 0-99,120,200- (default: every frame that holds data)", "LIST");
     w.bestOption =
@@ -217,7 +225,7 @@ std::optional<int> checkWords(const CLI::App& app, const Words& w)
     if (w.toOption->count() == 0)
         return usage("--to is required: what to write, avi, bmp, rgb or fits");
     if (w.inputs->count() == 0)
-        return usage("no capture given: name AVI files, or folders of them");
+        return usage("no capture given: name AVI or SER files, or folders of them");
     return std::nullopt;
 }
 
@@ -238,10 +246,17 @@ std::optional<int> readOutput(const Words& w, ConvertOptions& o)
     if (!kModes.count(w.mode))
         return usage("--mode takes normal, raw-y or raw-colour, not \"" + w.mode + "\"");
     o.mode = kModes.at(w.mode);
-    const auto button = kestro::bayer::patternFromButton(w.pattern);
-    if (!button)
-        return usage("--pattern takes BG, GB, GR or RG, not \"" + w.pattern + "\"");
-    o.pattern = button->code;
+    if (w.patternOption->count() != 0) {
+        const auto button = kestro::bayer::patternFromButton(w.pattern);
+        if (!button)
+            return usage("--pattern takes BG, GB, GR or RG, not \"" + w.pattern + "\"");
+        o.pattern = button->code;
+    }
+    static const std::map<std::string, std::optional<kestro::ser::ByteOrder>> kOrders{
+        {"auto", std::nullopt}, {"little", kestro::ser::ByteOrder::Little}, {"big", kestro::ser::ByteOrder::Big}};
+    if (!kOrders.count(w.byteOrder))
+        return usage("--byte-order takes little, big or auto, not \"" + w.byteOrder + "\"");
+    o.byteOrder = kOrders.at(w.byteOrder);
     const std::optional<std::int32_t> number = algorithmNamed(w.algorithm);
     if (!number)
         return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + w.algorithm + "\"");
@@ -303,9 +318,10 @@ std::optional<int> checkInputsExist(const ConvertOptions& o)
 
 std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
 {
-    CLI::App app{"Exports the frames of raw-Bayer AVI captures as Kestro does: one AVI, a BMP series, RGB channel "
-                 "AVIs or summed FITS images, in the display mode given.",
-                 "kestro-convert"};
+    CLI::App app{
+        "Exports the frames of raw-Bayer AVI and SER captures as Kestro does: one AVI, a BMP series, RGB channel "
+        "AVIs or summed FITS images, in the display mode given.",
+        "kestro-convert"};
     Words words;
     defineOptions(app, words, o);
     std::optional<int> status = refuseEmptyAssignments(argc, argv, words);
@@ -340,9 +356,11 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, st
         fs::directory_iterator entry(input, ec);
         for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
             // A folder named *.avi is left alone, as folders are not searched; anything else
-            // called so is the user's capture to be told about if it is none.
+            // called so is the user's capture to be told about if it is none. The name only
+            // chooses what is listed: each capture is read by its own signature.
             std::error_code typeError;
-            if (lower(entry->path().extension().string()) == ".avi" && !entry->is_directory(typeError))
+            const std::string extension = lower(entry->path().extension().string());
+            if ((extension == ".avi" || extension == ".ser") && !entry->is_directory(typeError))
                 found.push_back(entry->path().string());
         }
         if (ec) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "best_frames.h"
+#include "data_probe.h"
 #include "export_plan.h"
 #include "frame_list.h"
 
@@ -22,9 +23,13 @@ struct ConvertOptions {
     Target target = Target::Avi;
     std::optional<std::string> output;
     DisplayMode mode = DisplayMode::Normal;
-    std::int32_t pattern = 0;    // code of the pattern button
+    // Code of the pattern button; none: the SER header's Bayer id, or BG for an AVI file and a SER
+    // capture without one, as the window starts.
+    std::optional<std::int32_t> pattern;
     std::int32_t algorithm = 11; // the converter's number
     bool greyscale = false;
+    // The byte order of SER captures' 16-bit samples; none (auto): the data decide.
+    std::optional<kestro::ser::ByteOrder> byteOrder;
     std::optional<FrameList> frames; // none: every frame that holds data
     // Keep only the sharpest of the frames taken (after --frames); none: keep them all.
     std::optional<kestro::quality::BestCount> best;
@@ -45,7 +50,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& optio
 // de-mosaic library's list, whole or after the number ("04-AHD", "AHD", "ahd").
 std::optional<std::int32_t> algorithmNamed(const std::string& value);
 
-// The captures the inputs name: files as given, and the *.avi entries of folders, sorted (FIFOs
+// The captures the inputs name: files as given, and the *.avi and *.ser entries of folders,
+// sorted, each to be read by its signature, whatever its name (FIFOs
 // and the like among them too, for the export to refuse by name). A folder that cannot be read
 // gives nothing, with the reason in *error.
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, std::string* error);

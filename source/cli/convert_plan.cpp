@@ -1,5 +1,6 @@
 #include "convert_plan.h"
 
+#include "bayer_pattern.h"
 #include "export_frames.h"
 #include "export_names.h"
 #include "path_checks.h"
@@ -42,7 +43,12 @@ void applyDisplay(const ConvertOptions& o, CVideoSource& source)
     source.m_bRaw = o.mode != DisplayMode::Normal;
     source.m_bRawColour = o.mode == DisplayMode::RawColour;
     source.m_bGreyscale = o.greyscale;
-    source.m_converter.SetPattern(o.pattern);
+    source.SetByteOrder(o.byteOrder);
+    // Without --pattern a SER capture keeps the pattern its header names, which opening it set.
+    if (o.pattern)
+        source.m_converter.SetPattern(*o.pattern);
+    else if (!source.GetHeaderPattern())
+        source.m_converter.SetPattern(kestro::bayer::kBG.code);
     source.m_converter.SetAlgorithm(o.algorithm);
 }
 

@@ -28,7 +28,8 @@ struct CapturePlan {
     std::string earlierSeries;      // the warning of files an earlier, longer series leaves beside these
 };
 
-// Sets the display mode, pattern, algorithm and greyscale of the options on a video source.
+// Sets the display mode, pattern, algorithm, greyscale and byte order of the options on a video
+// source that has opened its capture (a SER capture's own pattern is kept without --pattern).
 void applyDisplay(const ConvertOptions& options, CVideoSource& source);
 
 // The frames the export of the plan takes, for the engine: those of plan.taken, or every frame

@@ -116,9 +116,18 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     result.notes = plan.notes;
     HeldMessages held;
     CVideoSource source;
-    if (!source.Open(plan.capture)) {
+    // What opening says of a capture that opens (a SER file's corrected frame count, say) was
+    // said when it was planned, and is among the plan's notes already.
+    std::vector<std::string> opening;
+    bool opened = false;
+    {
+        HeldMessages openingHeld;
+        opened = source.Open(plan.capture);
+        opening = openingHeld.lines();
+    }
+    if (!opened) {
         result.outcome = Outcome::Failed;
-        const std::vector<std::string> lines = held.lines();
+        const std::vector<std::string>& lines = opening;
         result.reason = lines.empty() ? "it could not be opened" : lines.front();
         result.notes.insert(result.notes.end(), lines.begin() + std::min<std::size_t>(lines.size(), 1), lines.end());
         return result;
@@ -339,7 +348,7 @@ std::optional<int> findCaptures(const ConvertOptions& o, std::vector<std::string
         return 2;
     }
     if (captures.empty()) {
-        std::fprintf(stderr, "kestro-convert: no *.avi captures in the folders given\n");
+        std::fprintf(stderr, "kestro-convert: no *.avi or *.ser captures in the folders given\n");
         return 2;
     }
     if (const std::string problem = outputProblem(o, captures.size()); !problem.empty()) {

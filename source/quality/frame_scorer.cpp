@@ -2,23 +2,36 @@
 
 #include "avi_handles.h"
 #include "avifile.h"
+#include "capture_format.h"
 #include "dib.h"
-#include "sharpness.h"
 #include "parallel_for.h"
+#include "ser_frames.h"
+#include "ser_reader.h"
+#include "sharpness.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace kestro::quality {
 
 namespace {
 
-// The capture's handles, released in order whatever path leaves the scorer.
+// The capture's handles, released in order whatever path leaves the scorer. A SER capture has a
+// reader instead, which the threads share: its reads are positioned and const.
 class OpenCapture {
 public:
-    std::string Open(const std::string& path)
+    std::string Open(const std::string& path, const std::optional<ser::ByteOrder>& byteOrder)
     {
+        if (video::CaptureFormatOf(path) == CaptureFormat::Ser) {
+            ser::OpenResult opened = ser::openSer(path, {byteOrder});
+            if (!opened.reader)
+                return path + " cannot be opened as a SER capture: " + opened.error;
+            m_ser = std::move(opened.reader);
+            count = m_ser->frameCount();
+            return {};
+        }
         if (AVIFileOpenA(m_file.out(), path.c_str(), OF_READ, nullptr) != AVIERR_OK)
             return path + " cannot be opened as an AVI file";
         if (AVIFileGetStream(m_file.get(), m_stream.out(), streamtypeVIDEO, 0) != AVIERR_OK)
@@ -28,11 +41,15 @@ public:
         return {};
     }
     PAVISTREAM Stream() const { return m_stream.get(); }
+    const ser::SerReader* Ser() const { return m_ser.get(); }
     // Frames are numbered from 0 as the list shows them; the services number samples from the
     // stream's start, which a header may set to anything.
     LONG PositionOf(std::int32_t frame) const { return static_cast<LONG>(std::int64_t{start} + frame); }
     bool HoldsData(std::int32_t frame) const
     {
+        // Every frame a SER reader counts is whole.
+        if (m_ser)
+            return frame >= 0 && frame < count;
         return frame >= 0 && frame < count &&
                AVIStreamFindSample(m_stream.get(), PositionOf(frame), FIND_ANY | FIND_NEXT) == PositionOf(frame);
     }
@@ -44,6 +61,7 @@ private:
     kestro::avi::Session m_session;
     kestro::avi::FileHandle m_file;
     kestro::avi::StreamHandle m_stream;
+    std::unique_ptr<ser::SerReader> m_ser;
 };
 
 // A decoder of the stream for one thread.
@@ -112,13 +130,44 @@ double asKept(double score) { return static_cast<double>(static_cast<float>(scor
 // thread and the file is read nearly in order.
 constexpr std::size_t kChunk = 4;
 
+// A frame of a SER capture, read as the display shows it: the plane in 8 bits in the RAW modes,
+// the Normal picture otherwise (and for RGB and BGR frames, which have no plane).
+FrameScore ScoreSerFrame(Shared& s, video::SerFrames& frames, SharpnessMeter& meter, std::vector<std::uint8_t>& buffer,
+                         std::int32_t frame)
+{
+    ser::Status read;
+    double score = 0.0;
+    if (s.request.source == ScoreSource::SensorPlane && frames.HasPlane()) {
+        buffer.resize(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height));
+        read = frames.ReadPlane8(frame, buffer.data(), s.width);
+        if (read)
+            score = meter.Measure({buffer.data(), s.width, s.height, static_cast<std::ptrdiff_t>(s.width)});
+    } else {
+        const BITMAPINFOHEADER format = frames.NormalFormat();
+        const std::size_t pixelsAt = kestro::dib::formatBytes(format);
+        buffer.resize(pixelsAt + kestro::dib::imageBytes(format));
+        std::memcpy(buffer.data(), &format, sizeof format);
+        read = frames.ReadNormal(frame, buffer.data() + pixelsAt);
+        if (read)
+            score = meter.MeasureBitmap(format, buffer.data() + pixelsAt);
+    }
+    if (!read) {
+        s.Unreadable(frame, read.error);
+        return {frame, 0.0, false};
+    }
+    return {frame, asKept(std::max(score, 0.0)), score >= 0};
+}
+
 // A thread's share of the frames.
 void work(Shared& s, parallel::Share& share)
 {
     SharpnessMeter meter;
     std::vector<std::uint8_t> sample;
     std::unique_ptr<Decoder> decoder;
-    if (s.request.source == ScoreSource::Decoded)
+    std::unique_ptr<video::SerFrames> serFrames;
+    if (const ser::SerReader* reader = s.capture.Ser())
+        serFrames = std::make_unique<video::SerFrames>(*reader);
+    else if (s.request.source == ScoreSource::Decoded)
         decoder = std::make_unique<Decoder>(s.capture.Stream());
     const std::size_t plane = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
     std::vector<FrameScore> batch;
@@ -134,7 +183,9 @@ void work(Shared& s, parallel::Share& share)
                 batch.push_back(result);
                 continue;
             }
-            if (decoder) {
+            if (serFrames) {
+                result = ScoreSerFrame(s, *serFrames, meter, sample, result.frame);
+            } else if (decoder) {
                 const BITMAPINFOHEADER* frame = decoder->Get(s.capture.PositionOf(result.frame));
                 const double score = frame ? asKept(meter.MeasureBitmap(*frame, kestro::dib::pixels(*frame))) : -1.0;
                 if (score < 0)
@@ -176,7 +227,7 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
 {
     ScoreOutcome outcome;
     OpenCapture capture;
-    outcome.error = capture.Open(asked.path);
+    outcome.error = capture.Open(asked.path, asked.byteOrder);
     if (!outcome.error.empty())
         return outcome;
     outcome.frameCount = capture.count;
@@ -191,7 +242,10 @@ ScoreOutcome ScoreFrames(const ScoreRequest& asked, const ScoreBatchCallback& on
 
     // The size of the sensor plane is that of the decoded frames, as the RAW display modes take it.
     std::int32_t width = 0, height = 0;
-    {
+    if (const ser::SerReader* reader = capture.Ser()) {
+        width = reader->layout().width;
+        height = reader->layout().height;
+    } else {
         Decoder decoder(capture.Stream());
         LONG first = AVIStreamFindSample(capture.Stream(), capture.start, FIND_ANY | FIND_NEXT);
         const BITMAPINFOHEADER* frame = first >= 0 ? decoder.Get(first) : nullptr;

@@ -7,10 +7,13 @@
 // own buffer (and decodes with its own decoder), and measures them with its own SharpnessMeter.
 #pragma once
 
+#include "data_probe.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +21,10 @@
 namespace kestro::quality {
 
 // What a frame's score is computed from: the stored sensor values (the first width x height
-// bytes of each sample, as the RAW display modes show them) or the decoded picture (Normal).
+// bytes of each sample, as the RAW display modes show them) or the decoded picture (Normal). A
+// SER capture is read through the same rendering as the display: its plane, or its Normal
+// picture, in 8 bits scaled from its real depth; RGB and BGR frames, having no plane, are
+// always scored as Normal shows them.
 enum class ScoreSource { SensorPlane, Decoded };
 
 // What the scores are computed from in a display mode, so that the frames are ranked as that mode
@@ -57,6 +63,9 @@ struct ScoreRequest {
     // Looked at before each frame: once set, the threads finish the frame in hand, hand in what
     // they have, and stop.
     const std::atomic<bool>* stop = nullptr;
+    // The byte order of a SER capture's 16-bit samples as the user set it; none: the data decide,
+    // as they do for the display.
+    std::optional<ser::ByteOrder> byteOrder = std::nullopt;
 };
 
 struct ScoreOutcome {

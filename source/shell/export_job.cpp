@@ -10,8 +10,12 @@ using kestro::exports::ExportKind;
 
 CExportJob::DisplaySettings CExportJob::DisplaySettings::Of(const CVideoSource& source)
 {
-    return {source.m_bRaw, source.m_bRawColour, source.m_bGreyscale, source.m_converter.GetPattern(),
-            source.m_converter.GetAlgorithm()};
+    return {source.m_bRaw,
+            source.m_bRawColour,
+            source.m_bGreyscale,
+            source.m_converter.GetPattern(),
+            source.m_converter.GetAlgorithm(),
+            source.GetByteOrderChoice()};
 }
 
 void CExportJob::DisplaySettings::ApplyTo(CVideoSource& source) const
@@ -21,6 +25,7 @@ void CExportJob::DisplaySettings::ApplyTo(CVideoSource& source) const
     source.m_bGreyscale = bGreyscale;
     source.m_converter.SetPattern(nPattern);
     source.m_converter.SetAlgorithm(nAlgorithm);
+    source.SetByteOrder(byteOrder);
 }
 
 CExportJob::CExportJob(std::string strCapture, const DisplaySettings& settings, kestro::exports::ExportRequest request,

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,6 +30,8 @@ public:
         bool bGreyscale = false;
         std::int32_t nPattern = 0;
         std::int32_t nAlgorithm = CCfaConverter::kOwnAlgorithm;
+        // The byte order the user chose for a SER capture's 16-bit samples; none: the data's.
+        std::optional<kestro::ser::ByteOrder> byteOrder;
 
         static DisplaySettings Of(const CVideoSource& source);
         void ApplyTo(CVideoSource& source) const;

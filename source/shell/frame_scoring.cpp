@@ -30,12 +30,14 @@ void CFrameScoring::StopAndWait()
     m_pJob.reset();
 }
 
-void CFrameScoring::Start(const std::string& path, ScoreSource source, std::vector<std::int32_t> frames)
+void CFrameScoring::Start(const std::string& path, ScoreSource source, std::vector<std::int32_t> frames,
+                          std::optional<kestro::ser::ByteOrder> byteOrder)
 {
     StopAndWait();
     m_model.ClearScores();
     m_strPath = path;
     m_source = source;
+    m_byteOrder = byteOrder;
     m_nFrameCount = m_model.rowCount();
     m_finished.assign(static_cast<std::size_t>(m_nFrameCount), 0);
     std::erase_if(frames, [this](std::int32_t n) { return n < 0 || n >= m_nFrameCount; });
@@ -80,6 +82,7 @@ void CFrameScoring::Launch(std::vector<std::int32_t> frames)
     request.path = m_strPath;
     request.frames = std::move(frames);
     request.source = m_source;
+    request.byteOrder = m_byteOrder;
     request.batchFrames = m_nBatchFrames;
     // The callbacks run on the scoring threads: they only post to this object's thread. They can
     // rely on `this`, because it stops the job and waits for it before it goes.

@@ -32,7 +32,9 @@ public:
 
     // Stops any run, clears the scores on show and scores the listed frames (those holding
     // data) of the capture at `path` from `source`. An empty path only stops.
-    void Start(const std::string& path, kestro::quality::ScoreSource source, std::vector<std::int32_t> frames);
+    // A SER capture's 16-bit samples are read in byteOrder (none: as their values show).
+    void Start(const std::string& path, kestro::quality::ScoreSource source, std::vector<std::int32_t> frames,
+               std::optional<kestro::ser::ByteOrder> byteOrder = std::nullopt);
     // Scores the frames a stopped run did not reach, keeping the scores it found.
     void Resume();
     // Asks a run to stop after the frames in hand (Esc); returns at once. False when none runs.
@@ -44,6 +46,7 @@ public:
     bool IsRunning() const { return m_state == State::Running; }
     const std::string& GetPath() const { return m_strPath; }
     kestro::quality::ScoreSource GetSource() const { return m_source; }
+    const std::optional<kestro::ser::ByteOrder>& GetByteOrder() const { return m_byteOrder; }
     // Frames finished (scored or found without data) and frames asked for, in this capture.
     std::size_t GetDone() const { return m_nDone; }
     std::size_t GetTotal() const { return m_nTotal; }
@@ -83,6 +86,7 @@ private:
     State m_state = State::Idle;
     std::string m_strPath;
     kestro::quality::ScoreSource m_source = kestro::quality::ScoreSource::SensorPlane;
+    std::optional<kestro::ser::ByteOrder> m_byteOrder;
     // The frames asked for, and per frame of the capture whether some run has finished it.
     std::vector<std::int32_t> m_frames;
     std::vector<std::uint8_t> m_finished;

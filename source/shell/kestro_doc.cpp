@@ -3,6 +3,7 @@
 #include "algorithm_list.h"
 #include "bayer_pattern.h"
 #include "best_frames.h"
+#include "capture_status.h"
 #include "dialog_requests.h"
 #include "display_bar.h"
 #include "export_fits_dlg.h"
@@ -88,7 +89,8 @@ void CKestroDoc::OnFileOpen()
     // The next capture of a night usually lies beside the one open.
     request.startFolder = CaptureFolder();
     request.defaultExtension = "avi";
-    request.filter = "AVI files (*.avi)|*.avi|All Files (*.*)|*.*||";
+    // The name only chooses what the dialog lists: a capture is read by its first bytes.
+    request.filter = "Captures (*.avi *.ser)|*.avi;*.ser|All Files (*.*)|*.*||";
     if (const std::optional<std::string> path = kestro::shell::askForFile(request))
         OpenVideoFile(QString::fromStdString(*path));
 }
@@ -113,10 +115,22 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     // was.
     if (m_videoSource.IsOpen()) {
         CVideoSource trial;
-        if (!trial.Open(strPath))
+        // What a capture that opens has to say (a SER file's corrected frame count) is said once,
+        // by the real opening below; a failure is said here.
+        std::vector<kestro::ui::Message> held;
+        trial.HoldMessages(&held);
+        const bool bTrialOpened = trial.Open(strPath);
+        trial.HoldMessages(nullptr);
+        if (!bTrialOpened) {
+            for (const kestro::ui::Message& m : held)
+                kestro::ui::showMessage(m);
             return;
+        }
     }
     const std::string strPrevious = m_videoSource.GetFileName();
+    // The byte order chosen was for the capture on show; another one starts on Auto.
+    const std::optional<kestro::ser::ByteOrder> previousOrder = m_videoSource.GetByteOrderChoice();
+    m_videoSource.SetByteOrder(std::nullopt);
     const bool bOpened = m_videoSource.Open(strPath);
     if (bOpened) {
         CKestroApp::Instance()->AddToRecentList(path);
@@ -125,9 +139,14 @@ void CKestroDoc::OpenVideoFile(const QString& path)
             m_pFrameView->ScrollToTopLeft();
     } else if (!strPrevious.empty()) {
         // Only a file that changed between the trial and now gets here; the video source has
-        // told the user why.
+        // told the user why. What the previous capture had to say was said when it first opened.
+        std::vector<kestro::ui::Message> held;
+        m_videoSource.HoldMessages(&held);
+        m_videoSource.SetByteOrder(previousOrder);
         m_videoSource.Open(strPrevious);
+        m_videoSource.HoldMessages(nullptr);
     }
+    ShowPatternInForce();
     m_nCurrentRow = -1;
     m_nDroppedFrames = 0;
     m_told.clear();
@@ -141,6 +160,7 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     if (CMainFrame* pFrame = CKestroApp::MainFrame()) {
         pFrame->EnableCommand(ids::ID_CHECK_BEST, m_videoSource.IsOpen());
         pFrame->GetStatusBar().SetCaptureNote(CaptureNoteText());
+        pFrame->ShowByteOrderInForce();
     }
 }
 
@@ -173,7 +193,8 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
     }
     const kestro::quality::ScoreSource source = ScoreSourceInForce();
     if (!bRestart && scoring.GetState() != CFrameScoring::State::Idle &&
-        scoring.GetPath() == m_videoSource.GetFileName() && scoring.GetSource() == source)
+        scoring.GetPath() == m_videoSource.GetFileName() && scoring.GetSource() == source &&
+        scoring.GetByteOrder() == m_videoSource.GetByteOrderChoice())
         return;
     // The frames the list shows as holding data, as it was filled.
     std::vector<std::int32_t> frames;
@@ -181,7 +202,7 @@ void CKestroDoc::ScoreOpenCapture(bool bRestart)
         if (m_videoSource.FindDataFrame(i) == i)
             frames.push_back(i);
     }
-    scoring.Start(m_videoSource.GetFileName(), source, std::move(frames));
+    scoring.Start(m_videoSource.GetFileName(), source, std::move(frames), m_videoSource.GetByteOrderChoice());
 }
 
 namespace {
@@ -362,24 +383,6 @@ FrameRendering CKestroDoc::RenderCurrentFrame()
     return r;
 }
 
-namespace {
-
-// The stream's four-character code as text; uncompressed frames often carry none.
-QString FormatName(std::uint32_t fcc)
-{
-    QString name;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((fcc >> (8 * i)) & 0xFF);
-        if (c < 0x20 || c > 0x7E)
-            return QStringLiteral("uncompressed");
-        name += QLatin1Char(c);
-    }
-    name = name.trimmed();
-    return name.isEmpty() ? QStringLiteral("uncompressed") : name;
-}
-
-} // namespace
-
 QString CKestroDoc::FrameStatusText() const
 {
     if (!m_videoSource.IsOpen() || m_nCurrentRow < 0)
@@ -387,14 +390,10 @@ QString CKestroDoc::FrameStatusText() const
     QString text = QStringLiteral("Frame %1 of %2").arg(m_nCurrentRow).arg(m_videoSource.GetFrameCount());
     if (m_videoSource.GetCurrentPosition() != m_nCurrentRow)
         text += QStringLiteral(" (dropped)");
-    const AVISTREAMINFOA& info = m_videoSource.GetStreamInfo();
-    text += QStringLiteral(" \u00b7 %1\u00d7%2 \u00b7 %3")
-                .arg(m_videoSource.GetFrameWidth())
-                .arg(m_videoSource.GetFrameHeight())
-                .arg(FormatName(info.fccHandler));
-    if (info.dwScale != 0 && info.dwRate != 0)
-        text += QStringLiteral(" \u00b7 %1 fps").arg(QString::number(double(info.dwRate) / info.dwScale, 'g', 4));
-    text += QStringLiteral(" \u00b7 %1 dropped").arg(m_nDroppedFrames);
+    text += QStringLiteral(" \u00b7 ") + CaptureDescription(m_videoSource, m_nCurrentRow);
+    // A SER capture holds whole frames only: nothing is ever dropped from one.
+    if (m_videoSource.GetCaptureFormat() == CaptureFormat::Avi)
+        text += QStringLiteral(" \u00b7 %1 dropped").arg(m_nDroppedFrames);
     return text;
 }
 
@@ -472,6 +471,40 @@ void CKestroDoc::OnPatternGB() { SelectPattern(ids::IDC_PATTERN_GB, kestro::baye
 void CKestroDoc::OnPatternGR() { SelectPattern(ids::IDC_PATTERN_GR, kestro::bayer::kGR.code); }
 
 void CKestroDoc::OnPatternRG() { SelectPattern(ids::IDC_PATTERN_RG, kestro::bayer::kRG.code); }
+
+namespace {
+
+// The button of each pattern code.
+constexpr std::pair<std::int32_t, int> kPatternButtons[] = {
+    {kestro::bayer::kBG.code, ids::IDC_PATTERN_BG},
+    {kestro::bayer::kGB.code, ids::IDC_PATTERN_GB},
+    {kestro::bayer::kGR.code, ids::IDC_PATTERN_GR},
+    {kestro::bayer::kRG.code, ids::IDC_PATTERN_RG},
+};
+
+} // namespace
+
+void CKestroDoc::ShowPatternInForce()
+{
+    const std::int32_t nPattern = m_videoSource.m_converter.GetPattern();
+    for (const auto& [nCode, nButton] : kPatternButtons)
+        if (nCode == nPattern)
+            ShowPatternButton(nButton);
+}
+
+void CKestroDoc::OnByteOrder(std::optional<kestro::ser::ByteOrder> order)
+{
+    if (m_videoSource.HasByteOrder()) {
+        m_videoSource.SetByteOrder(order);
+        // The picture, its depth and the scores all follow the order the samples are read in.
+        m_told.clear();
+        InvalidateView();
+        UpdateFrameStatus();
+        ScoreOpenCapture(true);
+    }
+    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+        pFrame->ShowByteOrderInForce();
+}
 
 void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
 {
@@ -659,6 +692,9 @@ bool CKestroDoc::OnCmdMsg(int nId)
     case ids::ID_CHECK_BEST: OnCheckBest(); return true;
     case ids::ID_EDIT_UNDO: OnEditUndo(); return true;
     case ids::ID_EXPORT_CANCEL: CancelExport(); return true;
+    case ids::ID_BYTE_ORDER_AUTO: OnByteOrder(std::nullopt); return true;
+    case ids::ID_BYTE_ORDER_LITTLE: OnByteOrder(kestro::ser::ByteOrder::Little); return true;
+    case ids::ID_BYTE_ORDER_BIG: OnByteOrder(kestro::ser::ByteOrder::Big); return true;
     default: return false;
     }
 }

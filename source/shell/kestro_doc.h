@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,9 @@ public:
     void ShowAlgorithmInUse();
     // Ctrl+G: asks for a frame number and makes that frame current and visible in the list.
     void OnGoToFrame();
+    // View ▸ Byte Order: how the 16-bit samples of the open SER capture are read (none: as their
+    // values show). The choice holds for this capture; the next one opens on Auto.
+    void OnByteOrder(std::optional<kestro::ser::ByteOrder> order);
 
     // What the frames are scored from: the stored sensor values while a RAW mode is chosen and
     // the capture can be shown raw, the decoded picture otherwise (Normal shows a raw capture's
@@ -132,6 +136,8 @@ public:
 
 private:
     void SelectPattern(int nButton, std::int32_t nPattern);
+    // Presses the pattern button of the converter's pattern: a SER capture's header chose it.
+    void ShowPatternInForce();
     void ChooseDisplayMode();
     void InvalidateView(bool bErase = false);
     void UpdateFrameStatus();

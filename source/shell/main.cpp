@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Views raw planetary captures and exports their frames."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The AVI capture to open."),
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The capture (AVI or SER file) to open."),
                                  QStringLiteral("[file]"));
     parser.process(qtApp);
     const QStringList files = parser.positionalArguments();

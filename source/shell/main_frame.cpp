@@ -14,6 +14,7 @@
 #include "status_bar.h"
 #include "teardown.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -132,6 +133,7 @@ int CMainFrame::OnCreate()
     connect(&m_pFrameList->GetModel(), &CFrameListModel::undoAvailable, m_pUndoItem, &QAction::setEnabled);
     m_pUndoItem->setEnabled(m_pFrameList->GetModel().CanUndo());
     EnableCommand(ids::ID_CHECK_BEST, false);
+    ShowByteOrderInForce();
     connect(m_wndStatusBar, &CStatusBar::cancelClicked, this, [this] { OnCommand(ids::ID_EXPORT_CANCEL); });
     // Esc stops the scoring while either pane has the keyboard; anywhere else it keeps its uses.
     m_pFrameList->installEventFilter(this);
@@ -243,6 +245,16 @@ void CMainFrame::BuildMenu()
         // The menu bar is not the only way in: the keys work while the menu is closed.
         addAction(pAction);
     }
+    pViewMenu->addSeparator();
+    QMenu* pOrderMenu = pViewMenu->addMenu(QStringLiteral("&Byte Order"));
+    auto* pOrderGroup = new QActionGroup(pOrderMenu);
+    for (const auto& [nId, text] :
+         {std::pair{ids::ID_BYTE_ORDER_AUTO, "&Auto (from the data)"},
+          std::pair{ids::ID_BYTE_ORDER_LITTLE, "&Little-endian"}, std::pair{ids::ID_BYTE_ORDER_BIG, "&Big-endian"}}) {
+        QAction* pAction = AddCommand(pOrderMenu, nId, QString::fromLatin1(text));
+        pAction->setCheckable(true);
+        pOrderGroup->addAction(pAction);
+    }
 
     QMenu* pHelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     AddCommand(pHelpMenu, ids::ID_APP_ABOUT, QStringLiteral("&About Kestro..."));
@@ -282,6 +294,21 @@ bool CMainFrame::BuildToolBar()
     }
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
     return true;
+}
+
+void CMainFrame::ShowByteOrderInForce()
+{
+    const CVideoSource& source = m_doc.m_videoSource;
+    const std::optional<kestro::ser::ByteOrder> choice = source.GetByteOrderChoice();
+    const int nChecked = !choice                                  ? ids::ID_BYTE_ORDER_AUTO
+                         : *choice == kestro::ser::ByteOrder::Big ? ids::ID_BYTE_ORDER_BIG
+                                                                  : ids::ID_BYTE_ORDER_LITTLE;
+    for (int nId : {ids::ID_BYTE_ORDER_AUTO, ids::ID_BYTE_ORDER_LITTLE, ids::ID_BYTE_ORDER_BIG}) {
+        for (QAction* pAction : GetCommandActions(nId)) {
+            pAction->setChecked(nId == nChecked);
+            pAction->setEnabled(source.HasByteOrder());
+        }
+    }
 }
 
 void CMainFrame::SetActiveView(QWidget* pView)

@@ -72,6 +72,9 @@ public:
     // Cancel button stop the export, and the message pane keeps the export's message.
     void ShowExportRunning(bool bRunning);
     QMenu* GetFileMenu() const { return m_pFileMenu; }
+    // Checks the byte-order item of the choice in force for the open capture, and greys the three
+    // unless it is a SER capture of 16-bit samples, the only kind whose byte order is in doubt.
+    void ShowByteOrderInForce();
 
     QMenu* createPopupMenu() override;
 

@@ -36,6 +36,11 @@ inline constexpr int ID_CHECK_BEST = 32782;
 // Esc and the status bar's Cancel button while an export runs: stop it.
 inline constexpr int ID_EXPORT_CANCEL = 32783;
 
+// View menu: the byte order of a SER capture's 16-bit samples.
+inline constexpr int ID_BYTE_ORDER_AUTO = 32784;
+inline constexpr int ID_BYTE_ORDER_LITTLE = 32785;
+inline constexpr int ID_BYTE_ORDER_BIG = 32786;
+
 // Edit keys. Undo puts the ticks back as they were before the last change; the others have no
 // handler, so they do nothing.
 inline constexpr int ID_EDIT_UNDO = 57643;

@@ -30,6 +30,12 @@ constexpr std::array kStringTable{
     StringEntry{ids::ID_EDIT_UNDO, "Put the ticks back as they were before the last change\nUndo"},
     StringEntry{ids::ID_CHECK_BEST, "Keep only the sharpest frames ticked\nCheck best"},
     StringEntry{ids::ID_PREV_PANE, "Switch back to the previous window pane\nPrevious Pane"},
+    StringEntry{ids::ID_BYTE_ORDER_AUTO,
+                "Read the 16-bit samples of this SER capture in the byte order their values show\nByte order: auto"},
+    StringEntry{ids::ID_BYTE_ORDER_LITTLE,
+                "Read the 16-bit samples of this SER capture low byte first\nByte order: little-endian"},
+    StringEntry{ids::ID_BYTE_ORDER_BIG,
+                "Read the 16-bit samples of this SER capture high byte first\nByte order: big-endian"},
 };
 
 std::pair<QString, QString> Split(int nId)

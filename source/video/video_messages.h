@@ -27,6 +27,18 @@ inline constexpr VideoMessage kGetFrameOpen{"Unable to prepare decompression for
                                             "AVIStreamGetFrameOpen"};
 inline constexpr VideoMessage kGetFrame{"Unable to read video frame", "AVIStreamGetFrame"};
 
+// SER captures. Opening: the file name follows the text directly, the reader's reason on a line
+// of its own. What the reader noticed about a file it opened (a frame count it corrected, frame
+// times cut short) is told once, under the same caption, each note naming the file.
+inline constexpr VideoMessage kSerOpen{"Unable to open ", "SER capture"};
+inline constexpr const char* kSerNoteCaption = "SER capture";
+// Follows the sentence that says why the capture has no plane for the mode chosen (RGB frames; a
+// CMY mosaic in RAW colour).
+inline constexpr VideoMessage kSerNoRaw{"\nReverting to normal display", "RAW display"};
+// A frame that cannot be read: the text is the reader's reason, which names the frame ("Frame 7
+// could not be read: ...").
+inline constexpr const char* kSerReadCaption = "SER read";
+
 // The RAW modes' refusals. %i is the decoded width.
 inline constexpr VideoMessage kNot24Bit{"Reverting to normal display", "Input AVI is not 24 bit"};
 inline constexpr VideoMessage kWidthNotMultipleOf4{

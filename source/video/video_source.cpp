@@ -1,8 +1,10 @@
 #include "video_source.h"
 
+#include "capture_format.h"
 #include "dib.h"
 #include "greyscale.h"
 #include "message_box.h"
+#include "ser_frames.h"
 #include "video_messages.h"
 
 #include <algorithm>
@@ -74,10 +76,19 @@ void CVideoSource::TellAboutFrame(std::int32_t nFrame, const VideoMessage& m, Va
     TellFormatted(m, values...);
 }
 
+void CVideoSource::TellAboutFrame(std::int32_t nFrame, const std::string& strText, const std::string& strCaption)
+{
+    if (!m_pHeldMessages && !m_framesTold.insert(nFrame).second)
+        return;
+    Tell(strText, strCaption);
+}
+
 bool CVideoSource::Open(std::string strFileName)
 {
     using namespace kestro::video::messages;
     Close();
+    if (kestro::video::CaptureFormatOf(strFileName) == CaptureFormat::Ser)
+        return OpenSer(std::move(strFileName));
     if (m_avi.fileOpen(&m_pFile, strFileName.c_str(), OF_READ, nullptr) != AVIERR_OK) {
         m_pFile = nullptr;
         return Fail(kOpenFile, strFileName);
@@ -128,9 +139,17 @@ void CVideoSource::Close()
     m_pColourImage.Release();
     m_readBuffer.Release();
     m_framesTold.clear();
+    m_pSerFrames.reset();
+    m_pSer.reset();
+    m_serPicture.Release();
 }
 
-std::int32_t CVideoSource::GetFrameCount() const { return m_pStream ? m_avi.streamLength(m_pStream) : 0; }
+std::int32_t CVideoSource::GetFrameCount() const
+{
+    if (m_pSer)
+        return m_pSer->frameCount();
+    return m_pStream ? m_avi.streamLength(m_pStream) : 0;
+}
 
 std::int32_t CVideoSource::GetPromisedFrameCount() const
 {
@@ -141,6 +160,8 @@ std::int32_t CVideoSource::GetPromisedFrameCount() const
 // The header's rectangle is served as stored; a hostile one must not overflow the difference.
 std::int32_t CVideoSource::GetFrameWidth() const
 {
+    if (m_pSer)
+        return m_pSer->layout().width;
     if (!m_pStream)
         return 0;
     return saturate(std::int64_t{m_streamInfo.rcFrame.right} - m_streamInfo.rcFrame.left);
@@ -148,6 +169,8 @@ std::int32_t CVideoSource::GetFrameWidth() const
 
 std::int32_t CVideoSource::GetFrameHeight() const
 {
+    if (m_pSer)
+        return m_pSer->layout().height;
     if (!m_pStream)
         return 0;
     return saturate(std::int64_t{m_streamInfo.rcFrame.bottom} - m_streamInfo.rcFrame.top);
@@ -155,11 +178,12 @@ std::int32_t CVideoSource::GetFrameHeight() const
 
 std::int32_t CVideoSource::GoToFrame(std::int32_t n)
 {
-    if (!m_pStream)
+    if (!IsOpen())
         return 0;
     if (n < 0 || n > m_lLast)
         return m_lCurrent;
-    m_lCurrent = FrameAt(m_avi.streamFindSample(m_pStream, PositionOf(n), FIND_ANY | FIND_PREV));
+    // Every frame a SER reader counts is whole: there are no frames without data.
+    m_lCurrent = m_pSer ? n : FrameAt(m_avi.streamFindSample(m_pStream, PositionOf(n), FIND_ANY | FIND_PREV));
     // Without an earlier frame with data the previous picture stays, as the decoder still holds it.
     if (m_lCurrent >= 0) {
         m_lFramePos = m_lCurrent;
@@ -170,13 +194,17 @@ std::int32_t CVideoSource::GoToFrame(std::int32_t n)
 
 std::int32_t CVideoSource::FindDataFrame(std::int32_t n) const
 {
-    if (!m_pStream || n < 0 || n > m_lLast)
+    if (!IsOpen() || n < 0 || n > m_lLast)
         return -1;
+    if (m_pSer)
+        return n;
     return FrameAt(m_avi.streamFindSample(m_pStream, PositionOf(n), FIND_ANY | FIND_NEXT));
 }
 
 const BITMAPINFOHEADER* CVideoSource::DecodedFrame()
 {
+    if (m_pSer)
+        return SerPicture();
     if (!m_pGetFrame)
         return nullptr;
     if (m_bFrameStale) {
@@ -254,6 +282,8 @@ bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std:
 {
     const std::size_t nPlaneBytes = nWidth * nHeight;
     using namespace kestro::video::messages;
+    if (m_pSer)
+        return ReadSerPlane(nWidth, nHeight, pRows, nStride);
     const std::int32_t pos = m_lFramePos;
     if (nPlaneBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max())) {
         TellAboutFrame(pos, kReadMemory);
@@ -282,6 +312,9 @@ std::int64_t CVideoSource::FirstSampleBytes(std::int32_t* pFrame) const
 {
     const std::int32_t first = FindDataFrame(0);
     *pFrame = first;
+    // A SER frame always holds its whole plane: the reader counts whole frames only.
+    if (m_pSer)
+        return -1;
     LONG sampleBytes = 0;
     if (first < 0 || m_avi.streamRead(m_pStream, PositionOf(first), 1, nullptr, 0, &sampleBytes, nullptr) != AVIERR_OK)
         return -1;
@@ -291,12 +324,17 @@ std::int64_t CVideoSource::FirstSampleBytes(std::int32_t* pFrame) const
 const BITMAPINFOHEADER* CVideoSource::ReadRawFrame()
 {
     using namespace kestro::video::messages;
-    if (!m_pGetFrame)
+    if (!IsOpen())
         return nullptr;
     // The decoder's format is the same for every frame of the stream, so the RAW modes take it
     // from the first frame and leave the current one undecoded.
-    const BITMAPINFOHEADER& frame = m_frameFormat;
-    if (frame.biBitCount != 24) {
+    const BITMAPINFOHEADER frame = RawFormat();
+    if (m_pSer) {
+        if (!SerRawAllowed(m_bRawColour)) {
+            m_bRaw = false;
+            return DecodedFrame();
+        }
+    } else if (frame.biBitCount != 24) {
         Tell(kNot24Bit);
         m_bRaw = false;
         return DecodedFrame();
@@ -352,11 +390,15 @@ bool CVideoSource::CanShowRaw(bool bColour, std::string* pReason) const
         }
         return false;
     };
-    if (!m_pGetFrame)
+    if (!IsOpen())
         return refuse("no capture is open");
-    const BITMAPINFOHEADER& frame = m_frameFormat;
-    if (frame.biBitCount != 24)
+    const BITMAPINFOHEADER frame = RawFormat();
+    if (m_pSer) {
+        if (const std::string why = SerRawRefusal(bColour); !why.empty())
+            return refuse("%s", why.c_str());
+    } else if (frame.biBitCount != 24) {
         return refuse("its frames decode to %d bits per pixel, not 24", static_cast<int>(frame.biBitCount));
+    }
     if (frame.biWidth <= 0 || frame.biWidth % 4 != 0)
         return refuse("its frame width of %d pixels is not a multiple of 4", static_cast<int>(frame.biWidth));
     if (frame.biHeight <= 0)
@@ -372,6 +414,11 @@ bool CVideoSource::CanShowRaw(bool bColour, std::string* pReason) const
                       static_cast<int>(m_converter.GetAlgorithm()), static_cast<int>(frame.biWidth),
                       static_cast<int>(frame.biHeight));
     return true;
+}
+
+BITMAPINFOHEADER CVideoSource::RawFormat() const
+{
+    return m_pSer ? kestro::dib::header(GetFrameWidth(), GetFrameHeight(), 24) : m_frameFormat;
 }
 
 const BITMAPINFOHEADER* CVideoSource::MakeGreyscale(const BITMAPINFOHEADER* pBitmap)

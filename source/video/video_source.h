@@ -1,23 +1,31 @@
 // CVideoSource: the one object through which Kestro reads a capture. It opens the first video
-// stream of an AVI file, makes a frame current, and hands out that frame as a packed bitmap in
-// the display mode the user chose: as decoded (Normal), as the stored sensor values in grey (RAW
-// Y-channel), or de-mosaiced by the embedded converter (RAW colour), optionally in greyscale.
+// stream of an AVI file, or a SER capture (chosen by the file's first bytes, never its name),
+// makes a frame current, and hands out that frame as a packed bitmap in the display mode the user
+// chose: as decoded (Normal), as the stored sensor values in grey (RAW Y-channel), or
+// de-mosaiced by the embedded converter (RAW colour), optionally in greyscale.
+//
+// The AVI file services and the SER reader sit side by side behind the same frame walk and the
+// same display modes; the export engines, the window and the command line see one capture.
 //
 // Bitmaps handed out belong to the video source and stay valid until the next GetFrameBitmap,
 // GoToFrame, Open or Close. Interface thread only.
 #pragma once
 
 #include "avifile.h"
+#include "capture_format.h"
 #include "cfa_converter.h"
 #include "owned_bitmap.h"
 #include "video_messages.h"
 
 #include "message_box.h"
+#include "ser_reader.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,6 +55,10 @@ struct AviReadServices {
 
 struct ExportReport;
 struct CSumImage;
+
+namespace kestro::video {
+class SerFrames;
+}
 
 // What an export engine is handed besides its output path: which frames to take (none: every
 // frame) and what to call once per source frame (none: nothing). The window passes
@@ -82,7 +94,34 @@ public:
     // The first position at or after n whose sample holds data, or -1.
     std::int32_t FindDataFrame(std::int32_t n) const;
     std::string GetFileName() const { return m_strFileName; }
-    bool IsOpen() const { return m_pStream != nullptr; }
+    bool IsOpen() const { return m_pStream != nullptr || m_pSer != nullptr; }
+
+    // What the status bar and the exports say about the open capture. For an AVI file: "AVI",
+    // 8-bit sensor values, no colour id, no frame times.
+    CaptureFormat GetCaptureFormat() const;
+    const char* GetCaptureFormatName() const; // "AVI", "SER", "" when closed
+    // Bits per sample as the file stores them (8 or 16 for SER: the header's depth), and the bits
+    // the data use, from which 8-bit pictures are scaled. 0 when closed.
+    int GetStoredDepth() const;
+    int GetRealDepth() const;
+    // The SER colour id's name ("RGGB", "MONO", "RGB", ...); empty for an AVI file.
+    std::string GetColorIdName() const;
+    // The pattern code (0..3) the SER header's Bayer id names, as the pattern buttons number
+    // them; none for an AVI file and for SER captures without a Bayer mosaic. Open sets the
+    // converter to it.
+    std::optional<std::int32_t> GetHeaderPattern() const;
+    // The UTC time of a frame in 100 ns ticks since 0001-01-01, when the capture holds one.
+    std::optional<std::int64_t> GetFrameTimeUtc(std::int32_t nFrame) const;
+    // Whether the capture has 16-bit samples, whose byte order the data decide or the user sets.
+    bool HasByteOrder() const;
+    // The byte order of the SER samples in use, and where it came from (the data, the convention
+    // when the data cannot tell, the user's choice).
+    kestro::ser::ByteOrder GetByteOrder() const;
+    kestro::ser::OrderBasis GetOrderBasis() const;
+    // The user's choice of byte order for SER captures (none: the data decide). Like the display
+    // flags it stays when another capture opens, and applies to it.
+    void SetByteOrder(std::optional<kestro::ser::ByteOrder> order);
+    std::optional<kestro::ser::ByteOrder> GetByteOrderChoice() const { return m_byteOrderChoice; }
 
     // The current frame in the current display mode; null with no file or no current frame.
     const BITMAPINFOHEADER* GetFrameBitmap();
@@ -169,8 +208,22 @@ private:
     // shown again (a repaint, a resize) is not told about again.
     template <class... Values>
     void TellAboutFrame(std::int32_t nFrame, const kestro::video::VideoMessage& m, Values... values);
+    void TellAboutFrame(std::int32_t nFrame, const std::string& strText, const std::string& strCaption);
     // Bytes stored for the first frame with data, or -1 when the services cannot tell.
     std::int64_t FirstSampleBytes(std::int32_t* pFrame) const;
+    // The format the RAW modes build their images from: the decoded format of an AVI file, a
+    // 24-bit frame of the capture's size for SER.
+    BITMAPINFOHEADER RawFormat() const;
+
+    // The SER side (video_source_ser.cpp).
+    bool OpenSer(std::string strFileName);
+    const BITMAPINFOHEADER* SerPicture();
+    bool ReadSerPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
+    // Why this SER capture cannot be shown in a RAW mode (RAW colour when bColour) beyond what
+    // every capture is checked for, in words; empty when it can.
+    std::string SerRawRefusal(bool bColour) const;
+    // The same, told to the user when it cannot.
+    bool SerRawAllowed(bool bColour);
     // The decoded bitmap of the current frame, decoding it now if GoToFrame moved since.
     const BITMAPINFOHEADER* DecodedFrame();
     bool CreateRawImages(const BITMAPINFOHEADER& frame);
@@ -212,6 +265,13 @@ private:
     COwnedBitmap m_readBuffer;
     // Frames of the open capture whose read failure the user has been told about.
     std::set<std::int32_t> m_framesTold;
+
+    // The open SER capture, with its renderer; both null for an AVI file. The Normal picture of a
+    // SER frame is made here (m_pFrame points into it), where the AVI decoder keeps its own.
+    std::unique_ptr<kestro::ser::SerReader> m_pSer;
+    std::unique_ptr<kestro::video::SerFrames> m_pSerFrames;
+    COwnedBitmap m_serPicture;
+    std::optional<kestro::ser::ByteOrder> m_byteOrderChoice;
 
     std::vector<kestro::ui::Message>* m_pHeldMessages = nullptr;
     const std::atomic<bool>* m_pStop = nullptr;

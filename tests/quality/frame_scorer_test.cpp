@@ -2,11 +2,15 @@
 // of threads, batches handed in one at a time, a stop obeyed, and captures that cannot be scored
 // told apart from frames that cannot.
 #include "frame_scorer.h"
+#include "frame_bitmaps.h"
 #include "planet_scene.h"
+#include "ser_fixtures.h"
+#include "sharpness.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <mutex>
 
@@ -185,6 +189,68 @@ TEST_F(FrameScorer, CapturesThatCannotBeScoredSayWhy)
     ASSERT_EQ(decoded.scores.size(), 6u);
     for (const FrameScore& s : decoded.scores)
         EXPECT_TRUE(s.valid && s.score > 0);
+}
+
+// A SER capture is scored through the same choice of reader as the display: a 12-bit Bayer
+// capture on its plane scaled to 8 bits from its real depth (the scores equal the measure of the
+// writer's stored values brought to 8 bits by hand, and rank the blur) or on its grey Normal
+// picture, and RGB frames, which have no plane, as Normal shows them in either mode.
+TEST(FrameScorerSer, ScoresThePlaneOrPictureTheDisplayShows)
+{
+    const kestro::test::SerFixtures fx{"planet12-RGGB", "planet8-RGB", "width0"};
+    const kestro::test::NpyArray bayer = fx.truth("planet12-RGGB");
+    const int width = static_cast<int>(bayer.shape[2]), height = static_cast<int>(bayer.shape[1]);
+    // The stored values brought to 8 bits by hand, measured as the plane (rows top-down) and as
+    // the Normal picture (the same rows in a bottom-up bitmap).
+    std::vector<double> plane, picture, blur;
+    SharpnessMeter meter;
+    for (std::size_t i = 0; i < bayer.frames(); ++i) {
+        std::vector<std::uint8_t> values;
+        for (std::size_t k = 0; k + 1 < bayer.frameBytes(); k += 2)
+            values.push_back(static_cast<std::uint8_t>((bayer.frame(i)[k] | bayer.frame(i)[k + 1] << 8) >> 4));
+        plane.push_back(static_cast<float>(meter.Measure({values.data(), width, height, width})));
+        picture.push_back(static_cast<float>(
+            meter.Measure({values.data() + (height - 1) * width, width, height, -static_cast<std::ptrdiff_t>(width)})));
+        blur.push_back(-kestro::test::kPlanetSigmas[i]);
+    }
+    for (ScoreSource source : {ScoreSource::SensorPlane, ScoreSource::Decoded}) {
+        const ScoreOutcome outcome = ScoreFrames({fx.ser("planet12-RGGB"), {}, source, 2, 0, nullptr});
+        ASSERT_TRUE(outcome.error.empty()) << outcome.error;
+        EXPECT_EQ(outcome.frameCount, static_cast<std::int32_t>(bayer.frames()));
+        ASSERT_EQ(outcome.scores.size(), bayer.frames());
+        std::vector<double> scores;
+        for (const FrameScore& s : outcome.scores) {
+            EXPECT_TRUE(s.valid);
+            scores.push_back(s.score);
+        }
+        EXPECT_EQ(scores, source == ScoreSource::SensorPlane ? plane : picture);
+        EXPECT_GE(kestro::scene::Spearman(scores, blur), 0.9);
+    }
+    // Forced into the wrong byte order the samples are noise: the choice reaches the scorer.
+    ScoreRequest swapped{fx.ser("planet12-RGGB"), {}, ScoreSource::SensorPlane, 1, 0, nullptr};
+    swapped.byteOrder = kestro::ser::ByteOrder::Big;
+    EXPECT_NE(ScoreFrames(swapped).scores.front().score, plane.front());
+
+    const kestro::test::NpyArray rgb = fx.truth("planet8-RGB");
+    for (ScoreSource source : {ScoreSource::SensorPlane, ScoreSource::Decoded}) {
+        const ScoreOutcome outcome = ScoreFrames({fx.ser("planet8-RGB"), {}, source, 2, 0, nullptr});
+        ASSERT_EQ(outcome.scores.size(), rgb.frames());
+        for (std::size_t i = 0; i < rgb.frames(); ++i) {
+            // The bitmap Normal shows: blue, green, red, bottom row first.
+            std::vector<std::array<std::uint8_t, 3>> bgr;
+            for (std::size_t k = 0; k < rgb.frameBytes(); k += 3)
+                bgr.push_back({rgb.frame(i)[k + 2], rgb.frame(i)[k + 1], rgb.frame(i)[k]});
+            const auto bitmap = kestro::test::bitmaps::bitmap24(width, height, bgr);
+            const auto& header = *reinterpret_cast<const BITMAPINFOHEADER*>(bitmap.data());
+            EXPECT_EQ(outcome.scores[i].score,
+                      static_cast<float>(meter.MeasureBitmap(header, kestro::dib::pixels(header))))
+                << "frame " << i;
+        }
+    }
+
+    const ScoreOutcome refused = ScoreFrames({fx.ser("width0"), {}, ScoreSource::SensorPlane, 1, 0, nullptr});
+    EXPECT_NE(refused.error.find("cannot be opened as a SER capture: its frame width is 0"), std::string::npos)
+        << refused.error;
 }
 
 } // namespace

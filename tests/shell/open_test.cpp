@@ -196,7 +196,7 @@ void OpenTest::fileDialog()
     QVERIFY(r.mode == kestro::shell::FileDialogMode::Open);
     QCOMPARE(r.defaultExtension, std::string("avi"));
     QCOMPARE(r.fileName, std::string());
-    QCOMPARE(r.filter, std::string("AVI files (*.avi)|*.avi|All Files (*.*)|*.*||"));
+    QCOMPARE(r.filter, std::string("Captures (*.avi *.ser)|*.avi;*.ser|All Files (*.*)|*.*||"));
     // With nothing open the dialog starts where it likes; with a capture open, in its folder.
     QCOMPARE(r.startFolder, std::string());
     f.command(ids::ID_FILE_OPEN);

@@ -1,0 +1,72 @@
+#include "ser_frames.h"
+
+#include "depth_scale.h"
+
+#include <utility>
+
+namespace kestro::video {
+
+BITMAPINFOHEADER SerFrames::NormalFormat() const
+{
+    const ser::FrameLayout& layout = m_reader.layout();
+    return dib::header(layout.width, layout.height, layout.planes == 3 ? 24 : 8);
+}
+
+ser::Status SerFrames::ReadRows8(std::int32_t frame, std::uint8_t* firstRow, std::ptrdiff_t stride)
+{
+    const ser::FrameLayout& layout = m_reader.layout();
+    const std::size_t samples = static_cast<std::size_t>(layout.width) * static_cast<std::size_t>(layout.planes);
+    const std::size_t height = static_cast<std::size_t>(layout.height);
+    // Read at each frame: the user may change the byte order, and with it the depth, at any time.
+    const int depth = m_reader.realDepth();
+    if (layout.bytesPerSample == 1) {
+        if (ser::Status s = m_reader.readFrame(frame, firstRow, stride); !s)
+            return s;
+        if (depth < 8)
+            for (std::size_t y = 0; y < height; ++y) {
+                std::uint8_t* row = firstRow + static_cast<std::ptrdiff_t>(y) * stride;
+                scaleTo8(row, row, samples, depth);
+            }
+        return {};
+    }
+    // The reader turns the samples into this machine's order; the rows are then scaled one by
+    // one into their place, while each is still in the cache.
+    m_wide.resize(samples * height);
+    if (ser::Status s = m_reader.readFrame(frame, m_wide.data(), static_cast<std::ptrdiff_t>(samples * 2)); !s)
+        return s;
+    for (std::size_t y = 0; y < height; ++y)
+        scaleTo8(m_wide.data() + y * samples, firstRow + static_cast<std::ptrdiff_t>(y) * stride, samples, depth);
+    return {};
+}
+
+ser::Status SerFrames::ReadPlane8(std::int32_t frame, std::uint8_t* firstRow, std::ptrdiff_t stride)
+{
+    if (!HasPlane())
+        return {"its frames hold " +
+                std::string(ser::findColor(static_cast<std::int32_t>(m_reader.layout().colorId))->name) +
+                " colour, not one sensor value per pixel"};
+    return ReadRows8(frame, firstRow, stride);
+}
+
+ser::Status SerFrames::ReadNormal(std::int32_t frame, std::uint8_t* pixels)
+{
+    const BITMAPINFOHEADER format = NormalFormat();
+    const std::size_t stride = dib::stride(format);
+    const std::size_t height = static_cast<std::size_t>(format.biHeight);
+    // The file's rows run top-down, the bitmap's bottom-up: the top row goes to the last row.
+    std::uint8_t* top = pixels + (height - 1) * stride;
+    if (ser::Status s = ReadRows8(frame, top, -static_cast<std::ptrdiff_t>(stride)); !s)
+        return s;
+    // RGB files store red first; a bitmap's pixel is blue, green, red.
+    if (m_reader.layout().sampling == ser::Sampling::Rgb) {
+        const std::size_t width = static_cast<std::size_t>(format.biWidth);
+        for (std::size_t y = 0; y < height; ++y) {
+            std::uint8_t* row = pixels + y * stride;
+            for (std::size_t x = 0; x < width; ++x)
+                std::swap(row[3 * x], row[3 * x + 2]);
+        }
+    }
+    return {};
+}
+
+} // namespace kestro::video
