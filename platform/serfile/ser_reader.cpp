@@ -274,41 +274,51 @@ Status SerReader::readFrame(std::int32_t frame, std::uint8_t* firstRow, std::ptr
     if (m_layout.bytesPerSample != 1)
         return {"its samples are " + std::to_string(m_header.pixelDepth) +
                 "-bit, stored in 16 bits: they are read as 16-bit values"};
-    if (Status s = checkRead(frame, strideBytes, m_layout.rowBytes); !s)
-        return s;
-    std::string why;
-    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, m_layout.frameBytes, firstRow, strideBytes, &why))
-        return {"frame " + std::to_string(frame) + " could not be read: " + why};
-    return {};
+    return readRows(frame, 0, m_layout.height, firstRow, strideBytes);
 }
 
 Status SerReader::readFrame(std::int32_t frame, std::uint16_t* firstRow, std::ptrdiff_t strideBytes) const
 {
     const std::size_t samples = static_cast<std::size_t>(m_layout.width) * static_cast<std::size_t>(m_layout.planes);
-    const std::size_t outRowBytes = samples * 2;
-    if (Status s = checkRead(frame, strideBytes, outRowBytes); !s)
-        return s;
     if (strideBytes % 2 != 0)
         return {"the row stride of " + std::to_string(strideBytes) + " bytes does not hold whole 16-bit samples"};
     auto* out = reinterpret_cast<std::uint8_t*>(firstRow);
-    const auto height = static_cast<std::size_t>(m_layout.height);
+    if (m_layout.bytesPerSample == 2)
+        return readRows(frame, 0, m_layout.height, out, strideBytes);
+    if (Status s = checkRead(frame, strideBytes, samples * 2); !s)
+        return s;
+    std::vector<std::uint8_t> stored(m_layout.frameBytes);
     std::string why;
-    if (m_layout.bytesPerSample == 1) {
-        std::vector<std::uint8_t> stored(m_layout.frameBytes);
-        if (!m_file->readAt(frameOffset(frame), stored.data(), stored.size(), &why))
-            return {"frame " + std::to_string(frame) + " could not be read: " + why};
-        for (std::size_t y = 0; y < height; ++y) {
-            auto* dst = reinterpret_cast<std::uint16_t*>(out + static_cast<std::ptrdiff_t>(y) * strideBytes);
-            const std::uint8_t* src = stored.data() + y * samples;
-            for (std::size_t i = 0; i < samples; ++i)
-                dst[i] = src[i];
-        }
-        return {};
-    }
-    if (!m_file->readRowsAt(frameOffset(frame), m_layout.rowBytes, m_layout.frameBytes, out, strideBytes, &why))
+    if (!m_file->readAt(frameOffset(frame), stored.data(), stored.size(), &why))
         return {"frame " + std::to_string(frame) + " could not be read: " + why};
-    if ((byteOrder() == ByteOrder::Little) != hostIsLittle()) {
-        for (std::size_t y = 0; y < height; ++y) {
+    const auto height = static_cast<std::size_t>(m_layout.height);
+    for (std::size_t y = 0; y < height; ++y) {
+        auto* dst = reinterpret_cast<std::uint16_t*>(out + static_cast<std::ptrdiff_t>(y) * strideBytes);
+        const std::uint8_t* src = stored.data() + y * samples;
+        for (std::size_t i = 0; i < samples; ++i)
+            dst[i] = src[i];
+    }
+    return {};
+}
+
+Status SerReader::readRows(std::int32_t frame, std::int32_t firstRow, std::int32_t rowCount, std::uint8_t* out,
+                           std::ptrdiff_t strideBytes) const
+{
+    if (Status s = checkRead(frame, strideBytes, m_layout.rowBytes); !s)
+        return s;
+    if (firstRow < 0 || rowCount < 0 || rowCount > m_layout.height - firstRow)
+        return {"rows " + std::to_string(firstRow) + " to " + std::to_string(std::int64_t{firstRow} + rowCount - 1) +
+                " are not all in a frame of " + std::to_string(m_layout.height) + " rows"};
+    if (m_layout.bytesPerSample == 2 && strideBytes % 2 != 0)
+        return {"the row stride of " + std::to_string(strideBytes) + " bytes does not hold whole 16-bit samples"};
+    const auto rows = static_cast<std::size_t>(rowCount);
+    std::string why;
+    if (!m_file->readRowsAt(frameOffset(frame) + static_cast<std::uint64_t>(firstRow) * m_layout.rowBytes,
+                            m_layout.rowBytes, rows * m_layout.rowBytes, out, strideBytes, &why))
+        return {"frame " + std::to_string(frame) + " could not be read: " + why};
+    if (m_layout.bytesPerSample == 2 && (byteOrder() == ByteOrder::Little) != hostIsLittle()) {
+        const std::size_t samples = m_layout.rowBytes / 2;
+        for (std::size_t y = 0; y < rows; ++y) {
             auto* dst = reinterpret_cast<std::uint16_t*>(out + static_cast<std::ptrdiff_t>(y) * strideBytes);
             for (std::size_t i = 0; i < samples; ++i)
                 dst[i] = static_cast<std::uint16_t>(dst[i] >> 8 | dst[i] << 8);

@@ -118,6 +118,11 @@ public:
     // files of 1-byte samples; 16-bit output takes either, 1-byte samples widened.
     Status readFrame(std::int32_t frame, std::uint8_t* firstRow, std::ptrdiff_t strideBytes) const;
     Status readFrame(std::int32_t frame, std::uint16_t* firstRow, std::ptrdiff_t strideBytes) const;
+    // Rows firstRow .. firstRow + rowCount - 1 (from the top) of a frame as stored: bytesPerSample
+    // bytes a sample, 16-bit samples in host order. Row k goes to out + k * strideBytes (which may
+    // be negative). What a caller that works band by band reads, without the rest of the frame.
+    Status readRows(std::int32_t frame, std::int32_t firstRow, std::int32_t rowCount, std::uint8_t* out,
+                    std::ptrdiff_t strideBytes) const;
 
 private:
     friend OpenResult openSer(const std::string& path, const OpenOptions& options);

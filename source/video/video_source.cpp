@@ -280,29 +280,60 @@ bool CVideoSource::CreateRawImages(const BITMAPINFOHEADER& frame)
 // upside down into a bottom-up bitmap as it is read.
 bool CVideoSource::ReadStoredPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride)
 {
-    const std::size_t nPlaneBytes = nWidth * nHeight;
-    using namespace kestro::video::messages;
     if (m_pSer)
         return ReadSerPlane(nWidth, nHeight, pRows, nStride);
-    const std::int32_t pos = m_lFramePos;
-    if (nPlaneBytes > static_cast<std::size_t>(std::numeric_limits<LONG>::max())) {
-        TellAboutFrame(pos, kReadMemory);
+    if (nHeight > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        TellAboutFrame(m_lFramePos, kestro::video::messages::kReadMemory);
+        return false;
+    }
+    return ReadPlaneRows(m_lFramePos, 0, static_cast<std::int32_t>(nHeight), pRows,
+                         static_cast<std::ptrdiff_t>(nStride));
+}
+
+int CVideoSource::GetPlaneSampleBytes() const
+{
+    if (m_pSer)
+        return m_pSer->layout().planes == 1 ? m_pSer->layout().bytesPerSample : 0;
+    return m_pStream ? 1 : 0;
+}
+
+bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                                 std::ptrdiff_t nStride)
+{
+    using namespace kestro::video::messages;
+    // Rows outside the plane are a caller's mistake, not the file's: nothing to tell the user.
+    if (!IsOpen() || nFirstRow < 0 || nRows < 0 || nRows > GetFrameHeight() - nFirstRow)
+        return false;
+    if (m_pSer)
+        return ReadSerRows(nFrame, nFirstRow, nRows, pDst, nStride);
+    // The plane is the first width x height bytes of the stored sample, top row first: the Y
+    // plane of the YUV formats raw captures are stored in.
+    const std::int64_t nWidth = GetFrameWidth();
+    const std::int64_t nOffset = std::int64_t{nFirstRow} * nWidth;
+    const std::int64_t nBytes = std::int64_t{nRows} * nWidth;
+    if (nOffset + nBytes > std::numeric_limits<LONG>::max()) {
+        TellAboutFrame(nFrame, kReadMemory);
         return false;
     }
     LONG bytes = 0;
-    const HRESULT hr = m_avi.streamReadPart(m_pStream, PositionOf(pos), 0, static_cast<LONG>(nWidth),
-                                            static_cast<LONG>(nHeight), pRows, static_cast<LONG>(nStride), &bytes);
+    const HRESULT hr =
+        m_avi.streamReadPart(m_pStream, PositionOf(nFrame), static_cast<LONG>(nOffset), static_cast<LONG>(nWidth),
+                             static_cast<LONG>(nRows), pDst, static_cast<LONG>(nStride), &bytes);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
-            TellAboutFrame(pos, error.message);
+            TellAboutFrame(nFrame, error.message);
             return false;
         }
     }
     // A sample too short for the plane gives fewer bytes: how many it holds is what the user
     // is told.
-    if (bytes < 0 || static_cast<std::size_t>(bytes) < nPlaneBytes) {
-        TellAboutFrame(pos, kSampleTooShort, static_cast<long>(pos), static_cast<long long>(std::max<LONG>(bytes, 0)),
-                       static_cast<long long>(nPlaneBytes));
+    if (bytes < 0 || bytes < nBytes) {
+        LONG stored = nOffset == 0 ? std::max<LONG>(bytes, 0) : 0;
+        if (nOffset != 0 &&
+            m_avi.streamRead(m_pStream, PositionOf(nFrame), 1, nullptr, 0, &stored, nullptr) != AVIERR_OK)
+            stored = 0;
+        TellAboutFrame(nFrame, kSampleTooShort, static_cast<long>(nFrame), static_cast<long long>(stored),
+                       static_cast<long long>(std::int64_t{GetFrameHeight()} * nWidth));
         return false;
     }
     return true;

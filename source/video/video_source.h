@@ -123,6 +123,18 @@ public:
     void SetByteOrder(std::optional<kestro::ser::ByteOrder> order);
     std::optional<kestro::ser::ByteOrder> GetByteOrderChoice() const { return m_byteOrderChoice; }
 
+    // The stored sensor plane at the depth the file holds it: one sample a pixel, of 1 byte (an AVI
+    // file's plane, SER up to 8 bits) or 2 (SER of 9 to 16 bits, in host order as the byte order
+    // in use reads them). 0 with nothing open or no such plane (SER RGB and BGR frames).
+    int GetPlaneSampleBytes() const;
+    // Rows nFirstRow .. nFirstRow + nRows - 1 (from the top) of frame nFrame's stored plane, row k
+    // at pDst + k * nStride bytes (the stride may be negative); the frame need not be current.
+    // What RAW Y-channel shows, at full depth, for exports that keep the stored values and for
+    // work done band by band. False when it cannot be read: the user is told once for the frame,
+    // or the message is held while an export runs.
+    bool ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                       std::ptrdiff_t nStride);
+
     // The current frame in the current display mode; null with no file or no current frame.
     const BITMAPINFOHEADER* GetFrameBitmap();
     // The current frame's stored sensor plane as an 8-bit grey image, or, in RAW colour,
@@ -219,6 +231,8 @@ private:
     bool OpenSer(std::string strFileName);
     const BITMAPINFOHEADER* SerPicture();
     bool ReadSerPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
+    bool ReadSerRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                     std::ptrdiff_t nStride);
     // Why this SER capture cannot be shown in a RAW mode (RAW colour when bColour) beyond what
     // every capture is checked for, in words; empty when it can.
     std::string SerRawRefusal(bool bColour) const;

@@ -89,6 +89,16 @@ bool CVideoSource::ReadSerPlane(std::size_t, std::size_t, std::uint8_t* pRows, s
     return true;
 }
 
+bool CVideoSource::ReadSerRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                               std::ptrdiff_t nStride)
+{
+    if (const kestro::ser::Status s = m_pSer->readRows(nFrame, nFirstRow, nRows, pDst, nStride); !s) {
+        TellAboutFrame(nFrame, Sentence(s.error) + ".", kestro::video::messages::kSerReadCaption);
+        return false;
+    }
+    return true;
+}
+
 std::string CVideoSource::SerRawRefusal(bool bColour) const
 {
     const kestro::ser::FrameLayout& layout = m_pSer->layout();

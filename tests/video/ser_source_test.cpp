@@ -84,6 +84,29 @@ TEST_P(SerPlane, RawYAndNormalShowTheStoredPlaneScaledByTheRealDepth)
         EXPECT_TRUE(source.m_bRaw == raw) << "no fallback to Normal";
     }
     EXPECT_EQ(messages.messages().size(), notesAtOpen) << "nothing told while stepping";
+
+    // The plane at full depth, whole and as a band of rows, any frame without making it current:
+    // what the exports that keep the stored values read. The truth is little-endian, as the host.
+    ASSERT_EQ(source.GetPlaneSampleBytes(), static_cast<int>(truth.itemBytes));
+    const std::size_t rowBytes = truth.shape[2] * truth.itemBytes;
+    const auto height = static_cast<std::int32_t>(truth.shape[1]);
+    for (std::int32_t i = 0; i < source.GetFrameCount(); ++i) {
+        const Bytes stored(truth.frame(static_cast<std::size_t>(i)),
+                           truth.frame(static_cast<std::size_t>(i)) + truth.frameBytes());
+        Bytes whole(stored.size());
+        ASSERT_TRUE(source.ReadPlaneRows(i, 0, height, whole.data(), static_cast<std::ptrdiff_t>(rowBytes)));
+        EXPECT_EQ(whole, stored) << "frame " << i;
+        Bytes band(2 * rowBytes);
+        ASSERT_TRUE(
+            source.ReadPlaneRows(i, height - 2, 2, band.data() + rowBytes, -static_cast<std::ptrdiff_t>(rowBytes)));
+        EXPECT_TRUE(std::equal(band.begin(), band.begin() + static_cast<std::ptrdiff_t>(rowBytes),
+                               stored.end() - static_cast<std::ptrdiff_t>(rowBytes)))
+            << "a negative stride puts the band's first row last";
+    }
+    EXPECT_FALSE(
+        source.ReadPlaneRows(0, height - 1, 2, Bytes(4 * rowBytes).data(), static_cast<std::ptrdiff_t>(rowBytes)));
+    EXPECT_FALSE(source.ReadPlaneRows(source.GetFrameCount(), 0, 1, Bytes(rowBytes).data(),
+                                      static_cast<std::ptrdiff_t>(rowBytes)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, SerPlane, testing::ValuesIn(kPlanes), [](const auto& info) {

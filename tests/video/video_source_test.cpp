@@ -530,7 +530,15 @@ TEST_F(VideoSource, RawYChannelIsTheStoredPlaneInGrey)
         const Bytes rows = topDown(b);
         EXPECT_TRUE(std::equal(rows.begin(), rows.begin() + 640, stored.begin())) << "top row";
         EXPECT_TRUE(std::equal(rows.begin(), rows.end(), stored.begin())) << "whole plane";
+        // A band of the plane as stored, of another frame than the current one.
+        Bytes band(3 * 640);
+        ASSERT_EQ(v.GetPlaneSampleBytes(), 1);
+        ASSERT_TRUE(v.ReadPlaneRows(7 - n, 100, 3, band.data(), 640));
+        const Bytes other = storedSample(path, 7 - n, 640 * 480 * 3 / 2);
+        EXPECT_TRUE(std::equal(band.begin(), band.end(), other.begin() + 100 * 640)) << "rows 100 to 102";
     }
+    EXPECT_FALSE(v.ReadPlaneRows(0, 479, 2, Bytes(2 * 640).data(), 640)) << "the plane has 480 rows";
+    messages.clear();
     EXPECT_TRUE(v.m_bRaw);
     EXPECT_TRUE(messages.messages().empty());
 }
