@@ -2,9 +2,16 @@
 
 #include "depth_scale.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kestro::video {
+
+namespace {
+// The 16-bit rows read at a time: small enough to stay in a core's second-level cache with the
+// 8-bit rows they become.
+constexpr std::size_t kBandBytes = 128 * 1024;
+} // namespace
 
 BITMAPINFOHEADER SerFrames::NormalFormat() const
 {
@@ -29,13 +36,22 @@ ser::Status SerFrames::ReadRows8(std::int32_t frame, std::uint8_t* firstRow, std
             }
         return {};
     }
-    // The reader turns the samples into this machine's order; the rows are then scaled one by
-    // one into their place, while each is still in the cache.
-    m_wide.resize(samples * height);
-    if (ser::Status s = m_reader.readFrame(frame, m_wide.data(), static_cast<std::ptrdiff_t>(samples * 2)); !s)
-        return s;
-    for (std::size_t y = 0; y < height; ++y)
-        scaleTo8(m_wide.data() + y * samples, firstRow + static_cast<std::ptrdiff_t>(y) * stride, samples, depth);
+    // Read a band of rows at a time into a buffer that stays in the cache, and scale each band
+    // into its place from there: the reader turns the samples into this machine's order on the
+    // way, and the frame's 16-bit samples never go through memory as a whole.
+    const std::size_t bandRows = std::clamp<std::size_t>(kBandBytes / (samples * 2), 1, height);
+    m_wide.resize(samples * bandRows);
+    for (std::size_t y = 0; y < height; y += bandRows) {
+        const std::size_t rows = std::min(bandRows, height - y);
+        if (ser::Status s = m_reader.readRows(frame, static_cast<std::int32_t>(y), static_cast<std::int32_t>(rows),
+                                              reinterpret_cast<std::uint8_t*>(m_wide.data()),
+                                              static_cast<std::ptrdiff_t>(samples * 2));
+            !s)
+            return s;
+        for (std::size_t r = 0; r < rows; ++r)
+            scaleTo8(m_wide.data() + r * samples, firstRow + static_cast<std::ptrdiff_t>(y + r) * stride, samples,
+                     depth);
+    }
     return {};
 }
 

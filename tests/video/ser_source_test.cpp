@@ -138,6 +138,12 @@ TEST(DepthScale, TheRealRangeFillsTheGreyRangeAndValuesAboveItStayWhite)
             kestro::video::scaleTo8(&narrow, &out, 1, c.depth);
             EXPECT_EQ(out, c.depth >= 8 ? narrow : c.out) << "8-bit samples keep their values from 8 bits on";
         }
+        // The same value in a long row, as frames are scaled: every lane of the vector code and
+        // the odd samples after the last whole vector.
+        const std::vector<std::uint16_t> row(1001, c.in);
+        std::vector<std::uint8_t> scaled(row.size(), 7);
+        kestro::video::scaleTo8(row.data(), scaled.data(), row.size(), c.depth);
+        EXPECT_EQ(scaled, std::vector<std::uint8_t>(row.size(), c.out)) << c.in << " at " << c.depth << " bits, a row";
     }
 }
 
