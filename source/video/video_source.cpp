@@ -135,6 +135,7 @@ void CVideoSource::Close()
     m_lStart = m_lLast = m_lCurrent = -1;
     m_strFileName.clear();
     m_frameFormat = {};
+    m_streamInfo = {};
     m_pRawImage.Release();
     m_pColourImage.Release();
     m_readBuffer.Release();

@@ -153,8 +153,8 @@ public:
 
     // The position of the current frame, -1 when closed or when no frame with data precedes it.
     std::int32_t GetCurrentPosition() const { return m_lCurrent; }
-    // The stream's header as the file gives it (its four-character code, rate and scale); only
-    // meaningful while a file is open.
+    // The AVI stream's header as the file gives it (its four-character code, rate and scale);
+    // all zero while no AVI file is open (a SER capture has none).
     const AVISTREAMINFOA& GetStreamInfo() const { return m_streamInfo; }
 
     // Whether the open capture can be shown in a RAW mode (RAW colour when bColour), asked without

@@ -372,6 +372,10 @@ TEST(SerSource, TheSignatureChoosesTheReaderNotTheExtension)
     EXPECT_EQ(source.GetCaptureFormat(), CaptureFormat::Avi);
     EXPECT_STREQ(source.GetCaptureFormatName(), "AVI");
     EXPECT_EQ(source.GetFrameCount(), 3);
+    EXPECT_NE(source.GetStreamInfo().fccType, 0u);
+    ASSERT_TRUE(source.Open(serNamedAvi));
+    EXPECT_EQ(source.GetStreamInfo().fccHandler, 0u) << "no stream header of the AVI file opened before";
+    EXPECT_EQ(source.GetStreamInfo().dwRate, 0u);
     EXPECT_TRUE(messages.messages().empty());
 }
 
