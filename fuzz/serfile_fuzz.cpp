@@ -26,6 +26,20 @@ void readAll(const SerReader& r)
     for (std::int32_t i = 0; i < r.frameCount(); i = i < 3 ? i + 1 : std::max(i + 1, r.frameCount() - 1)) {
         require(static_cast<bool>(r.readStoredBytes(i, stored)), "a counted frame reads as stored");
         require(static_cast<bool>(r.readFrame(i, wide.data(), wideStride)), "a counted frame reads as 16-bit");
+        // A band of rows, as the display and the sums read them, holds the same samples as the
+        // whole frame read at its depth.
+        if (l.height >= 2) {
+            const std::size_t bandBytes = l.frameBytes - l.rowBytes;
+            std::vector<std::uint8_t> band(bandBytes);
+            require(
+                static_cast<bool>(r.readRows(i, 1, l.height - 1, band.data(), static_cast<std::ptrdiff_t>(l.rowBytes))),
+                "a band of a counted frame reads");
+            const auto* whole =
+                l.bytesPerSample == 2 ? reinterpret_cast<const std::uint8_t*>(wide.data()) : stored.data();
+            require(std::equal(band.begin(), band.end(), whole + l.rowBytes), "a band is the frame's rows");
+        }
+        require(!r.readRows(i, l.height, 1, stored.data(), static_cast<std::ptrdiff_t>(l.rowBytes)),
+                "no row past the frame");
         if (l.bytesPerSample == 1)
             require(static_cast<bool>(r.readFrame(i, stored.data() + (l.frameBytes - l.rowBytes),
                                                   -static_cast<std::ptrdiff_t>(l.rowBytes))),
