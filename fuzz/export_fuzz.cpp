@@ -1,5 +1,5 @@
-// The export engines over fuzzed captures: Save as AVI, as a BMP series, Save RGB channels and the
-// FITS sums, each into a scratch folder, in the display mode the input chooses.
+// The export engines over fuzzed captures: Save as AVI, as a BMP series, Save RGB channels, the
+// FITS sums and Save as SER, each into a scratch folder, in the display mode the input chooses.
 //
 // Input: a settings byte, a frames byte, then the capture.
 // - settings: bits 0-1 the mode (Normal, RAW Y-channel, RAW colour with algorithm 11, RAW colour
@@ -16,7 +16,7 @@
 // - what it wrote is well formed: each AVI file opens with our reader and holds as many frames as
 //   reported, each readable and decodable, the first one the bytes the video source rendered; each
 //   BMP file's header describes the file; each FITS file is whole blocks with a header that holds
-//   its data;
+//   its data; a SER file opens with our reader and holds as many whole frames as reported;
 // - no staged file is left behind in the folder.
 #include "avi_exercise.h"
 #include "avi_write.h"
@@ -288,6 +288,21 @@ void exercise(const std::string& capture, const Settings& settings, const kestro
         if (ok)
             checkFits(report.files);
         checkNoStagedFiles(folder, "Export Fits Frames");
+    }
+    settings.Apply(source);
+    expected = expectedFor(source, settings);
+    settings.Apply(source);
+    {
+        ExportReport report;
+        const std::string path = folder.File("frames.ser");
+        const bool ok = source.SaveFramesAsSer(path, take, {}, &report);
+        checkOutcome(ok, report, expected, "Save as SER");
+        if (ok) {
+            const kestro::ser::OpenResult written = kestro::ser::openSer(path);
+            require(written.reader && written.reader->frameCount() == report.nFramesWritten,
+                    "Save as SER: " + path + " does not read back with every frame reported");
+        }
+        checkNoStagedFiles(folder, "Save as SER");
     }
 }
 

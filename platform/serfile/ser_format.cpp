@@ -1,5 +1,6 @@
 #include "ser_format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -48,6 +49,30 @@ std::string textAt(const std::uint8_t* p, std::size_t n)
     return std::string(reinterpret_cast<const char*>(p), len);
 }
 
+void putInt32(std::uint8_t* p, std::int32_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void putInt64(std::uint8_t* p, std::int64_t value)
+{
+    const auto v = static_cast<std::uint64_t>(value);
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void putText(std::uint8_t* p, std::size_t n, const std::string& text)
+{
+    std::size_t len = std::min(text.size(), n);
+    // A UTF-8 character cut in two would leave a byte no reader can show.
+    while (len < text.size() && len > 0 && (static_cast<unsigned char>(text[len]) & 0xC0) == 0x80)
+        --len;
+    std::memcpy(p, text.data(), len);
+    std::memset(p + len, 0, n - len);
+}
+
 std::string colorList()
 {
     std::string list;
@@ -86,6 +111,26 @@ Header parseHeader(std::span<const std::uint8_t, kHeaderBytes> bytes)
     h.dateTime = int64At(p + 162);
     h.dateTimeUtc = int64At(p + 170);
     return h;
+}
+
+std::array<std::uint8_t, kHeaderBytes> encodeHeader(const Header& h)
+{
+    std::array<std::uint8_t, kHeaderBytes> bytes{};
+    std::uint8_t* p = bytes.data();
+    putText(p, kIdBytes, h.fileId);
+    putInt32(p + 14, h.luId);
+    putInt32(p + 18, h.colorId);
+    putInt32(p + 22, h.littleEndian);
+    putInt32(p + 26, h.width);
+    putInt32(p + 30, h.height);
+    putInt32(p + 34, h.pixelDepth);
+    putInt32(p + 38, h.frameCount);
+    putText(p + 42, 40, h.observer);
+    putText(p + 82, 40, h.instrument);
+    putText(p + 122, 40, h.telescope);
+    putInt64(p + 162, h.dateTime);
+    putInt64(p + 170, h.dateTimeUtc);
+    return bytes;
 }
 
 bool looksLikeSer(std::span<const std::uint8_t> firstBytes)

@@ -64,6 +64,9 @@ struct Header {
 
 // Reads the fields from the first kHeaderBytes bytes; no judgement of their values.
 Header parseHeader(std::span<const std::uint8_t, kHeaderBytes> bytes);
+// The header's bytes as a file stores them, little-endian whatever the host. Texts longer than
+// their field are cut (before a character, not inside one), shorter ones padded with NULs.
+std::array<std::uint8_t, kHeaderBytes> encodeHeader(const Header& header);
 
 // True when the bytes begin like a SER file: a readable file id ("LUCAM-RECORDER",
 // "INDI-RECORDER", any printable text padded with NULs or spaces) followed, as far as the bytes

@@ -39,11 +39,13 @@ const char* const kExamples = R"(Examples:
     kestro-convert --to bmp --mode raw-colour --algorithm RCD --frames 0-499,600- --jobs 4 *.avi
   The sharpest 10% of the frames as a RAW Y-channel AVI for stacking; --dry-run lists them first:
     kestro-convert --to avi --mode raw-y --best 10% --dry-run jupiter.avi
+  A raw AVI capture of an RGGB camera as a Bayer SER file a stacking program de-mosaics:
+    kestro-convert --to ser --mode raw-y --pattern GB jupiter.avi
 
 Outputs are named as the window proposes, beside each capture unless --output says otherwise:
 _rgb (Normal), _rlum (RAW Y-channel), _rcolNN (RAW colour with algorithm NN), _raw (RGB channels
-of a RAW mode). With several captures --output is a folder; a name ending in .avi is refused then
-(write one.avi/ to mean a folder). --overwrite replaces old outputs, never a capture, a folder, a
+of a RAW mode), with .avi, .bmp or .ser. With several captures --output is a folder; a name ending
+in .avi or .ser is refused then (write one.avi/ to mean a folder). --overwrite replaces old outputs, never a capture, a folder, a
 FIFO or a device. Exit status: 0 when every capture was exported completely, 1 when any was not,
 2 for a usage error.)";
 
@@ -130,11 +132,11 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
     w.inputs = app.add_option("inputs", o.inputs,
                               "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
                    ->required();
-    w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb or fits", "avi|bmp|rgb|fits")->required();
+    w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb, fits or ser", "avi|bmp|rgb|fits|ser")->required();
     w.outputOption =
         value("-o,--output", w.output,
-              "A file for one capture with --to avi, a folder otherwise, made if need be (default: beside each "
-              "capture)",
+              "A file for one capture with --to avi or ser, a folder otherwise, made if need be (default: beside "
+              "each capture)",
               "PATH");
     value("--mode", w.mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
     w.patternOption =
@@ -223,7 +225,7 @@ std::optional<int> checkWords(const CLI::App& app, const Words& w)
                 return usage(optionName(option) + " needs a value after it; " + v + " is an option");
     }
     if (w.toOption->count() == 0)
-        return usage("--to is required: what to write, avi, bmp, rgb or fits");
+        return usage("--to is required: what to write, avi, bmp, rgb, fits or ser");
     if (w.inputs->count() == 0)
         return usage("no capture given: name AVI or SER files, or folders of them");
     return std::nullopt;
@@ -233,11 +235,11 @@ std::optional<int> checkWords(const CLI::App& app, const Words& w)
 std::optional<int> readOutput(const Words& w, ConvertOptions& o)
 {
     static const std::map<std::string, Target> kTargets{
-        {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}};
+        {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}, {"ser", Target::Ser}};
     static const std::map<std::string, DisplayMode> kModes{
         {"normal", DisplayMode::Normal}, {"raw-y", DisplayMode::RawY}, {"raw-colour", DisplayMode::RawColour}};
     if (!kTargets.count(w.to))
-        return usage("--to takes avi, bmp, rgb or fits, not \"" + w.to + "\"");
+        return usage("--to takes avi, bmp, rgb, fits or ser, not \"" + w.to + "\"");
     o.target = kTargets.at(w.to);
     if (w.outputOption->count() != 0 && w.output.empty())
         return usage("--output takes a file or folder name, not an empty one");
@@ -320,7 +322,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, ConvertOptions& o)
 {
     CLI::App app{
         "Exports the frames of raw-Bayer AVI and SER captures as Kestro does: one AVI, a BMP series, RGB channel "
-        "AVIs or summed FITS images, in the display mode given.",
+        "AVIs, summed FITS images or one SER file, in the display mode given.",
         "kestro-convert"};
     Words words;
     defineOptions(app, words, o);

@@ -80,8 +80,9 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     if (o.frames && outOfRange)
         *outOfRange = o.frames->outOfRange(plan.sourceFrames);
 
-    // Beside the capture, or in the folder given; one capture to one AVI may name the file itself.
-    const bool outputIsFile = o.output && singleCapture && o.target == Target::Avi &&
+    // Beside the capture, or in the folder given; one capture to one AVI or SER file may name the
+    // file itself.
+    const bool outputIsFile = o.output && singleCapture && kestro::exports::WritesOneFile(o.target) &&
                               lookAt(*o.output).kind != PathKind::Folder && !o.output->ends_with('/');
     const fs::path folder = o.output ? fs::path(*o.output) : fs::path(capture).parent_path();
     const std::string stem = kestro::exports::SplitExtension(fs::path(capture).filename().string()).base;
@@ -89,6 +90,10 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     case Target::Avi:
         plan.enginePath =
             outputIsFile ? *o.output : (folder / (kestro::exports::ProposedSaveName(source) + ".avi")).string();
+        break;
+    case Target::Ser:
+        plan.enginePath =
+            outputIsFile ? *o.output : (folder / (kestro::exports::ProposedSaveName(source) + ".ser")).string();
         break;
     case Target::Bmp: plan.enginePath = (folder / (kestro::exports::ProposedSaveName(source) + ".bmp")).string(); break;
     case Target::Rgb: plan.enginePath = (folder / (kestro::exports::ProposedRgbName(source) + ".avi")).string(); break;

@@ -144,6 +144,7 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
     case Target::Bmp: source.SaveFramesAsBmp(plan.enginePath, take, step, &report); break;
     case Target::Rgb: source.SaveRgbChannels(plan.enginePath, take, step, &report); break;
     case Target::Fits: source.SaveFitsBlocks(plan.enginePath, o.block, take, step, &report); break;
+    case Target::Ser: source.SaveFramesAsSer(plan.enginePath, take, step, &report); break;
     }
     display.end(line);
     const std::vector<std::string> lines = held.lines();
@@ -449,7 +450,8 @@ void warnOfEarlierSeries(const ConvertOptions& o, std::vector<CapturePlan>& plan
 // False, said, when it cannot be.
 bool makeOutputFolder(const ConvertOptions& o, const std::vector<CapturePlan>& plans)
 {
-    if (!o.output || (plans.size() == 1 && o.target == Target::Avi && plans.front().enginePath == *o.output))
+    if (!o.output ||
+        (plans.size() == 1 && kestro::exports::WritesOneFile(o.target) && plans.front().enginePath == *o.output))
         return true;
     std::error_code ec;
     fs::create_directories(*o.output, ec);
@@ -497,9 +499,9 @@ int main(int argc, char** argv)
     std::vector<Result> results(plans.size());
     // From here to the first write the dry run and the real run go the same way, so that the dry
     // run refuses what the real run would, with the same words and exit status.
-    // An AVI or the RGB files are named whatever --best keeps, so what is in their way is told
-    // before the frames are scored; a series is named only once they are.
-    const bool namesKnown = !o.best || o.target == Target::Avi || o.target == Target::Rgb;
+    // An AVI or SER file or the RGB files are named whatever --best keeps, so what is in their way
+    // is told before the frames are scored; a series is named only once they are.
+    const bool namesKnown = !o.best || kestro::exports::WritesOneFile(o.target) || o.target == Target::Rgb;
     if (namesKnown && refuseInTheWay(plans, o.overwrite))
         return 1;
     askEngines(o, plans);

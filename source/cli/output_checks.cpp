@@ -19,12 +19,14 @@ namespace fs = std::filesystem;
 // Of a capture's many files of one kind (a BMP series), this many are named before "and N more".
 constexpr std::size_t kNamedPerCause = 3;
 
-bool endsWithAvi(const std::string& path)
+// The extension of a name that is almost surely meant as one video file: ".avi" or ".ser", in
+// lower case; empty for any other name.
+std::string singleFileExtension(const std::string& path)
 {
     std::string extension = fs::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".avi";
+    return extension == ".avi" || extension == ".ser" ? extension : std::string();
 }
 
 const char* targetName(Target target)
@@ -34,6 +36,7 @@ const char* targetName(Target target)
     case Target::Bmp: return "bmp";
     case Target::Rgb: return "rgb";
     case Target::Fits: return "fits";
+    case Target::Ser: return "ser";
     }
     return "";
 }
@@ -70,10 +73,12 @@ std::string outputProblem(const ConvertOptions& o, std::size_t captures)
     if (!o.output)
         return {};
     const std::string& out = *o.output;
-    // A name written with a / at its end is a folder whatever the run; one capture to one AVI may
-    // name the file itself; everything else writes into a folder.
+    // A name written with a / at its end is a folder whatever the run; one capture to one AVI or
+    // SER file may name the file itself; everything else writes into a folder.
     const bool slash = out.ends_with('/');
-    const bool folderMeant = slash || captures > 1 || o.target != Target::Avi;
+    const bool folderMeant = slash || captures > 1 || !kestro::exports::WritesOneFile(o.target);
+    const std::string extension = singleFileExtension(out);
+    const std::string kind = extension == ".ser" ? "SER" : "AVI";
     const std::string why = captures > 1 ? "with " + std::to_string(captures) + " captures"
                             : slash      ? "written with a / at its end"
                                          : std::string("with --to ") + targetName(o.target);
@@ -88,9 +93,9 @@ std::string outputProblem(const ConvertOptions& o, std::size_t captures)
             return "--output " + out + " is a file, but " + why + " it names the folder the outputs go in";
         return {};
     case PathKind::Folder:
-        if (!folderMeant && endsWithAvi(out))
-            return "--output " + out + " is a folder, but a name ending in .avi names the AVI file to write; write " +
-                   out + "/ to put the AVI in that folder";
+        if (!folderMeant && !extension.empty())
+            return "--output " + out + " is a folder, but a name ending in " + extension + " names the " + kind +
+                   " file to write; write " + out + "/ to put the " + kind + " in that folder";
         break;
     case PathKind::Missing:
         // A link that leads nowhere cannot be made a folder.
@@ -98,11 +103,10 @@ std::string outputProblem(const ConvertOptions& o, std::size_t captures)
             return "--output " + out + ": " + info.what;
         break;
     }
-    if (folderMeant && !slash && endsWithAvi(out))
-        return "--output " + out + ": " + why +
-               " --output names the folder the outputs go in, and a name ending in .avi is almost surely meant as "
-               "one file; give a folder name (" +
-               out + "/ if that is what is meant)";
+    if (folderMeant && !slash && !extension.empty())
+        return "--output " + out + ": " + why + " --output names the folder the outputs go in, and a name ending in " +
+               extension + " is almost surely meant as one file; give a folder name (" + out +
+               "/ if that is what is meant)";
     return {};
 }
 

@@ -58,6 +58,24 @@ inline constexpr ExportMessage kAviReplace{
     "unchanged.",
     "rename"};
 
+// SER files. Output file, reason.
+inline constexpr ExportMessage kSerCreate{"Unable to create %s: %s.\nNothing was written.", "SerWriter::open"};
+// Source frame, output file, reason.
+inline constexpr ExportMessage kSerWrite{
+    "Unable to write frame %d to %s: %s.\nThe export stopped; the unfinished file was removed and an earlier "
+    "file of that name is unchanged.",
+    "SerWriter::writeFrame"};
+// Output file, reason.
+inline constexpr ExportMessage kSerComplete{
+    "Unable to complete %s: %s.\nThe export stopped; the unfinished file was removed and an earlier file of that "
+    "name is unchanged.",
+    "SerWriter::complete"};
+// Capture file name, display mode, bits per pixel of its pictures.
+inline constexpr ExportMessage kSerPicture{
+    "%s cannot be written as a SER file in %s: its pictures have %d bits per pixel, and the SER file takes grey "
+    "or colour pictures.\nNothing was written.",
+    "SaveFramesAsSer"};
+
 // BMP files. Output file, source frame, reason, what became of the files written before it
 // (KeptFiles).
 inline constexpr ExportMessage kBmpWrite{"Unable to write %s (frame %d): %s.\nThe export stopped there; %s.",

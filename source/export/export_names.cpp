@@ -47,12 +47,26 @@ SplitPath SplitExtension(const std::string& strPath)
     return {strPath.substr(0, dot), strPath.substr(dot)};
 }
 
-bool IsAviPath(const std::string& strPath)
+namespace {
+
+std::string LowerExtension(const std::string& strPath)
 {
     std::string extension = SplitExtension(strPath).extension;
     for (char& c : extension)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".avi";
+    return extension;
+}
+
+} // namespace
+
+bool IsAviPath(const std::string& strPath) { return LowerExtension(strPath) == ".avi"; }
+
+ExportKind SaveKindOf(const std::string& strPath)
+{
+    const std::string extension = LowerExtension(strPath);
+    if (extension == ".avi")
+        return ExportKind::Avi;
+    return extension == ".ser" ? ExportKind::Ser : ExportKind::Bmp;
 }
 
 OutputNames::OutputNames(ExportKind kind, std::string strPath, std::uint32_t nBlockSize)
@@ -63,7 +77,8 @@ OutputNames::OutputNames(ExportKind kind, std::string strPath, std::uint32_t nBl
 std::int64_t OutputNames::Count(std::int64_t nFrames) const
 {
     switch (m_kind) {
-    case ExportKind::Avi: return 1;
+    case ExportKind::Avi:
+    case ExportKind::Ser: return 1;
     case ExportKind::Bmp: return nFrames;
     case ExportKind::Rgb: return 3;
     case ExportKind::Fits: return m_nBlockSize == 0 ? 0 : (nFrames + m_nBlockSize - 1) / m_nBlockSize;
@@ -75,7 +90,8 @@ std::string OutputNames::Name(std::int32_t n) const
 {
     static constexpr std::array<const char*, 3> kChannelSuffixes{"_b.avi", "_g.avi", "_r.avi"};
     switch (m_kind) {
-    case ExportKind::Avi: return m_strPath;
+    case ExportKind::Avi:
+    case ExportKind::Ser: return m_strPath;
     case ExportKind::Bmp: return NumberedName(m_parts, n);
     case ExportKind::Rgb: return m_parts.base + kChannelSuffixes.at(static_cast<std::size_t>(n));
     case ExportKind::Fits: return NumberedName(m_parts, n) + kFitsExtension;

@@ -28,8 +28,16 @@ SplitPath SplitExtension(const std::string& strPath);
 // series.
 bool IsAviPath(const std::string& strPath);
 
-// What an export writes: one AVI, a BMP series, three RGB channel AVIs, or FITS sums.
-enum class ExportKind { Avi, Bmp, Rgb, Fits };
+// What an export writes: one AVI, a BMP series, three RGB channel AVIs, FITS sums, or one SER
+// file.
+enum class ExportKind { Avi, Bmp, Rgb, Fits, Ser };
+
+// What Save and Save As write to the path chosen: the extension decides, in any case, whatever
+// file type the dialog showed. ".avi" one AVI file, ".ser" one SER file, anything else (none
+// too) a BMP series.
+ExportKind SaveKindOf(const std::string& strPath);
+// Whether the export writes exactly one file, named by the path itself.
+constexpr bool WritesOneFile(ExportKind kind) { return kind == ExportKind::Avi || kind == ExportKind::Ser; }
 
 // What a FITS export appends to each file's numbered name.
 inline constexpr const char* kFitsExtension = ".fit";
@@ -37,7 +45,7 @@ inline constexpr const char* kFitsExtension = ".fit";
 // The names of the files an export writes, output n being the n-th it writes (from 0). The one
 // place they are made: the engines ask it for each file as they write it, and the plan, the
 // checks before an export and the command line's dry run list the same names from it.
-//   AVI:  the path itself.
+//   AVI, SER: the path itself.
 //   BMP:  base + "_%.4d" of n + extension: m42_rgb_0000.bmp ... m42_rgb_9999.bmp, m42_rgb_10000.bmp.
 //   RGB:  the path without its extension + "_b.avi", "_g.avi", "_r.avi" (outputs 0, 1, 2).
 //   FITS: base + "_%.4d" of the block number + extension + ".fit": m42.lum gives m42_0000.lum.fit.
@@ -46,8 +54,8 @@ public:
     OutputNames() = default;
     OutputNames(ExportKind kind, std::string strPath, std::uint32_t nBlockSize);
 
-    // How many files an export of nFrames frames writes: 1, nFrames, 3, or one per block of
-    // nBlockSize frames (none when the block size is 0).
+    // How many files an export of nFrames frames writes: 1 (AVI, SER), nFrames, 3, or one per
+    // block of nBlockSize frames (none when the block size is 0).
     std::int64_t Count(std::int64_t nFrames) const;
     std::string Name(std::int32_t n) const;
 

@@ -85,6 +85,7 @@ void CExportJob::Run()
             case ExportKind::Avi: source.SaveFramesAsAvi(path, m_request.pfnTake, step, &report); break;
             case ExportKind::Bmp: source.SaveFramesAsBmp(path, m_request.pfnTake, step, &report); break;
             case ExportKind::Rgb: source.SaveRgbChannels(path, m_request.pfnTake, step, &report); break;
+            case ExportKind::Ser: source.SaveFramesAsSer(path, m_request.pfnTake, step, &report); break;
             case ExportKind::Fits:
                 source.SaveFitsBlocks(path, m_request.nBlockSize, m_request.pfnTake, step, &report);
                 break;

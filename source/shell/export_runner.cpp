@@ -120,8 +120,8 @@ bool CExportRunner::Start(const char* pszMessage, ExportKind kind, const std::st
 bool CExportRunner::AskBeforeReplacing(const ExportPlan& plan, ExportKind kind, const std::string& strPath)
 {
     m_stale.clear();
-    // One AVI file was asked about by the save dialog already.
-    if (kind == ExportKind::Avi)
+    // One AVI or SER file was asked about by the save dialog already.
+    if (kestro::exports::WritesOneFile(kind))
         return true;
     const std::vector<std::string> existing = kestro::exports::ExistingFiles(plan.files);
     const std::vector<std::string> stale =

@@ -108,6 +108,7 @@ std::string ExportSummary(ExportKind kind, const ExportReport& report, std::size
     text += Count(report.nFramesWritten, "frame", "frames");
     switch (kind) {
     case ExportKind::Avi:
+    case ExportKind::Ser:
     case ExportKind::Rgb: text += " saved to " + NameFiles(files); break;
     case ExportKind::Bmp: text += " saved as " + Span(files); break;
     case ExportKind::Fits:

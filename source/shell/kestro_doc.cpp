@@ -594,14 +594,15 @@ void CKestroDoc::OnSaveFrames()
     request.defaultExtension = "avi";
     request.fileName = kestro::exports::ProposedSaveName(m_videoSource);
     request.startFolder = CaptureFolder();
-    request.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
+    request.filter =
+        "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|SER capture (*.ser)|*.ser|All Files (*.*)|*.*||";
     request.confirmOverwrite = true;
     const std::optional<std::string> path = kestro::shell::askForFile(request);
     if (!path)
         return;
     // The extension of the name chosen decides, not the filter entry picked.
-    const bool bAvi = kestro::exports::IsAviPath(*path);
-    m_pExports->Start("Saving AVI Frames", bAvi ? kestro::exports::ExportKind::Avi : kestro::exports::ExportKind::Bmp,
+    const kestro::exports::ExportKind kind = kestro::exports::SaveKindOf(*path);
+    m_pExports->Start(kind == kestro::exports::ExportKind::Ser ? "Saving SER Frames" : "Saving AVI Frames", kind,
                       *path);
 }
 

@@ -94,6 +94,16 @@ QString ToQtFilter(const std::string& filter)
     return parts.join(QStringLiteral(";;"));
 }
 
+// The extension a file type of the filter stands for ("ser" for "SER capture (*.ser)"), or
+// fallback for one that matches many ("All Files (*)").
+QString ExtensionOf(const QString& nameFilter, const QString& fallback)
+{
+    const qsizetype open = nameFilter.lastIndexOf(u'(');
+    const QString pattern = nameFilter.mid(open + 1).section(u' ', 0, 0).remove(u')');
+    const QString extension = pattern.startsWith(QStringLiteral("*.")) ? pattern.mid(2) : QString();
+    return extension.isEmpty() || extension.contains(u'*') || extension.contains(u'?') ? fallback : extension;
+}
+
 } // namespace
 
 std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
@@ -103,7 +113,14 @@ std::optional<std::string> ShowFileDialog(const FileDialogRequest& r)
                        QString(), ToQtFilter(r.filter));
     dialog.setAcceptMode(bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QString::fromStdString(r.defaultExtension));
+    const QString defaultExtension = QString::fromStdString(r.defaultExtension);
+    dialog.setDefaultSuffix(defaultExtension);
+    // A name typed without an extension takes that of the file type shown, as the type chosen says
+    // what is to be written: "m42" under "SER capture" is m42.ser, not an AVI file. The overwrite
+    // question then asks about the file that will be written.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, defaultExtension](const QString& f) {
+        dialog.setDefaultSuffix(ExtensionOf(f, defaultExtension));
+    });
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
     if (!r.startFolder.empty())
         dialog.setDirectory(QString::fromStdString(r.startFolder));

@@ -110,6 +110,8 @@ public:
     // them; none for an AVI file and for SER captures without a Bayer mosaic. Open sets the
     // converter to it.
     std::optional<std::int32_t> GetHeaderPattern() const;
+    // The header of the open SER capture as stored; null for an AVI file and when closed.
+    const kestro::ser::Header* GetSerHeader() const { return m_pSer ? &m_pSer->header() : nullptr; }
     // The UTC time of a frame in 100 ns ticks since 0001-01-01, when the capture holds one.
     std::optional<std::int64_t> GetFrameTimeUtc(std::int32_t nFrame) const;
     // Whether the capture has 16-bit samples, whose byte order the data decide or the user sets.
@@ -184,6 +186,11 @@ public:
                          ExportReport* pReport = nullptr);
     // A BMP file per frame: the path's name + "_0000", "_0001", ... + the path's extension.
     bool SaveFramesAsBmp(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
+                         ExportReport* pReport = nullptr);
+    // One SER file. In the RAW modes it holds the stored sensor plane at the depth the capture
+    // stores it, with the colour id of the pattern chosen; in Normal the picture as shown, 8-bit
+    // BGR or, for grey pictures, MONO. Frame times are kept when the capture has them.
+    bool SaveFramesAsSer(std::string strPath, FramePredicate pfnTake = {}, ProgressCallback pfnStep = {},
                          ExportReport* pReport = nullptr);
     // The current frame as one BMP file.
     bool WriteBmpFile(std::string strPath, ExportReport* pReport = nullptr);

@@ -4,6 +4,7 @@
 // otherwise, and read in the byte order --byte-order forces.
 #include "convert_fixture.h"
 #include "fits_check.h"
+#include "ser_check.h"
 #include "ser_fixtures.h"
 #include "test_support.h"
 
@@ -157,6 +158,58 @@ TEST_F(ConvertSer, NotesAreSaidOnceAndRgbFramesExportAsNormalShowsThem)
         const std::string bmp = dir.file("rgb_rgb_000" + std::to_string(i) + ".bmp");
         EXPECT_EQ(ffmpegFrame(bmp, 0, "rgb24"), storedIn8Bits(truth, i, 8)) << bmp;
     }
+}
+
+// --to ser writes one SER file of each capture beside it, named as the AVI would be: a raw AVI
+// capture's stored planes under the Bayer id of the pattern, a SER capture's samples at their own
+// depth with their times. --dry-run lists them and writes nothing; --output may name the file for
+// one capture, and never the capture itself.
+TEST_F(ConvertSer, ToSerWritesOneSerFilePerCaptureAtItsDepth)
+{
+    capture("a.avi", "--width 32 --height 16 --frames 3 --dropped none");
+    const std::string b = place("le12-flag0", "b.ser");
+    const std::vector<std::string> before = namesIn(dir.path());
+    const Outcome dry = convert("--to ser --mode raw-y --frames 1- --dry-run a.avi " + b);
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "a.avi: 2 frames → a_rlum.ser")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "b.ser: 3 frames → b_rlum.ser")) << dry.out;
+    EXPECT_EQ(namesIn(dir.path()), before);
+
+    const Outcome r = convert("--to ser --mode raw-y --frames 1- a.avi " + b);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string stored;
+    run("ffmpeg -v error -i " + quote(dir.file("a.avi")) + " -map 0:v -c copy -f rawvideo -", &stored);
+    const std::size_t plane = 32 * 16, sample = plane * 3 / 2;
+    ASSERT_EQ(stored.size(), 3 * sample);
+    const SerDump fromAvi = dumpSer(dir.file("a_rlum.ser"));
+    EXPECT_EQ(fromAvi.number("ColorID"), 9); // BG: GRBG
+    EXPECT_EQ(fromAvi.number("PixelDepthPerPlane"), 8);
+    std::vector<Samples> planes;
+    for (std::size_t i = 1; i < 3; ++i)
+        planes.push_back(widen(Bytes(stored.begin() + static_cast<std::ptrdiff_t>(i * sample),
+                                     stored.begin() + static_cast<std::ptrdiff_t>(i * sample + plane))));
+    EXPECT_EQ(fromAvi.frames, planes);
+
+    const SerDump fromSer = dumpSer(dir.file("b_rlum.ser"));
+    const NpyArray truth = ser().truth("le12-flag0");
+    EXPECT_EQ(fromSer.number("ColorID"), 8);
+    EXPECT_EQ(fromSer.number("PixelDepthPerPlane"), 12);
+    ASSERT_EQ(fromSer.frames.size(), 3u);
+    for (std::size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(fromSer.frames[i - 1], fromLittleEndian(truth.frame(i), truth.frameBytes())) << "frame " << i;
+        EXPECT_EQ(fromSer.times.at(i - 1), ser().times("le12-flag0").int64(i));
+    }
+
+    const Outcome named = convert("--to ser -o one.ser " + b);
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(dumpSer(dir.file("one.ser")).frames.size(), 4u);
+    const Outcome over = convert("--to ser --overwrite -o " + b + " " + b);
+    EXPECT_EQ(over.status, 1);
+    EXPECT_TRUE(contains(over.err, "which is the capture b.ser")) << over.err;
+    const Outcome folder = convert("--to ser -o x.ser a.avi " + b);
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_TRUE(contains(folder.err, "a name ending in .ser is almost surely meant as one file")) << folder.err;
+    EXPECT_EQ(dumpSer(dir.file(b)).frames.size(), 4u);
 }
 
 } // namespace

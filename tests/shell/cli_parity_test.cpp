@@ -59,6 +59,21 @@ void CliParityTest::windowAndCommandLineWriteTheSameFiles()
          11,
          {"--to", "fits", "--mode", "raw-y", "--pattern", "GB", "--block", "2"},
          nullptr},
+        // Save As with a .ser name writes a SER file, whatever file type the dialog showed.
+        {"SER, RAW Y-channel, GB",
+         ids::ID_FILE_SAVE_AS,
+         ids::IDC_DISPLAY_RAW_Y,
+         ids::IDC_PATTERN_GB,
+         11,
+         {"--to", "ser", "--mode", "raw-y", "--pattern", "GB"},
+         "m42_rlum.ser"},
+        {"SER, Normal",
+         ids::ID_FILE_SAVE,
+         ids::IDC_DISPLAY_NORMAL,
+         ids::IDC_PATTERN_BG,
+         11,
+         {"--to", "ser"},
+         "m42_rgb.ser"},
     };
     // The FITS header's date is taken from here in both, so the files can match byte for byte.
     qputenv("SOURCE_DATE_EPOCH", "1765370096");

@@ -100,7 +100,8 @@ void ExportCommandTest::saveProposesANameForTheDisplayMode()
         save.defaultExtension = "avi";
         save.fileName = c.save;
         save.startFolder = f.folder().toStdString(); // the capture's
-        save.filter = "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
+        save.filter =
+            "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|SER capture (*.ser)|*.ser|All Files (*.*)|*.*||";
         save.confirmOverwrite = true;
         QVERIFY(asked[asked.size() - 2] == save);
         FileDialogRequest rgb = save;

@@ -1,10 +1,12 @@
 // The folder picker as a user meets it: it opens at the start folder, lists folders only, its
 // status line follows the selection with the full path, and Browse hands back the folder chosen
-// (or nothing after a cancel). The folder seam's real handler shows the same picker.
+// (or nothing after a cancel). The folder seam's real handler shows the same picker. And the save
+// dialog, built on the same file dialog, as Save As uses it.
 #include "folder_browser.h"
 #include "qt_seams.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QPushButton>
@@ -12,6 +14,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -111,6 +114,7 @@ private slots:
     void cancelLeavesThePathAlone();
     void aMissingStartFolderOpensAtTheNearestOneAbove();
     void theFolderSeamShowsThePicker();
+    void aNameTypedWithoutExtensionTakesThatOfTheFileTypeShown();
 
 private:
     QTemporaryDir m_tree;
@@ -259,6 +263,53 @@ void FolderBrowserTest::theFolderSeamShowsThePicker()
     QVERIFY(seen.bFoldersOnly);
     QCOMPARE(chosen, std::optional<std::string>((m_root + QStringLiteral("/a/b")).toStdString()));
     QCOMPARE(cancelled, std::nullopt);
+}
+
+// Save As decides by the extension of the name returned: "m42" typed under "SER capture" must come
+// back as m42.ser, not with the AVI extension of the first file type.
+void FolderBrowserTest::aNameTypedWithoutExtensionTakesThatOfTheFileTypeShown()
+{
+    struct Case {
+        int nType; // 0 AVI, 1 BMP, 2 SER, 3 All Files
+        const char* typed;
+        const char* returned;
+    };
+    const Case cases[] = {
+        {2, "m42", "m42.ser"}, {1, "m42", "m42.bmp"},     {0, "m42", "m42.avi"},
+        {3, "m42", "m42.avi"}, {2, "m42.avi", "m42.avi"},
+    };
+    for (const Case& c : cases) {
+        kestro::shell::FileDialogRequest request;
+        request.mode = kestro::shell::FileDialogMode::Save;
+        request.defaultExtension = "avi";
+        request.filter =
+            "One AVI File (*.avi)|*.avi|BMP Files (*.bmp)|*.bmp|SER capture (*.ser)|*.ser|All Files (*.*)|*.*||";
+        request.startFolder = m_root.toStdString();
+        bool bShown = false;
+        QTimer::singleShot(0, [&] {
+            QFileDialog* pDialog = OpenPicker();
+            if (pDialog == nullptr)
+                return;
+            auto* pTypes = pDialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            auto* pName = pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            bShown = pTypes != nullptr && pName != nullptr;
+            if (bShown) {
+                // As a click on the entry does.
+                pTypes->setCurrentIndex(c.nType);
+                emit pTypes->activated(c.nType);
+                emit pTypes->textActivated(pTypes->currentText());
+                pName->setText(QString::fromLatin1(c.typed));
+                auto* pButtons = pDialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+                if (QAbstractButton* pSave = pButtons ? pButtons->button(QDialogButtonBox::Save) : nullptr)
+                    QTest::mouseClick(pSave, Qt::LeftButton);
+            }
+            if (pDialog->isVisible())
+                pDialog->reject();
+        });
+        const std::optional<std::string> path = ShowFileDialog(request);
+        QVERIFY2(bShown, c.typed);
+        QCOMPARE(QString::fromStdString(path.value_or("(cancelled)")), m_root + u'/' + QString::fromLatin1(c.returned));
+    }
 }
 
 QTEST_MAIN(FolderBrowserTest)

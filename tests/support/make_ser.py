@@ -30,9 +30,9 @@ def ticks(when):
     return (when - EPOCH) // datetime.timedelta(microseconds=1) * 10
 
 
-def header(color, width, height, depth, count, file_id=b"LUCAM-RECORDER", flag=0, utc=0):
+def header(color, width, height, depth, count, file_id=b"LUCAM-RECORDER", flag=0, utc=0, local=None):
     fields = struct.pack("<14s7i40s40s40sqq", file_id, 0, color, flag, width, height, depth, count,
-                         b"Observer", b"Camera", b"Telescope", utc, utc)
+                         b"Observer", b"Camera", b"Telescope", utc if local is None else local, utc)
     assert len(fields) == 178
     return fields
 
@@ -125,10 +125,11 @@ class Writer:
         return os.path.join(self.folder, name + suffix)
 
     def capture(self, name, color, data, depth, count=None, flag=0, big_endian=False, file_id=b"LUCAM-RECORDER",
-                trailer="full", cut=0, extra=b"", whole_frames=None):
+                trailer="full", cut=0, extra=b"", whole_frames=None, local_hours=0):
         """data: frames x rows x columns [x 3] of stored values. trailer: "full", "none" or a byte
         count. cut: bytes removed from the end of the frames. whole_frames: the frames the truth
-        holds when fewer than written."""
+        holds when fewer than written. local_hours: how far the header's local DateTime is ahead
+        of its DateTime_UTC."""
         if not self.wanted(name):
             return
         frames, height, width = data.shape[:3]
@@ -140,8 +141,9 @@ class Writer:
         if cut:
             body = body[:-cut]
         with open(self.path(name, ".ser"), "wb") as out:
+            local = utc + local_hours * 36_000_000_000 if utc else 0
             out.write(header(COLOR_IDS[color], width, height, depth, frames if count is None else count, file_id,
-                             flag, utc))
+                             flag, utc, local))
             out.write(body)
             table = struct.pack("<%dq" % frames, *stamps)
             if trailer == "full":
@@ -225,6 +227,7 @@ def main(folder, names):
     twelve = scene(4, 16, 32, 1, 4095)
     w.capture("le12-flag0", "RGGB", twelve, 12, flag=0)
     w.capture("le12-flag1", "RGGB", twelve, 12, flag=1)
+    w.capture("local12", "GBRG", twelve, 12, local_hours=-5)
     w.capture("be12-flag0", "RGGB", twelve, 12, flag=0, big_endian=True)
     w.capture("be12-flag1", "MONO", twelve, 12, flag=1, big_endian=True)
     w.capture("depth16-data12", "MONO", twelve, 16)
