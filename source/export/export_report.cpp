@@ -102,7 +102,7 @@ std::string kestro::exports::DescribeSystemError(int nError)
     case EACCES:
     case EPERM: return "permission to write there was refused";
     case EROFS: return "the disk is read-only";
-    case EFBIG: return "the file would grow larger than the file system or the AVI format allows";
+    case EFBIG: return "the file would grow larger than the file system or the file format allows";
     case EISDIR: return "a folder of that name is in the way";
     case ENAMETOOLONG: return "the name is too long";
     case EIO: return "the disk reported an input/output error";
