@@ -122,6 +122,8 @@ int exportOnce(const std::string& kind, const std::string& mode, const std::stri
         ok = source.SaveFramesAsBmp(output, take, step, &report);
     else if (kind == "rgb")
         ok = source.SaveRgbChannels(output, take, step, &report);
+    else if (kind == "ser")
+        ok = source.SaveFramesAsSer(output, take, step, &report);
     else if (kind == "open") {
         // What the viewer holds before any export: the capture open, its first frame shown.
         ok = source.GetFrameBitmap() != nullptr;
@@ -358,6 +360,12 @@ std::vector<Job> speedJobs(const JobMaker& make, const std::string& suffix, cons
         make.peer("PeerFfmpegBmp" + suffix, input, ffmpegToBmp(input), frames, all24),
         make.peer("PeerDd" + suffix, input, {"dd", "if=" + input.string(), "of=OUT/copy.avi", "bs=4M"}, frames,
                   fs::file_size(input)),
+        // The SER file of the stored planes holds as many bytes as the planes: dd copies that many.
+        make.ours("SerRawY" + suffix, "ser", "rawy", input, "out.ser", frames, picture8 * frames),
+        make.peer("PeerDdPlanes" + suffix, input,
+                  {"dd", "if=" + input.string(), "of=OUT/copy.ser", "bs=4M", "iflag=count_bytes",
+                   "count=" + std::to_string(picture8 * frames)},
+                  frames, picture8 * frames),
     };
     if (withFixedCosts) {
         jobs.push_back(make.ours("OpenOnly" + suffix, "open", "normal", input, "unused", frames, 0));
@@ -699,6 +707,8 @@ int main(int argc, char** argv)
         const Summary ffAvi = summarise(results, "PeerFfmpegAvi" + suffix);
         const Summary ffBmp = summarise(results, "PeerFfmpegBmp" + suffix);
         const Summary dd = summarise(results, "PeerDd" + suffix);
+        const Summary serRaw = summarise(results, "SerRawY" + suffix);
+        const Summary ddPlanes = summarise(results, "PeerDdPlanes" + suffix);
         if (aviNormal.time.wall > 0 && ffAvi.time.wall > 0) {
             const double r = ffAvi.time.wall / aviNormal.time.wall;
             add("≥ 1.0× the peer", r >= 1.0, "AVI, Normal (decoded to 24-bit), " + frames + where, oursText(aviNormal),
@@ -717,6 +727,17 @@ int main(int argc, char** argv)
                 fmt("%.2f s", dd.time.wall) + fmt(" (CPU %.2f s), dd bs=4M, ", dd.time.cpu) +
                     fmt("%.2f GB/s", fs::file_size(large) / 1e9 / dd.time.wall),
                 fmt("%.2f× its time", r), "AviRawY", "PeerDd");
+        }
+        if (serRaw.time.wall > 0 && ddPlanes.time.wall > 0) {
+            const double r = serRaw.time.wall / ddPlanes.time.wall;
+            const double bytes = double(kLarge.width) * kLarge.height * n;
+            add("≤ 1.3× its time", r <= 1.3,
+                "SER, RAW Y-channel (the stored planes), against copying as many bytes" + where,
+                fmt("%.2f s", serRaw.time.wall) + fmt(" (CPU %.2f s), peak ", serRaw.time.cpu) + mib(serRaw.peakKiB),
+                fmt("%.2f s", ddPlanes.time.wall) +
+                    fmt(" (CPU %.2f s), dd bs=4M of the capture's first ", ddPlanes.time.cpu) +
+                    fmt("%.2f GB", bytes / 1e9),
+                fmt("%.2f× its time", r), "SerRawY", "PeerDdPlanes");
         }
         if (bmp.time.wall > 0 && ffBmp.time.wall > 0) {
             const double r = ffBmp.time.wall / bmp.time.wall;
