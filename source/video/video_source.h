@@ -130,8 +130,9 @@ public:
     // Rows nFirstRow .. nFirstRow + nRows - 1 (from the top) of frame nFrame's stored plane, row k
     // at pDst + k * nStride bytes (the stride may be negative); the frame need not be current.
     // What RAW Y-channel shows, at full depth, for exports that keep the stored values and for
-    // work done band by band. False when it cannot be read: the user is told once for the frame,
-    // or the message is held while an export runs.
+    // work done band by band. The plane has the size of the pictures RAW Y-channel shows (for an
+    // AVI file the decoded frame's, whatever the stream header's rectangle says). False when it cannot be read: the
+    // user is told once for the frame, or the message is held while an export runs.
     bool ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                        std::ptrdiff_t nStride);
 
