@@ -98,8 +98,12 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
             report.Fail(messages::kFitsNoBlock, messages::kFitsNoBlock.text);
             return false;
         }
-        if (std::min<std::int64_t>(request.nBlockSize, source.GetFrameCount()) > kMaxFramesInSum) {
-            report.Fail(messages::kFitsHugeBlock, Format(messages::kFitsHugeBlock.text, request.nBlockSize));
+        // A block can hold no more frames than are taken, so a block larger than the limit is
+        // only refused when it could reach past it.
+        const std::uint32_t nMost = MaxFramesInSum(source);
+        if (std::min<std::uint64_t>(request.nBlockSize, plan.frames.size()) > nMost) {
+            report.Fail(messages::kFitsHugeBlock,
+                        Format(messages::kFitsHugeBlock.text, request.nBlockSize, SummedBits(source), nMost));
             return false;
         }
     }
