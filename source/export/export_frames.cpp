@@ -123,7 +123,26 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
     }
     // The first frame that holds data and renders fixes the format, ticked or not: frame 0 may
     // have been dropped, and a frame that cannot be read says nothing about the others.
+    const bool bPlane = request.kind == ExportKind::Fits && SumsStoredPlane(source);
     for (std::int32_t i = source.FindDataFrame(0); i >= 0; i = source.FindDataFrame(i + 1)) {
+        if (bPlane) {
+            // Sums of the stored plane read no picture: rendering one here would only cost a
+            // frame's read and scaling. A frame whose top row reads holds a plane, and the sums
+            // have the plane's size, that of the grey picture showing it.
+            const std::int32_t nWidth = source.GetPlaneWidth(), nHeight = source.GetPlaneHeight();
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max(nWidth, 0)) *
+                                          static_cast<std::size_t>(source.GetPlaneSampleBytes()));
+            if (nHeight <= 0 || row.empty() ||
+                !source.ReadPlaneRows(i, 0, 1, row.data(), static_cast<std::ptrdiff_t>(row.size())))
+                continue;
+            const BITMAPINFOHEADER grey = kestro::dib::header(nWidth, nHeight, 8);
+            std::vector<std::uint8_t> block(kestro::dib::formatBytes(grey));
+            std::memcpy(block.data(), &grey, sizeof grey);
+            kestro::dib::fillGreyTable(block.data() + sizeof grey);
+            format.Take(*reinterpret_cast<const BITMAPINFOHEADER*>(block.data()));
+            scope.TakeLastMessage();
+            return true;
+        }
         if (source.GoToFrame(i) != i)
             continue;
         if (const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap()) {

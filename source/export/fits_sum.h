@@ -61,12 +61,13 @@ public:
     CPlaneSummer(CVideoSource& source, std::int32_t width, std::int32_t height, int sampleBytes);
 
     enum class Outcome { Summed, Stopped };
-    // Clears the sum and adds the frames (ascending) to it, then records in it how many were added
+    // Adds the frames (ascending) to the sum, cleared first unless it holds no frame (it is then
+    // all zeros, as Reset and Clear leave it), then records in it how many were added
     // and the first and last. A frame that cannot be read in any band is left out wholly, not only
     // from the bands after it, and unreadable(frame) is called at once, once, while the video
     // source's message about it is the last one held. bandDone(band, bands) is called after each
     // band (again for the bands redone after a frame was left out). Stops before the next read once
-    // the source is asked to stop; the sum is then incomplete.
+    // the source is asked to stop; the sum is then cleared.
     Outcome SumFrames(const std::vector<std::int32_t>& frames, CSumImage& sum,
                       const std::function<void(std::int32_t)>& unreadable,
                       const std::function<void(std::int32_t, std::int32_t)>& bandDone);

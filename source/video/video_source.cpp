@@ -297,15 +297,28 @@ int CVideoSource::GetPlaneSampleBytes() const
     return m_pStream ? 1 : 0;
 }
 
+// The stream header's frame rectangle is only what the file claims: writers leave it empty or get
+// it wrong, and rows of its width would not fit the rows of a picture of the decoded size.
+std::int32_t CVideoSource::GetPlaneWidth() const
+{
+    if (m_pSer)
+        return GetFrameWidth();
+    return m_pStream ? m_frameFormat.biWidth : 0;
+}
+
+std::int32_t CVideoSource::GetPlaneHeight() const
+{
+    if (m_pSer)
+        return GetFrameHeight();
+    return m_pStream ? m_frameFormat.biHeight : 0;
+}
+
 bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                                  std::ptrdiff_t nStride)
 {
     using namespace kestro::video::messages;
-    // The plane has the decoded frame's size, as RAW Y-channel shows it. The stream header's frame
-    // rectangle is only what the file claims: writers leave it empty or get it wrong, and rows of
-    // its width would not fit the rows of a picture of the decoded size.
-    const std::int64_t nWidth = m_pSer ? GetFrameWidth() : m_frameFormat.biWidth;
-    const std::int64_t nHeight = m_pSer ? GetFrameHeight() : m_frameFormat.biHeight;
+    const std::int64_t nWidth = GetPlaneWidth();
+    const std::int64_t nHeight = GetPlaneHeight();
     // Rows outside the plane are a caller's mistake, not the file's: nothing to tell the user.
     if (!IsOpen() || nWidth <= 0 || nFirstRow < 0 || nRows < 0 || nRows > nHeight - nFirstRow)
         return false;
