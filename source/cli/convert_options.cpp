@@ -153,7 +153,8 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
     w.bestOption =
         value("--best", w.best,
               "Export only the sharpest of the frames taken: a share such as 25% or a number such as 500", "N%|N");
-    value("--block", w.block, "Frames summed into each FITS file, 1 to 16843009 (default 1)", "N");
+    value("--block", w.block, "Frames summed into each FITS file, 1 to 16843009, 65537 for 16-bit samples (default 1)",
+          "N");
     w.jobsOption = value("-j,--jobs", w.jobs,
                          "Captures converted side by side (default: one per core); lowered to the cores and to what "
                          "the memory free holds",

@@ -98,8 +98,12 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
             report.Fail(messages::kFitsNoBlock, messages::kFitsNoBlock.text);
             return false;
         }
-        if (std::min<std::int64_t>(request.nBlockSize, source.GetFrameCount()) > kMaxFramesInSum) {
-            report.Fail(messages::kFitsHugeBlock, Format(messages::kFitsHugeBlock.text, request.nBlockSize));
+        // A block can hold no more frames than are taken, so a block larger than the limit is
+        // only refused when it could reach past it.
+        const std::uint32_t nMost = MaxFramesInSum(source);
+        if (std::min<std::uint64_t>(request.nBlockSize, plan.frames.size()) > nMost) {
+            report.Fail(messages::kFitsHugeBlock,
+                        Format(messages::kFitsHugeBlock.text, request.nBlockSize, SummedBits(source), nMost));
             return false;
         }
     }
@@ -119,7 +123,26 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
     }
     // The first frame that holds data and renders fixes the format, ticked or not: frame 0 may
     // have been dropped, and a frame that cannot be read says nothing about the others.
+    const bool bPlane = request.kind == ExportKind::Fits && SumsStoredPlane(source);
     for (std::int32_t i = source.FindDataFrame(0); i >= 0; i = source.FindDataFrame(i + 1)) {
+        if (bPlane) {
+            // Sums of the stored plane read no picture: rendering one here would only cost a
+            // frame's read and scaling. A frame whose top row reads holds a plane, and the sums
+            // have the plane's size, that of the grey picture showing it.
+            const std::int32_t nWidth = source.GetPlaneWidth(), nHeight = source.GetPlaneHeight();
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max(nWidth, 0)) *
+                                          static_cast<std::size_t>(source.GetPlaneSampleBytes()));
+            if (nHeight <= 0 || row.empty() ||
+                !source.ReadPlaneRows(i, 0, 1, row.data(), static_cast<std::ptrdiff_t>(row.size())))
+                continue;
+            const BITMAPINFOHEADER grey = kestro::dib::header(nWidth, nHeight, 8);
+            std::vector<std::uint8_t> block(kestro::dib::formatBytes(grey));
+            std::memcpy(block.data(), &grey, sizeof grey);
+            kestro::dib::fillGreyTable(block.data() + sizeof grey);
+            format.Take(*reinterpret_cast<const BITMAPINFOHEADER*>(block.data()));
+            scope.TakeLastMessage();
+            return true;
+        }
         if (source.GoToFrame(i) != i)
             continue;
         if (const BITMAPINFOHEADER* pBitmap = source.GetFrameBitmap()) {

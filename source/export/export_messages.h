@@ -87,12 +87,13 @@ inline constexpr ExportMessage kModeLost{"The display mode could not be kept at 
 // Why a frame was left out when its picture did not match the first.
 inline constexpr const char* kOtherFormat = "its picture has another size or depth than the first frame's";
 
-// FITS files. Block size.
+// FITS files. Block size; for one too large also the bits of the values summed and the largest
+// block whose sums cannot wrap (16843009 for 8 bits, 65537 for 16).
 inline constexpr ExportMessage kFitsNoBlock{"The block size must be at least 1 frame.\nNothing was written.",
                                             "SaveFitsBlocks"};
 inline constexpr ExportMessage kFitsHugeBlock{
-    "Blocks of %u frames could add up to more than 32 bits hold; blocks of up to 16843009 frames are summed "
-    "exactly.\nNothing was written.",
+    "Blocks of %u frames could add up to more than 32 bits hold: the sums of %d-bit values are exact for blocks of "
+    "up to %u frames.\nNothing was written.",
     "SaveFitsBlocks"};
 // First and last frame of the block, what the FITS library said (it names the file), what became
 // of the files saved before it (KeptFiles).

@@ -183,8 +183,8 @@ void WriteStoredPlanes(ExportRun& run)
     const ser::Header* header = source.GetSerHeader();
     ser::WriteFormat format;
     format.colorId = RawColorId(source);
-    format.width = source.GetFrameWidth();
-    format.height = source.GetFrameHeight();
+    format.width = source.GetPlaneWidth();
+    format.height = source.GetPlaneHeight();
     format.pixelDepth = header ? header->pixelDepth : 8;
     TakeSourceHeader(source, format);
     const int nSampleBytes = source.GetPlaneSampleBytes();

@@ -298,18 +298,35 @@ int CVideoSource::GetPlaneSampleBytes() const
     return m_pStream ? 1 : 0;
 }
 
+// The stream header's frame rectangle is only what the file claims: writers leave it empty or get
+// it wrong, and rows of its width would not fit the rows of a picture of the decoded size.
+std::int32_t CVideoSource::GetPlaneWidth() const
+{
+    if (m_pSer)
+        return GetFrameWidth();
+    return m_pStream ? m_frameFormat.biWidth : 0;
+}
+
+std::int32_t CVideoSource::GetPlaneHeight() const
+{
+    if (m_pSer)
+        return GetFrameHeight();
+    return m_pStream ? m_frameFormat.biHeight : 0;
+}
+
 bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                                  std::ptrdiff_t nStride)
 {
     using namespace kestro::video::messages;
+    const std::int64_t nWidth = GetPlaneWidth();
+    const std::int64_t nHeight = GetPlaneHeight();
     // Rows outside the plane are a caller's mistake, not the file's: nothing to tell the user.
-    if (!IsOpen() || nFirstRow < 0 || nRows < 0 || nRows > GetFrameHeight() - nFirstRow)
+    if (!IsOpen() || nWidth <= 0 || nFirstRow < 0 || nRows < 0 || nRows > nHeight - nFirstRow)
         return false;
     if (m_pSer)
         return ReadSerRows(nFrame, nFirstRow, nRows, pDst, nStride);
     // The plane is the first width x height bytes of the stored sample, top row first: the Y
     // plane of the YUV formats raw captures are stored in.
-    const std::int64_t nWidth = GetFrameWidth();
     const std::int64_t nOffset = std::int64_t{nFirstRow} * nWidth;
     const std::int64_t nBytes = std::int64_t{nRows} * nWidth;
     if (nOffset + nBytes > std::numeric_limits<LONG>::max()) {
@@ -334,7 +351,7 @@ bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, st
             m_avi.streamRead(m_pStream, PositionOf(nFrame), 1, nullptr, 0, &stored, nullptr) != AVIERR_OK)
             stored = 0;
         TellAboutFrame(nFrame, kSampleTooShort, static_cast<long>(nFrame), static_cast<long long>(stored),
-                       static_cast<long long>(std::int64_t{GetFrameHeight()} * nWidth));
+                       static_cast<long long>(nHeight * nWidth));
         return false;
     }
     return true;

@@ -129,11 +129,15 @@ public:
     // file's plane, SER up to 8 bits) or 2 (SER of 9 to 16 bits, in host order as the byte order
     // in use reads them). 0 with nothing open or no such plane (SER RGB and BGR frames).
     int GetPlaneSampleBytes() const;
+    // The plane's size: that of the pictures RAW Y-channel shows (for an AVI file the decoded
+    // frame's, whatever the stream header's rectangle says). 0 when closed.
+    std::int32_t GetPlaneWidth() const;
+    std::int32_t GetPlaneHeight() const;
     // Rows nFirstRow .. nFirstRow + nRows - 1 (from the top) of frame nFrame's stored plane, row k
     // at pDst + k * nStride bytes (the stride may be negative); the frame need not be current.
     // What RAW Y-channel shows, at full depth, for exports that keep the stored values and for
-    // work done band by band. False when it cannot be read: the user is told once for the frame,
-    // or the message is held while an export runs.
+    // work done band by band. False when it cannot be read: the
+    // user is told once for the frame, or the message is held while an export runs.
     bool ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                        std::ptrdiff_t nStride);
 

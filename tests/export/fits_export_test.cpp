@@ -8,7 +8,9 @@
 #include "greyscale.h"
 #include "restricted_folder.h"
 
+#include <atomic>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -363,6 +365,82 @@ TEST_F(FitsExport, UnreadableFramesCountTowardsTheirBlock)
               "1 frame of " + std::filesystem::path(v.GetFileName()).filename().string() +
                   " could not be read and was left out: frame 3.\nFrame 3: A disk error occurred while reading the "
                   "file.");
+}
+
+// RAW Y-channel sums are made band by band: a frame that can be read in its first bands and not
+// in a later one is left out of its block wholly, not only from the rows after the failure. The
+// 480 rows of these frames are several bands; every read of the frame's plane below its top
+// fails.
+TEST_F(FitsExport, AFrameThatFailsInALaterBandIsLeftOutWholly)
+{
+    static LONG g_failing = -1;
+    AviReadServices services;
+    services.streamReadPart = [](PAVISTREAM s, LONG start, LONG offset, LONG row, LONG rows, void* buf, LONG stride,
+                                 LONG* bytes) {
+        return start == g_failing && offset > 0 ? AVIERR_FILEREAD
+                                                : AVIStreamReadPart(s, start, offset, row, rows, buf, stride, bytes);
+    };
+    const std::string capture = sample("--width 640 --height 480 --frames 6 --dropped none");
+    const std::vector<Bytes> planes = storedPlanes(capture, 640, 480);
+    ASSERT_EQ(planes.size(), 6u);
+    for (const LONG failing : {3, 0}) {
+        SCOPED_TRACE("frame " + std::to_string(failing));
+        g_failing = failing;
+        messages.clear();
+        ScratchDir folder;
+        CVideoSource v(services);
+        ASSERT_TRUE(v.Open(capture));
+        v.m_bRaw = true;
+        ExportReport report;
+        EXPECT_FALSE(v.SaveFitsBlocks(folder.file("band"), 6, {}, {}, &report));
+        EXPECT_EQ(report.nFramesLeftOut, 1);
+        EXPECT_EQ(report.leftOut, std::vector<std::int32_t>{failing});
+        EXPECT_EQ(report.nFramesWritten, 5);
+        ASSERT_EQ(namesIn(folder.path()), std::vector<std::string>{"band_0000.fit"});
+        const FitsReadBack f = readWithAstropy(folder.file("band_0000.fit"));
+        ASSERT_EQ(f.failure, "");
+        std::vector<std::uint64_t> want(640 * 480, 0);
+        for (std::size_t frame = 0; frame < 6; ++frame)
+            for (std::size_t k = 0; frame != static_cast<std::size_t>(failing) && k < want.size(); ++k)
+                want[k] += planes[frame][k];
+        EXPECT_TRUE(picture(f) == want) << "the sum is not that of the other five frames";
+        EXPECT_EQ(cardValue(f, "NCOMBINE"), "5");
+        EXPECT_EQ(cardValue(f, "FRAME1"), failing == 0 ? "1" : "0");
+        EXPECT_EQ(cardValue(f, "FRAMEN"), "5");
+    }
+}
+
+// Progress is stepped once per frame index, ticked or not, while the sums are made band by band;
+// asked to stop, the export drops the block under way and leaves no unfinished file.
+TEST_F(FitsExport, ProgressAndStopHoldForSumsMadeBandByBand)
+{
+    const std::string capture = sample("--width 640 --height 480 --frames 6 --dropped none");
+    CVideoSource v;
+    ASSERT_TRUE(v.Open(capture));
+    v.m_bRaw = true;
+    std::atomic<bool> stop{false};
+    v.SetStopFlag(&stop);
+    int steps = 0;
+    ExportReport report;
+    const ProgressCallback count = [&] { ++steps; };
+    EXPECT_TRUE(v.SaveFitsBlocks(out.file("all"), 2, takeOnly({0, 2, 3, 5}), count, &report));
+    EXPECT_EQ(steps, 6);
+    EXPECT_EQ(report.files.size(), 2u);
+
+    ScratchDir folder;
+    steps = 0;
+    const ProgressCallback stopAtThree = [&] {
+        if (++steps == 3)
+            stop = true;
+    };
+    EXPECT_FALSE(v.SaveFitsBlocks(folder.file("part"), 2, {}, stopAtThree, &report));
+    EXPECT_TRUE(report.bStopped);
+    const std::optional<kestro::ui::Message> told = DescribeExport(report);
+    ASSERT_TRUE(told.has_value());
+    EXPECT_EQ(told->text, "Stopped before frame 2, as asked; the one file completed before it is kept, and no "
+                          "unfinished file was left.");
+    EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"part_0000.fit"});
+    EXPECT_TRUE(messages.messages().empty());
 }
 
 // A capture that decodes to 32 bits (blue, green, red, unused) is summed from its luminance, as a

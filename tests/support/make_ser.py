@@ -250,6 +250,10 @@ def main(folder, names):
     w.capture("times-not-times", "MONO", scene(4, 12, 16, 1, 255), 8, count=3, trailer="none", whole_frames=3)
     w.capture("times-extra", "MONO", scene(3, 12, 16, 1, 255), 8, extra=b"\x01\x02\x03\x04\x05")
     w.capture("indi-id", "BGGR", scene(2, 12, 16, 1, 4095), 12, file_id=b"INDI-RECORDER\0")
+    # Bright enough that the sum of all 20 frames passes 65535 where 8 of them stay below it.
+    w.capture("sum12-RGGB", "RGGB", scene(20, 8, 16, 1, 4095), 12)
+    # One frame more than the sums of 16-bit values can take in one block.
+    w.capture("many16", "MONO", scene(65538, 2, 4, 1, 4095), 12, trailer="none")
 
     w.hostile("width0", dict(width=0))
     w.hostile("width-negative", dict(width=-8))

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,7 @@ struct Spy {
     std::vector<LONG> decoded;                // positions handed to AVIStreamGetFrame
     bool failInfo = false, failDecoderOpen = false, failDecode = false;
     bool emptyRect = false, noSuggestedSize = false;
+    std::optional<RECT> rect;       // the stream header's frame rectangle, as a writer got it wrong
     HRESULT readResult = AVIERR_OK; // for reads into a buffer
     LONG readShortBy = 0;           // bytes the sample is reported shorter than it is
     LONG partBytes = 0;             // bytes the last AVIStreamReadPart asked for
@@ -138,6 +140,8 @@ AviReadServices spyServices()
         const HRESULT hr = AVIStreamInfoA(st, info, size);
         if (g_spy.emptyRect)
             info->rcFrame = {};
+        if (g_spy.rect)
+            info->rcFrame = *g_spy.rect;
         if (g_spy.noSuggestedSize)
             info->dwSuggestedBufferSize = 0;
         return hr;
@@ -541,6 +545,38 @@ TEST_F(VideoSource, RawYChannelIsTheStoredPlaneInGrey)
     messages.clear();
     EXPECT_TRUE(v.m_bRaw);
     EXPECT_TRUE(messages.messages().empty());
+}
+
+// The stream header's frame rectangle is only what the writer claimed: the plane RAW Y-channel
+// shows, and ReadPlaneRows reads, has the decoded frame's size whatever it says. Rows of a wider
+// rectangle would spill into their neighbours and past the picture's end.
+TEST_F(VideoSource, TheFrameRectangleDoesNotSizeThePlane)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::string path = noDrops();
+    const Bytes stored = storedSample(path, 3, 640 * 480 * 3 / 2);
+    ASSERT_EQ(stored.size(), 460800u);
+    const std::pair<const char*, RECT> cases[] = {
+        {"empty", {0, 0, 0, 0}}, {"wider and taller", {0, 0, 704, 496}}, {"narrower and shorter", {0, 0, 320, 240}}};
+    for (const auto& [name, rect] : cases) {
+        SCOPED_TRACE(name);
+        g_spy = Spy{};
+        g_spy.rect = rect;
+        CVideoSource v(spyServices());
+        ASSERT_TRUE(v.Open(path));
+        v.m_bRaw = true;
+        ASSERT_EQ(v.GoToFrame(3), 3);
+        const BITMAPINFOHEADER* b = v.GetFrameBitmap();
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->biWidth, 640);
+        const Bytes rows = topDown(b);
+        EXPECT_TRUE(std::equal(rows.begin(), rows.end(), stored.begin()));
+        Bytes band(2 * 640);
+        ASSERT_TRUE(v.ReadPlaneRows(3, 478, 2, band.data(), 640));
+        EXPECT_TRUE(std::equal(band.begin(), band.end(), stored.begin() + 478 * 640));
+        EXPECT_TRUE(messages.messages().empty());
+    }
 }
 
 // RAW colour is the converter's picture of the stored plane, with the settings of the moment.
