@@ -4,7 +4,12 @@
 
 #include "video_source.h"
 
+#include "parallel_for.h"
+
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <utility>
 
 namespace kestro::exports {
 
@@ -44,61 +49,90 @@ CPlaneSummer::CPlaneSummer(CVideoSource& source, std::int32_t width, std::int32_
     const std::size_t rowBytes = static_cast<std::size_t>(m_nWidth) * (sizeof(std::uint32_t) + m_nSampleBytes);
     m_nBandRows = static_cast<std::int32_t>(
         std::clamp<std::size_t>(kBandBytes / std::max<std::size_t>(rowBytes, 1), 1, std::max(m_nHeight, 1)));
-    const std::size_t bandBytes = static_cast<std::size_t>(m_nBandRows) * m_nWidth * m_nSampleBytes;
-    m_rows.resize((bandBytes + 1) / 2);
-}
-
-bool CPlaneSummer::AddBand(std::int32_t frame, std::int32_t firstRow, std::int32_t rows, CSumImage& sum)
-{
-    auto* bytes = reinterpret_cast<std::uint8_t*>(m_rows.data());
-    const std::size_t width = static_cast<std::size_t>(m_nWidth);
-    if (!m_source.ReadPlaneRows(frame, firstRow, rows, bytes, static_cast<std::ptrdiff_t>(width) * m_nSampleBytes))
-        return false;
-    std::uint32_t* out = sum.values.data() + static_cast<std::size_t>(firstRow) * width;
-    const std::size_t n = static_cast<std::size_t>(rows) * width;
-    if (m_nSampleBytes == 2)
-        AddRow(out, m_rows.data(), n);
-    else
-        AddRow(out, bytes, n);
-    return true;
 }
 
 CPlaneSummer::Outcome CPlaneSummer::SumFrames(const std::vector<std::int32_t>& frames, CSumImage& sum,
                                               const std::function<void(std::int32_t)>& unreadable,
                                               const std::function<void(std::int32_t, std::int32_t)>& bandDone)
 {
-    std::vector<bool> leftOut(frames.size(), false);
     const std::int32_t bands = (m_nHeight + m_nBandRows - 1) / m_nBandRows;
+    const std::size_t width = static_cast<std::size_t>(m_nWidth);
+    const std::size_t bandSamples = static_cast<std::size_t>(m_nBandRows) * width;
+    const auto rowStride = static_cast<std::ptrdiff_t>(width) * m_nSampleBytes;
+    std::vector<char> leftOut(frames.size(), 0);
     // Cleared once here; the sums of a block of 1080p frames are 8 MB, whose zeroing shows.
     if (sum.nFrames != 0)
         sum.Clear();
-    for (std::int32_t band = 0; band < bands; ++band) {
-        const std::int32_t firstRow = band * m_nBandRows;
-        const std::int32_t rows = std::min(m_nBandRows, m_nHeight - firstRow);
-        bool redo = false;
-        for (std::size_t k = 0; k < frames.size(); ++k) {
-            if (leftOut[k])
-                continue;
-            if (m_source.StopRequested()) {
-                sum.Clear(); // no half sum is left for the next caller to add to
-                return Outcome::Stopped;
+    for (;;) {
+        // The bands are shared out among the cores: each adds every frame's rows of its band to
+        // its own rows of the sum, so the read of one band and the adding of another overlap,
+        // and neither waits for the other. The reads tell no one from the helper threads; what
+        // failed is told here afterwards, in frame order.
+        std::vector<std::vector<std::pair<std::size_t, CVideoSource::ReadFailure>>> failures;
+        std::mutex failuresMutex;
+        std::atomic<bool> stopped{false};
+        std::atomic<std::int32_t> bandsDone{0};
+        parallel::onThreads(static_cast<std::size_t>(bands), 1, 0, [&](parallel::Share& share, unsigned worker) {
+            std::vector<std::uint16_t> rows((bandSamples * m_nSampleBytes + 1) / 2);
+            auto* bytes = reinterpret_cast<std::uint8_t*>(rows.data());
+            std::vector<std::pair<std::size_t, CVideoSource::ReadFailure>> failed;
+            for (parallel::Range range; share.next(range);) {
+                for (std::size_t band = range.begin; band < range.end; ++band) {
+                    const auto firstRow = static_cast<std::int32_t>(band) * m_nBandRows;
+                    const std::int32_t n = std::min(m_nBandRows, m_nHeight - firstRow);
+                    std::uint32_t* out = sum.values.data() + static_cast<std::size_t>(firstRow) * width;
+                    const std::size_t samples = static_cast<std::size_t>(n) * width;
+                    for (std::size_t k = 0; k < frames.size(); ++k) {
+                        if (leftOut[k])
+                            continue;
+                        if (m_source.StopRequested()) {
+                            stopped = true;
+                            share.stop();
+                            return;
+                        }
+                        CVideoSource::ReadFailure failure;
+                        if (!m_source.ReadPlaneRows(frames[k], firstRow, n, bytes, rowStride, &failure)) {
+                            failed.emplace_back(k, std::move(failure));
+                            continue;
+                        }
+                        if (m_nSampleBytes == 2)
+                            AddRow(out, rows.data(), samples);
+                        else
+                            AddRow(out, bytes, samples);
+                    }
+                    const std::int32_t done = ++bandsDone;
+                    // Progress is the calling thread's to show.
+                    if (worker == 0 && bandDone)
+                        bandDone(done - 1, bands);
+                }
             }
-            if (AddBand(frames[k], firstRow, rows, sum))
-                continue;
-            leftOut[k] = true;
+            std::lock_guard lock(failuresMutex);
+            failures.push_back(std::move(failed));
+        });
+        if (stopped) {
+            sum.Clear(); // no half sum is left for the next caller to add to
+            return Outcome::Stopped;
+        }
+        std::vector<std::pair<std::size_t, CVideoSource::ReadFailure>> failed;
+        for (auto& list : failures)
+            for (auto& f : list)
+                failed.push_back(std::move(f));
+        std::sort(failed.begin(), failed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        bool newlyLeftOut = false;
+        for (const auto& [k, failure] : failed) {
+            if (leftOut[k])
+                continue; // another band of the same frame failed too: told once
+            leftOut[k] = 1;
+            newlyLeftOut = true;
+            m_source.TellReadFailure(frames[k], failure);
             if (unreadable)
                 unreadable(frames[k]);
-            // Its rows above this band are in the sum already: the bands done are done again
-            // without it. Failures are rare, and each redo leaves one more frame out.
-            redo = redo || band > 0;
         }
-        if (redo) {
-            std::fill(sum.values.begin(), sum.values.end(), 0u);
-            band = -1;
-            continue;
-        }
-        if (bandDone)
-            bandDone(band, bands);
+        if (!newlyLeftOut)
+            break;
+        // The frames left out may be in the sum in the bands where they did read: the block is
+        // summed again without them. Failures are rare.
+        std::fill(sum.values.begin(), sum.values.end(), 0u);
     }
     for (std::size_t k = 0; k < frames.size(); ++k) {
         if (leftOut[k])

@@ -63,11 +63,13 @@ public:
     enum class Outcome { Summed, Stopped };
     // Adds the frames (ascending) to the sum, cleared first unless it holds no frame (it is then
     // all zeros, as Reset and Clear leave it), then records in it how many were added
-    // and the first and last. A frame that cannot be read in any band is left out wholly, not only
-    // from the bands after it, and unreadable(frame) is called at once, once, while the video
-    // source's message about it is the last one held. bandDone(band, bands) is called after each
-    // band (again for the bands redone after a frame was left out). Stops before the next read once
-    // the source is asked to stop; the sum is then cleared.
+    // and the first and last. The bands are shared out among the cores. A frame that cannot be
+    // read in any band is left out wholly, not only from that band: the block is summed again
+    // without it. unreadable(frame) is called once for it, on the calling thread, while the video
+    // source's message about it is the last one held. bandDone(done, bands) is called on the
+    // calling thread after bands it finished, done counting the bands finished so far less one
+    // (and counting again when the block is summed again). Stops before the next read once the
+    // source is asked to stop; the sum is then cleared.
     Outcome SumFrames(const std::vector<std::int32_t>& frames, CSumImage& sum,
                       const std::function<void(std::int32_t)>& unreadable,
                       const std::function<void(std::int32_t, std::int32_t)>& bandDone);
@@ -75,13 +77,10 @@ public:
     std::int32_t BandRows() const { return m_nBandRows; }
 
 private:
-    bool AddBand(std::int32_t frame, std::int32_t firstRow, std::int32_t rows, CSumImage& sum);
-
     CVideoSource& m_source;
     std::int32_t m_nWidth, m_nHeight;
     int m_nSampleBytes;
     std::int32_t m_nBandRows;
-    std::vector<std::uint16_t> m_rows; // the band read, 1 or 2 bytes a sample
 };
 
 } // namespace kestro::exports

@@ -317,20 +317,37 @@ std::int32_t CVideoSource::GetPlaneHeight() const
 bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                                  std::ptrdiff_t nStride)
 {
+    ReadFailure failure;
+    if (ReadPlaneRows(nFrame, nFirstRow, nRows, pDst, nStride, &failure))
+        return true;
+    TellReadFailure(nFrame, failure);
+    return false;
+}
+
+void CVideoSource::TellReadFailure(std::int32_t nFrame, const ReadFailure& failure)
+{
+    if (!failure.text.empty())
+        TellAboutFrame(nFrame, failure.text, failure.caption);
+}
+
+bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                                 std::ptrdiff_t nStride, ReadFailure* pFailure) const
+{
     using namespace kestro::video::messages;
+    *pFailure = {};
     const std::int64_t nWidth = GetPlaneWidth();
     const std::int64_t nHeight = GetPlaneHeight();
     // Rows outside the plane are a caller's mistake, not the file's: nothing to tell the user.
     if (!IsOpen() || nWidth <= 0 || nFirstRow < 0 || nRows < 0 || nRows > nHeight - nFirstRow)
         return false;
     if (m_pSer)
-        return ReadSerRows(nFrame, nFirstRow, nRows, pDst, nStride);
+        return ReadSerRows(nFrame, nFirstRow, nRows, pDst, nStride, pFailure);
     // The plane is the first width x height bytes of the stored sample, top row first: the Y
     // plane of the YUV formats raw captures are stored in.
     const std::int64_t nOffset = std::int64_t{nFirstRow} * nWidth;
     const std::int64_t nBytes = std::int64_t{nRows} * nWidth;
     if (nOffset + nBytes > std::numeric_limits<LONG>::max()) {
-        TellAboutFrame(nFrame, kReadMemory);
+        *pFailure = {kReadMemory.text, kReadMemory.caption};
         return false;
     }
     LONG bytes = 0;
@@ -339,7 +356,7 @@ bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, st
                              static_cast<LONG>(nRows), pDst, static_cast<LONG>(nStride), &bytes);
     for (const auto& error : kReadErrors) {
         if (hr == error.result) {
-            TellAboutFrame(nFrame, error.message);
+            *pFailure = {error.message.text, error.message.caption};
             return false;
         }
     }
@@ -350,8 +367,10 @@ bool CVideoSource::ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, st
         if (nOffset != 0 &&
             m_avi.streamRead(m_pStream, PositionOf(nFrame), 1, nullptr, 0, &stored, nullptr) != AVIERR_OK)
             stored = 0;
-        TellAboutFrame(nFrame, kSampleTooShort, static_cast<long>(nFrame), static_cast<long long>(stored),
-                       static_cast<long long>(nHeight * nWidth));
+        char text[256];
+        std::snprintf(text, sizeof text, kSampleTooShort.text, static_cast<long>(nFrame),
+                      static_cast<long long>(stored), static_cast<long long>(nHeight * nWidth));
+        *pFailure = {text, kSampleTooShort.caption};
         return false;
     }
     return true;

@@ -140,6 +140,19 @@ public:
     // user is told once for the frame, or the message is held while an export runs.
     bool ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
                        std::ptrdiff_t nStride);
+    // What a read that failed would tell the user; an empty text for a caller's mistake (rows
+    // outside the plane, nothing open), which tells no one.
+    struct ReadFailure {
+        std::string text;
+        std::string caption;
+    };
+    // The same read telling no one, with what it would tell in *pFailure: several threads may read
+    // bands of the open capture's plane at once this way (the sums do), as long as none of them
+    // opens, closes or changes the byte order meanwhile.
+    bool ReadPlaneRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
+                       std::ptrdiff_t nStride, ReadFailure* pFailure) const;
+    // Tells the user of such a failure, once for the frame, as the telling read does.
+    void TellReadFailure(std::int32_t nFrame, const ReadFailure& failure);
 
     // The current frame in the current display mode; null with no file or no current frame.
     const BITMAPINFOHEADER* GetFrameBitmap();
@@ -243,7 +256,7 @@ private:
     const BITMAPINFOHEADER* SerPicture();
     bool ReadSerPlane(std::size_t nWidth, std::size_t nHeight, std::uint8_t* pRows, std::int64_t nStride);
     bool ReadSerRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
-                     std::ptrdiff_t nStride);
+                     std::ptrdiff_t nStride, ReadFailure* pFailure) const;
     // Why this SER capture cannot be shown in a RAW mode (RAW colour when bColour) beyond what
     // every capture is checked for, in words; empty when it can.
     std::string SerRawRefusal(bool bColour) const;

@@ -90,10 +90,10 @@ bool CVideoSource::ReadSerPlane(std::size_t, std::size_t, std::uint8_t* pRows, s
 }
 
 bool CVideoSource::ReadSerRows(std::int32_t nFrame, std::int32_t nFirstRow, std::int32_t nRows, std::uint8_t* pDst,
-                               std::ptrdiff_t nStride)
+                               std::ptrdiff_t nStride, ReadFailure* pFailure) const
 {
     if (const kestro::ser::Status s = m_pSer->readRows(nFrame, nFirstRow, nRows, pDst, nStride); !s) {
-        TellAboutFrame(nFrame, Sentence(s.error) + ".", kestro::video::messages::kSerReadCaption);
+        *pFailure = {Sentence(s.error) + ".", kestro::video::messages::kSerReadCaption};
         return false;
     }
     return true;
