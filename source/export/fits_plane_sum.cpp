@@ -134,6 +134,15 @@ CPlaneSummer::Outcome CPlaneSummer::SumFrames(const std::vector<std::int32_t>& f
         // summed again without them. Failures are rare.
         std::fill(sum.values.begin(), sum.values.end(), 0u);
     }
+    // The helper threads may have finished the last bands: the block's progress is complete
+    // here, and a stop asked for while it was shown drops the block, as one asked for during the
+    // reads does, whichever thread read last.
+    if (bandDone)
+        bandDone(bands - 1, bands);
+    if (m_source.StopRequested()) {
+        sum.Clear();
+        return Outcome::Stopped;
+    }
     for (std::size_t k = 0; k < frames.size(); ++k) {
         if (leftOut[k])
             continue;

@@ -43,9 +43,10 @@ std::uint32_t MaxFramesInSum(const CVideoSource& source);
 // The bits of the values summed: 8, or 16 for a stored plane of 2-byte samples.
 int SummedBits(const CVideoSource& source);
 
-// Adds an 8-bit bitmap of the sum's size, bottom-up as bitmaps are, to the sum, top row first.
-// False, adding nothing, when it is not 8-bit or not the sum's size.
-bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey);
+// Adds a picture of the sum's size, in grey, to the sum, top row first: the values of an 8-bit
+// one, the luminance of a 24- or 32-bit one (the grey CVideoSource::MakeGreyscale makes). False,
+// adding nothing, for other bitmaps and other sizes.
+bool AddPicture(CSumImage& sum, const BITMAPINFOHEADER& picture);
 
 // out[k] += in[k] for k < n: the hot loop, vectorised.
 void AddRow(std::uint32_t* out, const std::uint8_t* in, std::size_t n);
@@ -68,8 +69,9 @@ public:
     // without it. unreadable(frame) is called once for it, on the calling thread, while the video
     // source's message about it is the last one held. bandDone(done, bands) is called on the
     // calling thread after bands it finished, done counting the bands finished so far less one
-    // (and counting again when the block is summed again). Stops before the next read once the
-    // source is asked to stop; the sum is then cleared.
+    // (and counting again when the block is summed again), and once more for the last band at the
+    // end. Stops before the next read once the source is asked to stop, and at the end when it was
+    // asked to while the progress was shown; the sum is then cleared.
     Outcome SumFrames(const std::vector<std::int32_t>& frames, CSumImage& sum,
                       const std::function<void(std::int32_t)>& unreadable,
                       const std::function<void(std::int32_t, std::int32_t)>& bandDone);

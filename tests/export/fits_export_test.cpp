@@ -2,6 +2,7 @@
 // astropy and judged by fitsverify, against sums worked out here from the stored sensor values.
 #include "bayer_fixtures.h"
 #include "export_fixture.h"
+#include "dib.h"
 #include "export_report.h"
 #include "fits_check.h"
 #include "fits_sum.h"
@@ -141,6 +142,29 @@ TEST_F(FitsExport, AddFrameToSumAddsTheCurrentFrame)
     EXPECT_FALSE(v.AddFrameToSum(other));
     EXPECT_EQ(other.nFrames, 0);
     EXPECT_EQ(other.values, std::vector<std::uint32_t>(8 * 8, 0));
+
+    // Colour pictures add their luminance, exactly MakeGreyscale's, in every row of a picture
+    // tall enough to be shared among the cores.
+    CVideoSource tall;
+    ASSERT_TRUE(tall.Open(sample("--width 64 --height 200 --frames 2 --dropped none")));
+    for (const bool colour : {false, true}) {
+        SCOPED_TRACE(colour ? "RAW colour" : "Normal");
+        tall.m_bRaw = tall.m_bRawColour = colour;
+        CSumImage picture;
+        picture.Reset(64, 200);
+        std::vector<std::uint32_t> grey(64 * 200, 0);
+        for (std::int32_t frame : {0, 1}) {
+            ASSERT_EQ(tall.GoToFrame(frame), frame);
+            ASSERT_TRUE(tall.AddFrameToSum(picture));
+            const BITMAPINFOHEADER* shown = tall.MakeGreyscale(tall.GetFrameBitmap());
+            ASSERT_NE(shown, nullptr);
+            ASSERT_EQ(shown->biBitCount, 8);
+            for (std::size_t y = 0; y < 200; ++y)
+                for (std::size_t x = 0; x < 64; ++x)
+                    grey[y * 64 + x] += kestro::dib::pictureRow(*shown, y)[x];
+        }
+        EXPECT_EQ(picture.values, grey);
+    }
     EXPECT_TRUE(messages.messages().empty());
 }
 
