@@ -166,7 +166,7 @@ void work(Shared& s, parallel::Share& share)
     std::unique_ptr<Decoder> decoder;
     std::unique_ptr<video::SerFrames> serFrames;
     if (const ser::SerReader* reader = s.capture.Ser())
-        serFrames = std::make_unique<video::SerFrames>(*reader);
+        serFrames = std::make_unique<video::SerFrames>(*reader, 1); // the scorer has a thread per core already
     else if (s.request.source == ScoreSource::Decoded)
         decoder = std::make_unique<Decoder>(s.capture.Stream());
     const std::size_t plane = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);

@@ -1,6 +1,7 @@
 #include "ser_frames.h"
 
 #include "depth_scale.h"
+#include "parallel_for.h"
 
 #include <algorithm>
 #include <utility>
@@ -38,20 +39,38 @@ ser::Status SerFrames::ReadRows8(std::int32_t frame, std::uint8_t* firstRow, std
     }
     // Read a band of rows at a time into a buffer that stays in the cache, and scale each band
     // into its place from there: the reader turns the samples into this machine's order on the
-    // way, and the frame's 16-bit samples never go through memory as a whole.
+    // way, and the frame's 16-bit samples never go through memory as a whole. The bands are
+    // shared out among the threads, each with a buffer of its own: the reader's reads are
+    // positioned and may run side by side.
     const std::size_t bandRows = std::clamp<std::size_t>(kBandBytes / (samples * 2), 1, height);
-    m_wide.resize(samples * bandRows);
-    for (std::size_t y = 0; y < height; y += bandRows) {
-        const std::size_t rows = std::min(bandRows, height - y);
-        if (ser::Status s = m_reader.readRows(frame, static_cast<std::int32_t>(y), static_cast<std::int32_t>(rows),
-                                              reinterpret_cast<std::uint8_t*>(m_wide.data()),
-                                              static_cast<std::ptrdiff_t>(samples * 2));
-            !s)
-            return s;
-        for (std::size_t r = 0; r < rows; ++r)
-            scaleTo8(m_wide.data() + r * samples, firstRow + static_cast<std::ptrdiff_t>(y + r) * stride, samples,
-                     depth);
-    }
+    const std::size_t bands = (height + bandRows - 1) / bandRows;
+    const unsigned workers = parallel::threadsFor(bands, m_threads);
+    m_wide.resize(workers);
+    std::vector<ser::Status> failures(workers);
+    parallel::onThreads(bands, 1, workers, [&](parallel::Share& share, unsigned worker) {
+        std::vector<std::uint16_t>& wide = m_wide[worker];
+        wide.resize(samples * bandRows);
+        for (parallel::Range range; share.next(range);) {
+            for (std::size_t band = range.begin; band < range.end; ++band) {
+                const std::size_t y = band * bandRows;
+                const std::size_t rows = std::min(bandRows, height - y);
+                if (ser::Status s = m_reader.readRows(
+                        frame, static_cast<std::int32_t>(y), static_cast<std::int32_t>(rows),
+                        reinterpret_cast<std::uint8_t*>(wide.data()), static_cast<std::ptrdiff_t>(samples * 2));
+                    !s) {
+                    failures[worker] = std::move(s);
+                    share.stop();
+                    return;
+                }
+                for (std::size_t r = 0; r < rows; ++r)
+                    scaleTo8(wide.data() + r * samples, firstRow + static_cast<std::ptrdiff_t>(y + r) * stride, samples,
+                             depth);
+            }
+        }
+    });
+    for (ser::Status& s : failures)
+        if (!s)
+            return std::move(s);
     return {};
 }
 

@@ -3,7 +3,7 @@
 // BGR). Samples are brought to 8 bits from the capture's real depth by scaleTo8, the one rule.
 //
 // Several SerFrames may read one SerReader on several threads at once (the frame scorer does);
-// each has its own buffer for 16-bit rows.
+// each has its own buffers for 16-bit rows.
 #pragma once
 
 #include "dib.h"
@@ -17,7 +17,9 @@ namespace kestro::video {
 
 class SerFrames {
 public:
-    explicit SerFrames(const ser::SerReader& reader) : m_reader(reader) {}
+    // threads: how many a 16-bit frame is read and scaled on (0: one per core). A caller that
+    // reads frames on several threads already (the frame scorer) gives 1.
+    explicit SerFrames(const ser::SerReader& reader, unsigned threads = 0) : m_reader(reader), m_threads(threads) {}
 
     // True when a frame is one sensor value per pixel (MONO, a Bayer or CMY mosaic): what the RAW
     // modes show and the scorer measures. RGB and BGR frames have no such plane.
@@ -37,7 +39,9 @@ private:
     ser::Status ReadRows8(std::int32_t frame, std::uint8_t* firstRow, std::ptrdiff_t stride);
 
     const ser::SerReader& m_reader;
-    std::vector<std::uint16_t> m_wide;
+    unsigned m_threads;
+    // A band of 16-bit rows per thread, kept between frames.
+    std::vector<std::vector<std::uint16_t>> m_wide;
 };
 
 } // namespace kestro::video
