@@ -7,9 +7,7 @@
 #include "export_names.h"
 #include "export_report.h"
 #include "fits_sum.h"
-#include "greyscale.h"
 #include "kxfits.h"
-#include "parallel_for.h"
 #include "ser_format.h"
 #include "video_source.h"
 
@@ -40,39 +38,15 @@ void CSumImage::Clear()
 
 namespace kestro::exports {
 
-bool AddPicture(CSumImage& sum, const BITMAPINFOHEADER& picture)
+bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey)
 {
-    const std::size_t rows = kestro::dib::rows(picture);
-    const int bytesPerPixel = picture.biBitCount / 8;
-    const bool colour = picture.biBitCount == 24 || (picture.biBitCount == 32 && picture.biCompression == BI_RGB);
-    if ((!colour && picture.biBitCount != 8) || picture.biWidth != sum.nWidth ||
-        rows != static_cast<std::size_t>(sum.nHeight) || rows == 0)
+    const std::size_t rows = kestro::dib::rows(grey);
+    if (grey.biBitCount != 8 || grey.biWidth != sum.nWidth || rows != static_cast<std::size_t>(sum.nHeight))
         return false;
     const std::size_t width = static_cast<std::size_t>(sum.nWidth);
-    // Rows are shared out among the cores in chunks; each thread turns its rows grey into a row
-    // of its own, still in the cache, and adds it to its rows of the sum (kept top row first, as
-    // the FITS writer takes it). The grey is MakeGreyscale's, pixel for pixel.
-    constexpr std::size_t kRowsAtATime = 32;
-    parallel::onThreads(rows, kRowsAtATime, 0, [&](parallel::Share& share, unsigned) {
-        std::vector<std::uint8_t> grey(colour ? width : 0);
-        for (parallel::Range range; share.next(range);) {
-            for (std::size_t y = range.begin; y < range.end; ++y) {
-                const std::uint8_t* in = kestro::dib::pictureRow(picture, y);
-                std::uint32_t* out = sum.values.data() + y * width;
-                if (!colour) {
-                    AddRow(out, in, width);
-                    continue;
-                }
-                if (bytesPerPixel == 3) {
-                    kestro::video::greyRow(in, grey.data(), static_cast<int>(width));
-                } else {
-                    for (std::size_t x = 0; x < width; ++x)
-                        grey[x] = kestro::video::greyOf(in[4 * x], in[4 * x + 1], in[4 * x + 2]);
-                }
-                AddRow(out, grey.data(), width);
-            }
-        }
-    });
+    // The sum is kept top row first, as the FITS writer takes it.
+    for (std::size_t y = 0; y < rows; ++y)
+        AddRow(sum.values.data() + y * width, kestro::dib::pictureRow(grey, y), width);
     return true;
 }
 
@@ -110,7 +84,8 @@ bool CVideoSource::AddFrameToSum(CSumImage& sum)
 // Adds the frame in grey: the luminance of colour frames, the sensor values of RAW Y-channel.
 bool CVideoSource::AddFrameToSum(CSumImage& sum, const BITMAPINFOHEADER& bitmap)
 {
-    if (!AddPicture(sum, bitmap))
+    const BITMAPINFOHEADER* grey = MakeGreyscale(&bitmap);
+    if (!grey || !AddGreyBitmap(sum, *grey))
         return false;
     if (sum.nFrames++ == 0)
         sum.nFirstFrame = GetCurrentPosition();

@@ -43,10 +43,9 @@ std::uint32_t MaxFramesInSum(const CVideoSource& source);
 // The bits of the values summed: 8, or 16 for a stored plane of 2-byte samples.
 int SummedBits(const CVideoSource& source);
 
-// Adds a picture of the sum's size, in grey, to the sum, top row first: the values of an 8-bit
-// one, the luminance of a 24- or 32-bit one (the grey CVideoSource::MakeGreyscale makes). False,
-// adding nothing, for other bitmaps and other sizes.
-bool AddPicture(CSumImage& sum, const BITMAPINFOHEADER& picture);
+// Adds an 8-bit bitmap of the sum's size, bottom-up as bitmaps are, to the sum, top row first.
+// False, adding nothing, when it is not 8-bit or not the sum's size.
+bool AddGreyBitmap(CSumImage& sum, const BITMAPINFOHEADER& grey);
 
 // out[k] += in[k] for k < n: the hot loop, vectorised.
 void AddRow(std::uint32_t* out, const std::uint8_t* in, std::size_t n);
