@@ -48,21 +48,9 @@ std::vector<Bytes> storedPlanes(const std::string& path, int width, int height)
     return planes;
 }
 
-// A FITS file as the picture it shows: rows top first, FITS storing its bottom row first.
-std::vector<std::uint64_t> picture(const FitsReadBack& f)
-{
-    std::vector<std::uint64_t> top;
-    for (int r = f.rows - 1; r >= 0; --r)
-        for (int c = 0; c < f.cols; ++c)
-            top.push_back(f.at(r, c));
-    return top;
-}
+std::vector<std::uint64_t> picture(const FitsReadBack& f) { return f.picture(); }
 
-std::string cardValue(const FitsReadBack& f, const std::string& keyword)
-{
-    const FitsCard* c = f.card(keyword);
-    return c ? c->value : "(missing)";
-}
+std::string cardValue(const FitsReadBack& f, const std::string& keyword) { return f.cardValue(keyword); }
 
 TEST_F(FitsExport, BlocksHoldTheExactSumsOfTheirFramesTheRightWayUp)
 {

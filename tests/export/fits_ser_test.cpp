@@ -35,20 +35,9 @@ protected:
     MessageRecorder messages;
 };
 
-std::vector<std::uint64_t> picture(const FitsReadBack& f)
-{
-    std::vector<std::uint64_t> top;
-    for (int r = f.rows - 1; r >= 0; --r)
-        for (int c = 0; c < f.cols; ++c)
-            top.push_back(f.at(r, c));
-    return top;
-}
+std::vector<std::uint64_t> picture(const FitsReadBack& f) { return f.picture(); }
 
-std::string cardValue(const FitsReadBack& f, const std::string& keyword)
-{
-    const FitsCard* c = f.card(keyword);
-    return c ? c->value : "(missing)";
-}
+std::string cardValue(const FitsReadBack& f, const std::string& keyword) { return f.cardValue(keyword); }
 
 // Sample k of a frame as the script stored it (little-endian in the .npy), read in the byte order
 // given: swapped when the capture is read in the order it was not written in.

@@ -26,6 +26,21 @@ std::vector<std::string> splitTabs(const std::string& line)
 
 } // namespace
 
+std::string FitsReadBack::cardValue(const std::string& keyword) const
+{
+    const FitsCard* c = card(keyword);
+    return c ? c->value : "(missing)";
+}
+
+std::vector<std::uint64_t> FitsReadBack::picture() const
+{
+    std::vector<std::uint64_t> top;
+    for (int r = rows - 1; r >= 0; --r)
+        for (int c = 0; c < cols; ++c)
+            top.push_back(at(r, c));
+    return top;
+}
+
 const FitsCard* FitsReadBack::card(const std::string& keyword) const
 {
     for (const auto& c : cards)

@@ -26,6 +26,10 @@ struct FitsReadBack {
     // The first card with this keyword, or null.
     const FitsCard* card(const std::string& keyword) const;
     std::uint64_t at(int r, int c) const { return values.at(static_cast<std::size_t>(r * cols + c)); }
+    // The value of the first card with this keyword, or "(missing)".
+    std::string cardValue(const std::string& keyword) const;
+    // The image as the picture it shows: rows top first, FITS storing its bottom row first.
+    std::vector<std::uint64_t> picture() const;
 };
 
 FitsReadBack readWithAstropy(const std::string& path);
