@@ -123,12 +123,15 @@ bool PrepareExport(CVideoSource& source, const ExportRequest& request, CExportSc
     }
     // The first frame that holds data and renders fixes the format, ticked or not: frame 0 may
     // have been dropped, and a frame that cannot be read says nothing about the others.
-    const bool bPlane = request.kind == ExportKind::Fits && SumsStoredPlane(source);
+    // FITS sums of the stored plane and a SER file of it in the RAW modes read planes, never the
+    // picture of the display mode.
+    const bool bPlane = (request.kind == ExportKind::Fits && SumsStoredPlane(source)) ||
+                        (request.kind == ExportKind::Ser && source.m_bRaw);
     for (std::int32_t i = source.FindDataFrame(0); i >= 0; i = source.FindDataFrame(i + 1)) {
         if (bPlane) {
-            // Sums of the stored plane read no picture: rendering one here would only cost a
-            // frame's read and scaling. A frame whose top row reads holds a plane, and the sums
-            // have the plane's size, that of the grey picture showing it.
+            // Rendering a picture here would only cost a frame's read and conversion (a de-mosaic
+            // in RAW colour). A frame whose top row reads holds a plane, and what is written has
+            // the plane's size, that of the grey picture showing it.
             const std::int32_t nWidth = source.GetPlaneWidth(), nHeight = source.GetPlaneHeight();
             std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max(nWidth, 0)) *
                                           static_cast<std::size_t>(source.GetPlaneSampleBytes()));
