@@ -64,6 +64,19 @@ constexpr const Pattern* patternFromSensorName(std::string_view name)
     return nullptr;
 }
 
+// Whether the green sites lie on the block's main diagonal (top-left and bottom-right).
+constexpr bool greenOnMainDiagonal(const Pattern& p) { return p.colour[0][0] == kGreen; }
+
+// The pattern with the same green sites and red and blue exchanged: what "Swap red and blue"
+// turns a pattern into.
+constexpr const Pattern& withRedBlueSwapped(const Pattern& p)
+{
+    for (const Pattern& q : kPatterns)
+        if (q.code != p.code && greenOnMainDiagonal(q) == greenOnMainDiagonal(p))
+            return q;
+    return p;
+}
+
 namespace detail {
 constexpr char letter(Colour c) { return c == kRed ? 'R' : c == kGreen ? 'G' : 'B'; }
 constexpr bool consistent()
@@ -81,5 +94,7 @@ constexpr bool consistent()
 }
 } // namespace detail
 static_assert(detail::consistent(), "each sensor name must read the same sites as the colour table");
+static_assert(&withRedBlueSwapped(kGB) == &kRG && &withRedBlueSwapped(kBG) == &kGR,
+              "RGGB and BGGR, GRBG and GBRG are each other's red-blue swaps");
 
 } // namespace kestro::bayer
