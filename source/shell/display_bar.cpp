@@ -15,13 +15,16 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 #include <array>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
 
-enum class Kind { Radio, Combo, Push, Check };
+// Push: a pattern button, which stays pushed while its pattern is in force; Button: a plain
+// button that acts once.
+enum class Kind { Radio, Combo, Push, Button, Check };
 
 struct ControlTemplate {
     int nId;
@@ -31,18 +34,22 @@ struct ControlTemplate {
     int nGroup;       // controls of a group stay on one row when the bar wraps
 };
 
-// In tab order. The bar reads, left to right: the modes, the patterns, the algorithm list and
-// the greyscale box. RG stands left of GR although its pattern code is the higher one.
+// In tab order. The bar reads, left to right: the modes, the patterns and their red-blue swap,
+// the algorithm list and the greyscale box. RG stands left of GR although its pattern code is the
+// higher one.
 constexpr std::array kControls{
     ControlTemplate{ids::IDC_DISPLAY_NORMAL, Kind::Radio, "Normal", 4, 3, 38, 10, 0},
     ControlTemplate{ids::IDC_DISPLAY_RAW_Y, Kind::Radio, "RAW Y-channel", 44, 3, 67, 10, 0},
     ControlTemplate{ids::IDC_DISPLAY_RAW_COLOUR, Kind::Radio, "RAW colour", 115, 3, 55, 10, 0},
-    ControlTemplate{ids::IDC_ALGORITHM, Kind::Combo, "", 254, 2, 124, 121, 2},
+    ControlTemplate{ids::IDC_ALGORITHM, Kind::Combo, "", 276, 2, 124, 121, 2},
     ControlTemplate{ids::IDC_PATTERN_BG, Kind::Push, kestro::bayer::kBG.button, 174, 1, 16, 14, 1},
     ControlTemplate{ids::IDC_PATTERN_GB, Kind::Push, kestro::bayer::kGB.button, 193, 1, 16, 14, 1},
     ControlTemplate{ids::IDC_PATTERN_RG, Kind::Push, kestro::bayer::kRG.button, 212, 1, 16, 14, 1},
     ControlTemplate{ids::IDC_PATTERN_GR, Kind::Push, kestro::bayer::kGR.button, 231, 1, 16, 14, 1},
-    ControlTemplate{ids::IDC_GRAYSCALE, Kind::Check, "Grayscale", 380, 3, 47, 10, 3},
+    // Named in full in its tooltip and for screen readers: "Swap red and blue" as a caption
+    // would push the bar onto two rows in a window 800 pixels wide.
+    ControlTemplate{ids::IDC_SWAP_RED_BLUE, Kind::Button, "R\u2194B", 250, 1, 20, 14, 1},
+    ControlTemplate{ids::IDC_GRAYSCALE, Kind::Check, "Grayscale", 402, 3, 47, 10, 3},
 };
 constexpr int kGroupCount = 4;
 
@@ -66,7 +73,7 @@ public:
 private:
     bool m_bClosingPopup = false;
 };
-constexpr int kBarWidthDlu = 426;
+constexpr int kBarWidthDlu = 448;
 constexpr int kBarHeightDlu = 16;
 
 } // namespace
@@ -94,6 +101,16 @@ CDisplayBar::CDisplayBar(QWidget* pParent) : QWidget(pParent)
             auto* p = new QPushButton(text, this);
             p->setToolTip(PatternToolTip(t.text));
             p->setCheckable(true);
+            p->setAutoDefault(false);
+            connect(p, &QPushButton::clicked, this, [this, id = t.nId] { emit command(id); });
+            pControl = p;
+            break;
+        }
+        case Kind::Button: {
+            auto* p = new QPushButton(text, this);
+            p->setToolTip(QStringLiteral("Swap red and blue: keeps the green sites and exchanges red and blue "
+                                         "(RGGB and BGGR, GRBG and GBRG)"));
+            p->setAccessibleName(QStringLiteral("Swap red and blue"));
             p->setAutoDefault(false);
             connect(p, &QPushButton::clicked, this, [this, id = t.nId] { emit command(id); });
             pControl = p;
@@ -205,9 +222,10 @@ void CDisplayBar::LayoutControls()
         const QSize hint = pControl->sizeHint();
         // Styles give push buttons a wide minimum meant for "OK" and "Cancel"; a pattern
         // button only needs room for its two letters.
-        const int nNeeded = t->kind == Kind::Combo  ? 0
-                            : t->kind == Kind::Push ? fm.horizontalAdvance(QString::fromUtf8(t->text)) + 12
-                                                    : hint.width();
+        const int nNeeded = t->kind == Kind::Combo ? 0
+                            : t->kind == Kind::Push || t->kind == Kind::Button
+                                ? fm.horizontalAdvance(QString::fromUtf8(t->text)) + 12
+                                : hint.width();
         const int nCx = std::max(px(t->cx), nNeeded);
         const int nCy = t->kind == Kind::Combo ? hint.height() : std::max(py(t->cy), hint.height());
         rects[t] = QRect(px(t->x) + nShift, (nHeight - nCy) / 2, nCx, nCy);
@@ -250,6 +268,14 @@ QWidget* DisplayBarControl(int nId)
 {
     const CMainFrame* pFrame = CKestroApp::MainFrame();
     return pFrame ? pFrame->GetDisplayBar().GetDlgItem(nId) : nullptr;
+}
+
+int PatternButtonId(const kestro::bayer::Pattern& pattern)
+{
+    for (const ControlTemplate& t : kControls)
+        if (t.kind == Kind::Push && std::string_view(t.text) == pattern.button)
+            return t.nId;
+    return ids::IDC_PATTERN_BG;
 }
 
 void ShowPatternButton(int nId)

@@ -6,6 +6,8 @@
 // (modes, patterns, algorithm, greyscale) wrap onto further rows.
 #pragma once
 
+#include "bayer_pattern.h"
+
 #include <QWidget>
 
 #include <map>
@@ -49,6 +51,9 @@ private:
 
 // A control of the main frame's display bar, or null while there is no main frame.
 QWidget* DisplayBarControl(int nId);
+
+// The number of the pattern button that chooses this pattern.
+int PatternButtonId(const kestro::bayer::Pattern& pattern);
 
 // Shows one pattern button pushed and the other three released.
 void ShowPatternButton(int nId);

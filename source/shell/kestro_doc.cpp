@@ -16,6 +16,7 @@
 #include "left_view.h"
 #include "main_frame.h"
 #include "message_box.h"
+#include "mosaic_bar.h"
 #include "resource_ids.h"
 #include "status_bar.h"
 
@@ -161,6 +162,10 @@ void CKestroDoc::OpenVideoFile(const QString& path)
         pFrame->EnableCommand(ids::ID_CHECK_BEST, m_videoSource.IsOpen());
         pFrame->GetStatusBar().SetCaptureNote(CaptureNoteText());
         pFrame->ShowByteOrderInForce();
+        // The detector reads the capture on a thread of its own; the first picture is not kept
+        // waiting for it.
+        if (CMosaicBar* pBar = pFrame->GetMosaicBar())
+            pBar->CaptureOpened();
     }
 }
 
@@ -425,6 +430,7 @@ void CKestroDoc::OnDisplayNormal()
     m_videoSource.m_bRaw = false;
     ChooseDisplayMode();
     ScoreOpenCapture(false);
+    ShowMosaicAdvice();
 }
 
 void CKestroDoc::OnDisplayRawY()
@@ -433,6 +439,7 @@ void CKestroDoc::OnDisplayRawY()
     m_videoSource.m_bRawColour = false;
     ChooseDisplayMode();
     ScoreOpenCapture(false);
+    ShowMosaicAdvice();
 }
 
 void CKestroDoc::OnDisplayRawColour()
@@ -441,6 +448,7 @@ void CKestroDoc::OnDisplayRawColour()
     m_videoSource.m_bRawColour = true;
     ChooseDisplayMode();
     ScoreOpenCapture(false);
+    ShowMosaicAdvice();
 }
 
 void CKestroDoc::ChooseDisplayMode()
@@ -448,6 +456,12 @@ void CKestroDoc::ChooseDisplayMode()
     // A mode chosen again is tried again, and what stands in its way is told again.
     m_told.clear();
     InvalidateView();
+}
+
+void CKestroDoc::ShowMosaicAdvice()
+{
+    if (CMainFrame* pFrame = CKestroApp::MainFrame(); pFrame && pFrame->GetMosaicBar())
+        pFrame->GetMosaicBar()->SettingsChanged();
 }
 
 void CKestroDoc::ShowDisplayModeInForce()
@@ -472,24 +486,18 @@ void CKestroDoc::OnPatternGR() { SelectPattern(ids::IDC_PATTERN_GR, kestro::baye
 
 void CKestroDoc::OnPatternRG() { SelectPattern(ids::IDC_PATTERN_RG, kestro::bayer::kRG.code); }
 
-namespace {
-
-// The button of each pattern code.
-constexpr std::pair<std::int32_t, int> kPatternButtons[] = {
-    {kestro::bayer::kBG.code, ids::IDC_PATTERN_BG},
-    {kestro::bayer::kGB.code, ids::IDC_PATTERN_GB},
-    {kestro::bayer::kGR.code, ids::IDC_PATTERN_GR},
-    {kestro::bayer::kRG.code, ids::IDC_PATTERN_RG},
-};
-
-} // namespace
+void CKestroDoc::OnSwapRedBlue()
+{
+    // The pattern the converter uses, not the button's: they agree, and the converter's is the
+    // one the picture shows.
+    const kestro::bayer::Pattern& swapped =
+        kestro::bayer::withRedBlueSwapped(kestro::bayer::patternFromCode(m_videoSource.m_converter.GetPattern()));
+    SelectPattern(PatternButtonId(swapped), swapped.code);
+}
 
 void CKestroDoc::ShowPatternInForce()
 {
-    const std::int32_t nPattern = m_videoSource.m_converter.GetPattern();
-    for (const auto& [nCode, nButton] : kPatternButtons)
-        if (nCode == nPattern)
-            ShowPatternButton(nButton);
+    ShowPatternButton(PatternButtonId(kestro::bayer::patternFromCode(m_videoSource.m_converter.GetPattern())));
 }
 
 void CKestroDoc::OnByteOrder(std::optional<kestro::ser::ByteOrder> order)
@@ -502,8 +510,14 @@ void CKestroDoc::OnByteOrder(std::optional<kestro::ser::ByteOrder> order)
         UpdateFrameStatus();
         ScoreOpenCapture(true);
     }
-    if (CMainFrame* pFrame = CKestroApp::MainFrame())
+    if (CMainFrame* pFrame = CKestroApp::MainFrame()) {
         pFrame->ShowByteOrderInForce();
+        // Samples read the other way round are other data: the detector looks again, and what
+        // it said of the old reading goes.
+        if (m_videoSource.HasByteOrder())
+            if (CMosaicBar* pBar = pFrame->GetMosaicBar())
+                pBar->CaptureOpened();
+    }
 }
 
 void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
@@ -511,6 +525,7 @@ void CKestroDoc::SelectPattern(int nButton, std::int32_t nPattern)
     ShowPatternButton(nButton);
     m_videoSource.m_converter.SetPattern(nPattern);
     InvalidateView();
+    ShowMosaicAdvice();
 }
 
 void CKestroDoc::OnGrayscale()
@@ -687,6 +702,7 @@ bool CKestroDoc::OnCmdMsg(int nId)
     case ids::IDC_PATTERN_GB: OnPatternGB(); return true;
     case ids::IDC_PATTERN_GR: OnPatternGR(); return true;
     case ids::IDC_PATTERN_RG: OnPatternRG(); return true;
+    case ids::IDC_SWAP_RED_BLUE: OnSwapRedBlue(); return true;
     case ids::IDC_GRAYSCALE: OnGrayscale(); return true;
     case ids::IDC_ALGORITHM: OnAlgorithmSelChange(); return true;
     case ids::ID_GOTO_FRAME: OnGoToFrame(); return true;

@@ -84,6 +84,9 @@ public:
     void OnPatternGB();
     void OnPatternGR();
     void OnPatternRG();
+    // Keeps the green sites and exchanges red and blue: the one step of a Bayer order the data
+    // can only make likely, one click to put right.
+    void OnSwapRedBlue();
     void OnGrayscale();
     void OnAlgorithmSelChange();
     // Checks the mode button of the mode in force (after the video source fell back to Normal,
@@ -139,6 +142,8 @@ private:
     // Presses the pattern button of the converter's pattern: a SER capture's header chose it.
     void ShowPatternInForce();
     void ChooseDisplayMode();
+    // Lets the Bayer-order bar judge its advice against the mode and pattern now in force.
+    void ShowMosaicAdvice();
     void InvalidateView(bool bErase = false);
     void UpdateFrameStatus();
     // Starts scoring the open capture in the background; unless bRestart, a run of this capture

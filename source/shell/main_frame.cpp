@@ -8,6 +8,7 @@
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
+#include "mosaic_bar.h"
 #include "recent_file_list.h"
 #include "resource_ids.h"
 #include "resource_strings.h"
@@ -24,6 +25,7 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -163,9 +165,24 @@ bool CMainFrame::OnCreateClient()
     m_wndSplitter->setObjectName(QStringLiteral("splitter"));
     m_wndSplitter->setChildrenCollapsible(false);
     m_pFrameList = new CLeftView(m_doc, m_wndSplitter);
-    m_pFrameView = new CKestroView(m_doc, m_wndSplitter);
+    // The right pane: the Bayer-order bar, hidden unless it has something to say, over the
+    // picture it talks about.
+    auto* pPictureColumn = new QWidget(m_wndSplitter);
+    pPictureColumn->setObjectName(QStringLiteral("pictureColumn"));
+    m_pMosaicBar = new CMosaicBar(m_doc, pPictureColumn);
+    m_pFrameView = new CKestroView(m_doc, pPictureColumn);
+    auto* pColumn = new QVBoxLayout(pPictureColumn);
+    pColumn->setContentsMargins(0, 0, 0, 0);
+    pColumn->setSpacing(0);
+    pColumn->addWidget(m_pMosaicBar);
+    pColumn->addWidget(m_pFrameView, 1);
+    connect(m_pMosaicBar, &CMosaicBar::command, this, &CMainFrame::OnCommand);
+    connect(m_pMosaicBar, &CMosaicBar::choiceMade, this, [this] {
+        if (m_pActiveView != nullptr)
+            m_pActiveView->setFocus(Qt::OtherFocusReason);
+    });
     m_wndSplitter->addWidget(m_pFrameList);
-    m_wndSplitter->addWidget(m_pFrameView);
+    m_wndSplitter->addWidget(pPictureColumn);
     // The frame list keeps its width when the window grows; the frame view takes the rest.
     m_wndSplitter->setStretchFactor(0, 0);
     m_wndSplitter->setStretchFactor(1, 1);

@@ -18,6 +18,7 @@ class CDisplayBar;
 class CKestroDoc;
 class CKestroView;
 class CLeftView;
+class CMosaicBar;
 class CRecentFileList;
 class CStatusBar;
 class QAction;
@@ -48,6 +49,8 @@ public:
     QSplitter& GetSplitter() const { return *m_wndSplitter; }
     CLeftView* GetFrameList() const { return m_pFrameList; }
     CKestroView* GetFrameView() const { return m_pFrameView; }
+    // Null until OnCreateClient has run.
+    CMosaicBar* GetMosaicBar() const { return m_pMosaicBar; }
 
     // The pane commands go to first: the frame list after start-up, the frame view once the
     // user works in it; F6 and Shift+F6 move between them.
@@ -104,6 +107,7 @@ private:
 
     CLeftView* m_pFrameList = nullptr;
     CKestroView* m_pFrameView = nullptr;
+    CMosaicBar* m_pMosaicBar = nullptr;
     QWidget* m_pActiveView = nullptr;
 
     QMenu* m_pFileMenu = nullptr;

@@ -69,6 +69,7 @@ inline constexpr int IDC_PATTERN_BG = 1010;
 inline constexpr int IDC_PATTERN_GB = 1011;
 inline constexpr int IDC_PATTERN_RG = 1012;
 inline constexpr int IDC_PATTERN_GR = 1013;
+inline constexpr int IDC_SWAP_RED_BLUE = 1014;
 inline constexpr int IDC_GRAYSCALE = 1016;
 
 // The Export Fits Frames dialog and its controls.

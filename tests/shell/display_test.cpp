@@ -426,7 +426,8 @@ void DisplayTest::narrowWindowKeepsEveryControl()
     CMainFrame& frame = f.frame();
     const QList<int> controls{ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR,
                               ids::IDC_PATTERN_BG,     ids::IDC_PATTERN_GB,    ids::IDC_PATTERN_RG,
-                              ids::IDC_PATTERN_GR,     ids::IDC_ALGORITHM,     ids::IDC_GRAYSCALE};
+                              ids::IDC_PATTERN_GR,     ids::IDC_SWAP_RED_BLUE, ids::IDC_ALGORITHM,
+                              ids::IDC_GRAYSCALE};
     const auto allInSight = [&] {
         for (int id : controls) {
             QWidget* pControl = frame.GetDisplayBar().GetDlgItem(id);

@@ -102,10 +102,12 @@ void StartupTest::displayStateAfterStartUp()
     QVERIFY(!f.button(ids::IDC_GRAYSCALE).isChecked());
     QVERIFY(!doc.m_videoSource.m_bRaw && !doc.m_videoSource.m_bRawColour && !doc.m_videoSource.m_bGreyscale);
 
-    // The bar reads left to right: modes, BG GB RG GR, the algorithm list, Grayscale.
+    // The bar reads left to right: modes, BG GB RG GR and their red-blue swap, the algorithm
+    // list, Grayscale.
     const QList<int> leftToRight{ids::IDC_DISPLAY_NORMAL, ids::IDC_DISPLAY_RAW_Y, ids::IDC_DISPLAY_RAW_COLOUR,
                                  ids::IDC_PATTERN_BG,     ids::IDC_PATTERN_GB,    ids::IDC_PATTERN_RG,
-                                 ids::IDC_PATTERN_GR,     ids::IDC_ALGORITHM,     ids::IDC_GRAYSCALE};
+                                 ids::IDC_PATTERN_GR,     ids::IDC_SWAP_RED_BLUE, ids::IDC_ALGORITHM,
+                                 ids::IDC_GRAYSCALE};
     const CDisplayBar& bar = f.frame().GetDisplayBar();
     for (qsizetype i = 1; i < leftToRight.size(); ++i) {
         const QRect before = bar.GetDlgItem(leftToRight[i - 1])->geometry();
