@@ -405,7 +405,28 @@ void MosaicBarTest::swapRedBlueFromEachPattern()
     }
 }
 
-void MosaicBarTest::realDetectorFindsTheMosaicUnderAMonoHeader() { QSKIP("waits for the detector"); }
+void MosaicBarTest::realDetectorFindsTheMosaicUnderAMonoHeader()
+{
+    ShellFixture f;
+    CMosaicDetection::SetDefaultDetector({});
+    const std::string command = "/usr/bin/python3 " + kestro::test::quote(KESTRO_MAKE_SER_SCRIPT) + " " +
+                                kestro::test::quote(f.folder().toStdString()) + " planet12-MONO-GRBG >/dev/null 2>&1";
+    QVERIFY(kestro::test::run(command) == 0);
+    f.start();
+    // The window shows the capture while the detector reads it on its own.
+    f.doc().OpenVideoFile(f.folder() + QStringLiteral("/planet12-MONO-GRBG.ser"));
+    QCOMPARE(f.doc().GetCurrentRow(), 0);
+    QVERIFY(DetectionOver(f));
+    QVERIFY(BarShown(f));
+    QCOMPARE(Bar(f).GetAdvice().which, MosaicCase::MonoHeader);
+    QVERIFY2(Bar(f).GetText().startsWith(QStringLiteral(
+                 "The file says it holds monochrome data, but its data look like a raw Bayer mosaic, GRBG")),
+             qPrintable(Bar(f).GetText()));
+    Bar(f).GetActionButton().click();
+    QVERIFY(f.button(ids::IDC_DISPLAY_RAW_COLOUR).isChecked());
+    QCOMPARE(PushedPattern(f), ids::IDC_PATTERN_BG);
+    QVERIFY(f.messages().empty());
+}
 
 QTEST_MAIN(MosaicBarTest)
 #include "mosaic_bar_test.moc"

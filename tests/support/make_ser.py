@@ -221,6 +221,8 @@ def main(folder, names):
     w.known_colour_mosaic("colour12-GBRG", "GBRG", 12)
     w.capture("planet12-RGGB", "RGGB", sample_sites(planet(64, 96, 4095), "RGGB"), 12)
     w.capture("planet8-RGB", "RGB", planet(64, 96, 255), 8)
+    # A capture program that wrote MONO over its colour sensor's mosaic.
+    w.capture("planet12-MONO-GRBG", "MONO", sample_sites(planet(64, 96, 4095), "GRBG"), 12)
     w.capture("rgb8", "RGB", scene(3, 12, 16, 3, 255), 8)
     w.capture("bgr8", "BGR", scene(3, 12, 16, 3, 255)[..., ::-1], 8)
 
