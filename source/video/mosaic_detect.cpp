@@ -118,36 +118,51 @@ template <class Sample> void AddPlaneOf(const PlaneView& p, int depth, std::vect
     MosaicEvidence::Part current;
     std::int64_t pairs = 0;
     const int cellsX = p.width / 2;
+    // Whole numbers in the loop: the sums of a row fit 64 bits by far, and the loop stays free of
+    // conversions; each row's totals go into the part's doubles.
+    const auto skyLimit = static_cast<std::uint32_t>(p20);
+    const auto brightLimit = static_cast<std::uint32_t>(std::min(threshold, 4.0 * 65535.0));
     for (int cy = 0; cy < p.height / 2; ++cy) {
         const std::uint8_t* topRow = p.row(2 * cy);
         const std::uint8_t* bottomRow = p.row(2 * cy + 1);
+        std::uint64_t sum[4] = {}, rough[4] = {}, sky[4] = {};
+        std::int64_t cells = 0, rowPairs = 0, rowSky = 0;
         bool previousBright = false;
-        std::array<double, 4> previous{};
+        std::uint32_t previous[4] = {};
         for (int cx = 0; cx < cellsX; ++cx) {
-            const std::uint32_t v0 = at<Sample>(topRow, 2 * cx), v1 = at<Sample>(topRow, 2 * cx + 1),
-                                v2 = at<Sample>(bottomRow, 2 * cx), v3 = at<Sample>(bottomRow, 2 * cx + 1);
-            const double s = static_cast<double>(v0 + v1 + v2 + v3);
-            if (s <= p20) {
-                skySum[0] += v0, skySum[1] += v1, skySum[2] += v2, skySum[3] += v3;
-                ++skyCells;
+            const std::uint32_t v[4] = {at<Sample>(topRow, 2 * cx), at<Sample>(topRow, 2 * cx + 1),
+                                        at<Sample>(bottomRow, 2 * cx), at<Sample>(bottomRow, 2 * cx + 1)};
+            const std::uint32_t cell = v[0] + v[1] + v[2] + v[3];
+            if (cell <= skyLimit) {
+                for (int i = 0; i < 4; ++i)
+                    sky[i] += v[i];
+                ++rowSky;
             }
-            const bool bright = s > threshold && std::max(std::max(v0, v1), std::max(v2, v3)) < clip;
-            if (!bright) {
+            if (cell <= brightLimit || std::max(std::max(v[0], v[1]), std::max(v[2], v[3])) >= clip) {
                 previousBright = false;
                 continue;
             }
-            const std::array<double, 4> v{double(v0), double(v1), double(v2), double(v3)};
             for (int i = 0; i < 4; ++i)
-                current.sum[i] += v[i];
-            ++current.cells;
+                sum[i] += v[i];
+            ++cells;
             if (previousBright) {
-                for (int i = 0; i < 4; ++i)
-                    current.roughness[i] += (v[i] - previous[i]) * (v[i] - previous[i]);
-                ++pairs;
+                for (int i = 0; i < 4; ++i) {
+                    const std::int64_t d = std::int64_t{v[i]} - previous[i];
+                    rough[i] += static_cast<std::uint64_t>(d * d);
+                }
+                ++rowPairs;
             }
-            previous = v;
+            std::copy(v, v + 4, previous);
             previousBright = true;
         }
+        for (int i = 0; i < 4; ++i) {
+            current.sum[i] += static_cast<double>(sum[i]);
+            current.roughness[i] += static_cast<double>(rough[i]);
+            skySum[i] += static_cast<double>(sky[i]);
+        }
+        current.cells += cells;
+        pairs += rowPairs;
+        skyCells += rowSky;
         if (current.cells >= kPartCells) {
             current.pairs = pairs;
             planeParts.push_back(current);
