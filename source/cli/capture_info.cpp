@@ -38,6 +38,9 @@ CaptureInfo describeCapture(const std::string& path, std::optional<kestro::ser::
     source.SetByteOrder(byteOrder);
     if (!source.Open(path)) {
         info.error = held.empty() ? std::string("it could not be opened") : held.front().text;
+        // One line per capture: the services' reason follows their headline on a line of its own.
+        for (std::size_t at; (at = info.error.find('\n')) != std::string::npos;)
+            info.error.replace(at, 1, ": ");
         return info;
     }
     for (const kestro::ui::Message& m : held)
