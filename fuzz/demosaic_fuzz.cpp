@@ -14,12 +14,14 @@
 //   and once through the converter) and both runs must agree;
 // - a uniform plane gives its value everywhere (in algorithm 11, inside the black ring);
 // - algorithm 11's vector code gives the same bytes as its reference loop.
-// Writes past the picture show up under AddressSanitizer: every buffer is exactly its size.
+// Writes past the picture show up under AddressSanitizer: every buffer is exactly its size. The
+// mosaic detector reads the same planes.
 #include "algorithms.h"
 #include "cfa_converter.h"
 #include "debayer_bilinear.h"
 #include "dor2ezu.h"
 #include "fuzz_support.h"
+#include "mosaic_detect.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -131,6 +133,23 @@ void checkOwnAlgorithm(int w, int h, const Bytes& plane, int pattern)
                 }
 }
 
+// The mosaic detector on the same plane, as 8-bit samples and as 16-bit ones of any depth: it reads
+// inside the plane (AddressSanitizer) and names an order only for a mosaic.
+void checkMosaicDetector(int w, int h, const Bytes& plane, std::uint8_t choice)
+{
+    kestro::video::MosaicEvidence evidence;
+    evidence.AddPlane(plane.data(), w, w, h, 1, 1 + choice % 8);
+    const int wide = w / 2 > 0 ? w / 2 : 1;
+    if (plane.size() >= static_cast<std::size_t>(wide) * 2 * static_cast<std::size_t>(h))
+        evidence.AddPlane(plane.data(), 2 * wide, wide, h, 2, 1 + choice % 16);
+    for (const kestro::video::MosaicEvidence::Part& part : evidence.Parts())
+        require(part.cells > 0 && part.pairs < part.cells,
+                "a part of the evidence holds no cells, or more pairs than cells");
+    const kestro::video::MosaicGuess guess = evidence.Judge();
+    require(!guess.pattern || guess.mosaic, "an order was named for a plane that is no mosaic");
+    require(guess.redBlue != kestro::video::Certainty::Sure, "red and blue were called sure");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -157,5 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::int32_t algorithm : {0, 6, 99, -1})
         if (std::find(listed.begin(), listed.end(), algorithm) == listed.end())
             checkLibrary(w, h, plane, algorithm, false, pattern);
+    checkMosaicDetector(w, h, plane, data[2]);
     return 0;
 }

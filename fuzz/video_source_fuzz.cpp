@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes to the video source as a capture and asks for every frame in every
 // display mode, reading every byte of each bitmap it hands out, so that a plane or an image
-// that does not lie inside its buffer shows up under the sanitizers.
+// that does not lie inside its buffer shows up under the sanitizers. The mosaic detector reads the
+// planes first.
 #include "algorithms.h"
 #include "dib.h"
 #include "fuzz_support.h"
 #include "memory_file.h"
+#include "mosaic_detect.h"
 #include "video_source.h"
 
 #include <algorithm>
@@ -31,6 +33,10 @@ void exercise(const std::string& path)
     CVideoSource source;
     if (!source.Open(path))
         return;
+    // The mosaic detector reads the planes of whatever opened, as the window does at every open.
+    const kestro::video::MosaicGuess guess = kestro::video::DetectMosaic(source);
+    if (guess.pattern && !guess.mosaic)
+        __builtin_trap();
     const std::int32_t frames = std::min(source.GetFrameCount(), 8);
     for (const std::int32_t algorithm : {11, 2}) {
         for (int mode = 0; mode < 8; ++mode) {

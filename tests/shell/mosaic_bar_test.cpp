@@ -410,11 +410,11 @@ void MosaicBarTest::realDetectorFindsTheMosaicUnderAMonoHeader()
     ShellFixture f;
     CMosaicDetection::SetDefaultDetector({});
     const std::string command = "/usr/bin/python3 " + kestro::test::quote(KESTRO_MAKE_SER_SCRIPT) + " " +
-                                kestro::test::quote(f.folder().toStdString()) + " planet12-MONO-GRBG >/dev/null 2>&1";
+                                kestro::test::quote(f.folder().toStdString()) + " planet12-GRBG-said-MONO >/dev/null 2>&1";
     QVERIFY(kestro::test::run(command) == 0);
     f.start();
     // The window shows the capture while the detector reads it on its own.
-    f.doc().OpenVideoFile(f.folder() + QStringLiteral("/planet12-MONO-GRBG.ser"));
+    f.doc().OpenVideoFile(f.folder() + QStringLiteral("/planet12-GRBG-said-MONO.ser"));
     QCOMPARE(f.doc().GetCurrentRow(), 0);
     QVERIFY(DetectionOver(f));
     QVERIFY(BarShown(f));
