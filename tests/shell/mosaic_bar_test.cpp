@@ -2,8 +2,8 @@
 // against the file's word and the display settings (a table of hand-made answers); the bar in the
 // window with a detector that answers as told (what it shows, what its buttons set, that it is
 // quiet for a capture the user silenced, in later runs too, and that an answer about a capture no
-// longer on show is dropped); Swap red and blue from each pattern; and the real detector on a
-// generated capture whose header says MONO over a mosaic.
+// longer on show is dropped); Swap red and blue from each pattern; and the real detector on
+// generated GRBG captures whose headers say MONO, another diagonal, or red and blue swapped.
 #include "shell_fixture.h"
 
 #include "bayer_pattern.h"
@@ -122,7 +122,7 @@ private slots:
     void dontAskHoldsForTheCaptureInLaterRuns();
     void answersAboutAnotherCaptureAreDropped();
     void swapRedBlueFromEachPattern();
-    void realDetectorFindsTheMosaicUnderAMonoHeader();
+    void realDetectorOnHeadersTheDataDisagreeWith();
 };
 
 void MosaicBarTest::adviceForEachCase()
@@ -405,26 +405,43 @@ void MosaicBarTest::swapRedBlueFromEachPattern()
     }
 }
 
-void MosaicBarTest::realDetectorFindsTheMosaicUnderAMonoHeader()
+void MosaicBarTest::realDetectorOnHeadersTheDataDisagreeWith()
 {
     ShellFixture f;
     CMosaicDetection::SetDefaultDetector({});
-    const std::string command = "/usr/bin/python3 " + kestro::test::quote(KESTRO_MAKE_SER_SCRIPT) + " " +
-                                kestro::test::quote(f.folder().toStdString()) + " planet12-GRBG-said-MONO >/dev/null 2>&1";
-    QVERIFY(kestro::test::run(command) == 0);
+    // GRBG planets whose headers say otherwise: MONO, the other diagonal, and red and blue the
+    // other way round (which the data cannot prove wrong).
+    const struct {
+        const char* name;
+        MosaicCase which;
+        const char* text;
+    } cases[] = {
+        {"planet12-GRBG-said-MONO", MosaicCase::MonoHeader,
+         "The file says it holds monochrome data, but its data look like a raw Bayer mosaic, GRBG (likely)."},
+        {"planet12-GRBG-said-BGGR", MosaicCase::HeaderContradicted,
+         "The file says its Bayer order is BGGR, but its data show GRBG."},
+        {"planet12-GRBG-said-GBRG", MosaicCase::ShowRaw,
+         "This capture holds raw colour sensor data, Bayer GBRG (as the file states)."},
+    };
+    std::string command = "/usr/bin/python3 " + kestro::test::quote(KESTRO_MAKE_SER_SCRIPT) + " " +
+                          kestro::test::quote(f.folder().toStdString());
+    for (const auto& c : cases)
+        command += std::string(" ") + c.name;
+    QVERIFY(kestro::test::run(command + " >/dev/null 2>&1") == 0);
     f.start();
-    // The window shows the capture while the detector reads it on its own.
-    f.doc().OpenVideoFile(f.folder() + QStringLiteral("/planet12-GRBG-said-MONO.ser"));
-    QCOMPARE(f.doc().GetCurrentRow(), 0);
-    QVERIFY(DetectionOver(f));
-    QVERIFY(BarShown(f));
-    QCOMPARE(Bar(f).GetAdvice().which, MosaicCase::MonoHeader);
-    QVERIFY2(Bar(f).GetText().startsWith(QStringLiteral(
-                 "The file says it holds monochrome data, but its data look like a raw Bayer mosaic, GRBG")),
-             qPrintable(Bar(f).GetText()));
+    for (const auto& c : cases) {
+        // The window shows the capture while the detector reads it on its own.
+        f.doc().OpenVideoFile(f.folder() + u'/' + QString::fromLatin1(c.name) + QStringLiteral(".ser"));
+        QCOMPARE(f.doc().GetCurrentRow(), 0);
+        QVERIFY(DetectionOver(f));
+        QVERIFY2(BarShown(f), c.name);
+        QVERIFY2(Bar(f).GetAdvice().which == c.which, c.name);
+        QCOMPARE(Bar(f).GetText(), QString::fromLatin1(c.text));
+    }
+    // The last opened Normal with the header's pattern: one click shows it in RAW colour.
     Bar(f).GetActionButton().click();
     QVERIFY(f.button(ids::IDC_DISPLAY_RAW_COLOUR).isChecked());
-    QCOMPARE(PushedPattern(f), ids::IDC_PATTERN_BG);
+    QCOMPARE(PushedPattern(f), ids::IDC_PATTERN_GR);
     QVERIFY(f.messages().empty());
 }
 
