@@ -7,7 +7,13 @@
                        frames are a hole (zeros) in a sparse file, only the header and the table
                        are written: opening must not read the frames
 
-Usage: make_ser_fixtures.py FOLDER FRAMES. A capture that exists with the right size is kept.
+  ser16-1080p-mosaic.ser
+                       (only with "mosaic" as the third argument) 16 frames of 1920x1080, a warm
+                       banded disc in raw colour (green highest) through an RGGB filter, 12 bits
+                       in 16, with noise: what the mosaic detector reads
+
+Usage: make_ser_fixtures.py FOLDER FRAMES [mosaic]. A capture that exists with the right size is
+kept.
 """
 import os
 import struct
@@ -63,6 +69,31 @@ def long_capture(folder):
     write_if_missing(path, 178 + frames * width * height + 8 * frames, write)
 
 
+def mosaic_capture(folder):
+    width, height, frames = 1920, 1080, 16
+    path = os.path.join(folder, "ser16-1080p-mosaic.ser")
+    rng = np.random.default_rng(11)
+    y, x = np.mgrid[0:height, 0:width]
+    gains = {"R": 0.55, "G": 1.0, "B": 0.4}
+
+    def write(out):
+        out.write(header(COLOR_IDS["RGGB"], width, height, 12, frames))
+        for f in range(frames):
+            cy, cx = height / 2 + 3 * np.sin(f / 7), width / 2 + 3 * np.cos(f / 5)
+            inside = (y - cy) ** 2 + (x - cx) ** 2 <= (0.3 * height) ** 2
+            light = np.where(inside, 2400 + 600 * np.sin((y - cy) * 0.05), 0.0)
+            plane = np.empty((height, width))
+            for dy, dx, site in ((0, 0, "R"), (0, 1, "G"), (1, 0, "G"), (1, 1, "B")):
+                plane[dy::2, dx::2] = light[dy::2, dx::2] * gains[site]
+            noisy = 64 + plane + rng.normal(0, 12, size=(height, width))
+            out.write(np.clip(noisy, 0, 4095).astype("<u2").tobytes())
+
+    write_if_missing(path, 178 + frames * width * height * 2, write)
+
+
 if __name__ == "__main__":
-    deep_capture(sys.argv[1], int(sys.argv[2]))
-    long_capture(sys.argv[1])
+    if len(sys.argv) > 3 and sys.argv[3] == "mosaic":
+        mosaic_capture(sys.argv[1])
+    else:
+        deep_capture(sys.argv[1], int(sys.argv[2]))
+        long_capture(sys.argv[1])

@@ -41,13 +41,17 @@ const char* const kExamples = R"(Examples:
     kestro-convert --to avi --mode raw-y --best 10% --dry-run jupiter.avi
   A raw AVI capture of an RGGB camera as a Bayer SER file a stacking program de-mosaics:
     kestro-convert --to ser --mode raw-y --pattern GB jupiter.avi
+  The same with the Bayer order told from the capture's data (refused when it is not sure):
+    kestro-convert --to ser --mode raw-y --pattern auto jupiter.avi
+  What each capture of a night holds, and the Bayer order its data show, for a script:
+    kestro-convert --info --json night/
 
 Outputs are named as the window proposes, beside each capture unless --output says otherwise:
 _rgb (Normal), _rlum (RAW Y-channel), _rcolNN (RAW colour with algorithm NN), _raw (RGB channels
 of a RAW mode), with .avi, .bmp or .ser. With several captures --output is a folder; a name ending
 in .avi or .ser is refused then (write one.avi/ to mean a folder). --overwrite replaces old outputs, never a capture, a folder, a
-FIFO or a device. Exit status: 0 when every capture was exported completely, 1 when any was not,
-2 for a usage error.)";
+FIFO or a device. Exit status: 0 when every capture was exported completely (with --info: read),
+1 when any was not, 2 for a usage error.)";
 
 // A usage error: said once, with the way to the options, and exit status 2.
 int usage(const std::string& text)
@@ -105,6 +109,8 @@ struct Words {
     CLI::Option* framesOption = nullptr;
     CLI::Option* bestOption = nullptr;
     CLI::Option* jobsOption = nullptr;
+    CLI::Option* infoOption = nullptr;
+    CLI::Option* jsonOption = nullptr;
     std::vector<CLI::Option*> valued; // the options that take a value
     // Every name an option goes by, to tell a value left out from a value given.
     std::map<std::string, CLI::Option*> names;
@@ -132,7 +138,7 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
     w.inputs = app.add_option("inputs", o.inputs,
                               "Captures (AVI or SER files), and folders whose *.avi and *.ser files are taken")
                    ->required();
-    w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb, fits or ser", "avi|bmp|rgb|fits|ser")->required();
+    w.toOption = value("--to", w.to, "What to write: avi, bmp, rgb, fits or ser", "avi|bmp|rgb|fits|ser");
     w.outputOption =
         value("-o,--output", w.output,
               "A file for one capture with --to avi or ser, a folder otherwise, made if need be (default: beside "
@@ -141,7 +147,9 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
     value("--mode", w.mode, "Display mode: normal, raw-y or raw-colour (default normal)", "normal|raw-y|raw-colour");
     w.patternOption =
         value("--pattern", w.pattern,
-              "Bayer pattern button: BG, GB, GR or RG (default: a SER capture's own Bayer id, else BG)", "BG|GB|GR|RG");
+              "Bayer pattern button: BG, GB, GR or RG, or auto to tell each capture's order from its data (default: "
+              "a SER capture's own Bayer id, else BG)",
+              "BG|GB|GR|RG|auto");
     value("--algorithm", w.algorithm, "De-mosaic algorithm for raw-colour: 11, 1 to 5, or a name such as AHD",
           "ALGORITHM");
     app.add_flag("--greyscale,--grayscale", o.greyscale, "Render every frame in grey");
@@ -162,6 +170,10 @@ void defineOptions(CLI::App& app, Words& w, ConvertOptions& o)
     app.add_flag("--overwrite", o.overwrite, "Replace outputs that exist (without it they stop the run)");
     app.add_flag("-n,--dry-run", o.dryRun, "Print what would be written, and write nothing");
     app.add_flag("-q,--quiet", o.quiet, "No progress and no summary of what went well");
+    w.infoOption = app.add_flag("--info", o.info,
+                                "Describe each capture instead of exporting it: format, size, frames, bit depth, the "
+                                "Bayer order its header states and the one its data show");
+    w.jsonOption = app.add_flag("--json", o.json, "With --info: one JSON object a line, a line per capture");
 
     for (CLI::Option* option : app.get_options()) {
         for (const std::string& n : option->get_lnames())
@@ -225,10 +237,29 @@ std::optional<int> checkWords(const CLI::App& app, const Words& w)
             if (w.names.count(v.substr(0, v.find('='))) != 0)
                 return usage(optionName(option) + " needs a value after it; " + v + " is an option");
     }
-    if (w.toOption->count() == 0)
-        return usage("--to is required: what to write, avi, bmp, rgb, fits or ser");
+    if (w.infoOption->count() != 0) {
+        // --info reads and writes nothing else: options of an export would be ignored silently.
+        for (const CLI::Option* option : w.valued)
+            if (option->count() != 0 && optionName(option) != "--byte-order" && optionName(option) != "--jobs")
+                return usage("--info describes captures and exports nothing; it takes no " + optionName(option));
+    } else {
+        if (w.jsonOption->count() != 0)
+            return usage("--json goes with --info");
+        if (w.toOption->count() == 0)
+            return usage("--to is required: what to write, avi, bmp, rgb, fits or ser");
+    }
     if (w.inputs->count() == 0)
         return usage("no capture given: name AVI or SER files, or folders of them");
+    return std::nullopt;
+}
+
+std::optional<int> readByteOrder(const Words& w, ConvertOptions& o)
+{
+    static const std::map<std::string, std::optional<kestro::ser::ByteOrder>> kOrders{
+        {"auto", std::nullopt}, {"little", kestro::ser::ByteOrder::Little}, {"big", kestro::ser::ByteOrder::Big}};
+    if (!kOrders.count(w.byteOrder))
+        return usage("--byte-order takes little, big or auto, not \"" + w.byteOrder + "\"");
+    o.byteOrder = kOrders.at(w.byteOrder);
     return std::nullopt;
 }
 
@@ -239,6 +270,8 @@ std::optional<int> readOutput(const Words& w, ConvertOptions& o)
         {"avi", Target::Avi}, {"bmp", Target::Bmp}, {"rgb", Target::Rgb}, {"fits", Target::Fits}, {"ser", Target::Ser}};
     static const std::map<std::string, DisplayMode> kModes{
         {"normal", DisplayMode::Normal}, {"raw-y", DisplayMode::RawY}, {"raw-colour", DisplayMode::RawColour}};
+    if (w.infoOption->count() != 0)
+        return readByteOrder(w, o);
     if (!kTargets.count(w.to))
         return usage("--to takes avi, bmp, rgb, fits or ser, not \"" + w.to + "\"");
     o.target = kTargets.at(w.to);
@@ -249,17 +282,16 @@ std::optional<int> readOutput(const Words& w, ConvertOptions& o)
     if (!kModes.count(w.mode))
         return usage("--mode takes normal, raw-y or raw-colour, not \"" + w.mode + "\"");
     o.mode = kModes.at(w.mode);
-    if (w.patternOption->count() != 0) {
+    if (w.patternOption->count() != 0 && w.pattern == "auto") {
+        o.patternAuto = true;
+    } else if (w.patternOption->count() != 0) {
         const auto button = kestro::bayer::patternFromButton(w.pattern);
         if (!button)
-            return usage("--pattern takes BG, GB, GR or RG, not \"" + w.pattern + "\"");
+            return usage("--pattern takes BG, GB, GR, RG or auto, not \"" + w.pattern + "\"");
         o.pattern = button->code;
     }
-    static const std::map<std::string, std::optional<kestro::ser::ByteOrder>> kOrders{
-        {"auto", std::nullopt}, {"little", kestro::ser::ByteOrder::Little}, {"big", kestro::ser::ByteOrder::Big}};
-    if (!kOrders.count(w.byteOrder))
-        return usage("--byte-order takes little, big or auto, not \"" + w.byteOrder + "\"");
-    o.byteOrder = kOrders.at(w.byteOrder);
+    if (const std::optional<int> status = readByteOrder(w, o))
+        return status;
     const std::optional<std::int32_t> number = algorithmNamed(w.algorithm);
     if (!number)
         return usage("--algorithm takes 11, 1 to 5, or a name such as AHD, not \"" + w.algorithm + "\"");

@@ -26,6 +26,9 @@ struct ConvertOptions {
     // Code of the pattern button; none: the SER header's Bayer id, or BG for an AVI file and a SER
     // capture without one, as the window starts.
     std::optional<std::int32_t> pattern;
+    // --pattern auto: each capture's pattern as the mosaic detector tells it from the data; a
+    // capture whose green sites it cannot place for sure is not exported in a RAW mode.
+    bool patternAuto = false;
     std::int32_t algorithm = 11; // the converter's number
     bool greyscale = false;
     // The byte order of SER captures' 16-bit samples; none (auto): the data decide.
@@ -39,6 +42,10 @@ struct ConvertOptions {
     bool overwrite = false;
     bool dryRun = false;
     bool quiet = false;
+    // --info: describe the captures (format, size, frames, depth, stored and detected Bayer
+    // order) instead of exporting them; --json: as one JSON object a line.
+    bool info = false;
+    bool json = false;
 };
 
 // Reads the command line into `options`. Returns the exit status when the program is to end

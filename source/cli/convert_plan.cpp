@@ -3,6 +3,7 @@
 #include "bayer_pattern.h"
 #include "export_frames.h"
 #include "export_names.h"
+#include "mosaic_detect.h"
 #include "path_checks.h"
 
 #include <algorithm>
@@ -36,9 +37,38 @@ std::string nothingTaken(const ConvertOptions& o, const CapturePlan& plan)
     return text + "\nNothing was written.";
 }
 
+// --pattern auto: the detector's order, or the header's where the data agree with it on the green
+// sites. Only the RAW modes use a pattern; there a capture whose green sites are not sure is
+// refused rather than exported in colours that may be wrong.
+void choosePattern(const ConvertOptions& o, const CVideoSource& source, CapturePlan& plan)
+{
+    using kestro::video::Certainty;
+    const std::string file = fs::path(plan.capture).filename().string();
+    const kestro::video::MosaicGuess guess = kestro::video::DetectMosaic(source);
+    const std::optional<std::int32_t> code = source.GetHeaderPattern();
+    const kestro::bayer::Pattern* stated = code ? &kestro::bayer::patternFromCode(*code) : nullptr;
+    const kestro::bayer::Pattern* chosen = kestro::video::ChoosePattern(guess, stated);
+    if (guess.diagonal != Certainty::Sure || !chosen) {
+        if (o.mode != DisplayMode::Normal)
+            plan.failure =
+                "--pattern auto: the Bayer order of " + file + " cannot be told for sure: the data show " +
+                kestro::video::DescribeGuess(guess) +
+                (stated ? std::string("; without --pattern the file's own order, ") + stated->sensorName + ", is used"
+                        : std::string("; give --pattern")) +
+                "\nNothing was written.";
+        return;
+    }
+    plan.pattern = chosen->code;
+    plan.patternChoice = "--pattern auto: " + file + ": " + chosen->sensorName + " (the " + chosen->button +
+                         " button): " +
+                         (chosen == stated && guess.pattern != stated
+                              ? std::string("as the file states; the data agree on the green sites (sure)")
+                              : kestro::video::DescribeGuess(guess));
+}
+
 } // namespace
 
-void applyDisplay(const ConvertOptions& o, CVideoSource& source)
+void applyDisplay(const ConvertOptions& o, CVideoSource& source, const CapturePlan* plan)
 {
     source.m_bRaw = o.mode != DisplayMode::Normal;
     source.m_bRawColour = o.mode == DisplayMode::RawColour;
@@ -47,6 +77,8 @@ void applyDisplay(const ConvertOptions& o, CVideoSource& source)
     // Without --pattern a SER capture keeps the pattern its header names, which opening it set.
     if (o.pattern)
         source.m_converter.SetPattern(*o.pattern);
+    else if (plan && plan->pattern)
+        source.m_converter.SetPattern(*plan->pattern);
     else if (!source.GetHeaderPattern())
         source.m_converter.SetPattern(kestro::bayer::kBG.code);
     source.m_converter.SetAlgorithm(o.algorithm);
@@ -75,6 +107,10 @@ CapturePlan planCapture(const ConvertOptions& o, const std::string& capture, boo
     }
     plan.opened = true;
     applyDisplay(o, source);
+    if (o.patternAuto) {
+        choosePattern(o, source, plan);
+        applyDisplay(o, source, &plan);
+    }
     plan.sourceFrames = source.GetFrameCount();
     plan.framePixels = std::int64_t{std::max(source.GetFrameWidth(), 0)} * std::max(source.GetFrameHeight(), 0);
     if (o.frames && outOfRange)
@@ -113,7 +149,7 @@ std::string exportRefusal(const ConvertOptions& o, const CapturePlan& plan)
     CVideoSource source;
     if (!source.Open(plan.capture))
         return "it could not be opened";
-    applyDisplay(o, source);
+    applyDisplay(o, source, &plan);
     ExportReport report;
     if (kestro::exports::CheckExport(source, {o.target, plan.enginePath, o.block, takenFrames(o, plan)}, report))
         return {};

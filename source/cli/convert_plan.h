@@ -6,6 +6,7 @@
 #include "video_source.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,16 @@ struct CapturePlan {
     std::vector<std::string> notes; // what the video source said of a capture that opened, for the summary
     std::string unscored;           // frames --best had to leave out because they could not be scored
     std::string earlierSeries;      // the warning of files an earlier, longer series leaves beside these
+    // With --pattern auto: the pattern chosen for this capture, and the line that says which and
+    // how sure the choice is.
+    std::optional<std::int32_t> pattern;
+    std::string patternChoice;
 };
 
 // Sets the display mode, pattern, algorithm, greyscale and byte order of the options on a video
-// source that has opened its capture (a SER capture's own pattern is kept without --pattern).
-void applyDisplay(const ConvertOptions& options, CVideoSource& source);
+// source that has opened its capture (a SER capture's own pattern is kept without --pattern; with
+// --pattern auto, the plan's choice is taken).
+void applyDisplay(const ConvertOptions& options, CVideoSource& source, const CapturePlan* plan = nullptr);
 
 // The frames the export of the plan takes, for the engine: those of plan.taken, or every frame
 // when neither --frames nor --best narrowed them.

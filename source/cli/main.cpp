@@ -1,6 +1,7 @@
 // kestro-convert: the window's exports from the command line, for one capture or a night's worth,
 // on the same engines and with the same names, display modes, patterns and algorithms.
 #include "best_choice.h"
+#include "capture_info.h"
 #include "convert_options.h"
 #include "convert_plan.h"
 #include "export_report.h"
@@ -132,7 +133,7 @@ Result convert(const ConvertOptions& o, const CapturePlan& plan, ProgressDisplay
         result.notes.insert(result.notes.end(), lines.begin() + std::min<std::size_t>(lines.size(), 1), lines.end());
         return result;
     }
-    applyDisplay(o, source);
+    applyDisplay(o, source, &plan);
     source.SetStopFlag(&g_stop);
     ProgressDisplay::Line& line = display.begin(name(plan.capture), plan.sourceFrames);
     // The plan's frames are those asked for that hold data, and of those the best with --best.
@@ -489,8 +490,14 @@ int main(int argc, char** argv)
     std::vector<std::string> captures;
     if (const std::optional<int> status = findCaptures(o, captures))
         return *status;
+    if (o.info)
+        return printInfo(o, captures);
     std::string usage;
     std::vector<CapturePlan> plans = planCaptures(o, captures, usage);
+    if (!o.quiet)
+        for (const CapturePlan& plan : plans)
+            if (!plan.patternChoice.empty())
+                display.message(plan.patternChoice);
     if (const std::optional<int> status = refuseClashes(plans, usage))
         return *status;
     lowerJobs(o, plans, display);

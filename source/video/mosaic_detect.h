@@ -61,6 +61,10 @@ struct MosaicGuess {
     Certainty Overall() const { return diagonal < redBlue ? diagonal : redBlue; }
 };
 
+// The answer in a few words, for the command line: "Bayer RGGB (green sites sure, red and blue
+// likely)", "a Bayer mosaic whose green sites are unclear (...)", "not a Bayer mosaic (...)".
+std::string DescribeGuess(const MosaicGuess& guess);
+
 // Evidence gathered plane by plane, judged at the end. No input or output of its own, so the
 // tests and the validation feed it planes directly.
 class MosaicEvidence {
@@ -68,8 +72,7 @@ public:
     // One plane of width x height samples of 1 or 2 bytes (host order), top row first, row k at
     // rows + k * stride; depth is the bits the data use (values above 2^depth - 1 are clipped
     // light). Planes of one capture must share a size.
-    void AddPlane(const std::uint8_t* rows, std::ptrdiff_t stride, int width, int height, int sampleBytes,
-                  int depth);
+    void AddPlane(const std::uint8_t* rows, std::ptrdiff_t stride, int width, int height, int sampleBytes, int depth);
     MosaicGuess Judge() const;
 
     // Per plane and per band of rows: the sums the judgement compares. Public for the tests.
@@ -77,6 +80,7 @@ public:
         std::array<double, 4> sum{};       // the four sites' sums over the bright cells, sky taken off
         std::array<double, 4> roughness{}; // sums of squared differences to the next cell's same site
         std::int64_t cells = 0;
+        std::int64_t pairs = 0; // neighbouring bright cells the roughness was summed over
     };
     const std::vector<Part>& Parts() const { return m_parts; }
 

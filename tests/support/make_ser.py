@@ -221,6 +221,11 @@ def main(folder, names):
     w.known_colour_mosaic("colour12-GBRG", "GBRG", 12)
     w.capture("planet12-RGGB", "RGGB", sample_sites(planet(64, 96, 4095), "RGGB"), 12)
     w.capture("planet8-RGB", "RGB", planet(64, 96, 255), 8)
+    # Mosaics of GRBG data whose headers say otherwise: monochrome, the other diagonal, and the
+    # same diagonal with red and blue the other way round.
+    grbg = sample_sites(planet(64, 96, 4095), "GRBG")
+    for said in ("MONO", "BGGR", "GBRG"):
+        w.capture("planet12-GRBG-said-" + said, said, grbg, 12)
     w.capture("rgb8", "RGB", scene(3, 12, 16, 3, 255), 8)
     w.capture("bgr8", "BGR", scene(3, 12, 16, 3, 255)[..., ::-1], 8)
 
