@@ -432,7 +432,7 @@ def mono_cases(cases, shape, frames):
             sensor = Sensor(rng, depth)
             prnu = 1 + rng.normal(0, 0.01, shape)
             columns = np.zeros(shape)
-            columns[:, 1::2] = rng.uniform(0.3, 1.0) * (sensor.top + 1) / 256
+            columns[:, 1::2] = rng.uniform(0.6, 1.5) * (sensor.top + 1) / 256
             luminance = [pic @ np.array([0.3, 0.59, 0.11]) for pic in pictures]
             scale = sensor.peak / max(float(luminance[0].max()), 1e-9)
             planes = [np.clip(sensor.expose(lum * prnu * scale) + np.rint(columns).astype(np.int64), 0, sensor.top)
