@@ -286,8 +286,14 @@ std::optional<int> readOutput(const Words& w, ConvertOptions& o)
         o.patternAuto = true;
     } else if (w.patternOption->count() != 0) {
         const auto button = kestro::bayer::patternFromButton(w.pattern);
-        if (!button)
-            return usage("--pattern takes BG, GB, GR, RG or auto, not \"" + w.pattern + "\"");
+        if (!button) {
+            // A sensor's order is what the camera's manual gives; say which button it is.
+            const auto sensor = kestro::bayer::patternFromSensorName(w.pattern);
+            return usage("--pattern takes BG, GB, GR, RG or auto, not \"" + w.pattern + "\"" +
+                         (sensor ? std::string(" (the sensor order ") + sensor->sensorName + " is the " +
+                                       sensor->button + " button)"
+                                 : std::string()));
+        }
         o.pattern = button->code;
     }
     if (const std::optional<int> status = readByteOrder(w, o))
