@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QToolButton>
 
@@ -318,11 +319,20 @@ void MosaicBarTest::dontAskHoldsForTheCaptureInLaterRuns()
     f.start();
     const QString quiet = Capture(f, QStringLiteral("quiet.avi"));
     const QString other = Capture(f, QStringLiteral("other.avi"));
+    // Silenced before, newest first: a full list gives up its oldest entry.
+    QStringList earlier;
+    for (int i = 0; i < CMosaicBar::kQuietCaptures; ++i)
+        earlier << QStringLiteral("/night/capture-%1.ser").arg(i);
+    QSettings().setValue(QStringLiteral("Bayer Order Advice/Quiet Captures"), earlier);
     f.doc().OpenVideoFile(quiet);
     QVERIFY(DetectionOver(f));
     QVERIFY(BarShown(f));
     Bar(f).GetQuietButton().click();
     QVERIFY(!BarShown(f));
+    const QStringList stored = QSettings().value(QStringLiteral("Bayer Order Advice/Quiet Captures")).toStringList();
+    QCOMPARE(stored.size(), CMosaicBar::kQuietCaptures);
+    QCOMPARE(stored.front(), quiet);
+    QCOMPARE(stored.back(), earlier[CMosaicBar::kQuietCaptures - 2]);
     // Nothing more for this opening either.
     f.button(ids::IDC_DISPLAY_RAW_COLOUR).click();
     f.button(ids::IDC_PATTERN_BG).click();
