@@ -250,6 +250,8 @@ void CMainFrame::BuildMenu()
         {ids::ID_VIEW_FIT, "&Fit to Window", {QKeySequence(Qt::CTRL | Qt::Key_9)}},
         {0, nullptr, {}},
         {ids::ID_GOTO_FRAME, "&Go to Frame...", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
+        // The display bar's R<->B button by its full name, with a key.
+        {ids::IDC_SWAP_RED_BLUE, "S&wap red and blue", {QKeySequence(Qt::CTRL | Qt::Key_B)}},
     };
     for (const auto& item : zoomItems) {
         if (item.nId == 0) {

@@ -413,6 +413,16 @@ void MosaicBarTest::swapRedBlueFromEachPattern()
         QCOMPARE(bayer::greenOnMainDiagonal(swapped), bayer::greenOnMainDiagonal(p));
         QVERIFY(swapped.code != p.code);
     }
+    // The View menu's command by the same name does the same, and swapping twice is back.
+    const QList<QAction*> actions = f.frame().GetCommandActions(ids::IDC_SWAP_RED_BLUE);
+    QVERIFY(!actions.isEmpty());
+    QCOMPARE(actions.front()->text().remove(QLatin1Char('&')), QStringLiteral("Swap red and blue"));
+    const std::int32_t before = f.doc().m_videoSource.m_converter.GetPattern();
+    actions.front()->trigger();
+    QCOMPARE(f.doc().m_videoSource.m_converter.GetPattern(),
+             bayer::withRedBlueSwapped(bayer::patternFromCode(before)).code);
+    actions.front()->trigger();
+    QCOMPARE(f.doc().m_videoSource.m_converter.GetPattern(), before);
 }
 
 void MosaicBarTest::realDetectorOnHeadersTheDataDisagreeWith()

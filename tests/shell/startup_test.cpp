@@ -195,6 +195,7 @@ void StartupTest::menusKeysAndToolbar()
         {QKeySequence(Qt::CTRL | Qt::Key_0), ids::ID_VIEW_ACTUAL_SIZE},
         {QKeySequence(Qt::CTRL | Qt::Key_9), ids::ID_VIEW_FIT},
         {QKeySequence(Qt::CTRL | Qt::Key_G), ids::ID_GOTO_FRAME},
+        {QKeySequence(Qt::CTRL | Qt::Key_B), ids::IDC_SWAP_RED_BLUE},
     };
     for (const Key& k : keys) {
         bool bFound = false;
