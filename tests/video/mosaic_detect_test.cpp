@@ -232,8 +232,9 @@ TEST(MosaicDetect, ChoosingBetweenTheFileAndTheData)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stated ? c.stated->sensorName : "nothing") + " stated");
         EXPECT_EQ(kestro::video::ChoosePattern(c.guess, c.stated), c.chosen);
-        if (c.stated)
+        if (c.stated) {
             EXPECT_EQ(kestro::video::ContradictsDiagonal(c.guess, *c.stated), c.contradicts);
+        }
     }
 }
 
