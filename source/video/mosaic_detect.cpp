@@ -30,7 +30,13 @@ constexpr double kSureSeparation = 0.06;    // between the two pairs, for sure
 constexpr double kLikelySeparation = 0.035; // between the two pairs, for likely
 constexpr double kMosaicPairAgrees = 0.06;  // one pair must agree this well for a mosaic
 constexpr double kMosaicStructure = 0.08;   // and the block must differ by this much somewhere
-constexpr double kLevelCue = 0.10;          // green above the other diagonal, for likely
+// A monochrome sensor whose even columns and even rows have gains of their own (c and r) gives
+// the block 1, c / r, rc: the rows differ by the same ratio in both columns, and the two
+// diagonals are equally bright. A mosaic is like that only when green is exactly the geometric
+// mean of red and blue, which raw data never are (green is the brightest); so a block this close
+// to one made of a row and a column gain is not taken for a mosaic.
+constexpr double kSeparable = 0.03;
+constexpr double kLevelCue = 0.10; // green above the other diagonal, for likely
 constexpr double kLevelContradiction = 0.15;
 constexpr double kRedBlueLevels = 0.05;
 constexpr double kRedBlueNoise = 1.25; // ratio of relative roughness, blue the rougher
@@ -315,6 +321,11 @@ MosaicGuess MosaicEvidence::Judge() const
     if (!looksLikeMosaic(all, kMosaicPairAgrees, kMosaicStructure) || mosaicShare < 0.75) {
         g.reason = "the four sites of the 2 x 2 block agree over the object, as on a monochrome sensor, in a decoded "
                    "picture or after white balance";
+        return g;
+    }
+    if (std::fabs(all.level) < kSeparable) {
+        g.reason = "the 2 x 2 block differs only as gains of even and odd rows and columns would make it, as on a "
+                   "monochrome sensor";
         return g;
     }
     g.mosaic = true;

@@ -40,10 +40,11 @@ struct Scene {
     // The object's raw level in each channel at full brightness, as a share of the full scale.
     double red = 0.45, green = 0.8, blue = 0.3;
     // Per-site gain noise fixed over the frames (a sensor's fixed pattern), and even columns' gain.
-    double fixedPattern = 0.0, evenColumns = 1.0;
+    double fixedPattern = 0.0, evenColumns = 1.0, evenRows = 1.0;
     double black = 0.03; // black level, share of full scale
     double readNoise = 0.004;
     double radius = 0.35; // of the smaller side; 0: no object
+    double bands = 0.2;   // depth of the disc's bands
     bool monochrome = false;
 };
 
@@ -62,7 +63,7 @@ std::vector<std::uint16_t> planeOf(const Scene& s, const bayer::Pattern& pattern
             const double d2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (r * r + 1e-9);
             double light = 0;
             if (d2 < 1) {
-                const double band = 0.8 + 0.2 * std::sin((y - cy) * 0.35);
+                const double band = 1 - s.bands + s.bands * std::sin((y - cy) * 0.35);
                 light = band * (0.4 + 0.6 * std::sqrt(1 - d2));
             }
             double level = s.green;
@@ -70,7 +71,8 @@ std::vector<std::uint16_t> planeOf(const Scene& s, const bayer::Pattern& pattern
                 const bayer::Colour c = pattern.at(x, y);
                 level = c == bayer::kRed ? s.red : c == bayer::kGreen ? s.green : s.blue;
             }
-            double v = light * level * (1 + s.fixedPattern * fixed.normal()) * (x % 2 == 0 ? s.evenColumns : 1.0);
+            double v = light * level * (1 + s.fixedPattern * fixed.normal()) * (x % 2 == 0 ? s.evenColumns : 1.0) *
+                       (y % 2 == 0 ? s.evenRows : 1.0);
             v = s.black + v + std::sqrt(std::max(v, 0.0) / full) * noise.normal() + s.readNoise * noise.normal();
             plane[static_cast<std::size_t>(y) * width + x] =
                 static_cast<std::uint16_t>(std::clamp(std::lround(v * full), 0L, static_cast<long>(full)));
@@ -130,6 +132,11 @@ TEST(MosaicDetect, PlanesWithoutAMosaicAreNotCalledOne)
     };
     Scene mono;
     mono.monochrome = true, mono.fixedPattern = 0.02, mono.evenColumns = 1.04;
+    // Even rows 6% and even columns 8% brighter: the block is 1, 1.08 / 1.06, 1.14, which has a
+    // diagonal that agrees and one that differs by 14%, as red and blue would.
+    Scene columnsAndRows = mono;
+    columnsAndRows.fixedPattern = 0.002, columnsAndRows.evenColumns = 1.08, columnsAndRows.evenRows = 1.06;
+    columnsAndRows.bands = 0;
     Scene balanced;
     balanced.red = balanced.green = balanced.blue = 0.7;
     Scene sky;
@@ -137,6 +144,7 @@ TEST(MosaicDetect, PlanesWithoutAMosaicAreNotCalledOne)
     Scene clipped;
     clipped.red = clipped.green = clipped.blue = 3.0;
     const Case cases[] = {{"monochrome", mono, "agree"},
+                          {"monochrome, even rows and columns brighter", columnsAndRows, "rows and columns"},
                           {"balanced grey", balanced, "agree"},
                           {"sky alone", sky, ""},
                           {"clipped", clipped, "too little"}};
