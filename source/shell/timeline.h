@@ -84,6 +84,6 @@ private:
     // Per frame: 1 when it holds data. Ticks and scores are read from the list's model.
     std::vector<std::uint8_t> m_data;
     std::vector<Column> m_summary;
-    bool m_bSummaryOutdated = true;
+    bool m_bSummaryOutdated = false;
     bool m_bFollowing = false;
 };

@@ -445,7 +445,8 @@ void PlaybackTest::timelineAndListAgree()
     const struct {
         Qt::Key key;
         int nRow;
-    } keys[] = {{Qt::Key_Home, 0}, {Qt::Key_Right, 1}, {Qt::Key_PageUp, 3}, {Qt::Key_PageDown, 1}, {Qt::Key_PageUp, 3}, {Qt::Key_End, 39}, {Qt::Key_Left, 38}};
+    } keys[] = {{Qt::Key_Home, 0},   {Qt::Key_Right, 1}, {Qt::Key_PageUp, 3}, {Qt::Key_PageDown, 1},
+                {Qt::Key_PageUp, 3}, {Qt::Key_End, 39},  {Qt::Key_Left, 38}};
     for (const auto& k : keys) {
         QTest::keyClick(&slider, k.key);
         VerifyAllOn(f, k.nRow);
@@ -493,13 +494,8 @@ void PlaybackTest::timelineMarksArePerPixel()
         return static_cast<int>(std::lround(double(nFrame) * (nColumns - 1) / (nFrames - 1)));
     };
 
-    const std::vector<CTimeline::Column>& summary = timeline.GetSummary();
-    QCOMPARE(static_cast<int>(summary.size()), nColumns);
-    for (int c = 0; c < nColumns; ++c) {
-        QCOMPARE(summary[static_cast<std::size_t>(c)].bDropped, c == columnOf(1500));
-        QCOMPARE(summary[static_cast<std::size_t>(c)].bUnticked, c == columnOf(4500));
-    }
-    // The marks are drawn where the handle stands for those frames.
+    // The marks are drawn where the handle stands for those frames, as the window paints
+    // them of itself.
     List(f).GoToRow(1500);
     const QImage strip = ShellFixture::grab(timeline);
     const int xDropped = timeline.StripLeft() + columnOf(1500);
@@ -509,9 +505,16 @@ void PlaybackTest::timelineMarksArePerPixel()
     QVERIFY(QColor(strip.pixel(timeline.StripLeft() + columnOf(3000), yMark)) != QColor(0xd0, 0x3a, 0x3a));
     QCOMPARE(slider.value(), 1500);
 
+    const std::vector<CTimeline::Column>& summary = timeline.GetSummary();
+    QCOMPARE(static_cast<int>(summary.size()), nColumns);
+    for (int c = 0; c < nColumns; ++c) {
+        QCOMPARE(summary[static_cast<std::size_t>(c)].bDropped, c == columnOf(1500));
+        QCOMPARE(summary[static_cast<std::size_t>(c)].bUnticked, c == columnOf(4500));
+    }
     // Scores: grey until scored, then each column's best share of the capture's range, with the
     // sharpest frame's column at the top.
     QTRY_VERIFY_WITH_TIMEOUT(!List(f).GetScoring().IsRunning(), 60000);
+    const QImage painted = ShellFixture::grab(timeline);
     const std::vector<CTimeline::Column>& scored = timeline.GetSummary();
     int nBest = -1;
     double best = -1;
@@ -523,6 +526,11 @@ void PlaybackTest::timelineMarksArePerPixel()
     }
     QVERIFY(nBest >= 0);
     QCOMPARE(scored[static_cast<std::size_t>(columnOf(nBest))].score, 1.0F);
+    // Painted brightest there, and no longer grey anywhere.
+    const int yScore = 3;
+    QCOMPARE(QColor(painted.pixel(timeline.StripLeft() + columnOf(nBest), yScore)), QColor(0x9c, 0xd2, 0xff));
+    for (int c = 0; c < nColumns; c += 7)
+        QVERIFY(QColor(painted.pixel(timeline.StripLeft() + c, yScore)) != QColor(0x80, 0x80, 0x80));
     for (const CTimeline::Column& c : scored)
         QVERIFY(c.score >= 0.0F && c.score <= 1.0F);
 }
