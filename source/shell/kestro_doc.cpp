@@ -17,6 +17,7 @@
 #include "main_frame.h"
 #include "message_box.h"
 #include "mosaic_bar.h"
+#include "playback.h"
 #include "resource_ids.h"
 #include "status_bar.h"
 
@@ -106,6 +107,9 @@ void CKestroDoc::OnOpenRecentFile(int n)
 
 void CKestroDoc::OpenVideoFile(const QString& path)
 {
+    // Playing on would carry the row away from under whatever the opening shows or says.
+    if (CMainFrame* pFrame = CKestroApp::MainFrame(); pFrame && pFrame->GetPlayback())
+        pFrame->GetPlayback()->Stop();
     // A file dropped just before an export started arrives here afterwards.
     if (RefuseWhileExporting())
         return;

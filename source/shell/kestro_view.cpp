@@ -109,6 +109,7 @@ void CKestroView::Render()
         if (m_bFit)
             m_bErasePending = true;
     }
+    m_bPictureUnshown = true;
     update(PictureArea());
 
     if (rendering.tell.empty())
@@ -323,6 +324,10 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
     if (!m_strNote.isEmpty()) {
         painter.setPen(kNoteColour);
         painter.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_strNote);
+    }
+    if (m_bPictureUnshown) {
+        m_bPictureUnshown = false;
+        emit pictureShown();
     }
 }
 

@@ -73,6 +73,11 @@ public:
 
     QSize sizeHint() const override { return {100, 100}; }
 
+signals:
+    // A picture rendered since the last such signal has been painted (playback paces on it).
+    // Connect queued: it is sent from inside the paint.
+    void pictureShown();
+
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
@@ -119,6 +124,7 @@ private:
     QScrollBar* m_pHBar;
     QScrollBar* m_pVBar;
     bool m_bDragging = false;
+    bool m_bPictureUnshown = false;
     QPoint m_dragStart;
     QPoint m_dragScroll;
 };

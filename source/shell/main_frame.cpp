@@ -9,11 +9,13 @@
 #include "kestro_view.h"
 #include "left_view.h"
 #include "mosaic_bar.h"
+#include "playback.h"
 #include "recent_file_list.h"
 #include "resource_ids.h"
 #include "resource_strings.h"
 #include "status_bar.h"
 #include "teardown.h"
+#include "timeline.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -63,6 +65,7 @@ const std::array kToolButtons{
     ToolButton{ids::ID_FILE_OPEN, ":/icons/open.svg"},        ToolButton{ids::ID_FILE_SAVE, ":/icons/save.svg"},
     ToolButton{ids::ID_TOOLBAR_RGB, ":/icons/save_rgb.svg"},  ToolButton{0, nullptr},
     ToolButton{ids::ID_CHECK_BEST, ":/icons/check_best.svg"}, ToolButton{0, nullptr},
+    ToolButton{ids::ID_PLAY_PAUSE, ":/icons/play.svg"},       ToolButton{0, nullptr},
     ToolButton{ids::ID_APP_ABOUT, ":/icons/about.svg"},
 };
 
@@ -136,6 +139,7 @@ int CMainFrame::OnCreate()
     m_pUndoItem->setEnabled(m_pFrameList->GetModel().CanUndo());
     EnableCommand(ids::ID_CHECK_BEST, false);
     ShowByteOrderInForce();
+    ShowPlaybackInForce();
     connect(m_wndStatusBar, &CStatusBar::cancelClicked, this, [this] { OnCommand(ids::ID_EXPORT_CANCEL); });
     // Esc stops the scoring while either pane has the keyboard; anywhere else it keeps its uses.
     m_pFrameList->installEventFilter(this);
@@ -176,6 +180,11 @@ bool CMainFrame::OnCreateClient()
     pColumn->setSpacing(0);
     pColumn->addWidget(m_pMosaicBar);
     pColumn->addWidget(m_pFrameView, 1);
+    // The timeline under the picture, and the playback it gives way to when taken in hand.
+    m_pTimeline = new CTimeline(m_doc, *m_pFrameList, pPictureColumn);
+    pColumn->addWidget(m_pTimeline);
+    m_pPlayback = new CPlayback(m_doc, *m_pFrameList, *m_pFrameView, this);
+    connect(m_pTimeline, &CTimeline::scrubbed, m_pPlayback, &CPlayback::Stop);
     connect(m_pMosaicBar, &CMosaicBar::command, this, &CMainFrame::OnCommand);
     connect(m_pMosaicBar, &CMosaicBar::choiceMade, this, [this] {
         if (m_pActiveView != nullptr)
@@ -275,8 +284,86 @@ void CMainFrame::BuildMenu()
         pOrderGroup->addAction(pAction);
     }
 
+    BuildPlaybackMenu(*pViewMenu);
+
     QMenu* pHelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     AddCommand(pHelpMenu, ids::ID_APP_ABOUT, QStringLiteral("&About Kestro..."));
+}
+
+void CMainFrame::BuildPlaybackMenu(QMenu& viewMenu)
+{
+    viewMenu.addSeparator();
+    // F5 because no pane or bar of the window has a use for it: Space ticks rows in the list,
+    // and a letter would be the list's search or the algorithm field's text. The keyboard's own
+    // play key does the same.
+    QAction* pPlay = AddCommand(&viewMenu, ids::ID_PLAY_PAUSE, QStringLiteral("&Play/Pause"));
+    pPlay->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::Key_MediaTogglePlayPause)});
+    pPlay->setShortcutContext(Qt::WindowShortcut);
+    addAction(pPlay);
+
+    QMenu* pPlaybackMenu = viewMenu.addMenu(QStringLiteral("Pla&yback"));
+    auto* pRates = new QActionGroup(pPlaybackMenu);
+    const struct {
+        int nId;
+        const char* text;
+    } rates[] = {
+        {ids::ID_PLAY_RATE_OWN, "&Capture's own rate"},
+        {ids::ID_PLAY_RATE_5, "&5 frames/s"},
+        {ids::ID_PLAY_RATE_10, "&10 frames/s"},
+        {ids::ID_PLAY_RATE_25, "&25 frames/s"},
+        {ids::ID_PLAY_RATE_50, "5&0 frames/s"},
+        {ids::ID_PLAY_RATE_100, "100 frames/s"},
+        {ids::ID_PLAY_RATE_FASTEST, "&As fast as possible"},
+    };
+    for (const auto& rate : rates) {
+        QAction* pAction = AddCommand(pPlaybackMenu, rate.nId, QString::fromLatin1(rate.text));
+        pAction->setCheckable(true);
+        pRates->addAction(pAction);
+    }
+    m_pOwnRateItem = GetCommandActions(ids::ID_PLAY_RATE_OWN).front();
+    pPlaybackMenu->addSeparator();
+    AddCommand(pPlaybackMenu, ids::ID_PLAY_LOOP, QStringLiteral("&Loop"))->setCheckable(true);
+    AddCommand(pPlaybackMenu, ids::ID_PLAY_TICKED_ONLY, QStringLiteral("&Ticked frames only"))->setCheckable(true);
+    // The capture's own rate in its item, for the capture on show.
+    connect(pPlaybackMenu, &QMenu::aboutToShow, this, [this] {
+        QString text = QStringLiteral("&Capture's own rate");
+        if (m_doc.m_videoSource.IsOpen())
+            text += QStringLiteral(" (%1 frames/s)")
+                        .arg(QString::number(CPlayback::CaptureRate(m_doc.m_videoSource), 'g', 4));
+        m_pOwnRateItem->setText(text);
+    });
+    connect(m_pPlayback, &CPlayback::stateChanged, this, &CMainFrame::ShowPlaybackInForce);
+    connect(&m_pFrameList->GetModel(), &QAbstractItemModel::modelReset, this, &CMainFrame::ShowPlaybackInForce);
+}
+
+void CMainFrame::ShowPlaybackInForce()
+{
+    const bool bPlaying = m_pPlayback->IsPlaying();
+    const int nRate = m_pPlayback->GetRate();
+    const int nRateId = nRate == CPlayback::kOwnRate   ? ids::ID_PLAY_RATE_OWN
+                        : nRate == CPlayback::kFastest ? ids::ID_PLAY_RATE_FASTEST
+                        : nRate == 5                   ? ids::ID_PLAY_RATE_5
+                        : nRate == 10                  ? ids::ID_PLAY_RATE_10
+                        : nRate == 25                  ? ids::ID_PLAY_RATE_25
+                        : nRate == 50                  ? ids::ID_PLAY_RATE_50
+                                                       : ids::ID_PLAY_RATE_100;
+    for (const int nId : {ids::ID_PLAY_RATE_OWN, ids::ID_PLAY_RATE_5, ids::ID_PLAY_RATE_10, ids::ID_PLAY_RATE_25,
+                          ids::ID_PLAY_RATE_50, ids::ID_PLAY_RATE_100, ids::ID_PLAY_RATE_FASTEST})
+        for (QAction* pAction : GetCommandActions(nId))
+            pAction->setChecked(nId == nRateId);
+    for (QAction* pAction : GetCommandActions(ids::ID_PLAY_LOOP))
+        pAction->setChecked(m_pPlayback->IsLoop());
+    for (QAction* pAction : GetCommandActions(ids::ID_PLAY_TICKED_ONLY))
+        pAction->setChecked(m_pPlayback->IsTickedOnly());
+    // The button shows what a press of it does next.
+    const QIcon icon = LoadSvgIcon(bPlaying ? QStringLiteral(":/icons/pause.svg") : QStringLiteral(":/icons/play.svg"));
+    for (QAction* pAction : GetCommandActions(ids::ID_PLAY_PAUSE)) {
+        if (!pAction->icon().isNull())
+            pAction->setIcon(icon);
+        if (pAction->parent() == m_wndToolBar)
+            pAction->setText(bPlaying ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    }
+    EnableCommand(ids::ID_PLAY_PAUSE, m_pFrameList->GetModel().rowCount() > 0);
 }
 
 void CMainFrame::BuildAccelerators()
@@ -381,6 +468,16 @@ bool CMainFrame::OnCmdMsg(int nId)
     case ids::ID_VIEW_ZOOM_OUT: m_pFrameView->OnZoomOut(); return true;
     case ids::ID_VIEW_ACTUAL_SIZE: m_pFrameView->OnActualSize(); return true;
     case ids::ID_VIEW_FIT: m_pFrameView->OnFitToWindow(); return true;
+    case ids::ID_PLAY_PAUSE: m_pPlayback->Toggle(); return true;
+    case ids::ID_PLAY_RATE_OWN: m_pPlayback->SetRate(CPlayback::kOwnRate); return true;
+    case ids::ID_PLAY_RATE_5: m_pPlayback->SetRate(5); return true;
+    case ids::ID_PLAY_RATE_10: m_pPlayback->SetRate(10); return true;
+    case ids::ID_PLAY_RATE_25: m_pPlayback->SetRate(25); return true;
+    case ids::ID_PLAY_RATE_50: m_pPlayback->SetRate(50); return true;
+    case ids::ID_PLAY_RATE_100: m_pPlayback->SetRate(100); return true;
+    case ids::ID_PLAY_RATE_FASTEST: m_pPlayback->SetRate(CPlayback::kFastest); return true;
+    case ids::ID_PLAY_LOOP: m_pPlayback->SetLoop(!m_pPlayback->IsLoop()); return true;
+    case ids::ID_PLAY_TICKED_ONLY: m_pPlayback->SetTickedOnly(!m_pPlayback->IsTickedOnly()); return true;
     default: return false;
     }
 }

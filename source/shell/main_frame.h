@@ -19,6 +19,8 @@ class CKestroDoc;
 class CKestroView;
 class CLeftView;
 class CMosaicBar;
+class CPlayback;
+class CTimeline;
 class CRecentFileList;
 class CStatusBar;
 class QAction;
@@ -51,6 +53,8 @@ public:
     CKestroView* GetFrameView() const { return m_pFrameView; }
     // Null until OnCreateClient has run.
     CMosaicBar* GetMosaicBar() const { return m_pMosaicBar; }
+    CTimeline* GetTimeline() const { return m_pTimeline; }
+    CPlayback* GetPlayback() const { return m_pPlayback; }
 
     // The pane commands go to first: the frame list after start-up, the frame view once the
     // user works in it; F6 and Shift+F6 move between them.
@@ -97,6 +101,10 @@ private:
     void OnFocusChanged(QWidget* pNow);
     // Tells the display bar how wide it may be in this window.
     void FitDisplayBar();
+    // View > Play/Pause and its Playback menu.
+    void BuildPlaybackMenu(QMenu& viewMenu);
+    // The play button, the menu's checks and the grey items as playback stands.
+    void ShowPlaybackInForce();
 
     CKestroDoc& m_doc;
     QSplitter* m_wndSplitter = nullptr;
@@ -108,6 +116,9 @@ private:
     CLeftView* m_pFrameList = nullptr;
     CKestroView* m_pFrameView = nullptr;
     CMosaicBar* m_pMosaicBar = nullptr;
+    CTimeline* m_pTimeline = nullptr;
+    CPlayback* m_pPlayback = nullptr;
+    QAction* m_pOwnRateItem = nullptr;
     QWidget* m_pActiveView = nullptr;
 
     QMenu* m_pFileMenu = nullptr;

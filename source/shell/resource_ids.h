@@ -41,6 +41,19 @@ inline constexpr int ID_BYTE_ORDER_AUTO = 32784;
 inline constexpr int ID_BYTE_ORDER_LITTLE = 32785;
 inline constexpr int ID_BYTE_ORDER_BIG = 32786;
 
+// View menu: playback of the capture as a film, its rates, Loop and Ticked frames only. Apart
+// from the numbers above so that further commands of theirs have room.
+inline constexpr int ID_PLAY_PAUSE = 32800;
+inline constexpr int ID_PLAY_RATE_OWN = 32801;
+inline constexpr int ID_PLAY_RATE_5 = 32802;
+inline constexpr int ID_PLAY_RATE_10 = 32803;
+inline constexpr int ID_PLAY_RATE_25 = 32804;
+inline constexpr int ID_PLAY_RATE_50 = 32805;
+inline constexpr int ID_PLAY_RATE_100 = 32806;
+inline constexpr int ID_PLAY_RATE_FASTEST = 32807;
+inline constexpr int ID_PLAY_LOOP = 32808;
+inline constexpr int ID_PLAY_TICKED_ONLY = 32809;
+
 // Edit keys. Undo puts the ticks back as they were before the last change; the others have no
 // handler, so they do nothing.
 inline constexpr int ID_EDIT_UNDO = 57643;

@@ -161,9 +161,10 @@ void StartupTest::menusKeysAndToolbar()
     // Nothing to undo and no capture to choose from yet.
     for (const QAction* a : menus[1]->menu()->actions())
         QVERIFY2(!a->isEnabled() || a->isSeparator(), qPrintable(a->text()));
-    QCOMPARE(MenuTexts(menus[2]->menu()),
-             (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out", "&Actual Size", "&Fit to Window",
-                          "-", "&Go to Frame...", "S&wap red and blue", "-", "&Byte Order"}));
+    QCOMPARE(
+        MenuTexts(menus[2]->menu()),
+        (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out", "&Actual Size", "&Fit to Window", "-",
+                     "&Go to Frame...", "S&wap red and blue", "-", "&Byte Order", "-", "&Play/Pause", "Pla&yback"}));
     QCOMPARE(MenuTexts(menus[3]->menu()), QStringList{"&About Kestro..."});
     for (const QAction* a : menus[0]->menu()->actions()) {
         if (a->text() == QStringLiteral("Recent File"))
@@ -196,6 +197,7 @@ void StartupTest::menusKeysAndToolbar()
         {QKeySequence(Qt::CTRL | Qt::Key_9), ids::ID_VIEW_FIT},
         {QKeySequence(Qt::CTRL | Qt::Key_G), ids::ID_GOTO_FRAME},
         {QKeySequence(Qt::CTRL | Qt::Key_B), ids::IDC_SWAP_RED_BLUE},
+        {QKeySequence(Qt::Key_F5), ids::ID_PLAY_PAUSE},
     };
     for (const Key& k : keys) {
         bool bFound = false;
@@ -204,7 +206,7 @@ void StartupTest::menusKeysAndToolbar()
         QVERIFY2(bFound, qPrintable(k.key.toString()));
     }
 
-    // Toolbar: five buttons and two separators, with their tooltips and prompts.
+    // Toolbar: six buttons and three separators, with their tooltips and prompts.
     struct Button {
         int nId;
         const char* tip;
@@ -217,10 +219,12 @@ void StartupTest::menusKeysAndToolbar()
         {0, nullptr, nullptr},
         {ids::ID_CHECK_BEST, "Check best", "Keep only the sharpest frames ticked"},
         {0, nullptr, nullptr},
+        {ids::ID_PLAY_PAUSE, "Play", "Play the capture as a film, or pause it"},
+        {0, nullptr, nullptr},
         {ids::ID_APP_ABOUT, "About", "Show the program's version and its home page"},
     };
     const QList<QAction*> tools = f.frame().GetToolBar().actions();
-    QCOMPARE(tools.size(), 7);
+    QCOMPARE(tools.size(), 9);
     for (qsizetype i = 0; i < tools.size(); ++i) {
         if (buttons[i].nId == 0) {
             QVERIFY(tools[i]->isSeparator());
@@ -435,7 +439,7 @@ void StartupTest::viewMenuTogglesBars()
 
     pToolbarItem->trigger();
     QVERIFY(!f.frame().GetToolBar().isHidden());
-    QCOMPARE(f.frame().GetToolBar().actions().size(), 7);
+    QCOMPARE(f.frame().GetToolBar().actions().size(), 9);
     emit pViewMenu->aboutToShow();
     QVERIFY(pToolbarItem->isChecked());
 
