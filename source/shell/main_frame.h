@@ -19,6 +19,7 @@ class CKestroDoc;
 class CKestroView;
 class CLeftView;
 class CMosaicBar;
+class CLevelsBar;
 class CRecentFileList;
 class CStatusBar;
 class QAction;
@@ -51,6 +52,8 @@ public:
     CKestroView* GetFrameView() const { return m_pFrameView; }
     // Null until OnCreateClient has run.
     CMosaicBar* GetMosaicBar() const { return m_pMosaicBar; }
+    QToolBar& GetLevelsBand() const { return *m_wndLevelsBand; }
+    CLevelsBar& GetLevelsBar() const { return *m_pLevelsBar; }
 
     // The pane commands go to first: the frame list after start-up, the frame view once the
     // user works in it; F6 and Shift+F6 move between them.
@@ -108,6 +111,10 @@ private:
     CLeftView* m_pFrameList = nullptr;
     CKestroView* m_pFrameView = nullptr;
     CMosaicBar* m_pMosaicBar = nullptr;
+    // The display levels, a row of their own under the display bar, hidden until asked for.
+    QToolBar* m_wndLevelsBand = nullptr;
+    CLevelsBar* m_pLevelsBar = nullptr;
+    QAction* m_pViewLevels = nullptr;
     QWidget* m_pActiveView = nullptr;
 
     QMenu* m_pFileMenu = nullptr;
