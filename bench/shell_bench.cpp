@@ -15,7 +15,9 @@
 // scaled down to the pane, smoothed). One iteration is one Down key sent to the frame list
 // and the events handled until the frame view has painted. The peer is the video source alone
 // stepping through the same capture in the same run (GoToFrame and GetFrameBitmap), so the
-// difference is what the windows cost on top. The last thing printed is a Markdown table for
+// difference is what the windows cost on top. The full-HD window also steps in RAW Y-channel
+// (against the video source alone in that mode), and in both modes with display levels set,
+// which must cost little on top of the same step without them. The last thing printed is a Markdown table for
 // docs/PERFORMANCE.md.
 #include "bench_report.h"
 #include "frame_list_model.h"
@@ -220,22 +222,26 @@ void benchFillStandardModel(benchmark::State& state)
     }
 }
 
-void benchStepShell(benchmark::State& state, fs::path capture, std::string name, QSize window, bool bFit)
+void benchStepShell(benchmark::State& state, fs::path capture, std::string name, QSize window, bool bFit, bool bColour)
 {
     Program program(capture);
     program.frame().resize(window);
-    program.frame().OnCommand(ids::IDC_DISPLAY_RAW_COLOUR);
+    program.frame().OnCommand(bColour ? ids::IDC_DISPLAY_RAW_COLOUR : ids::IDC_DISPLAY_RAW_Y);
     if (bFit)
         program.frame().OnCommand(ids::ID_VIEW_FIT);
     CLeftView& list = program.list();
     CKestroView& view = *program.frame().GetFrameView();
     QCoreApplication::processEvents();
-    if (list.model()->rowCount() != kStepFrames || !program.doc().m_videoSource.m_bRawColour ||
+    if (list.model()->rowCount() != kStepFrames || !program.doc().m_videoSource.m_bRaw ||
+        program.doc().m_videoSource.m_bRawColour != bColour ||
         program.doc().m_nSelAlgorithm != CCfaConverter::kOwnAlgorithm || g_nMessages != 0) {
-        state.SkipWithError("the capture did not open in RAW colour with algorithm 11");
+        state.SkipWithError("the capture did not open in the RAW mode asked for");
         return;
     }
     g_viewSizes[name] = view.size();
+    // A stretch of the kind Auto gives a dim capture, with the shadows lifted.
+    if (name.ends_with("Levels"))
+        view.SetLevels({16, 200, 1.5});
     PaintCounter paints(&view);
     list.setFocus();
     auto startOver = [&] {
@@ -265,7 +271,7 @@ void benchStepShell(benchmark::State& state, fs::path capture, std::string name,
         state.SkipWithError("the steps did not reach the frames they should");
 }
 
-void benchStepSource(benchmark::State& state, fs::path capture)
+void benchStepSource(benchmark::State& state, fs::path capture, bool bColour)
 {
     CVideoSource source;
     if (!source.Open(capture.string())) {
@@ -273,7 +279,7 @@ void benchStepSource(benchmark::State& state, fs::path capture)
         return;
     }
     source.m_bRaw = true;
-    source.m_bRawColour = true;
+    source.m_bRawColour = bColour;
     std::int32_t nNext = 0;
     for (auto _ : state) {
         source.GoToFrame(nNext);
@@ -338,23 +344,25 @@ int main(int argc, char** argv)
         std::string name;
         QSize window;
         bool bFit;
+        bool bColour;
     } steps[] = {
-        {"StepFullHdWindow", fullHd, false},
-        {"StepUsualWindow", usual, false},
-        {"StepFullHdWindowFit", fullHd, true},
-        {"StepUsualWindowFit", usual, true},
+        {"StepFullHdWindow", fullHd, false, true},       {"StepFullHdWindowRawY", fullHd, false, false},
+        {"StepFullHdWindowLevels", fullHd, false, true}, {"StepFullHdWindowRawYLevels", fullHd, false, false},
+        {"StepUsualWindow", usual, false, true},         {"StepFullHdWindowFit", fullHd, true, true},
+        {"StepUsualWindowFit", usual, true, true},
     };
-    for (const auto& [name, window, bFit] : steps)
-        benchmark::RegisterBenchmark(name.c_str(), benchStepShell, stepCapture, name, window, bFit)
+    for (const auto& [name, window, bFit, bColour] : steps)
+        benchmark::RegisterBenchmark(name.c_str(), benchStepShell, stepCapture, name, window, bFit, bColour)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(1.0)
             ->UseRealTime()
             ->MeasureProcessCPUTime();
-    benchmark::RegisterBenchmark("PeerStepSource", benchStepSource, stepCapture)
-        ->Unit(benchmark::kMillisecond)
-        ->MinTime(1.0)
-        ->UseRealTime()
-        ->MeasureProcessCPUTime();
+    for (const auto& [name, bColour] : {std::pair{"PeerStepSource", true}, std::pair{"PeerStepSourceRawY", false}})
+        benchmark::RegisterBenchmark(name, benchStepSource, stepCapture, bColour)
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
 
     CollectingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);
@@ -381,16 +389,22 @@ int main(int argc, char** argv)
     }
     if (find.wall > 0)
         rows.push_back({"… of the fill: FindDataFrame for every frame", milliseconds(find), "—", "—", "—", "info"});
-    const ProcessTime source = reporter.median("PeerStepSource");
-    for (const char* name : {"StepFullHdWindow", "StepUsualWindow", "StepFullHdWindowFit", "StepUsualWindowFit"}) {
+    for (const char* name :
+         {"StepFullHdWindow", "StepFullHdWindowRawY", "StepFullHdWindowLevels", "StepFullHdWindowRawYLevels",
+          "StepUsualWindow", "StepFullHdWindowFit", "StepUsualWindowFit"}) {
+        const std::string strName = name;
+        const bool bRawY = strName.find("RawY") != std::string::npos;
+        const bool bLevels = strName.ends_with("Levels");
+        const ProcessTime source = reporter.median(bRawY ? "PeerStepSourceRawY" : "PeerStepSource");
         const ProcessTime step = reporter.median(name);
         if (step.wall <= 0 || source.wall <= 0)
             continue;
         const QSize view = g_viewSizes[name];
-        const bool bGoal = std::string(name) == "StepFullHdWindow";
-        const bool bFit = std::string(name).ends_with("Fit");
-        rows.push_back({fmt("Step with Down, RAW colour, 11-DeBayerToRGB, frame view %.0f", view.width()) +
-                            fmt("×%.0f", view.height()) + (bFit ? ", Fit to Window" : ", actual size"),
+        const bool bGoal = strName.starts_with("StepFullHdWindow") && !strName.ends_with("Fit") && !bLevels;
+        const bool bFit = strName.ends_with("Fit");
+        rows.push_back({std::string("Step with Down, ") + (bRawY ? "RAW Y-channel" : "RAW colour, 11-DeBayerToRGB") +
+                            fmt(", frame view %.0f", view.width()) + fmt("×%.0f", view.height()) +
+                            (bFit ? ", Fit to Window" : ", actual size") + (bLevels ? ", levels set" : ""),
                         rate(step), rate(source) + ", the video source alone",
                         fmt("%.2f× its time", step.wall / source.wall), bGoal ? "≤ 1.25× its time" : "—",
                         bGoal ? yesNo(step.wall <= 1.25 * source.wall) : "info"});

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <vector>
 
 using namespace kestro::shell;
 
@@ -87,6 +88,110 @@ bool CDrawDib::Draw(QPainter& painter, int x, int y, const BITMAPINFOHEADER* pBi
     Convert(layout, part);
     painter.drawImage(x + part.left(), y + part.top(), m_pixels);
     return true;
+}
+
+bool CDrawDib::MakeImage(const BITMAPINFOHEADER* pBitmap, QImage& image, const LevelsTable* pLevels)
+{
+    Layout layout;
+    if (!Check(pBitmap, layout)) {
+        image = QImage();
+        return false;
+    }
+    const QSize size(layout.nWidth, layout.nHeight);
+    if (image.size() != size || image.format() != QImage::Format_RGB32) {
+        image = QImage(size, QImage::Format_RGB32);
+        if (image.isNull()) // no memory for it
+            return false;
+    }
+    LevelsTable identity;
+    if (pLevels == nullptr) {
+        for (std::size_t v = 0; v < identity.size(); ++v)
+            identity[v] = static_cast<std::uint8_t>(v);
+    }
+    const LevelsTable& levels = pLevels != nullptr ? *pLevels : identity;
+
+    // An 8-bit frame's levels go into its colour table, so they cost nothing per pixel. The
+    // video source's grey frames have a grey table: those take the byte path below.
+    std::array<std::uint32_t, 256> table{};
+    LevelsTable greyTable{};
+    bool bGrey = true;
+    if (layout.nBits == 8) {
+        const RGBQUAD* pTable = kestro::dib::colourTable(*pBitmap);
+        const std::size_t nColours = kestro::dib::tableEntries(*pBitmap);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            // Pixel values beyond a short table draw black rather than reading past it.
+            const RGBQUAD q = i < nColours ? pTable[i] : RGBQUAD{};
+            table[i] = qRgb(levels[q.rgbRed], levels[q.rgbGreen], levels[q.rgbBlue]);
+            greyTable[i] = levels[q.rgbRed];
+            bGrey = bGrey && q.rgbRed == q.rgbGreen && q.rgbGreen == q.rgbBlue;
+        }
+    }
+    // Levels go through a row buffer that stays in the first-level cache, so the frame is still
+    // read once and written once. (Bands of rows on two threads were tried: starting the
+    // threads for every frame cost more than they saved on a busy two-core machine.)
+    const bool bMapRow = layout.nBits == 8 ? bGrey : pLevels != nullptr;
+    const auto nWidth = static_cast<std::size_t>(layout.nWidth);
+    const std::size_t nRowBytes = nWidth * static_cast<std::size_t>(layout.nBits / 8);
+    uchar* const pImage = image.bits();
+    const auto nImageStride = static_cast<std::size_t>(image.bytesPerLine());
+    thread_local std::vector<std::uint8_t> row;
+    if (bMapRow && row.size() < nRowBytes)
+        row.resize(nRowBytes);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(layout.nHeight); ++y) {
+        const std::uint8_t* pIn = layout.pPixels + layout.nStride * kestro::dib::storedRow(*pBitmap, y);
+        auto* pOut = reinterpret_cast<std::uint32_t*>(pImage + nImageStride * y);
+        if (bMapRow) {
+            MapBytes(pIn, row.data(), nRowBytes, layout.nBits == 8 ? greyTable.data() : levels.data());
+            pIn = row.data();
+        }
+        switch (layout.nBits) {
+        case 8:
+            if (bGrey)
+                GreyRowToRgb32(pIn, pOut, layout.nWidth);
+            else
+                IndexedRowToRgb32(pIn, table.data(), pOut, layout.nWidth);
+            break;
+        case 24: BgrRowToRgb32(pIn, pOut, layout.nWidth); break;
+        default: Bgrx32RowToRgb32(pIn, pOut, layout.nWidth); break;
+        }
+    }
+    return true;
+}
+
+void CDrawDib::DrawImage(QPainter& painter, const QPoint& origin, const QImage& image, const QRect& area)
+{
+    // Only the rows and columns in sight, in the picture's own coordinates.
+    const QRect part = QRect(QPoint(), image.size()) & area.translated(-origin);
+    if (!part.isEmpty())
+        painter.drawImage(origin + part.topLeft(), image, part);
+}
+
+void CDrawDib::DrawImageScaled(QPainter& painter, const QRectF& target, const QImage& image, const QRect& area,
+                               bool bSmooth)
+{
+    if (image.isNull() || target.isEmpty())
+        return;
+    const double sx = target.width() / image.width();
+    const double sy = target.height() / image.height();
+    const QRectF visible = target.intersected(QRectF(area));
+    if (visible.isEmpty())
+        return;
+    // As in DrawScaled: the pixels in sight and one more all round for the smoothing.
+    const int nMargin = bSmooth ? 1 : 0;
+    const QRect part = QRect(QPoint(static_cast<int>(std::floor((visible.left() - target.left()) / sx)) - nMargin,
+                                    static_cast<int>(std::floor((visible.top() - target.top()) / sy)) - nMargin),
+                             QPoint(static_cast<int>(std::ceil((visible.right() - target.left()) / sx)) + nMargin,
+                                    static_cast<int>(std::ceil((visible.bottom() - target.top()) / sy)) + nMargin)) &
+                       image.rect();
+    if (part.isEmpty())
+        return;
+    const QRectF dest(target.left() + part.left() * sx, target.top() + part.top() * sy, part.width() * sx,
+                      part.height() * sy);
+    painter.save();
+    painter.setClipRect(visible);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, bSmooth);
+    painter.drawImage(dest, image, QRectF(part));
+    painter.restore();
 }
 
 bool CDrawDib::DrawScaled(QPainter& painter, const QRectF& target, const BITMAPINFOHEADER* pBitmap, const QRect& area,

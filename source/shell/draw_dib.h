@@ -5,6 +5,7 @@
 #pragma once
 
 #include "avifile.h"
+#include "display_levels.h"
 
 #include <QImage>
 #include <QRect>
@@ -28,6 +29,20 @@ public:
     // bSmooth, interpolated. Only the pixels that land inside `area` are converted.
     bool DrawScaled(QPainter& painter, const QRectF& target, const BITMAPINFOHEADER* pBitmap, const QRect& area,
                     bool bSmooth);
+    // The frame view's one copy of a rendered frame: `image` becomes the whole bitmap in the
+    // window's own pixel format (Format_RGB32, top row first), each value passed through
+    // pLevels on the way when given, so a paint draws it with a plain copy. Its buffer is
+    // reused when the size is the same. False, with `image` made null, for a bitmap it cannot
+    // read.
+    static bool MakeImage(const BITMAPINFOHEADER* pBitmap, QImage& image,
+                          const kestro::shell::LevelsTable* pLevels = nullptr);
+    // Draws the part of such an image inside `area` (painter coordinates) with its top-left
+    // corner at `origin`, unscaled.
+    static void DrawImage(QPainter& painter, const QPoint& origin, const QImage& image, const QRect& area);
+    // Draws the image stretched over `target` as DrawScaled does, reading only the pixels that
+    // land inside `area`.
+    static void DrawImageScaled(QPainter& painter, const QRectF& target, const QImage& image, const QRect& area,
+                                bool bSmooth);
     // The bytes a bitmap it can draw takes in one block (header, colour table, rows), so a copy
     // of it draws the same; 0 for one it cannot read.
     static std::size_t PackedSize(const BITMAPINFOHEADER* pBitmap);

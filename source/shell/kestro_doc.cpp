@@ -140,8 +140,12 @@ void CKestroDoc::OpenVideoFile(const QString& path)
     if (bOpened) {
         CKestroApp::Instance()->AddToRecentList(path);
         SetTitle(path);
-        if (m_pFrameView != nullptr)
+        if (m_pFrameView != nullptr) {
             m_pFrameView->ScrollToTopLeft();
+            // Levels suit one capture's exposure: another one, or the same one again, starts
+            // as it is.
+            m_pFrameView->ResetLevels();
+        }
     } else if (!strPrevious.empty()) {
         // Only a file that changed between the trial and now gets here; the video source has
         // told the user why. What the previous capture had to say was said when it first opened.

@@ -1,5 +1,6 @@
 #include "kestro_view.h"
 
+#include "draw_dib.h"
 #include "file_drop.h"
 #include "kestro_doc.h"
 #include "left_view.h"
@@ -49,6 +50,14 @@ CKestroView::CKestroView(CKestroDoc& doc, QWidget* pParent)
         pBar->hide();
         pBar->setFocusPolicy(Qt::NoFocus);
     }
+    m_histogramTimer.setSingleShot(true);
+    m_histogramTimer.setInterval(kHistogramIntervalMs);
+    // Frames shown since the last count are counted once the interval is over, so the histogram
+    // ends on the frame that stays in sight.
+    connect(&m_histogramTimer, &QTimer::timeout, this, [this] {
+        if (m_bHistogramStale && m_bHistogramWanted)
+            RequestRender();
+    });
     connect(m_pHBar, &QScrollBar::valueChanged, this, [this](int v) { ScrollTo({v, m_scroll.y()}); });
     connect(m_pVBar, &QScrollBar::valueChanged, this, [this](int v) { ScrollTo({m_scroll.x(), v}); });
 }
@@ -83,26 +92,33 @@ void CKestroView::Render()
         return;
     m_bRenderQueued = false;
     FrameRendering rendering = m_doc.RenderCurrentFrame();
-    // A copy of the picture of the view's own: the video source replaces its bitmap at its next
-    // call, which may come from an export before this pane paints again.
-    const std::size_t nBytes = CDrawDib::PackedSize(rendering.pBitmap);
-    if (nBytes == 0) {
-        m_picture.Release();
+    // The histogram and Auto read the frame before the levels, while the video source's bitmap
+    // is still the frame's: it is replaced at the source's next call.
+    const bool bCount = m_bAutoPending || (m_bHistogramWanted && !m_histogramTimer.isActive());
+    if (bCount) {
+        m_histogram = kestro::shell::CountFrame(rendering.pBitmap);
+        m_bHistogramStale = false;
+        if (m_bHistogramWanted)
+            m_histogramTimer.start();
+        emit histogramChanged();
     } else {
-        if (m_picture.Size() != nBytes)
-            m_picture.Allocate(nBytes);
-        if (!m_picture.IsEmpty())
-            std::memcpy(m_picture.Bytes(), rendering.pBitmap, nBytes);
+        m_bHistogramStale = m_bHistogramWanted;
     }
+    if (m_bAutoPending) {
+        m_bAutoPending = false;
+        if (m_histogram.bValid)
+            StoreLevels(kestro::shell::AutoLevels(m_histogram));
+    }
+    // The view's one copy of the picture: the video source replaces its bitmap at its next call,
+    // which may come from an export before this pane paints again.
+    CDrawDib::MakeImage(rendering.pBitmap, m_image, m_levels.IsIdentity() ? nullptr : &m_levelsTable);
     m_strNote = std::move(rendering.note);
-    if (m_picture.IsEmpty() && m_strNote.isEmpty() && rendering.pBitmap != nullptr)
+    if (m_image.isNull() && m_strNote.isEmpty() && rendering.pBitmap != nullptr)
         m_strNote = UnreadableFrameNote(m_doc.m_videoSource.GetCurrentPosition());
 
     // A new picture size (another capture, or an algorithm that draws less of the frame)
     // changes what the scroll bars cover.
-    const BITMAPINFOHEADER* pPicture = m_picture.IsEmpty() ? nullptr : m_picture.Header();
-    const QSize pictureSize =
-        pPicture ? QSize(pPicture->biWidth, static_cast<int>(kestro::dib::rows(*pPicture))) : QSize();
+    const QSize pictureSize = m_image.isNull() ? QSize() : m_image.size();
     if (pictureSize != m_pictureSize) {
         m_pictureSize = pictureSize;
         UpdateScrollBars();
@@ -118,6 +134,42 @@ void CKestroView::Render()
     if (!m_bTellQueued && !m_bTelling) {
         m_bTellQueued = true;
         QMetaObject::invokeMethod(this, &CKestroView::TellHeldMessages, Qt::QueuedConnection);
+    }
+}
+
+bool CKestroView::StoreLevels(const kestro::shell::DisplayLevels& levels)
+{
+    const kestro::shell::DisplayLevels clamped = levels.Clamped();
+    if (clamped == m_levels)
+        return false;
+    m_levels = clamped;
+    m_levelsTable = kestro::shell::MakeLevelsTable(m_levels);
+    emit levelsChanged();
+    return true;
+}
+
+void CKestroView::SetLevels(const kestro::shell::DisplayLevels& levels)
+{
+    // The levels are applied as the picture is copied, so new ones take a render.
+    if (StoreLevels(levels))
+        RequestRender();
+}
+
+void CKestroView::RequestAutoLevels()
+{
+    m_bAutoPending = true;
+    RequestRender();
+}
+
+void CKestroView::SetHistogramWanted(bool bWanted)
+{
+    if (bWanted == m_bHistogramWanted)
+        return;
+    m_bHistogramWanted = bWanted;
+    if (bWanted) {
+        // The frame on show was rendered without a count.
+        m_histogramTimer.stop();
+        RequestRender();
     }
 }
 
@@ -291,7 +343,7 @@ void CKestroView::OnFitToWindow()
 void CKestroView::paintEvent(QPaintEvent* pEvent)
 {
     // Only what the last render left: a paint never decodes, so it never has anything to tell.
-    const BITMAPINFOHEADER* pBitmap = m_doc.m_hDrawDib && !m_picture.IsEmpty() ? m_picture.Header() : nullptr;
+    const bool bPicture = m_doc.m_hDrawDib && !m_image.isNull();
 
     QPainter painter(this);
     if (m_bErasePending)
@@ -301,22 +353,20 @@ void CKestroView::paintEvent(QPaintEvent* pEvent)
     QRegion uncovered = pEvent->region();
     // The picture stays clear of the scroll bars and of the corner between them.
     const QRect area = pEvent->rect() & PictureArea();
-    if (pBitmap != nullptr && !area.isEmpty()) {
+    if (bPicture && !area.isEmpty()) {
         const double dZoom = GetZoom();
-        bool bDrawn = false;
         QRect covered;
         if (dZoom == 1.0) {
             // Actual size: a plain copy of the rows in sight.
-            bDrawn = m_doc.m_hDrawDib->Draw(painter, -m_scroll.x(), -m_scroll.y(), pBitmap, area);
+            CDrawDib::DrawImage(painter, -m_scroll, m_image, area);
             covered = QRect(-m_scroll, m_pictureSize);
         } else {
             const QSize scaled = ScaledSize();
             const QRectF target(QPointF(-m_scroll), QSizeF(scaled));
-            bDrawn = m_doc.m_hDrawDib->DrawScaled(painter, target, pBitmap, area, !IsWholeNumber(dZoom));
+            CDrawDib::DrawImageScaled(painter, target, m_image, area, !IsWholeNumber(dZoom));
             covered = target.toAlignedRect();
         }
-        if (bDrawn)
-            uncovered -= covered & area;
+        uncovered -= covered & area;
     }
     for (const QRect& r : uncovered)
         painter.fillRect(r, kBackground);

@@ -4,8 +4,9 @@
 //
 // A frame is rendered when the document asks for it (another frame, another display setting),
 // in a queued call of its own: many requests before it runs make one render. The render asks
-// the document for the picture with the video source's messages held, keeps a copy of the
-// picture and asks for a paint; a paint only draws that copy. So no paint ever decodes a frame
+// the document for the picture with the video source's messages held, makes one copy of it in
+// the window's own pixel format (the display levels applied on the way) and asks for a paint;
+// a paint only draws that copy, unconverted. So no paint ever decodes a frame
 // or waits on a message box, and the pane needs nothing of the video source while it paints.
 // What the video source had to say is shown after the render, one box at a time.
 //
@@ -15,9 +16,11 @@
 #pragma once
 
 #include "cmd_target.h"
+#include "display_levels.h"
 #include "message_box.h"
-#include "owned_bitmap.h"
 
+#include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include <deque>
@@ -45,11 +48,27 @@ public:
     bool IsErasePending() const { return m_bErasePending; }
     // What was rendered last: whether there is a picture, its size, and the note drawn in
     // the pane (why there is no picture, or how to open a capture).
-    bool HasPicture() const { return !m_picture.IsEmpty(); }
+    bool HasPicture() const { return !m_image.isNull(); }
+    // The picture as painted: the rendered frame through the display levels.
+    const QImage& GetImage() const { return m_image; }
     QSize GetPictureSize() const { return m_pictureSize; }
     const QString& GetNote() const { return m_strNote; }
 
     bool OnCmdMsg(int nId) override;
+
+    // Display levels: how the picture is shown, never what an export writes. They belong to the
+    // capture on show: the document resets them when a capture opens.
+    const kestro::shell::DisplayLevels& GetLevels() const { return m_levels; }
+    void SetLevels(const kestro::shell::DisplayLevels& levels);
+    void ResetLevels() { SetLevels({}); }
+    // Stretches the levels from the histogram of the frame on show, at its next render.
+    void RequestAutoLevels();
+    // The histogram of the frame on show before the levels, kept while someone wants it (the
+    // levels bar while it shows). While frames follow each other quickly it is counted a few
+    // times a second, and once more when they stop.
+    void SetHistogramWanted(bool bWanted);
+    const kestro::shell::FrameHistogram& GetHistogram() const { return m_histogram; }
+    static constexpr int kHistogramIntervalMs = 200;
 
     void OnZoomIn();
     void OnZoomOut();
@@ -77,6 +96,8 @@ signals:
     // A picture rendered since the last such signal has been painted (playback paces on it).
     // Connect queued: it is sent from inside the paint.
     void pictureShown();
+    void levelsChanged();
+    void histogramChanged();
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -109,8 +130,20 @@ private:
     CKestroDoc& m_doc;
     bool m_bRenderQueued = false;
     bool m_bErasePending = false;
-    // The picture rendered last, a frame bitmap of the view's own (empty: none), and the note.
-    COwnedBitmap m_picture;
+    // Changes the levels without asking for a render (the render in progress applies them).
+    bool StoreLevels(const kestro::shell::DisplayLevels& levels);
+
+    // The picture rendered last, in the window's pixel format through the levels (null: none),
+    // and the note.
+    QImage m_image;
+    kestro::shell::DisplayLevels m_levels;
+    kestro::shell::LevelsTable m_levelsTable{};
+    kestro::shell::FrameHistogram m_histogram;
+    bool m_bHistogramWanted = false;
+    // A frame was rendered since the histogram was last counted.
+    bool m_bHistogramStale = false;
+    bool m_bAutoPending = false;
+    QTimer m_histogramTimer;
     QString m_strNote;
     // Messages waiting for their box, and whether a box is up or a call to show them queued.
     std::deque<kestro::ui::Message> m_toTell;

@@ -8,6 +8,7 @@
 #include "kestro_doc.h"
 #include "kestro_view.h"
 #include "left_view.h"
+#include "levels_bar.h"
 #include "mosaic_bar.h"
 #include "playback.h"
 #include "recent_file_list.h"
@@ -124,6 +125,19 @@ int CMainFrame::OnCreate()
         pBar->setAllowedAreas(Qt::TopToolBarArea);
         pBar->setFloatable(false);
     }
+
+    // Display levels: their own row under the display bar, hidden until View > Levels. The
+    // histogram is only counted while the row shows.
+    m_pLevelsBar = new CLevelsBar(*m_pFrameView, this);
+    m_wndLevelsBand = new QToolBar(QStringLiteral("Levels"), this);
+    m_wndLevelsBand->setObjectName(QStringLiteral("levelsBand"));
+    m_wndLevelsBand->addWidget(m_pLevelsBar);
+    m_wndLevelsBand->setAllowedAreas(Qt::TopToolBarArea);
+    m_wndLevelsBand->setFloatable(false);
+    addToolBarBreak(Qt::TopToolBarArea);
+    addToolBar(Qt::TopToolBarArea, m_wndLevelsBand);
+    m_wndLevelsBand->hide();
+    connect(m_wndLevelsBand, &QToolBar::visibilityChanged, m_pFrameView, &CKestroView::SetHistogramWanted);
 
     m_wndStatusBar = new CStatusBar(this);
     m_wndStatusBar->setObjectName(QStringLiteral("statusBar"));
@@ -243,6 +257,8 @@ void CMainFrame::BuildMenu()
     m_pViewStatusBar = AddCommand(pViewMenu, ids::ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
     m_pViewToolBar->setCheckable(true);
     m_pViewStatusBar->setCheckable(true);
+    m_pViewLevels = AddCommand(pViewMenu, ids::ID_VIEW_LEVELS, QStringLiteral("&Levels"));
+    m_pViewLevels->setCheckable(true);
     connect(pViewMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateViewMenu);
     pViewMenu->addSeparator();
     // Ctrl+= as well as Ctrl++: on most keyboards "+" needs Shift, "=" shares its key.
@@ -455,6 +471,10 @@ bool CMainFrame::OnCmdMsg(int nId)
         m_wndStatusBar->setVisible(m_wndStatusBar->isHidden());
         UpdateViewMenu();
         return true;
+    case ids::ID_VIEW_LEVELS:
+        m_wndLevelsBand->setVisible(m_wndLevelsBand->isHidden());
+        UpdateViewMenu();
+        return true;
     case ids::ID_NEXT_PANE:
     case ids::ID_PREV_PANE: {
         // Two panes: the next and the previous one are both the other one.
@@ -486,6 +506,7 @@ void CMainFrame::UpdateViewMenu()
 {
     m_pViewToolBar->setChecked(!m_wndToolBar->isHidden());
     m_pViewStatusBar->setChecked(!m_wndStatusBar->isHidden());
+    m_pViewLevels->setChecked(!m_wndLevelsBand->isHidden());
 }
 
 void CMainFrame::OnUpdateFrameTitle(const QString& strDocTitle)

@@ -21,6 +21,7 @@ class CLeftView;
 class CMosaicBar;
 class CPlayback;
 class CTimeline;
+class CLevelsBar;
 class CRecentFileList;
 class CStatusBar;
 class QAction;
@@ -55,6 +56,8 @@ public:
     CMosaicBar* GetMosaicBar() const { return m_pMosaicBar; }
     CTimeline* GetTimeline() const { return m_pTimeline; }
     CPlayback* GetPlayback() const { return m_pPlayback; }
+    QToolBar& GetLevelsBand() const { return *m_wndLevelsBand; }
+    CLevelsBar& GetLevelsBar() const { return *m_pLevelsBar; }
 
     // The pane commands go to first: the frame list after start-up, the frame view once the
     // user works in it; F6 and Shift+F6 move between them.
@@ -119,6 +122,10 @@ private:
     CTimeline* m_pTimeline = nullptr;
     CPlayback* m_pPlayback = nullptr;
     QAction* m_pOwnRateItem = nullptr;
+    // The display levels, a row of their own under the display bar, hidden until asked for.
+    QToolBar* m_wndLevelsBand = nullptr;
+    CLevelsBar* m_pLevelsBar = nullptr;
+    QAction* m_pViewLevels = nullptr;
     QWidget* m_pActiveView = nullptr;
 
     QMenu* m_pFileMenu = nullptr;

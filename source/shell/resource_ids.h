@@ -30,6 +30,9 @@ inline constexpr int ID_VIEW_ACTUAL_SIZE = 32779;
 inline constexpr int ID_VIEW_FIT = 32780;
 inline constexpr int ID_GOTO_FRAME = 32781;
 
+// View menu: the display levels' bar, shown or hidden.
+inline constexpr int ID_VIEW_LEVELS = 32787;
+
 // Edit menu: keep the sharpest frames ticked.
 inline constexpr int ID_CHECK_BEST = 32782;
 

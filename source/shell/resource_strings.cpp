@@ -25,6 +25,8 @@ constexpr std::array kStringTable{
     StringEntry{ids::ID_APP_ABOUT, "Show the program's version and its home page\nAbout"},
     StringEntry{ids::ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
     StringEntry{ids::ID_VIEW_TOOLBAR, "Show or hide the toolbar\nToggle ToolBar"},
+    StringEntry{ids::ID_VIEW_LEVELS,
+                "Show or hide the display levels (the display only, never an export)\nDisplay Levels"},
     StringEntry{ids::ID_VIEW_STATUS_BAR, "Show or hide the status bar\nToggle StatusBar"},
     StringEntry{ids::ID_NEXT_PANE, "Switch to the next window pane\nNext Pane"},
     StringEntry{ids::ID_EDIT_UNDO, "Put the ticks back as they were before the last change\nUndo"},

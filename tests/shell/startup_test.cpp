@@ -161,10 +161,10 @@ void StartupTest::menusKeysAndToolbar()
     // Nothing to undo and no capture to choose from yet.
     for (const QAction* a : menus[1]->menu()->actions())
         QVERIFY2(!a->isEnabled() || a->isSeparator(), qPrintable(a->text()));
-    QCOMPARE(
-        MenuTexts(menus[2]->menu()),
-        (QStringList{"&Toolbar", "&Status Bar", "-", "Zoom &In", "Zoom &Out", "&Actual Size", "&Fit to Window", "-",
-                     "&Go to Frame...", "S&wap red and blue", "-", "&Byte Order", "-", "&Play/Pause", "Pla&yback"}));
+    QCOMPARE(MenuTexts(menus[2]->menu()),
+             (QStringList{"&Toolbar", "&Status Bar", "&Levels", "-", "Zoom &In", "Zoom &Out", "&Actual Size",
+                          "&Fit to Window", "-", "&Go to Frame...", "S&wap red and blue", "-", "&Byte Order", "-",
+                          "&Play/Pause", "Pla&yback"}));
     QCOMPARE(MenuTexts(menus[3]->menu()), QStringList{"&About Kestro..."});
     for (const QAction* a : menus[0]->menu()->actions()) {
         if (a->text() == QStringLiteral("Recent File"))
