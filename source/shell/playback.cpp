@@ -73,13 +73,16 @@ bool CPlayback::eventFilter(QObject* pWatched, QEvent* pEvent)
     // The user took the list in hand: a click picks a frame, a key moves or ticks one, and the
     // film must not carry the row away from under them. The play key never gets here: its
     // shortcut takes it before the list sees it.
-    if (m_bPlaying && (pWatched == &m_list || pWatched == m_list.viewport())) {
-        switch (pEvent->type()) {
-        case QEvent::KeyPress:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick: Stop(); break;
-        default: break;
-        }
+    // The list's viewport is asked for only on a key or a click: other events reach this filter
+    // while the list is being destroyed, when it is a list no more.
+    switch (pEvent->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (m_bPlaying && (pWatched == &m_list || pWatched == m_list.viewport()))
+            Stop();
+        break;
+    default: break;
     }
     return QObject::eventFilter(pWatched, pEvent);
 }
