@@ -37,6 +37,9 @@ int main(int argc, char* argv[])
     }
 
     QApplication qtApp(argc, argv);
+    // The installed desktop entry's id: Wayland compositors and docks match the window to the
+    // menu entry, and so to its icon, through it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tollbeck.Kestro"));
     parser.process(qtApp);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
