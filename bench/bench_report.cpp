@@ -155,4 +155,9 @@ void printTable(const std::vector<Row>& rows)
                     r.ratio.c_str(), r.goal.c_str(), r.met.c_str());
 }
 
+std::string frameRate(const ProcessTime& t)
+{
+    return fmt("%.0f frames/s", 1.0 / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu * 1e3);
+}
+
 } // namespace kestro::bench

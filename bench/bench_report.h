@@ -81,6 +81,8 @@ bool writeSample(const std::filesystem::path& path, const std::string& sampleToo
 bool warmPageCache(const std::filesystem::path& path);
 
 std::string fmt(const char* format, double v);
+// "2672 frames/s (CPU 0.67 ms a frame)" of a time a frame.
+std::string frameRate(const ProcessTime& t);
 
 struct Row {
     std::string what, ours, peer, ratio, goal, met;

@@ -12,6 +12,7 @@
 // waiting, every step is painted, and the list paints no more than once a step. The peer is the
 // video source alone, GoToFrame and GetFrameBitmap through the same frames in the same run.
 #include "bench_report.h"
+#include "source_step.h"
 #include "frame_scoring.h"
 #include "kestro_app.h"
 #include "kestro_doc.h"
@@ -132,30 +133,6 @@ void benchPlayFastest(benchmark::State& state, fs::path capture)
         state.SkipWithError("playback stopped before the benchmark did");
 }
 
-void benchStepSource(benchmark::State& state, fs::path capture)
-{
-    CVideoSource source;
-    if (!source.Open(capture.string())) {
-        state.SkipWithError("cannot open the capture");
-        return;
-    }
-    source.m_bRaw = true;
-    source.m_bRawColour = true;
-    std::int32_t nNext = 0;
-    for (auto _ : state) {
-        source.GoToFrame(nNext);
-        benchmark::DoNotOptimize(source.GetFrameBitmap());
-        if (++nNext == kFrames)
-            nNext = 0;
-    }
-    state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-std::string rate(const ProcessTime& t)
-{
-    return fmt("%.0f frames/s", 1.0 / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu * 1e3);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -190,7 +167,7 @@ int main(int argc, char** argv)
         ->MinTime(1.0)
         ->UseRealTime()
         ->MeasureProcessCPUTime();
-    benchmark::RegisterBenchmark("PeerStepSource", benchStepSource, capture)
+    benchmark::RegisterBenchmark("PeerStepSource", benchStepSource, capture, true, kFrames)
         ->Unit(benchmark::kMillisecond)
         ->MinTime(1.0)
         ->UseRealTime()
@@ -213,7 +190,7 @@ int main(int argc, char** argv)
         const double share = source.wall / play.wall;
         rows.push_back({"Play as fast as possible, RAW colour, 11-DeBayerToRGB, frame view " +
                             fmt("%.0f", g_backlog.view.width()) + fmt("×%.0f, actual size", g_backlog.view.height()),
-                        rate(play), rate(source) + ", the video source alone", fmt("%.2f× its rate", share),
+                        frameRate(play), frameRate(source) + ", the video source alone", fmt("%.2f× its rate", share),
                         "≥ 0.8× its rate", yesNo(share >= 0.8)});
     }
     // The last repetition's counts: a backlog would show as steps ahead of the paints.

@@ -150,11 +150,6 @@ void benchTablePread(benchmark::State& state, std::string path)
     ::close(fd);
 }
 
-std::string rate(const ProcessTime& t)
-{
-    return fmt("%.0f frames/s", 1.0 / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu * 1e3);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -223,7 +218,7 @@ int main(int argc, char** argv)
         const double ratio = pread.wall / ours.wall;
         rows.push_back({"Step through every frame of the 16-bit capture, " + m.label +
                             ", against reading its plane bytes with pread alone",
-                        rate(ours), rate(pread) + ", pread of 4,147,200 bytes", fmt("%.2f×", ratio),
+                        frameRate(ours), frameRate(pread) + ", pread of 4,147,200 bytes", fmt("%.2f×", ratio),
                         y ? "≥ 0.8× pread" : "—", y ? yesNo(ratio >= 0.8) : "info"});
     }
     const ProcessTime open = reporter.median("Open100k");

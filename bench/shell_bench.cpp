@@ -20,6 +20,7 @@
 // which must cost little on top of the same step without them. The last thing printed is a Markdown table for
 // docs/PERFORMANCE.md.
 #include "bench_report.h"
+#include "source_step.h"
 #include "frame_list_model.h"
 #include "frame_scoring.h"
 #include "kestro_app.h"
@@ -271,30 +272,6 @@ void benchStepShell(benchmark::State& state, fs::path capture, std::string name,
         state.SkipWithError("the steps did not reach the frames they should");
 }
 
-void benchStepSource(benchmark::State& state, fs::path capture, bool bColour)
-{
-    CVideoSource source;
-    if (!source.Open(capture.string())) {
-        state.SkipWithError("cannot open the capture");
-        return;
-    }
-    source.m_bRaw = true;
-    source.m_bRawColour = bColour;
-    std::int32_t nNext = 0;
-    for (auto _ : state) {
-        source.GoToFrame(nNext);
-        benchmark::DoNotOptimize(source.GetFrameBitmap());
-        if (++nNext == kStepFrames)
-            nNext = 0;
-    }
-    state.counters["frames/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-std::string rate(const ProcessTime& t)
-{
-    return fmt("%.0f frames/s", 1.0 / t.wall) + fmt(" (CPU %.2f ms a frame)", t.cpu * 1e3);
-}
-
 std::string milliseconds(const ProcessTime& t)
 {
     return fmt("%.1f ms", t.wall * 1e3) + fmt(" (CPU %.1f ms)", t.cpu * 1e3);
@@ -358,7 +335,7 @@ int main(int argc, char** argv)
             ->UseRealTime()
             ->MeasureProcessCPUTime();
     for (const auto& [name, bColour] : {std::pair{"PeerStepSource", true}, std::pair{"PeerStepSourceRawY", false}})
-        benchmark::RegisterBenchmark(name, benchStepSource, stepCapture, bColour)
+        benchmark::RegisterBenchmark(name, benchStepSource, stepCapture, bColour, kStepFrames)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(1.0)
             ->UseRealTime()
@@ -405,7 +382,7 @@ int main(int argc, char** argv)
         rows.push_back({std::string("Step with Down, ") + (bRawY ? "RAW Y-channel" : "RAW colour, 11-DeBayerToRGB") +
                             fmt(", frame view %.0f", view.width()) + fmt("×%.0f", view.height()) +
                             (bFit ? ", Fit to Window" : ", actual size") + (bLevels ? ", levels set" : ""),
-                        rate(step), rate(source) + ", the video source alone",
+                        frameRate(step), frameRate(source) + ", the video source alone",
                         fmt("%.2f× its time", step.wall / source.wall), bGoal ? "≤ 1.25× its time" : "—",
                         bGoal ? yesNo(step.wall <= 1.25 * source.wall) : "info"});
     }
